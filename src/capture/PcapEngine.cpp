@@ -1,0 +1,228 @@
+// PcapEngine's capture sources: the adapter list, opening an adapter or a trace file, the
+// output dump, the filter, and the fallback to the first adapter when no input was given.
+//
+// A failed open never disturbs an input that an earlier option opened: the new handle is
+// opened on its own and replaces the current one only when it can be used.
+#include "capture/PcapEngine.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "capture/interrupt.h"
+
+namespace tidewrack {
+
+namespace {
+
+constexpr int ethernetLinkType = DLT_EN10MB;
+
+}  // namespace
+
+PcapEngine::PcapEngine(bool verboseOutput) : verbose(verboseOutput), netmask(htonl(0xFFFFFF00u)) {
+    if (verbose) {
+        std::fputs("PcapEngine: initializing...\n", stdout);
+    }
+    getDeviceList();
+}
+
+PcapEngine::~PcapEngine() {
+    // Closing the dump writer flushes it, so the dump is complete on every way out of a run.
+    if (dumper != nullptr) {
+        pcap_dump_close(dumper);
+    }
+    if (handle != nullptr) {
+        pcap_close(handle);
+    }
+    pcap_freecode(&filterProgram);
+    if (deviceList != nullptr) {
+        pcap_freealldevs(deviceList);
+    }
+    if (verbose) {
+        std::fputs("PcapEngine: shutdown complete.\n", stdout);
+    }
+}
+
+void PcapEngine::getDeviceList() {
+    if (pcap_findalldevs(&deviceList, errorBuffer) == -1) {
+        deviceList = nullptr;
+        std::printf("Error in pcap_findalldevs: %s\n", errorBuffer);
+    }
+}
+
+int PcapEngine::printDeviceList() {
+    int number = 0;
+    for (currentDevice = deviceList; currentDevice != nullptr; currentDevice = currentDevice->next) {
+        std::printf("%d. %s", ++number, currentDevice->name);
+        if (currentDevice->description != nullptr) {
+            std::printf("\n(%s)\n", currentDevice->description);
+        } else {
+            std::fputs("\n(No description available)\n", stdout);
+        }
+    }
+    if (number == 0) {
+        std::fputs("\nNo interfaces found!\n", stdout);
+        return 1;
+    }
+    return 0;
+}
+
+void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive) {
+    if (handle != nullptr) {
+        pcap_close(handle);
+    }
+    handle = newHandle;
+    live = isLive;
+    liveFd = -1;
+    if (live) {
+        // A blocking read on Linux waits forever on an idle adapter; the read time-out is
+        // therefore kept by polling the descriptor (see capture.cpp).
+        pcap_setnonblock(handle, 1, errorBuffer);
+        liveFd = pcap_get_selectable_fd(handle);
+    }
+}
+
+PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
+    pcap_t* opened = pcap_create(name, errorBuffer);
+    // Immediate delivery makes the one-second wait in capture() see every packet as it
+    // arrives instead of when the kernel hands over a filled buffer block.
+    if (opened != nullptr &&
+        (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
+         pcap_set_timeout(opened, readTimeoutMs) != 0 ||
+         pcap_set_immediate_mode(opened, 1) != 0 || pcap_activate(opened) < 0)) {
+        pcap_close(opened);
+        opened = nullptr;
+    }
+    if (opened == nullptr) {
+        std::printf("\nUnable to open adapter %s. \n", name);
+        return OpenResult::Failed;
+    }
+    replaceHandle(opened, true);
+    if (pcap_datalink(handle) != ethernetLinkType) {
+        std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
+        return OpenResult::NotEthernet;
+    }
+    return OpenResult::Opened;
+}
+
+int PcapEngine::openDevice(const char* name) {
+    if (openAdapter(name) != OpenResult::Opened) {
+        return 1;
+    }
+    inputName = name;
+    return 0;
+}
+
+int PcapEngine::openDevice(int number) {
+    return openNumbered(number) == OpenResult::Opened ? 0 : 1;
+}
+
+PcapEngine::OpenResult PcapEngine::openNumbered(int number) {
+    currentDevice = deviceList;
+    for (int i = 1; i < number && currentDevice != nullptr; ++i) {
+        currentDevice = currentDevice->next;
+    }
+    if (currentDevice == nullptr) {
+        std::printf("\nNo adapter with number %d.\n", number);
+        return OpenResult::Failed;
+    }
+    const OpenResult result = openAdapter(currentDevice->name);
+    if (result != OpenResult::Opened) {
+        return result;
+    }
+    const pcap_addr* first = currentDevice->addresses;
+    if (first != nullptr && first->netmask != nullptr && first->netmask->sa_family == AF_INET) {
+        netmask = reinterpret_cast<const sockaddr_in*>(first->netmask)->sin_addr.s_addr;
+    }
+    inputName = currentDevice->description != nullptr ? currentDevice->description
+                                                       : currentDevice->name;
+    return result;
+}
+
+int PcapEngine::openDump(const char* path) {
+    pcap_t* opened = pcap_open_offline(path, errorBuffer);
+    if (opened == nullptr) {
+        std::printf("\nUnable to open %s.(%s)\n", path, errorBuffer);
+        return 1;
+    }
+    replaceHandle(opened, false);
+    inputName = path;
+    return 0;
+}
+
+bool PcapEngine::sameFileAsInput(const char* path) const {
+    FILE* input = handle != nullptr ? pcap_file(handle) : nullptr;
+    struct stat in{}, out{};
+    return input != nullptr && fstat(fileno(input), &in) == 0 && stat(path, &out) == 0 &&
+           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+int PcapEngine::writeDump(const char* path) {
+    // Writing over the trace being read would truncate it before it is read.
+    if (handle == nullptr || sameFileAsInput(path) ||
+        (dumper = pcap_dump_open(handle, path)) == nullptr) {
+        std::fputs("\nError opening dump file.\n", stdout);
+        return 1;
+    }
+    dumpName = path;
+    return 0;
+}
+
+int PcapEngine::finishDump() {
+    if (dumper == nullptr) {
+        return 0;
+    }
+    if (pcap_dump_flush(dumper) != 0 || std::ferror(pcap_dump_file(dumper)) != 0) {
+        std::fputs("\nError writing dump file.\n", stdout);
+        return 1;
+    }
+    return 0;
+}
+
+int PcapEngine::setFilter() {
+    if (pcap_compile(handle, &filterProgram, filterExpr, 1, netmask) == -1) {
+        std::fputs("\nError: Unable to compile the packet filter. Check the syntax.\n", stdout);
+        return 1;
+    }
+    if (pcap_setfilter(handle, &filterProgram) == -1) {
+        std::fputs("\nError: Unable to set the filter.\n", stdout);
+        return 1;
+    }
+    return 0;
+}
+
+int PcapEngine::inputOpenCheck() {
+    if (std::strcmp(inputName, "NONE") == 0) {
+        currentDevice = deviceList;
+        if (currentDevice == nullptr) {
+            std::fputs("\nNo interfaces found!\n", stdout);
+            return 1;
+        }
+        inputName = currentDevice->description != nullptr ? currentDevice->description
+                                                           : currentDevice->name;
+        std::printf("\nNo adapter specified - defaulting to %s", inputName);
+        // A first adapter that is not Ethernet is used after its message; one that cannot be
+        // opened at all leaves nothing to capture from.
+        if (openNumbered(1) == OpenResult::Failed) {
+            return 1;
+        }
+    }
+    setFilter();
+    std::printf("\nlistening on %s...\n", inputName);
+    return 0;
+}
+
+void PcapEngine::reportDrops() {
+    pcap_stat stats{};
+    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop > 0) {
+        std::printf("PcapEngine: %u packets dropped by the kernel.\n", stats.ps_drop);
+    }
+}
+
+void PcapEngine::stopOnInterrupt() { catchInterrupts(handle); }
+
+}  // namespace tidewrack

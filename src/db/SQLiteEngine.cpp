@@ -1,0 +1,83 @@
+// SQLiteEngine: opening, checking, closing the database and running statements.
+//
+// After a failed open the connection is gone, and SQLite_exec refuses to run anything on it:
+// no statement is ever sent to a closed connection.
+#include "db/SQLiteEngine.h"
+
+#include <cstdio>
+
+namespace tidewrack {
+
+SQLiteEngine::SQLiteEngine(bool verboseOutput) : verbose(verboseOutput) {
+    if (verbose) {
+        std::fputs("SQLiteEngine: initializing...\n", stdout);
+    }
+}
+
+SQLiteEngine::~SQLiteEngine() {
+    if (verbose) {
+        std::fputs("SQLiteEngine: shutdown complete.\n", stdout);
+    }
+}
+
+int SQLiteEngine::SQLite_open(const char* path) {
+    if (sqlite3_open(path, &connection) != SQLITE_OK) {
+        std::printf("SQLiteEngine: Can't open database: %s\n", sqlite3_errmsg(connection));
+        sqlite3_close(connection);
+        connection = nullptr;
+        return 1;
+    }
+    return 0;
+}
+
+int SQLiteEngine::SQLite_checkEmpty(const char* path) {
+    sqlite3_stmt* query = nullptr;
+    int tables = -1;
+    if (connection != nullptr &&
+        sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master WHERE type = 'table'",
+                           -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW) {
+        tables = sqlite3_column_int(query, 0);
+    }
+    sqlite3_finalize(query);
+    if (tables < 0) {
+        std::printf("SQLiteEngine: Can't open database: %s\n",
+                    connection != nullptr ? sqlite3_errmsg(connection) : "not open");
+        return 1;
+    }
+    if (tables > 0) {
+        std::printf("SQLiteEngine: database %s already holds tables; give a new file.\n", path);
+        return 1;
+    }
+    return 0;
+}
+
+int SQLiteEngine::SQLite_close() {
+    if (connection == nullptr) {
+        return 0;
+    }
+    while (sqlite3_stmt* pending = sqlite3_next_stmt(connection, nullptr)) {
+        sqlite3_finalize(pending);
+    }
+    if (sqlite3_close(connection) != SQLITE_OK) {
+        std::printf("SQLiteEngine: Couldn't close database: %s\n", sqlite3_errmsg(connection));
+        return 1;
+    }
+    connection = nullptr;
+    return 0;
+}
+
+int SQLiteEngine::SQLite_exec(const char* sql) {
+    if (connection == nullptr) {
+        return SQLITE_MISUSE;
+    }
+    const int result = sqlite3_exec(connection, sql, nullptr, nullptr, &errorText);
+    if (result != SQLITE_OK) {
+        std::fprintf(stderr, "SQL error: %s\n", errorText != nullptr ? errorText : sqlite3_errstr(result));
+        sqlite3_free(errorText);
+        errorText = nullptr;
+    }
+    return result;
+}
+
+}  // namespace tidewrack

@@ -1,0 +1,131 @@
+// Core's side of the traffic database: the tables of the analysis mode, the rows of each
+// packet, and the protocol list, flow tables and service tables built after the loop.
+//
+// Statements are formatted into Core's fixed sqlBuffer and run through the database engine;
+// a failing statement is reported by the engine and the run goes on. All rows are written in
+// the one transaction opened before the loop, so a run that dies before the commit leaves the
+// tables and none of the rows.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "db/traffic_schema.h"
+#include "run/core.h"
+#include "run/duration.h"
+
+namespace tidewrack {
+
+int Core::execFormatted(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(sqlBuffer, sizeof sqlBuffer, format, args);
+    va_end(args);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof sqlBuffer) {
+        return SQLITE_TOOBIG;  // a cut statement is never sent
+    }
+    return sqliteEngine->SQLite_exec(sqlBuffer);
+}
+
+int Core::openDatabase() {
+    SQLiteEngine& db = *sqliteEngine;
+    if (db.SQLite_open(database.value) != 0) {
+        return 1;
+    }
+    if (mode.value != 1 && mode.value != 2) {
+        std::printf("mode: %d - unknown mode!\n", mode.value);
+        std::exit(1);
+    }
+    if (db.SQLite_checkEmpty(database.value) != 0) {
+        return 1;
+    }
+    if (mode.value == 2) {
+        db.SQLite_exec(sql::createFramesOnly);
+        return 0;
+    }
+    db.SQLite_exec(sql::createFrames);
+    db.SQLite_exec(sql::createProtocols);
+    for (int n = 0; n < protocolTableSize; ++n) {
+        switch (n) {
+        case 0: db.SQLite_exec(sql::createHopopt); break;
+        case 1: db.SQLite_exec(sql::createIcmp); break;
+        case 6: db.SQLite_exec(sql::createTcp); break;
+        case 17: db.SQLite_exec(sql::createUdp); break;
+        default: execFormatted(sql::createRawFormat, protocolNames[n]); break;
+        }
+    }
+    return 0;
+}
+
+void Core::beginTransaction() {
+    sqliteEngine->SQLite_exec(sql::noSync);
+    sqliteEngine->SQLite_exec(sql::begin);
+}
+
+int Core::commitTransaction() { return sqliteEngine->SQLite_exec(sql::commit) != SQLITE_OK; }
+
+void Core::writePacketRows() {
+    const PcapEngine& p = *pcapEngine;
+    const u_char* ip = p.ipHeader;
+    execFormatted(sql::insertFrameFormat, p.packetCount, ip[12], ip[13], ip[14], ip[15],
+                  p.sourcePort, ip[16], ip[17], ip[18], ip[19], p.destinationPort, p.protocolName,
+                  p.tcpFlagsText, p.timeText, static_cast<int>(p.header->ts.tv_usec),
+                  p.header->len);
+    if (mode.value != 1) {
+        return;
+    }
+    switch (p.protocol) {
+    case 1:
+        execFormatted(sql::insertIcmpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
+                      ip[18], ip[19], p.icmpTypeText, p.icmpCodeText);
+        break;
+    case 6:
+        // The answer of the responding side, turned around: initiator first.
+        if (isSynAck(p.tcpFlags)) {
+            execFormatted(sql::insertTcpFormat, ip[16], ip[17], ip[18], ip[19],
+                          p.destinationPort, ip[12], ip[13], ip[14], ip[15], p.sourcePort,
+                          p.tcpService);
+        }
+        break;
+    case 17:
+        execFormatted(sql::insertUdpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
+                      ip[18], ip[19], p.destinationPort, p.udpService);
+        break;
+    default:
+        execFormatted(sql::insertRawFormat,
+                      protocolNames[p.protocol < protocolTableSize ? p.protocol
+                                                                   : unassignedProtocol],
+                      ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18], ip[19]);
+        break;
+    }
+}
+
+void Core::writeProtocolRows() {
+    for (int n = 0; n < protocolTableSize; ++n) {
+        execFormatted(pcapEngine->protocolSeen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
+                      protocolNames[n]);
+    }
+}
+
+void Core::buildFlows() {
+    int flowTables = 0;
+    std::fputs("creating directed flows:\n", stdout);
+    for (int n = 0; n < protocolTableSize; ++n) {
+        if (pcapEngine->protocolSeen[n]) {
+            std::printf("%s... ", protocolNames[n]);
+            execFormatted(sql::createFlowFormat, protocolNames[n], protocolNames[n]);
+            std::fputs("done.\n", stdout);
+            ++flowTables;
+        }
+    }
+    std::fputs("\ncreating service indices... ", stdout);
+    for (const char* statement : sql::serviceStatements) {
+        sqliteEngine->SQLite_exec(statement);
+    }
+    std::fputs("done.\n", stdout);
+    endTime = std::time(nullptr);
+    const Duration flows = splitDuration(captureEndTime, endTime);
+    std::printf("\n%d flows and service indices created in: %.2d:%.2d:%.2d\n\n", flowTables + 3,
+                flows.hours, flows.minutes, flows.seconds);
+}
+
+}  // namespace tidewrack
