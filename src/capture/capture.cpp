@@ -35,7 +35,7 @@ int PcapEngine::nextRecord() {
     for (;;) {
         if (captureInterrupted()) {
             std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
-            return 1;
+            return PCAP_ERROR_BREAK;
         }
         const int result = pcap_next_ex(handle, const_cast<pcap_pkthdr**>(&header), &packetData);
         if (result != 0 || !live) {
