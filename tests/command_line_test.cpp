@@ -1,0 +1,209 @@
+// The command line, the run sequence and the capture sources, seen from outside: the built
+// program run as a subprocess, its exact output and exit status.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "database.h"
+#include "frames.h"
+#include "program.h"
+
+using namespace testkit;
+
+namespace {
+
+const std::regex banner("\nTIDEWRACK TRAFFIC ANALYSER\nVersion:  0\\.5\\.7\n"
+                        "Compiled: [A-Z][a-z]{2} [ 123][0-9] [0-9]{4}\n\n");
+
+const std::string usage =
+    "  -i, --interface <str>      select interface by name -> see -l, --list\n"
+    "  -I, --ifnum <int>          select interface by number (windows only)\n"
+    "  -c, --count <int>          specify the number of packets to analyse\n"
+    "  -f, --filter <str>         filter expression\n"
+    "  -F, --filter-file <file>   load filter expression from file\n"
+    "  -r, --read-dump <file>     analyse pcap trace file\n"
+    "  -w, --write-dump <file>    create pcap trace file\n"
+    "  -s, --snaplen <int>        specify portion of packets to be recorded/analysed\n"
+    "  -l, --list                 list available interfaces on localhost\n"
+    "  -h, --help                 display this help\n"
+    "  -v, --verbose              increase verbosity\n"
+    "  -V, --version              display a version string\n"
+    "\n    if no interface or dump file is specified the program will default\n"
+    "    to the first available adapter on localhost\n\n";
+
+// A filter that no packet on any adapter matches: live runs end by the read time-out.
+const std::string silent = "udp port 9 and udp port 7";
+
+std::string threeUdpPackets(const ScratchDir& dir) {
+    std::vector<Record> records;
+    for (int i = 0; i < 3; ++i) {
+        records.push_back({ipv4Frame(17, {10, 0, 0, 1}, {10, 0, 0, 2}, udpHeader(1024, 53))});
+    }
+    const std::string path = dir.path("three.pcap");
+    writeTrace(path, records);
+    return path;
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+TEST(CommandLine, BannerAndUsage) {
+    const Outcome version = runProgram({"-V"});
+    EXPECT_TRUE(std::regex_match(version.out, banner)) << version.out;
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(runProgram({"-V", "-h"}).out, version.out);  // version comes first
+
+    const Outcome help = runProgram({"--help"});
+    EXPECT_EQ(help.out, version.out + "\n Usage: " TIDEWRACK_BINARY " [options]\n\n" + usage);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(runProgram({"-h", "-l"}).out, help.out);  // help wins over the list
+}
+
+TEST(CommandLine, StepsThatEndTheRunWithStatusOne) {
+    ScratchDir dir;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-i", "x", "-I", "2"}, "Conflicting flags detected: -i, -I"},
+        {{"--interface=x", "--ifnum", "1", "-V"}, "Conflicting flags detected: -i, -I"},
+        {{"-F", "filter.txt"}, "\nFeature not yet implemented.\n"},
+        {{"-f", "tcp", "--filter-file", "f"}, "\nFeature not yet implemented.\n"},
+        {{"-w", dir.path("out.pcap")}, "\nError opening dump file.\n"},
+    };
+    for (const auto& [args, expected] : cases) {
+        const Outcome run = runProgram(args);
+        EXPECT_EQ(run.out, expected) << args[0];
+        EXPECT_EQ(run.status, 1) << args[0];
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path("out.pcap")));
+}
+
+TEST(CommandLine, UnknownOptionsAreReportedByTheParserAndIgnored) {
+    const Outcome run = runProgram({"--bogus", "-x", "stray", "-V", "-c"});
+    EXPECT_TRUE(std::regex_match(run.out, banner));
+    EXPECT_NE(run.err.find("unrecognized option '--bogus'"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("invalid option -- 'x'"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("option requires an argument -- 'c'"), std::string::npos) << run.err;
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommandLine, LastRepeatWinsWithAtoiNumbers) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir);
+    const Outcome run = runProgram({"-c", "1", "--count=2abc", "-r", dir.path("none"), "-r", trace});
+    EXPECT_NE(run.out.find("\n2 packets analysed in: "), std::string::npos) << run.out;
+}
+
+TEST(CommandLine, ListsTheAdaptersInLibraryOrder) {
+    pcap_if_t* devices = nullptr;
+    char error[PCAP_ERRBUF_SIZE];
+    ASSERT_EQ(pcap_findalldevs(&devices, error), 0);
+    std::string expected;
+    int number = 0;
+    for (pcap_if_t* d = devices; d != nullptr; d = d->next) {
+        expected += std::to_string(++number) + ". " + d->name + "\n(" +
+                    (d->description ? d->description : "No description available") + ")\n";
+    }
+    pcap_freealldevs(devices);
+    const Outcome run = runProgram({"--list"});
+    EXPECT_EQ(run.out, number ? expected : "\nNo interfaces found!\n");
+    EXPECT_EQ(run.status, number ? 0 : 1);
+}
+
+TEST(CommandLine, VerboseStartAndShutdownLinesInOrder) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir);
+    const Outcome run = runProgram({"-v", "-r", trace});
+    EXPECT_EQ(normalizeDurations(run.out),
+              "Core:   initializing...\nPcapEngine: initializing...\nSQLiteEngine: initializing...\n"
+              "\nlistening on " + trace + "...\n"
+              "1: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+              "2: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+              "3: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+              "\n3 packets analysed in: hh:mm:ss\n\ntotal traffic analysis took: hh:mm:ss\n"
+              "SQLiteEngine: shutdown complete.\nPcapEngine: shutdown complete.\n"
+              "Core:   shutdown complete.\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(CaptureSources, LaterInputWinsAndFailedOpensAreReported) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir);
+    const std::string report = "\b-\b\\\b|\n3 packets analysed in: ";
+    Outcome run = runProgram({"-i", "nosuchdev0", "-r", trace});
+    EXPECT_EQ(run.out.rfind("\nUnable to open adapter nosuchdev0. \n\nlistening on " + trace +
+                                "...\n" + report, 0), 0u) << run.out;
+    run = runProgram({"-I", "999", "-r", trace});
+    EXPECT_EQ(run.out.rfind("\nNo adapter with number 999.\n\nlistening on " + trace + "...\n" +
+                                report, 0), 0u) << run.out;
+    // A trace on standard input, as libpcap reads "-".
+    run = runProgram({"-r", "-"}, fileBytes(trace));
+    EXPECT_EQ(run.out.rfind("\nlistening on -...\n" + report, 0), 0u) << run.out;
+    // A filter that does not compile is reported, and capture goes on unfiltered.
+    run = runProgram({"-f", "port ((", "-r", trace});
+    EXPECT_EQ(run.out.rfind("\nError: Unable to compile the packet filter. Check the syntax.\n"
+                            "\nlistening on " + trace + "...\n" + report, 0), 0u) << run.out;
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(CaptureSources, DumpNeverOverwritesTheTraceBeingRead) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir);
+    const std::string before = fileBytes(trace);
+    std::filesystem::create_hard_link(trace, dir.path("alias.pcap"));
+    for (const std::string& sameFile : {dir.path("./three.pcap"), dir.path("alias.pcap")}) {
+        const Outcome run = runProgram({"-r", trace, "-w", sameFile});
+        EXPECT_EQ(run.out, "\nError opening dump file.\n");
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_EQ(fileBytes(trace), before);
+}
+
+TEST(LiveSources, FallbackToTheFirstAdapter) {
+    if (!loopbackCaptureAllowed()) {
+        GTEST_SKIP() << "live capture needs root or CAP_NET_RAW";
+    }
+    ScratchDir dir;
+    const std::string first = firstAdapterShownName();
+    const std::string tail = "PcapEngine: packet capture timeout elapsed.\n"
+                             "\n0 packets analysed in: hh:mm:ss\n\n"
+                             "total traffic analysis took: hh:mm:ss\n";
+    const std::string missing = dir.path("missing.pcap");
+    Outcome run = runProgram({"-f", silent, "-r", missing});
+    EXPECT_EQ(normalizeDurations(run.out),
+              "\nUnable to open " + missing + ".(" + missing + ": No such file or directory)\n"
+              "\nNo adapter specified - defaulting to " + first + "\nlistening on " + first +
+                  "...\n" + tail);
+    // An input that opened stays the input when a later one fails.
+    run = runProgram({"-f", silent, "-i", "lo", "-r", missing});
+    EXPECT_EQ(normalizeDurations(run.out), "\nUnable to open " + missing + ".(" + missing +
+                                               ": No such file or directory)\n"
+                                               "\nlistening on lo...\n" + tail);
+    run = runProgram({"-f", silent, "-I", "0"});
+    EXPECT_EQ(normalizeDurations(run.out), "\nlistening on " + first + "...\n" + tail);
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(LiveSources, SnapLengthDoesNotApplyToANamedAdapter) {
+    if (!loopbackCaptureAllowed()) {
+        GTEST_SKIP() << "live capture needs root or CAP_NET_RAW";
+    }
+    ScratchDir dir;
+    const auto snapshotOf = [](const std::string& path) {
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* in = pcap_open_offline(path.c_str(), error);
+        const int snap = in ? pcap_snapshot(in) : -1;
+        if (in) {
+            pcap_close(in);
+        }
+        return snap;
+    };
+    runProgram({"-s", "96", "-i", "lo", "-f", silent, "-w", dir.path("named.pcap")});
+    EXPECT_EQ(snapshotOf(dir.path("named.pcap")), 65536);
+}

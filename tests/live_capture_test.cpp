@@ -1,0 +1,99 @@
+// Live capture on the loopback adapter, with datagrams the test sends to 127.0.0.1 itself:
+// the packet budget, and an interrupt that still finishes the run and its database.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "database.h"
+#include "program.h"
+
+using namespace testkit;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sends a small UDP datagram to 127.0.0.1:port every few milliseconds while it lives.
+class UdpSender {
+public:
+    explicit UdpSender(int port, std::chrono::milliseconds gap = 20ms)
+        : worker([this, port, gap] {
+              const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+              sockaddr_in to{};
+              to.sin_family = AF_INET;
+              to.sin_port = htons(static_cast<std::uint16_t>(port));
+              to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+              while (!stop) {
+                  sendto(fd, "tidewrack", 9, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                  std::this_thread::sleep_for(gap);
+              }
+              close(fd);
+          }) {}
+    ~UdpSender() {
+        stop = true;
+        worker.join();
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::thread worker;
+};
+
+int testPort() { return 20000 + getpid() % 20000; }
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+class LiveCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!loopbackCaptureAllowed()) {
+            GTEST_SKIP() << "live capture on lo needs root or CAP_NET_RAW";
+        }
+    }
+    ScratchDir dir;
+    const std::string filter = "udp dst port " + std::to_string(testPort());
+};
+
+TEST_F(LiveCapture, BudgetEndsTheCaptureAfterCountPackets) {
+    UdpSender sender(testPort());
+    const Outcome run = runProgram({"-v", "-i", "lo", "-f", filter, "-c", "3"});
+    EXPECT_EQ(run.status, 0);
+    const std::string line = "UDP 127.0.0.1:";
+    const std::string tail = "  ->  127.0.0.1:" + std::to_string(testPort()) + "\n";
+    std::size_t lines = 0;
+    for (std::size_t at = run.out.find(tail); at != std::string::npos; at = run.out.find(tail, at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3u) << run.out;
+    EXPECT_NE(run.out.find("\n3 packets analysed in: "), std::string::npos) << run.out;
+}
+
+TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
+    UdpSender sender(testPort());
+    const std::string db = dir.path("live.db"), out = dir.path("out.txt");
+    const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
+    std::this_thread::sleep_for(1500ms);
+    kill(pid, SIGINT);
+    EXPECT_EQ(waitProgram(pid), 0);
+    const std::string text = fileText(out);
+    EXPECT_NE(text.find("PcapEngine: packet capture interrupted.\n"), std::string::npos) << text;
+    const std::size_t report = text.find(" packets analysed in: ");
+    ASSERT_NE(report, std::string::npos) << text;
+    const std::string packets = text.substr(text.rfind('\n', report) + 1, report - text.rfind('\n', report) - 1);
+    EXPECT_GT(std::stoi(packets), 0);
+    EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{packets});
+    EXPECT_EQ(query(db, "SELECT name FROM IPPROTO"), std::vector<std::string>{"UDP"});
+    EXPECT_NE(text.find("UDP... done.\n"), std::string::npos);
+}

@@ -1,0 +1,103 @@
+// Frame builders and trace files for the tests, the samples and the benchmarks.
+#include "frames.h"
+
+#include <stdexcept>
+
+namespace testkit {
+
+namespace {
+
+void put16(Bytes& b, std::size_t at, std::uint16_t v) {
+    b[at] = static_cast<std::uint8_t>(v >> 8);
+    b[at + 1] = static_cast<std::uint8_t>(v);
+}
+
+}  // namespace
+
+Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags) {
+    Bytes b(20, 0);
+    put16(b, 0, sourcePort);
+    put16(b, 2, destinationPort);
+    b[12] = 5 << 4;  // data offset
+    b[13] = flags;
+    put16(b, 14, 65535);  // window
+    return b;
+}
+
+Bytes udpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::size_t payload) {
+    Bytes b(8 + payload, 0x61);
+    put16(b, 0, sourcePort);
+    put16(b, 2, destinationPort);
+    put16(b, 4, static_cast<std::uint16_t>(8 + payload));
+    put16(b, 6, 0);
+    return b;
+}
+
+Bytes icmpHeader(std::uint8_t type, std::uint8_t code) {
+    Bytes b(8, 0);
+    b[0] = type;
+    b[1] = code;
+    put16(b, 2, 0xBEEF);  // checksum field, not checked by anyone
+    return b;
+}
+
+Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, const Bytes& payload,
+                std::uint8_t headerWords) {
+    const std::size_t ipLength = headerWords * 4u;
+    Bytes b(14 + ipLength, 0);
+    for (int i = 0; i < 6; ++i) {
+        b[i] = 0x02;      // destination MAC
+        b[6 + i] = 0x04;  // source MAC
+    }
+    put16(b, 12, 0x0800);
+    b[14] = static_cast<std::uint8_t>(0x40 | (headerWords & 0x0F));
+    put16(b, 16, static_cast<std::uint16_t>(ipLength + payload.size()));
+    b[22] = 64;  // time to live
+    b[23] = protocol;
+    for (int i = 0; i < 4; ++i) {
+        b[26 + i] = source[i];
+        b[30 + i] = destination[i];
+    }
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+void writeTrace(const std::string& path, const std::vector<Record>& records, int linkType) {
+    pcap_t* dead = pcap_open_dead(linkType, 65535);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
+    if (dumper == nullptr) {
+        pcap_close(dead);
+        throw std::runtime_error("cannot write trace " + path);
+    }
+    for (const Record& r : records) {
+        pcap_pkthdr header{};
+        header.ts.tv_sec = r.seconds;
+        header.ts.tv_usec = r.microseconds;
+        header.caplen = r.capturedLength == UINT32_MAX ? static_cast<std::uint32_t>(r.frame.size())
+                                                       : r.capturedLength;
+        header.len = r.wireLength != 0 ? r.wireLength : static_cast<std::uint32_t>(r.frame.size());
+        Bytes data = r.frame;
+        data.resize(std::max<std::size_t>(data.size(), header.caplen), 0);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, data.data());
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+}
+
+std::vector<ReadRecord> readTrace(const std::string& path) {
+    char error[PCAP_ERRBUF_SIZE];
+    pcap_t* in = pcap_open_offline(path.c_str(), error);
+    if (in == nullptr) {
+        throw std::runtime_error(error);
+    }
+    std::vector<ReadRecord> records;
+    pcap_pkthdr* header;
+    const u_char* data;
+    while (pcap_next_ex(in, &header, &data) == 1) {
+        records.push_back({*header, Bytes(data, data + header->caplen)});
+    }
+    pcap_close(in);
+    return records;
+}
+
+}  // namespace testkit

@@ -1,0 +1,164 @@
+// Subprocess runner and scratch directories for the tests.
+#include "program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace testkit {
+
+namespace {
+
+[[noreturn]] void execProgram(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = TIDEWRACK_BINARY;
+    argv.push_back(program.data());
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    setenv("TZ", "UTC", 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+int decodeStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+Outcome runProgram(const std::vector<std::string>& args, const std::string& input) {
+    int out[2], err[2], in[2];
+    if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) {
+            close(fd);
+        }
+        execProgram(args);
+    }
+    close(out[1]);
+    close(err[1]);
+    close(in[0]);
+    // Feed the input while draining both outputs, so no pipe can fill up and stall the child.
+    std::size_t written = 0;
+    int inFd = in[1];
+    if (input.empty()) {
+        close(inFd);
+        inFd = -1;
+    } else {
+        fcntl(inFd, F_SETFL, O_NONBLOCK);
+    }
+    Outcome run{};
+    std::string* sinks[] = {&run.out, &run.err};
+    int open = 2;
+    while (open > 0) {
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+        poll(fds, inFd >= 0 ? 3 : 2, -1);
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
+                char buffer[65536];
+                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                } else {
+                    close(fds[i].fd);
+                    (i == 0 ? out[0] : err[0]) = -1;
+                    --open;
+                }
+            }
+        }
+        if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t n = write(inFd, input.data() + written, input.size() - written);
+            written += n > 0 ? static_cast<std::size_t>(n) : 0;
+            if (n < 0 || written == input.size()) {
+                close(inFd);
+                inFd = -1;
+            }
+        }
+    }
+    if (inFd >= 0) {
+        close(inFd);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = decodeStatus(status);
+    return run;
+}
+
+int startProgram(const std::vector<std::string>& args, const std::string& outPath) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        close(fd);
+        execProgram(args);
+    }
+    return pid;
+}
+
+int waitProgram(int pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return decodeStatus(status);
+}
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tidewrack-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp");
+    }
+    dir = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace testkit
+
+#include <pcap/pcap.h>
+
+#include <regex>
+
+namespace testkit {
+
+std::string normalizeDurations(std::string text) {
+    static const std::regex duration("(in|took): [0-9]{2,}:[0-9]{2}:[0-9]{2}");
+    return std::regex_replace(text, duration, "$1: hh:mm:ss");
+}
+
+bool loopbackCaptureAllowed() {
+    char error[PCAP_ERRBUF_SIZE];
+    pcap_t* handle = pcap_open_live("lo", 96, 0, 100, error);
+    if (handle != nullptr) {
+        pcap_close(handle);
+    }
+    return handle != nullptr;
+}
+
+std::string firstAdapterShownName() {
+    pcap_if_t* devices = nullptr;
+    char error[PCAP_ERRBUF_SIZE];
+    std::string name;
+    if (pcap_findalldevs(&devices, error) == 0 && devices != nullptr) {
+        name = devices->description ? devices->description : devices->name;
+    }
+    pcap_freealldevs(devices);
+    return name;
+}
+
+}  // namespace testkit

@@ -1,0 +1,149 @@
+// The traffic database, read back with SQLite: tables, rows, the end-of-run flow and service
+// tables, both analysis modes, and the databases a run must refuse.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "database.h"
+#include "frames.h"
+#include "program.h"
+
+using namespace testkit;
+using Rows = std::vector<std::string>;
+
+namespace {
+
+const Address client{192, 168, 1, 10}, server{10, 0, 0, 1};
+
+std::vector<Record> handshake(std::uint16_t clientPort) {
+    return {{ipv4Frame(6, client, server, tcpHeader(clientPort, 80, 0x02)), 1699970587, 42, 60},
+            {ipv4Frame(6, server, client, tcpHeader(80, clientPort, 0x12)), 1699970587, 43},
+            {ipv4Frame(6, client, server, tcpHeader(clientPort, 80, 0x10)), 1699970587, 44}};
+}
+
+std::vector<Record> udpToDns(int packets) {
+    std::vector<Record> records;
+    for (int i = 0; i < packets; ++i) {
+        records.push_back({ipv4Frame(17, client, {8, 8, 8, 8}, udpHeader(5353, 53, 20))});
+    }
+    return records;
+}
+
+Record ofProtocol(std::uint8_t protocol) { return {ipv4Frame(protocol, client, server, udpHeader(1, 2))}; }
+
+class TrafficDatabase : public ::testing::Test {
+protected:
+    Outcome analyse(const std::vector<Record>& records, std::vector<std::string> options = {}) {
+        writeTrace(trace, records);
+        options.insert(options.end(), {"-r", trace, "-d", db});
+        return runProgram(options);
+    }
+    Rows rows(const std::string& sql) { return query(db, sql); }
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("traffic.db");
+};
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+TEST_F(TrafficDatabase, UdpToDnsOnly) {
+    const Outcome run = analyse(udpToDns(3));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tableNames(db), (Rows{"FRAMES", "IPPROTO", "SERVICES_UDP", "UDP", "UDP_raw"}));
+    EXPECT_EQ(rows("SELECT * FROM IPPROTO"), Rows{"UDP"});
+    EXPECT_EQ(rows("SELECT * FROM SERVICES_UDP"), Rows{"DNS"});
+    EXPECT_EQ(rows("SELECT * FROM UDP"), Rows{"192|168|1|10|8|8|8|8|53|DNS"});
+    EXPECT_EQ(rows("SELECT count(*) FROM UDP_raw"), Rows{"3"});
+    EXPECT_EQ(run.err, "SQL error: no such table: ICMP\nSQL error: no such table: TCP\n");
+    EXPECT_EQ(normalizeDurations(run.out),
+              "\nlistening on " + trace + "...\n\b-\b\\\b|\n3 packets analysed in: hh:mm:ss\n\n"
+              "creating directed flows:\nUDP... done.\n\ncreating service indices... done.\n"
+              "\n4 flows and service indices created in: hh:mm:ss\n\n"
+              "total traffic analysis took: hh:mm:ss\n");
+}
+
+TEST_F(TrafficDatabase, HandshakeSeenTwiceGivesTwoRawRowsAndOneFlow) {
+    std::vector<Record> records = handshake(1025);
+    const std::vector<Record> again = handshake(1025);
+    records.insert(records.end(), again.begin(), again.end());
+    records.push_back({ipv4Frame(1, server, client, icmpHeader(3, 3))});
+    EXPECT_EQ(analyse(records).status, 0);
+    EXPECT_EQ(rows("SELECT * FROM FRAMES WHERE frame <= 3"),
+              (Rows{"1|192|168|1|10|1025|10|0|0|1|80|TCP|SYN |14:03:07.000042|60",
+                    "2|10|0|0|1|80|192|168|1|10|1025|TCP|SYN ACK |14:03:07.000043|54",
+                    "3|192|168|1|10|1025|10|0|0|1|80|TCP|ACK |14:03:07.000044|54"}));
+    EXPECT_EQ(rows("SELECT * FROM TCP_raw"), Rows(2, "192|168|1|10|1025|10|0|0|1|80|HTTP"));
+    EXPECT_EQ(rows("SELECT * FROM TCP"), Rows{"192|168|1|10|1025|10|0|0|1|80|HTTP"});
+    EXPECT_EQ(rows("SELECT * FROM SERVICES_TCP"), Rows{"HTTP"});
+    EXPECT_EQ(rows("SELECT * FROM ICMP"),
+              Rows{"10|0|0|1|192|168|1|10|DESTINATION UNREACHABLE|Destination port unreachable"});
+    EXPECT_EQ(rows("SELECT * FROM SERVICES_ICMP"),
+              Rows{"DESTINATION UNREACHABLE|Destination port unreachable"});
+    EXPECT_EQ(rows("SELECT * FROM IPPROTO"), (Rows{"ICMP", "TCP"}));
+}
+
+TEST_F(TrafficDatabase, TableNamesFollowTheProtocolTable) {
+    EXPECT_EQ(analyse({ofProtocol(114), ofProtocol(136), ofProtocol(200), ofProtocol(93)}).status, 0);
+    EXPECT_EQ(rows("SELECT ipproto FROM FRAMES"), (Rows{"Any", "UDP", "UNASSIGNED", "AX.25"}));
+    EXPECT_EQ(rows("SELECT * FROM IPPROTO"), (Rows{"AX.25", "Any_0-hop ", "UDP_Lite"}));
+    EXPECT_EQ(tableNames(db), (Rows{"AX.25", "AX.25_raw", "Any_0-hop ", "Any_0-hop _raw", "FRAMES",
+                                    "IPPROTO", "UDP_Lite", "UDP_Lite_raw"}));
+    EXPECT_EQ(rows("SELECT * FROM \"Any_0-hop \""), Rows{"192|168|1|10|10|0|0|1"});
+}
+
+TEST_F(TrafficDatabase, NumbersAbove141ShareTheUnassignedTable) {
+    EXPECT_EQ(analyse({ofProtocol(200), ofProtocol(141), ofProtocol(255)}).status, 0);
+    EXPECT_EQ(rows("SELECT count(*) FROM UNASSIGNED_raw"), Rows{"3"});
+    EXPECT_EQ(rows("SELECT count(*) FROM UNASSIGNED"), Rows{"1"});
+}
+
+TEST_F(TrafficDatabase, FramesOnlyMode) {
+    std::vector<Record> records = handshake(2000);
+    records.push_back({ipv4Frame(6, client, server, tcpHeader(2000, 80, 0x10)), 0, 0, 0, 20});
+    const Outcome run = analyse(records, {"-m", "2"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tableNames(db), Rows{"frames"});
+    EXPECT_EQ(rows("SELECT count(*) FROM frames"), Rows{"3"});  // the short frame has no row
+    EXPECT_EQ(run.out.find("creating directed flows"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(TrafficDatabase, UnknownModeEndsAtOnce) {
+    Outcome run = analyse(udpToDns(1), {"-m", "3"});
+    EXPECT_EQ(run.out, "mode: 3 - unknown mode!\n");
+    EXPECT_EQ(run.status, 1);
+    run = runProgram({"-m", "3", "-r", trace});  // without a database the mode does not matter
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(TrafficDatabase, RefusesDatabasesItCannotUseAndLeavesThemAsTheyWere) {
+    writeTrace(trace, udpToDns(1));
+    const std::string missingDir = dir.path("no/such/dir/x.db");
+    Outcome run = runProgram({"-r", trace, "-d", missingDir});
+    EXPECT_EQ(run.out, "SQLiteEngine: Can't open database: unable to open database file\n");
+    EXPECT_EQ(run.status, 1);
+
+    std::ofstream(dir.path("text.db")) << "this is not a database, it is a rather long text file\n";
+    const std::string textBefore = fileBytes(dir.path("text.db"));
+    run = runProgram({"-r", trace, "-d", dir.path("text.db")});
+    EXPECT_EQ(run.out, "SQLiteEngine: Can't open database: file is not a database\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(fileBytes(dir.path("text.db")), textBefore);
+
+    ASSERT_EQ(runProgram({"-r", trace, "-d", db}).status, 0);
+    const std::string dbBefore = fileBytes(db);
+    run = runProgram({"-r", trace, "-d", db, "-m", "2"});
+    EXPECT_EQ(run.out, "SQLiteEngine: database " + db + " already holds tables; give a new file.\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(fileBytes(db), dbBefore);
+
+    std::ofstream(dir.path("empty.db")).close();  // an empty file is a new database
+    EXPECT_EQ(runProgram({"-r", trace, "-d", dir.path("empty.db")}).status, 0);
+    EXPECT_EQ(query(dir.path("empty.db"), "SELECT count(*) FROM FRAMES"), Rows{"1"});
+}
