@@ -1,0 +1,135 @@
+// Writes the bundled sample traces, reproducibly: fixed addresses, fixed timestamps and a
+// fixed pseudo-random sequence, so that running it again gives the same bytes.
+//
+//   web-session.pcap   a host browsing: DNS lookups, TCP handshakes to web servers, data,
+//                      a ping, and ICMP errors (port unreachable, time exceeded)
+//   port-scan.pcap     a SYN scan of one host: open ports answer SYN+ACK, closed ones RST
+//   rare-protocols.pcap tunnels, routing and other protocols beside UDP services
+//
+// Usage: generate_samples <directory>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "frames.h"
+
+using namespace testkit;
+
+namespace {
+
+constexpr long start = 1733659200;  // 2024-12-08 12:00:00 UTC
+
+class Session {
+public:
+    explicit Session(long seconds) : seconds(seconds) {}
+    void add(const Bytes& frame, long gapMicroseconds = 1500) {
+        microseconds += gapMicroseconds;
+        seconds += microseconds / 1000000;
+        microseconds %= 1000000;
+        records.push_back({frame, seconds, microseconds});
+    }
+    std::vector<Record> records;
+
+private:
+    long seconds;
+    long microseconds = 0;
+};
+
+Bytes withPayload(Bytes header, std::size_t bytes) {
+    header.resize(header.size() + bytes, 0x2e);
+    return header;
+}
+
+void tcp(Session& s, Address from, Address to, std::uint16_t sport, std::uint16_t dport,
+         std::uint8_t flags, std::size_t payload = 0, long gap = 1500) {
+    s.add(ipv4Frame(6, from, to, withPayload(tcpHeader(sport, dport, flags), payload)), gap);
+}
+
+std::vector<Record> webSession() {
+    const Address host{192, 168, 1, 23}, resolver{192, 168, 1, 1}, router{10, 20, 0, 1};
+    const Address servers[] = {{93, 184, 216, 34}, {151, 101, 1, 69}, {140, 82, 121, 4}};
+    Session s(start);
+    std::uint16_t port = 51000, dnsPort = 40000;
+    for (const Address& server : servers) {
+        s.add(ipv4Frame(17, host, resolver, udpHeader(dnsPort, 53, 32)), 250000);
+        s.add(ipv4Frame(17, resolver, host, udpHeader(53, dnsPort, 48)), 9000);
+        ++dnsPort;
+        for (std::uint16_t service : {443, 80}) {
+            tcp(s, host, server, port, service, 0x02, 0, 2000);
+            tcp(s, server, host, service, port, 0x12, 0, 24000);
+            tcp(s, host, server, port, service, 0x10);
+            tcp(s, host, server, port, service, 0x18, 517);
+            tcp(s, server, host, service, port, 0x18, 1400, 30000);
+            tcp(s, server, host, service, port, 0x18, 900);
+            tcp(s, host, server, port, service, 0x10);
+            tcp(s, host, server, port, service, 0x11, 0, 400000);
+            tcp(s, server, host, service, port, 0x11, 0, 25000);
+            tcp(s, host, server, port, service, 0x10);
+            ++port;
+        }
+    }
+    // A ping, a lookup that finds the resolver's port closed, and a hop that gives up.
+    s.add(ipv4Frame(1, host, servers[0], icmpHeader(8, 0)), 500000);
+    s.add(ipv4Frame(1, servers[0], host, icmpHeader(0, 0)), 24000);
+    s.add(ipv4Frame(17, host, resolver, udpHeader(dnsPort, 5353, 30)), 300000);
+    s.add(ipv4Frame(1, resolver, host, icmpHeader(3, 3)), 800);
+    s.add(ipv4Frame(17, host, servers[2], udpHeader(33434, 33434, 12)), 200000);
+    s.add(ipv4Frame(1, router, host, icmpHeader(11, 0)), 7000);
+    return s.records;
+}
+
+std::vector<Record> portScan() {
+    const Address scanner{203, 0, 113, 66}, target{192, 168, 1, 23};
+    const std::uint16_t ports[] = {21, 22, 23, 25, 53, 80, 110, 111, 135, 139,
+                                   143, 443, 445, 993, 995, 3306, 3389, 5432, 8080, 8443};
+    const auto open = [](std::uint16_t p) { return p == 22 || p == 80 || p == 443 || p == 5432; };
+    Session s(start + 3600);
+    std::uint32_t random = 12345;
+    for (std::uint16_t p : ports) {
+        random = random * 1103515245u + 12345u;
+        const auto source = static_cast<std::uint16_t>(40000 + (random >> 16) % 20000);
+        tcp(s, scanner, target, source, p, 0x02, 0, 800);
+        if (open(p)) {
+            tcp(s, target, scanner, p, source, 0x12, 0, 120);
+            tcp(s, scanner, target, source, p, 0x04, 0, 90);
+        } else {
+            tcp(s, target, scanner, p, source, 0x14, 0, 110);
+        }
+    }
+    return s.records;
+}
+
+std::vector<Record> rareProtocols() {
+    const Address a{172, 16, 0, 1}, b{172, 16, 0, 2}, group{224, 0, 0, 5}, vrrp{224, 0, 0, 18};
+    Session s(start + 7200);
+    const Bytes opaque(24, 0x11);
+    for (int round = 0; round < 3; ++round) {
+        s.add(ipv4Frame(89, a, group, opaque), 100000);          // OSPF hello
+        s.add(ipv4Frame(112, a, vrrp, opaque), 20000);           // VRRP advertisement
+        s.add(ipv4Frame(47, a, b, opaque), 20000);               // GRE tunnel
+        s.add(ipv4Frame(50, b, a, opaque), 20000);               // ESP
+        s.add(ipv4Frame(2, b, {224, 0, 0, 1}, opaque), 20000);   // IGMP
+        s.add(ipv4Frame(132, a, b, udpHeader(2905, 2905, 16)), 20000);  // SCTP
+        s.add(ipv4Frame(136, a, b, udpHeader(5004, 5004, 16)), 20000);  // UDP-Lite
+        s.add(ipv4Frame(17, a, b, udpHeader(123, 123, 40)), 20000);     // NTP
+        s.add(ipv4Frame(17, b, a, udpHeader(40001, 161, 30)), 20000);   // SNMP
+        s.add(ipv4Frame(17, b, a, udpHeader(514, 514, 60)), 20000);     // syslog
+    }
+    s.add(ipv4Frame(114, a, b, opaque), 20000);  // any 0-hop protocol
+    s.add(ipv4Frame(200, a, b, opaque), 20000);  // unassigned number
+    return s.records;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    writeTrace(dir + "/web-session.pcap", webSession());
+    writeTrace(dir + "/port-scan.pcap", portScan());
+    writeTrace(dir + "/rare-protocols.pcap", rareProtocols());
+    return 0;
+}
