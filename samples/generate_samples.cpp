@@ -20,7 +20,7 @@ namespace {
 constexpr long start = 1733659200;  // 2024-12-08 12:00:00 UTC
 
 class Session {
-public:
+  public:
     explicit Session(long seconds) : seconds(seconds) {}
     void add(const Bytes& frame, long gapMicroseconds = 1500) {
         microseconds += gapMicroseconds;
@@ -30,7 +30,7 @@ public:
     }
     std::vector<Record> records;
 
-private:
+  private:
     long seconds;
     long microseconds = 0;
 };
@@ -80,7 +80,7 @@ std::vector<Record> webSession() {
 
 std::vector<Record> portScan() {
     const Address scanner{203, 0, 113, 66}, target{192, 168, 1, 23};
-    const std::uint16_t ports[] = {21, 22, 23, 25, 53, 80, 110, 111, 135, 139,
+    const std::uint16_t ports[] = {21,  22,  23,  25,  53,  80,   110,  111,  135,  139,
                                    143, 443, 445, 993, 995, 3306, 3389, 5432, 8080, 8443};
     const auto open = [](std::uint16_t p) { return p == 22 || p == 80 || p == 443 || p == 5432; };
     Session s(start + 3600);
@@ -104,11 +104,11 @@ std::vector<Record> rareProtocols() {
     Session s(start + 7200);
     const Bytes opaque(24, 0x11);
     for (int round = 0; round < 3; ++round) {
-        s.add(ipv4Frame(89, a, group, opaque), 100000);          // OSPF hello
-        s.add(ipv4Frame(112, a, vrrp, opaque), 20000);           // VRRP advertisement
-        s.add(ipv4Frame(47, a, b, opaque), 20000);               // GRE tunnel
-        s.add(ipv4Frame(50, b, a, opaque), 20000);               // ESP
-        s.add(ipv4Frame(2, b, {224, 0, 0, 1}, opaque), 20000);   // IGMP
+        s.add(ipv4Frame(89, a, group, opaque), 100000);                 // OSPF hello
+        s.add(ipv4Frame(112, a, vrrp, opaque), 20000);                  // VRRP advertisement
+        s.add(ipv4Frame(47, a, b, opaque), 20000);                      // GRE tunnel
+        s.add(ipv4Frame(50, b, a, opaque), 20000);                      // ESP
+        s.add(ipv4Frame(2, b, {224, 0, 0, 1}, opaque), 20000);          // IGMP
         s.add(ipv4Frame(132, a, b, udpHeader(2905, 2905, 16)), 20000);  // SCTP
         s.add(ipv4Frame(136, a, b, udpHeader(5004, 5004, 16)), 20000);  // UDP-Lite
         s.add(ipv4Frame(17, a, b, udpHeader(123, 123, 40)), 20000);     // NTP

@@ -41,8 +41,10 @@ TEST(AnalysisLoop, PacketBudgetAndSpinner) {
         std::vector<std::string> args;
         int packets;
     } cases[] = {
-        {{"-c", "3", "-r", ten}, 3},   {{"-c", "10", "-r", three}, 3},
-        {{"-c", "abc", "-r", ten}, 10}, {{"-c", "-2", "-r", ten}, 10},
+        {{"-c", "3", "-r", ten}, 3},
+        {{"-c", "10", "-r", three}, 3},
+        {{"-c", "abc", "-r", ten}, 10},
+        {{"-c", "-2", "-r", ten}, 10},
         {{"-r", five}, 5},  // five pairs, the fifth a dash again
     };
     for (const auto& c : cases) {
@@ -65,7 +67,8 @@ TEST(AnalysisLoop, DumpCopiesEveryRecordUnchanged) {
         records.push_back(r);
     }
     writeTrace(dir.path("in.pcap"), records);
-    const Outcome run = runProgram({"-r", dir.path("in.pcap"), "-w", dir.path("out.pcap"), "-c", "35"});
+    const Outcome run =
+        runProgram({"-r", dir.path("in.pcap"), "-w", dir.path("out.pcap"), "-c", "35"});
     EXPECT_EQ(run.status, 0);
     const auto in = readTrace(dir.path("in.pcap")), out = readTrace(dir.path("out.pcap"));
     ASSERT_EQ(out.size(), 35u);

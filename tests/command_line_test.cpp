@@ -96,7 +96,8 @@ TEST(CommandLine, UnknownOptionsAreReportedByTheParserAndIgnored) {
 TEST(CommandLine, LastRepeatWinsWithAtoiNumbers) {
     ScratchDir dir;
     const std::string trace = threeUdpPackets(dir);
-    const Outcome run = runProgram({"-c", "1", "--count=2abc", "-r", dir.path("none"), "-r", trace});
+    const Outcome run =
+        runProgram({"-c", "1", "--count=2abc", "-r", dir.path("none"), "-r", trace});
     EXPECT_NE(run.out.find("\n2 packets analysed in: "), std::string::npos) << run.out;
 }
 
@@ -120,15 +121,18 @@ TEST(CommandLine, VerboseStartAndShutdownLinesInOrder) {
     ScratchDir dir;
     const std::string trace = threeUdpPackets(dir);
     const Outcome run = runProgram({"-v", "-r", trace});
-    EXPECT_EQ(normalizeDurations(run.out),
-              "Core:   initializing...\nPcapEngine: initializing...\nSQLiteEngine: initializing...\n"
-              "\nlistening on " + trace + "...\n"
-              "1: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-              "2: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-              "3: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-              "\n3 packets analysed in: hh:mm:ss\n\ntotal traffic analysis took: hh:mm:ss\n"
-              "SQLiteEngine: shutdown complete.\nPcapEngine: shutdown complete.\n"
-              "Core:   shutdown complete.\n");
+    EXPECT_EQ(
+        normalizeDurations(run.out),
+        "Core:   initializing...\nPcapEngine: initializing...\nSQLiteEngine: initializing...\n"
+        "\nlistening on " +
+            trace +
+            "...\n"
+            "1: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+            "2: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+            "3: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
+            "\n3 packets analysed in: hh:mm:ss\n\ntotal traffic analysis took: hh:mm:ss\n"
+            "SQLiteEngine: shutdown complete.\nPcapEngine: shutdown complete.\n"
+            "Core:   shutdown complete.\n");
     EXPECT_EQ(run.status, 0);
 }
 
@@ -138,17 +142,26 @@ TEST(CaptureSources, LaterInputWinsAndFailedOpensAreReported) {
     const std::string report = "\b-\b\\\b|\n3 packets analysed in: ";
     Outcome run = runProgram({"-i", "nosuchdev0", "-r", trace});
     EXPECT_EQ(run.out.rfind("\nUnable to open adapter nosuchdev0. \n\nlistening on " + trace +
-                                "...\n" + report, 0), 0u) << run.out;
+                                "...\n" + report,
+                            0),
+              0u)
+        << run.out;
     run = runProgram({"-I", "999", "-r", trace});
-    EXPECT_EQ(run.out.rfind("\nNo adapter with number 999.\n\nlistening on " + trace + "...\n" +
-                                report, 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind(
+                  "\nNo adapter with number 999.\n\nlistening on " + trace + "...\n" + report, 0),
+              0u)
+        << run.out;
     // A trace on standard input, as libpcap reads "-".
     run = runProgram({"-r", "-"}, fileBytes(trace));
     EXPECT_EQ(run.out.rfind("\nlistening on -...\n" + report, 0), 0u) << run.out;
     // A filter that does not compile is reported, and capture goes on unfiltered.
     run = runProgram({"-f", "port ((", "-r", trace});
     EXPECT_EQ(run.out.rfind("\nError: Unable to compile the packet filter. Check the syntax.\n"
-                            "\nlistening on " + trace + "...\n" + report, 0), 0u) << run.out;
+                            "\nlistening on " +
+                                trace + "...\n" + report,
+                            0),
+              0u)
+        << run.out;
     EXPECT_EQ(run.status, 0);
 }
 
@@ -176,15 +189,16 @@ TEST(LiveSources, FallbackToTheFirstAdapter) {
                              "total traffic analysis took: hh:mm:ss\n";
     const std::string missing = dir.path("missing.pcap");
     Outcome run = runProgram({"-f", silent, "-r", missing});
-    EXPECT_EQ(normalizeDurations(run.out),
-              "\nUnable to open " + missing + ".(" + missing + ": No such file or directory)\n"
-              "\nNo adapter specified - defaulting to " + first + "\nlistening on " + first +
-                  "...\n" + tail);
+    EXPECT_EQ(normalizeDurations(run.out), "\nUnable to open " + missing + ".(" + missing +
+                                               ": No such file or directory)\n"
+                                               "\nNo adapter specified - defaulting to " +
+                                               first + "\nlistening on " + first + "...\n" + tail);
     // An input that opened stays the input when a later one fails.
     run = runProgram({"-f", silent, "-i", "lo", "-r", missing});
     EXPECT_EQ(normalizeDurations(run.out), "\nUnable to open " + missing + ".(" + missing +
                                                ": No such file or directory)\n"
-                                               "\nlistening on lo...\n" + tail);
+                                               "\nlistening on lo...\n" +
+                                               tail);
     run = runProgram({"-f", silent, "-I", "0"});
     EXPECT_EQ(normalizeDurations(run.out), "\nlistening on " + first + "...\n" + tail);
     EXPECT_EQ(run.status, 0);

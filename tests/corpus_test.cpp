@@ -54,10 +54,12 @@ std::vector<std::string> independentLines(const fs::path& file, int& decoded) {
         } else {
             ++decoded;
             const unsigned t = 14 + (d[14] & 15) * 4;
-            const auto port = [&](unsigned at) { return at + 2 <= h->caplen ? d[at] * 256 + d[at + 1] : 0; };
-            line << tidewrack::DecoderProtocolNameTable[d[23]] << ' ' << +d[26] << '.' << +d[27] << '.'
-                 << +d[28] << '.' << +d[29] << ':' << port(t) << "  ->  " << +d[30] << '.' << +d[31]
-                 << '.' << +d[32] << '.' << +d[33] << ':' << port(t + 2);
+            const auto port = [&](unsigned at) {
+                return at + 2 <= h->caplen ? d[at] * 256 + d[at + 1] : 0;
+            };
+            line << tidewrack::DecoderProtocolNameTable[d[23]] << ' ' << +d[26] << '.' << +d[27]
+                 << '.' << +d[28] << '.' << +d[29] << ':' << port(t) << "  ->  " << +d[30] << '.'
+                 << +d[31] << '.' << +d[32] << '.' << +d[33] << ':' << port(t + 2);
         }
         lines.push_back(line.str());
     }
@@ -108,7 +110,8 @@ TEST(Corpus, DatabaseHoldsEveryDecodedFrameAndDistinctFlows) {
         independentLines(file, decoded);
         const Outcome run = runProgram({"-r", file.string(), "-d", db});
         ASSERT_EQ(run.status, 0) << file;
-        EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{std::to_string(decoded)})
+        EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"),
+                  std::vector<std::string>{std::to_string(decoded)})
             << file;
         for (const std::string& name : query(db, "SELECT name FROM IPPROTO")) {
             const std::string flow = "\"" + name + "\"", raw = "\"" + name + "_raw\"";

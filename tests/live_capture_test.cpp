@@ -22,7 +22,7 @@ namespace {
 
 // Sends a small UDP datagram to 127.0.0.1:port every few milliseconds while it lives.
 class UdpSender {
-public:
+  public:
     explicit UdpSender(int port, std::chrono::milliseconds gap = 20ms)
         : worker([this, port, gap] {
               const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -41,12 +41,14 @@ public:
         worker.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop{false};
     std::thread worker;
 };
 
-int testPort() { return 20000 + getpid() % 20000; }
+int testPort() {
+    return 20000 + getpid() % 20000;
+}
 
 std::string fileText(const std::string& path) {
     std::ifstream in(path);
@@ -56,7 +58,7 @@ std::string fileText(const std::string& path) {
 }  // namespace
 
 class LiveCapture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!loopbackCaptureAllowed()) {
             GTEST_SKIP() << "live capture on lo needs root or CAP_NET_RAW";
@@ -73,7 +75,8 @@ TEST_F(LiveCapture, BudgetEndsTheCaptureAfterCountPackets) {
     const std::string line = "UDP 127.0.0.1:";
     const std::string tail = "  ->  127.0.0.1:" + std::to_string(testPort()) + "\n";
     std::size_t lines = 0;
-    for (std::size_t at = run.out.find(tail); at != std::string::npos; at = run.out.find(tail, at + 1)) {
+    for (std::size_t at = run.out.find(tail); at != std::string::npos;
+         at = run.out.find(tail, at + 1)) {
         ++lines;
     }
     EXPECT_EQ(lines, 3u) << run.out;
@@ -83,7 +86,8 @@ TEST_F(LiveCapture, BudgetEndsTheCaptureAfterCountPackets) {
 TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     UdpSender sender(testPort());
     const std::string db = dir.path("live.db"), out = dir.path("out.txt");
-    const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
+    const int pid =
+        startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
     std::this_thread::sleep_for(1500ms);
     kill(pid, SIGINT);
     EXPECT_EQ(waitProgram(pid), 0);
@@ -91,7 +95,8 @@ TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     EXPECT_NE(text.find("PcapEngine: packet capture interrupted.\n"), std::string::npos) << text;
     const std::size_t report = text.find(" packets analysed in: ");
     ASSERT_NE(report, std::string::npos) << text;
-    const std::string packets = text.substr(text.rfind('\n', report) + 1, report - text.rfind('\n', report) - 1);
+    const std::string packets =
+        text.substr(text.rfind('\n', report) + 1, report - text.rfind('\n', report) - 1);
     EXPECT_GT(std::stoi(packets), 0);
     EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{packets});
     EXPECT_EQ(query(db, "SELECT name FROM IPPROTO"), std::vector<std::string>{"UDP"});

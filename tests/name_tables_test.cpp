@@ -14,13 +14,28 @@ using namespace tidewrack;
 TEST(ProtocolNames, TableNamesAreExactAndUnique) {
     const std::set<std::string> unique(ProtocolNameTable.begin(), ProtocolNameTable.end());
     EXPECT_EQ(unique.size(), 142u);
-    const std::pair<int, const char*> expected[] = {
-        {0, "HOPOPT"}, {4, "IP"}, {39, "TP++"}, {41, "IPv6"}, {48, "MHRP"},
-        {58, "IPv6-ICMP"}, {61, "Any"}, {63, "Any_local_network"},
-        {68, "Any_distributed_file_system"}, {89, "OSPF"}, {90, "Sprite-RPC"}, {93, "AX.25"},
-        {99, "Any_private_encryption_scheme"}, {107, "A/N"}, {110, "Compaq-Peer"},
-        {114, "Any_0-hop "}, {124, "IS-IS"}, {135, "Mobility"}, {136, "UDP_Lite"},
-        {137, "MPLS-in-IP"}, {140, "SHIM6"}, {141, "UNASSIGNED"}};
+    const std::pair<int, const char*> expected[] = {{0, "HOPOPT"},
+                                                    {4, "IP"},
+                                                    {39, "TP++"},
+                                                    {41, "IPv6"},
+                                                    {48, "MHRP"},
+                                                    {58, "IPv6-ICMP"},
+                                                    {61, "Any"},
+                                                    {63, "Any_local_network"},
+                                                    {68, "Any_distributed_file_system"},
+                                                    {89, "OSPF"},
+                                                    {90, "Sprite-RPC"},
+                                                    {93, "AX.25"},
+                                                    {99, "Any_private_encryption_scheme"},
+                                                    {107, "A/N"},
+                                                    {110, "Compaq-Peer"},
+                                                    {114, "Any_0-hop "},
+                                                    {124, "IS-IS"},
+                                                    {135, "Mobility"},
+                                                    {136, "UDP_Lite"},
+                                                    {137, "MPLS-in-IP"},
+                                                    {140, "SHIM6"},
+                                                    {141, "UNASSIGNED"}};
     for (auto [n, name] : expected) {
         EXPECT_STREQ(protocolTableName(n), name) << n;
     }
@@ -81,19 +96,30 @@ TEST(ServiceTables, TcpByPortUdpByPort) {
         const char *tcp, *udp;
     };
     const Case cases[] = {
-        {0, "EPHEMERAL", "EPHEMERAL"},        {1, "TCPMUX", "EPHEMERAL"},
-        {13, "DAYTIME", "DAYTIME"},           {53, "DNS", "DNS"},
-        {67, "BOOTP SERVER", "BOOTP SERVER"}, {80, "HTTP", "HTTP"},
-        {443, "HTTPS", "EPHEMERAL"},          {445, "EPHEMERAL", "MICROSOFT-DS"},
-        {512, "LOGIN", "COMSAT"},             {548, "AFP over TCP", "AFP over TCP"},
-        {999, "EPHEMERAL", "EPHEMERAL"},      {1433, "MS-SQL-SERVER", "MICROSOFT-SQL-SERVER"},
+        {0, "EPHEMERAL", "EPHEMERAL"},
+        {1, "TCPMUX", "EPHEMERAL"},
+        {13, "DAYTIME", "DAYTIME"},
+        {53, "DNS", "DNS"},
+        {67, "BOOTP SERVER", "BOOTP SERVER"},
+        {80, "HTTP", "HTTP"},
+        {443, "HTTPS", "EPHEMERAL"},
+        {445, "EPHEMERAL", "MICROSOFT-DS"},
+        {512, "LOGIN", "COMSAT"},
+        {548, "AFP over TCP", "AFP over TCP"},
+        {999, "EPHEMERAL", "EPHEMERAL"},
+        {1433, "MS-SQL-SERVER", "MICROSOFT-SQL-SERVER"},
         {1434, "MS-SQL-Monitor", "MICROSOFT-SQL-MONITOR"},
         {1812, "EPHEMERAL", "RADIUS AUTHENTICATION"},
-        {3128, "HTTP", "HTTP"},               {5060, "SIP", "SIP"},
-        {5061, "EPHEMERAL", "SIP"},           {6667, "IRC", "EPHEMERAL"},
-        {7000, "IRC", "AFS3-FILESERVER"},     {7009, "EPHEMERAL", "AFS3-RMTSYS"},
-        {8025, "SPAMD", "SPAMD-SYNC"},        {8026, "SPAMD-CFG", "EPHEMERAL"},
-        {8080, "HTTP", "HTTP"},               {26740, "EPHEMERAL", "HUNT"},
+        {3128, "HTTP", "HTTP"},
+        {5060, "SIP", "SIP"},
+        {5061, "EPHEMERAL", "SIP"},
+        {6667, "IRC", "EPHEMERAL"},
+        {7000, "IRC", "AFS3-FILESERVER"},
+        {7009, "EPHEMERAL", "AFS3-RMTSYS"},
+        {8025, "SPAMD", "SPAMD-SYNC"},
+        {8026, "SPAMD-CFG", "EPHEMERAL"},
+        {8080, "HTTP", "HTTP"},
+        {26740, "EPHEMERAL", "HUNT"},
         {65535, "EPHEMERAL", "EPHEMERAL"},
     };
     for (const Case& c : cases) {

@@ -31,10 +31,12 @@ std::vector<Record> udpToDns(int packets) {
     return records;
 }
 
-Record ofProtocol(std::uint8_t protocol) { return {ipv4Frame(protocol, client, server, udpHeader(1, 2))}; }
+Record ofProtocol(std::uint8_t protocol) {
+    return {ipv4Frame(protocol, client, server, udpHeader(1, 2))};
+}
 
 class TrafficDatabase : public ::testing::Test {
-protected:
+  protected:
     Outcome analyse(const std::vector<Record>& records, std::vector<std::string> options = {}) {
         writeTrace(trace, records);
         options.insert(options.end(), {"-r", trace, "-d", db});
@@ -62,10 +64,11 @@ TEST_F(TrafficDatabase, UdpToDnsOnly) {
     EXPECT_EQ(rows("SELECT count(*) FROM UDP_raw"), Rows{"3"});
     EXPECT_EQ(run.err, "SQL error: no such table: ICMP\nSQL error: no such table: TCP\n");
     EXPECT_EQ(normalizeDurations(run.out),
-              "\nlistening on " + trace + "...\n\b-\b\\\b|\n3 packets analysed in: hh:mm:ss\n\n"
-              "creating directed flows:\nUDP... done.\n\ncreating service indices... done.\n"
-              "\n4 flows and service indices created in: hh:mm:ss\n\n"
-              "total traffic analysis took: hh:mm:ss\n");
+              "\nlistening on " + trace +
+                  "...\n\b-\b\\\b|\n3 packets analysed in: hh:mm:ss\n\n"
+                  "creating directed flows:\nUDP... done.\n\ncreating service indices... done.\n"
+                  "\n4 flows and service indices created in: hh:mm:ss\n\n"
+                  "total traffic analysis took: hh:mm:ss\n");
 }
 
 TEST_F(TrafficDatabase, HandshakeSeenTwiceGivesTwoRawRowsAndOneFlow) {
@@ -89,7 +92,8 @@ TEST_F(TrafficDatabase, HandshakeSeenTwiceGivesTwoRawRowsAndOneFlow) {
 }
 
 TEST_F(TrafficDatabase, TableNamesFollowTheProtocolTable) {
-    EXPECT_EQ(analyse({ofProtocol(114), ofProtocol(136), ofProtocol(200), ofProtocol(93)}).status, 0);
+    EXPECT_EQ(analyse({ofProtocol(114), ofProtocol(136), ofProtocol(200), ofProtocol(93)}).status,
+              0);
     EXPECT_EQ(rows("SELECT ipproto FROM FRAMES"), (Rows{"Any", "UDP", "UNASSIGNED", "AX.25"}));
     EXPECT_EQ(rows("SELECT * FROM IPPROTO"), (Rows{"AX.25", "Any_0-hop ", "UDP_Lite"}));
     EXPECT_EQ(tableNames(db), (Rows{"AX.25", "AX.25_raw", "Any_0-hop ", "Any_0-hop _raw", "FRAMES",
@@ -139,7 +143,8 @@ TEST_F(TrafficDatabase, RefusesDatabasesItCannotUseAndLeavesThemAsTheyWere) {
     ASSERT_EQ(runProgram({"-r", trace, "-d", db}).status, 0);
     const std::string dbBefore = fileBytes(db);
     run = runProgram({"-r", trace, "-d", db, "-m", "2"});
-    EXPECT_EQ(run.out, "SQLiteEngine: database " + db + " already holds tables; give a new file.\n");
+    EXPECT_EQ(run.out,
+              "SQLiteEngine: database " + db + " already holds tables; give a new file.\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(fileBytes(db), dbBefore);
 

@@ -7,8 +7,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -56,7 +56,8 @@ void PcapEngine::getDeviceList() {
 
 int PcapEngine::printDeviceList() {
     int number = 0;
-    for (currentDevice = deviceList; currentDevice != nullptr; currentDevice = currentDevice->next) {
+    for (currentDevice = deviceList; currentDevice != nullptr;
+         currentDevice = currentDevice->next) {
         std::printf("%d. %s", ++number, currentDevice->name);
         if (currentDevice->description != nullptr) {
             std::printf("\n(%s)\n", currentDevice->description);
@@ -92,8 +93,8 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     // arrives instead of when the kernel hands over a filled buffer block.
     if (opened != nullptr &&
         (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
-         pcap_set_timeout(opened, readTimeoutMs) != 0 ||
-         pcap_set_immediate_mode(opened, 1) != 0 || pcap_activate(opened) < 0)) {
+         pcap_set_timeout(opened, readTimeoutMs) != 0 || pcap_set_immediate_mode(opened, 1) != 0 ||
+         pcap_activate(opened) < 0)) {
         pcap_close(opened);
         opened = nullptr;
     }
@@ -138,8 +139,8 @@ PcapEngine::OpenResult PcapEngine::openNumbered(int number) {
     if (first != nullptr && first->netmask != nullptr && first->netmask->sa_family == AF_INET) {
         netmask = reinterpret_cast<const sockaddr_in*>(first->netmask)->sin_addr.s_addr;
     }
-    inputName = currentDevice->description != nullptr ? currentDevice->description
-                                                       : currentDevice->name;
+    inputName =
+        currentDevice->description != nullptr ? currentDevice->description : currentDevice->name;
     return result;
 }
 
@@ -156,7 +157,8 @@ int PcapEngine::openDump(const char* path) {
 
 bool PcapEngine::sameFileAsInput(const char* path) const {
     FILE* input = handle != nullptr ? pcap_file(handle) : nullptr;
-    struct stat in{}, out{};
+    struct stat in {
+    }, out{};
     return input != nullptr && fstat(fileno(input), &in) == 0 && stat(path, &out) == 0 &&
            in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
@@ -203,7 +205,7 @@ int PcapEngine::inputOpenCheck() {
             return 1;
         }
         inputName = currentDevice->description != nullptr ? currentDevice->description
-                                                           : currentDevice->name;
+                                                          : currentDevice->name;
         std::printf("\nNo adapter specified - defaulting to %s", inputName);
         // A first adapter that is not Ethernet is used after its message; one that cannot be
         // opened at all leaves nothing to capture from.
@@ -223,6 +225,8 @@ void PcapEngine::reportDrops() {
     }
 }
 
-void PcapEngine::stopOnInterrupt() { catchInterrupts(handle); }
+void PcapEngine::stopOnInterrupt() {
+    catchInterrupts(handle);
+}
 
 }  // namespace tidewrack

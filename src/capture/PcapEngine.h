@@ -27,7 +27,7 @@ inline constexpr std::uint32_t minimumDecodedLength = ethernetHeaderLength + 20;
 inline constexpr int readTimeoutMs = 1000;
 
 class PcapEngine {
-public:
+  public:
     explicit PcapEngine(bool verbose);
     ~PcapEngine();
     PcapEngine(const PcapEngine&) = delete;
@@ -92,7 +92,7 @@ public:
     std::uint8_t protocol = 0;  // IPv4 byte 9
     std::uint8_t tcpFlags = 0;  // TCP flags byte; 0 when not captured or not TCP
 
-private:
+  private:
     enum class OpenResult { Opened, NotEthernet, Failed };
     OpenResult openAdapter(const char* name);
     OpenResult openNumbered(int number);
@@ -108,13 +108,13 @@ private:
         return offset <= header->caplen && count <= header->caplen - offset;
     }
     std::uint16_t frameWord(std::uint32_t offset) const {
-        return frameHas(offset, 2) ? static_cast<std::uint16_t>(packetData[offset] << 8 |
-                                                                packetData[offset + 1])
-                                   : 0;
+        return frameHas(offset, 2)
+                   ? static_cast<std::uint16_t>(packetData[offset] << 8 | packetData[offset + 1])
+                   : 0;
     }
 
-    bool live = false;   // handle is a live adapter, read without blocking and waited on with poll
-    int liveFd = -1;     // its selectable descriptor
+    bool live = false;  // handle is a live adapter, read without blocking and waited on with poll
+    int liveFd = -1;    // its selectable descriptor
     std::tm localTimeStorage{};
     std::time_t convertedSeconds = 0;
     bool timeConverted = false;

@@ -58,12 +58,8 @@ int PcapEngine::nextRecord() {
 
 int PcapEngine::capture() {
     switch (nextRecord()) {
-    case 1:
-        decode();
-        return 0;
-    case 0:
-        std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
-        return 1;
+    case 1: decode(); return 0;
+    case 0: std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout); return 1;
     case PCAP_ERROR:
         std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
         return 1;
@@ -93,7 +89,8 @@ void PcapEngine::decode() {
     if (!frameDecoded) {
         ipHeader = transportHeader = nullptr;
         if (verbose) {
-            std::printf("%d: %s.%.6d ", packetCount, timeText, static_cast<int>(header->ts.tv_usec));
+            std::printf("%d: %s.%.6d ", packetCount, timeText,
+                        static_cast<int>(header->ts.tv_usec));
             std::printf("truncated frame (%u bytes)\n", header->caplen);
         }
         return;
@@ -130,9 +127,9 @@ void PcapEngine::decode() {
 
 void PcapEngine::printPacketLine() const {
     std::printf("%d: %s.%.6d ", packetCount, timeText, static_cast<int>(header->ts.tv_usec));
-    std::printf("%s %d.%d.%d.%d:%d  ->  %d.%d.%d.%d:%d\n", protocolName, ipHeader[12],
-                ipHeader[13], ipHeader[14], ipHeader[15], sourcePort, ipHeader[16], ipHeader[17],
-                ipHeader[18], ipHeader[19], destinationPort);
+    std::printf("%s %d.%d.%d.%d:%d  ->  %d.%d.%d.%d:%d\n", protocolName, ipHeader[12], ipHeader[13],
+                ipHeader[14], ipHeader[15], sourcePort, ipHeader[16], ipHeader[17], ipHeader[18],
+                ipHeader[19], destinationPort);
 }
 
 }  // namespace tidewrack

@@ -146,16 +146,11 @@ constexpr IcmpTexts icmpTexts(std::uint8_t type, std::uint8_t code) {
     }
     const std::string_view typeText = IcmpTypeTexts[type];
     switch (type) {
-    case 3:
-        return {typeText, detail::codeText(IcmpUnreachableCodes, code)};
-    case 5:
-        return {typeText, detail::codeText(IcmpRedirectCodes, code)};
-    case 11:
-        return {typeText, detail::codeText(IcmpTimeExceededCodes, code)};
-    case 12:
-        return {typeText, detail::codeText(IcmpBadHeaderCodes, code)};
-    default:
-        return {typeText, typeText};
+    case 3: return {typeText, detail::codeText(IcmpUnreachableCodes, code)};
+    case 5: return {typeText, detail::codeText(IcmpRedirectCodes, code)};
+    case 11: return {typeText, detail::codeText(IcmpTimeExceededCodes, code)};
+    case 12: return {typeText, detail::codeText(IcmpBadHeaderCodes, code)};
+    default: return {typeText, typeText};
     }
 }
 

@@ -35,6 +35,8 @@ void catchInterrupts(pcap_t* handle) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool captureInterrupted() { return interrupted != 0; }
+bool captureInterrupted() {
+    return interrupted != 0;
+}
 
 }  // namespace tidewrack

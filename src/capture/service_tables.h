@@ -286,9 +286,9 @@ constexpr bool strictlyAscending(const std::array<ServiceEntry, N>& table) {
 
 template <std::size_t N>
 constexpr const char* findService(const std::array<ServiceEntry, N>& table, std::uint16_t port) {
-    const auto* entry = std::lower_bound(
-        table.begin(), table.end(), port,
-        [](const ServiceEntry& e, std::uint16_t key) { return e.port < key; });
+    const auto* entry =
+        std::lower_bound(table.begin(), table.end(), port,
+                         [](const ServiceEntry& e, std::uint16_t key) { return e.port < key; });
     return entry != table.end() && entry->port == port ? entry->name : ephemeralService;
 }
 

@@ -59,6 +59,8 @@ static_assert(TcpFlagsTexts[0xFF].length == 32 && TcpFlagsTexts[0x00].length == 
 static_assert(sizeof(TcpFlagsText::text) <= tcpFlagsTextSize);
 
 // True when a flags byte has both SYN and ACK set, whatever the other bits.
-constexpr bool isSynAck(std::uint8_t flags) { return (flags & (TcpSyn | TcpAck)) == (TcpSyn | TcpAck); }
+constexpr bool isSynAck(std::uint8_t flags) {
+    return (flags & (TcpSyn | TcpAck)) == (TcpSyn | TcpAck);
+}
 
 }  // namespace tidewrack

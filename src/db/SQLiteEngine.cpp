@@ -73,7 +73,8 @@ int SQLiteEngine::SQLite_exec(const char* sql) {
     }
     const int result = sqlite3_exec(connection, sql, nullptr, nullptr, &errorText);
     if (result != SQLITE_OK) {
-        std::fprintf(stderr, "SQL error: %s\n", errorText != nullptr ? errorText : sqlite3_errstr(result));
+        std::fprintf(stderr, "SQL error: %s\n",
+                     errorText != nullptr ? errorText : sqlite3_errstr(result));
         sqlite3_free(errorText);
         errorText = nullptr;
     }

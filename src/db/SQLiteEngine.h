@@ -10,7 +10,7 @@
 namespace tidewrack {
 
 class SQLiteEngine {
-public:
+  public:
     explicit SQLiteEngine(bool verbose);
     ~SQLiteEngine();
     SQLiteEngine(const SQLiteEngine&) = delete;
@@ -28,7 +28,7 @@ public:
 
     bool verbose;
 
-private:
+  private:
     sqlite3* connection = nullptr;
     char* errorText = nullptr;
 };

@@ -22,7 +22,7 @@ struct Option {
 };
 
 class Core {
-public:
+  public:
     Core(int argc, char** argv);
     ~Core();
     Core(const Core&) = delete;
@@ -59,7 +59,7 @@ public:
     std::array<const char*, protocolTableSize> protocolNames{};
     char sqlBuffer[2048] = {};
 
-private:
+  private:
     void parseOptions(int argc, char** argv);
     int analyse();
 

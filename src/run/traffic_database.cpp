@@ -61,7 +61,9 @@ void Core::beginTransaction() {
     sqliteEngine->SQLite_exec(sql::begin);
 }
 
-int Core::commitTransaction() { return sqliteEngine->SQLite_exec(sql::commit) != SQLITE_OK; }
+int Core::commitTransaction() {
+    return sqliteEngine->SQLite_exec(sql::commit) != SQLITE_OK;
+}
 
 void Core::writePacketRows() {
     const PcapEngine& p = *pcapEngine;
@@ -75,26 +77,25 @@ void Core::writePacketRows() {
     }
     switch (p.protocol) {
     case 1:
-        execFormatted(sql::insertIcmpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
-                      ip[18], ip[19], p.icmpTypeText, p.icmpCodeText);
+        execFormatted(sql::insertIcmpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18],
+                      ip[19], p.icmpTypeText, p.icmpCodeText);
         break;
     case 6:
         // The answer of the responding side, turned around: initiator first.
         if (isSynAck(p.tcpFlags)) {
-            execFormatted(sql::insertTcpFormat, ip[16], ip[17], ip[18], ip[19],
-                          p.destinationPort, ip[12], ip[13], ip[14], ip[15], p.sourcePort,
-                          p.tcpService);
+            execFormatted(sql::insertTcpFormat, ip[16], ip[17], ip[18], ip[19], p.destinationPort,
+                          ip[12], ip[13], ip[14], ip[15], p.sourcePort, p.tcpService);
         }
         break;
     case 17:
-        execFormatted(sql::insertUdpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
-                      ip[18], ip[19], p.destinationPort, p.udpService);
+        execFormatted(sql::insertUdpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18],
+                      ip[19], p.destinationPort, p.udpService);
         break;
     default:
-        execFormatted(sql::insertRawFormat,
-                      protocolNames[p.protocol < protocolTableSize ? p.protocol
-                                                                   : unassignedProtocol],
-                      ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18], ip[19]);
+        execFormatted(
+            sql::insertRawFormat,
+            protocolNames[p.protocol < protocolTableSize ? p.protocol : unassignedProtocol], ip[12],
+            ip[13], ip[14], ip[15], ip[16], ip[17], ip[18], ip[19]);
         break;
     }
 }

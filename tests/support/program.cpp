@@ -116,7 +116,8 @@ int waitProgram(int pid) {
 }
 
 ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tidewrack-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tidewrack-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp");
     }

@@ -23,12 +23,12 @@ int waitProgram(int pid);
 
 // A fresh scratch directory, removed with its contents when the object ends.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
-private:
+  private:
     std::string dir;
 };
 
