@@ -2,6 +2,7 @@
 // program run as a subprocess, its exact output and exit status.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -202,6 +203,22 @@ TEST(LiveSources, FallbackToTheFirstAdapter) {
     run = runProgram({"-f", silent, "-I", "0"});
     EXPECT_EQ(normalizeDurations(run.out), "\nlistening on " + first + "...\n" + tail);
     EXPECT_EQ(run.status, 0);
+}
+
+TEST(LiveSources, FallbackAdapterThatCannotBeOpenedEndsTheRun) {
+    constexpr unsigned nobody = 65534;
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs root, to run the program as a user without capture permission";
+    }
+    ScratchDir dir;
+    const Outcome run = runProgram({"-r", dir.path("missing.pcap")}, "", nobody);
+    if (run.status == 126 || run.status == 127) {
+        GTEST_SKIP() << "the built program cannot be run by an unprivileged user from here";
+    }
+    const std::regex refused(R"(\nUnable to open .*\)\n\nNo adapter specified - defaulting to )"
+                             R"(.*\nUnable to open adapter .*\. \n)");
+    EXPECT_TRUE(std::regex_match(run.out, refused)) << run.out;
+    EXPECT_EQ(run.status, 1);
 }
 
 TEST(LiveSources, SnapLengthDoesNotApplyToANamedAdapter) {
