@@ -166,12 +166,14 @@ TEST(CaptureSources, LaterInputWinsAndFailedOpensAreReported) {
     EXPECT_EQ(run.status, 0);
 }
 
-TEST(CaptureSources, DumpNeverOverwritesTheTraceBeingRead) {
+TEST(CaptureSources, DumpGoesNeitherOverTheTraceBeingReadNorToTheConsole) {
     ScratchDir dir;
     const std::string trace = threeUdpPackets(dir);
     const std::string before = fileBytes(trace);
     std::filesystem::create_hard_link(trace, dir.path("alias.pcap"));
-    for (const std::string& sameFile : {dir.path("./three.pcap"), dir.path("alias.pcap")}) {
+    // Standard output carries the console messages: "-" and /dev/stdout would corrupt the dump.
+    for (const std::string& sameFile : {dir.path("./three.pcap"), dir.path("alias.pcap"),
+                                        std::string("-"), std::string("/dev/stdout")}) {
         const Outcome run = runProgram({"-r", trace, "-w", sameFile});
         EXPECT_EQ(run.out, "\nError opening dump file.\n");
         EXPECT_EQ(run.status, 1);

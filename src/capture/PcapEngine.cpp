@@ -155,17 +155,27 @@ int PcapEngine::openDump(const char* path) {
     return 0;
 }
 
+namespace {
+
+bool isOpenAt(FILE* file, const char* path) {
+    struct stat open {
+    }, named{};
+    return file != nullptr && fstat(fileno(file), &open) == 0 && stat(path, &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+}  // namespace
+
 bool PcapEngine::sameFileAsInput(const char* path) const {
-    FILE* input = handle != nullptr ? pcap_file(handle) : nullptr;
-    struct stat in {
-    }, out{};
-    return input != nullptr && fstat(fileno(input), &in) == 0 && stat(path, &out) == 0 &&
-           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    return handle != nullptr && isOpenAt(pcap_file(handle), path);
 }
 
 int PcapEngine::writeDump(const char* path) {
-    // Writing over the trace being read would truncate it before it is read.
-    if (handle == nullptr || sameFileAsInput(path) ||
+    // Writing over the trace being read would truncate it before it is read, and a dump on
+    // standard output ("-" to libpcap, or the file it goes to) would mix the console messages
+    // into the trace.
+    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path);
+    if (handle == nullptr || sameFileAsInput(path) || toConsole ||
         (dumper = pcap_dump_open(handle, path)) == nullptr) {
         std::fputs("\nError opening dump file.\n", stdout);
         return 1;
