@@ -1,0 +1,19 @@
+# Installation: the program and its manual page, in the places GNUInstallDirs names under the
+# install prefix.
+include(GNUInstallDirs)
+
+install(TARGETS tidewrack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The manual page takes the project version from here and is installed compressed, as packaged
+# manual pages are.
+find_program(TIDEWRACK_GZIP gzip REQUIRED)
+set(manual ${PROJECT_BINARY_DIR}/docs/tidewrack.1)
+configure_file(${PROJECT_SOURCE_DIR}/docs/tidewrack.1 ${manual} @ONLY)
+add_custom_command(OUTPUT ${manual}.gz
+    COMMAND ${TIDEWRACK_GZIP} -9 -n -k -f tidewrack.1
+    DEPENDS ${manual}
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/docs
+    COMMENT "Compressing the manual page" VERBATIM)
+add_custom_target(tidewrack_manual ALL DEPENDS ${manual}.gz)
+install(FILES ${manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
