@@ -1,5 +1,5 @@
-# Installation: the program and its manual page, in the places GNUInstallDirs names under the
-# install prefix.
+# Installation: the program, its manual page and its bash completion, in the places
+# GNUInstallDirs names under the install prefix.
 include(GNUInstallDirs)
 
 install(TARGETS tidewrack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -16,4 +16,8 @@ add_custom_command(OUTPUT ${manual}.gz
     COMMENT "Compressing the manual page" VERBATIM)
 add_custom_target(tidewrack_manual ALL DEPENDS ${manual}.gz)
 install(FILES ${manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+install(FILES ${PROJECT_SOURCE_DIR}/completion/tidewrack.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME tidewrack)
 
