@@ -1,5 +1,6 @@
-# Installation: the program, its manual page and its bash completion, in the places
-# GNUInstallDirs names under the install prefix.
+# Installation: the program, its manual page, the bash completion, the README and the sample
+# traces, in the places GNUInstallDirs names under the install prefix; and an `uninstall`
+# target that removes what the last `cmake --install` of this build tree wrote.
 include(GNUInstallDirs)
 
 install(TARGETS tidewrack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -21,3 +22,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/completion/tidewrack.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME tidewrack)
 
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/samples/web-session.pcap
+              ${PROJECT_SOURCE_DIR}/samples/port-scan.pcap
+              ${PROJECT_SOURCE_DIR}/samples/rare-protocols.pcap
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+if(NOT TARGET uninstall)
+    add_custom_target(uninstall
+        COMMAND ${CMAKE_COMMAND} -D MANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
+                -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+        COMMENT "Removing the files of the last installation" VERBATIM)
+endif()
