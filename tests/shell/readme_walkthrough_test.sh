@@ -67,7 +67,9 @@ run_console() {
             read -r -a words <<<"$command"
             case ${words[0]} in
             tidewrack | */tidewrack)
-                stdbuf -oL "$program" "${words[@]:1}" >"$actual" 2>&1 || true
+                # stdbuf preloads its own library, which a sanitized build must be told to allow.
+                ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+                    stdbuf -oL "$program" "${words[@]:1}" >"$actual" 2>&1 || true
                 ;;
             rm)
                 [[ ${words[1]} == -f && $command != */* ]] || {
