@@ -3,31 +3,11 @@
 # prefix, the installed program runs and tells its version, and the `uninstall` target removes
 # all of it again, with the directories that belong to tidewrack alone.
 #
-# Installing rewrites the build tree's install_manifest.txt; the one there before is put back,
-# so that `uninstall` still removes a real installation made from this tree.
-#
 # Usage: install_test.sh <build directory> <project version>
 set -euo pipefail
 build=$(realpath "$1") version=$2
-manifest=$build/install_manifest.txt
-
-scratch=$(mktemp -d)
-restore() {
-    if [[ -e $scratch/manifest.saved ]]; then
-        cp -p "$scratch/manifest.saved" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$scratch"
-}
-trap restore EXIT
-[[ ! -e $manifest ]] || cp -p "$manifest" "$scratch/manifest.saved"
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# shellcheck source=scratch_with_kept_manifest.sh
+source "$(dirname "$0")/scratch_with_kept_manifest.sh"
 
 root=$scratch/root
 prefix=/usr/local

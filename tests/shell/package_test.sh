@@ -4,30 +4,11 @@
 # README and samples under /usr; unpacked into a scratch root (dpkg -x), the program tells its
 # version and analyses the packaged sample.
 #
-# cpack rewrites the build tree's install_manifest.txt; the one there before is put back.
-#
 # Usage: package_test.sh <cpack command> <build directory> <project version>
 set -euo pipefail
 cpack=$1 build=$(realpath "$2") version=$3
-manifest=$build/install_manifest.txt
-
-scratch=$(mktemp -d)
-restore() {
-    if [[ -e $scratch/manifest.saved ]]; then
-        cp -p "$scratch/manifest.saved" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$scratch"
-}
-trap restore EXIT
-[[ ! -e $manifest ]] || cp -p "$manifest" "$scratch/manifest.saved"
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# shellcheck source=scratch_with_kept_manifest.sh
+source "$(dirname "$0")/scratch_with_kept_manifest.sh"
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" ||
     { cat "$scratch/cpack.log"; fail "cpack failed"; exit 1; }
