@@ -157,11 +157,14 @@ int PcapEngine::openDump(const char* path) {
 
 namespace {
 
-bool isOpenAt(FILE* file, const char* path) {
+// True when `path` names the file that `file` has open (the same device and inode, however
+// the path is spelled); with `dataOnly`, only when that is a regular file or a pipe.
+bool isOpenAt(FILE* file, const char* path, bool dataOnly = false) {
     struct stat open {
     }, named{};
     return file != nullptr && fstat(fileno(file), &open) == 0 && stat(path, &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino &&
+           (!dataOnly || S_ISREG(open.st_mode) || S_ISFIFO(open.st_mode));
 }
 
 }  // namespace
@@ -172,9 +175,9 @@ bool PcapEngine::sameFileAsInput(const char* path) const {
 
 int PcapEngine::writeDump(const char* path) {
     // Writing over the trace being read would truncate it before it is read, and a dump on
-    // standard output ("-" to libpcap, or the file it goes to) would mix the console messages
-    // into the trace.
-    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path);
+    // standard output ("-" to libpcap, or the file or pipe it goes to) would mix the console
+    // messages into the trace. A device such as /dev/null may serve both.
+    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path, true);
     if (handle == nullptr || sameFileAsInput(path) || toConsole ||
         (dumper = pcap_dump_open(handle, path)) == nullptr) {
         std::fputs("\nError opening dump file.\n", stdout);
