@@ -3,6 +3,6 @@
 file(REMOVE_RECURSE ${SEEDS})
 file(MAKE_DIRECTORY ${SEEDS})
 file(GLOB traces ${SAMPLES}/*.pcap ${CORPUS}/*.pcap ${CORPUS}/*.pcapng)
-file(COPY ${traces} DESTINATION ${SEEDS})
+file(COPY ${traces} DESTINATION ${SEEDS} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 list(LENGTH traces count)
 message(STATUS "${count} seed traces copied to ${SEEDS}")

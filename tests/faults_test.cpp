@@ -1,6 +1,6 @@
-// Output that cannot be written completely: a dump on a full device, and a database whose
-// final commit fails under a file size limit. Both are reported and end the run with status 1,
-// after the run has done and reported everything else.
+// Faults on the way out: a dump on a full device and a database whose final commit fails under
+// a file size limit are both reported and end the run with status 1, after the run has done and
+// reported everything else; and every way the program ends is clean under the sanitizers.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -100,4 +100,30 @@ TEST(Faults, FailedCommitEndsWithStatusOne) {
     EXPECT_NE(run.err.find("SQL error: "), std::string::npos) << run.err;
     EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), Rows{"0"});
     EXPECT_EQ(query(db, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%_raw'"), Rows{"142"});
+}
+
+// Every way the program ends, including exit(1) in the middle of the run sequence, leaves
+// nothing for the sanitizers and leak checker of an instrumented build to report.
+TEST(Faults, EveryWayOutIsClean) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap");
+    writeTrace(trace, udpRecords(3));
+    const std::vector<std::string> cases[] = {
+        {"-m", "3", "-d", dir.path("mode.db")},
+        {"-i", "x", "-I", "2"},
+        {"-F", "filter.txt"},
+        {"-w", dir.path("nothing.pcap")},
+        {"-r", trace, "-d", dir.path("no/such/dir.db")},
+        {"-V"},
+        {"--bogus", "-h"},
+        {"-r", trace, "-w", "/dev/full"},
+        {"-v", "-c", "1", "-r", trace, "-m", "2", "-d", dir.path("frames.db")},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const Outcome run = runProgram(args);
+        EXPECT_LE(run.status, 1);
+        EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
+    }
 }
