@@ -120,7 +120,11 @@ TEST(Faults, EveryWayOutIsClean) {
         {"-v", "-c", "1", "-r", trace, "-m", "2", "-d", dir.path("frames.db")},
     };
     for (const auto& args : cases) {
-        SCOPED_TRACE(args[0] + " " + args[1]);
+        std::string line;
+        for (const std::string& a : args) {
+            line += a + " ";
+        }
+        SCOPED_TRACE(line);
         const Outcome run = runProgram(args);
         EXPECT_LE(run.status, 1);
         EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
