@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frames.h"
+#include "pcapng_writer.h"
 
 using namespace testkit;
 
@@ -54,20 +55,6 @@ std::vector<Record> oddCapturedLengths() {
     return records;
 }
 
-void writeNanosecondTrace(const std::string& path) {
-    pcap_t* dead =
-        pcap_open_dead_with_tstamp_precision(DLT_EN10MB, 65535, PCAP_TSTAMP_PRECISION_NANO);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-    const Bytes frame = ipv4Frame(17, client, server, udpHeader(123, 123, 48));
-    pcap_pkthdr header{};
-    header.ts.tv_sec = 1700000000;
-    header.ts.tv_usec = 123456789;  // nanoseconds in this trace
-    header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame.data());
-    pcap_dump_close(dumper);
-    pcap_close(dead);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,7 +68,9 @@ int main(int argc, char** argv) {
     writeTrace(dir + "/odd-header-lengths.pcap", oddHeaderLengths());
     writeTrace(dir + "/odd-captured-lengths.pcap", oddCapturedLengths());
     writeTrace(dir + "/raw-ip-link.pcap", everyProtocol(), DLT_RAW);
-    writeNanosecondTrace(dir + "/nanoseconds.pcap");
+    writeTrace(dir + "/nanoseconds.pcap", everyProtocol(), DLT_EN10MB, PCAP_TSTAMP_PRECISION_NANO);
+    writePcapng(dir + "/every-protocol.pcapng", everyProtocol());
+    writePcapng(dir + "/odd-captured-lengths.pcapng", oddCapturedLengths());
     // The same trace cut inside the second record's header and inside its body.
     writeTrace(dir + "/cut-header.pcap", everyProtocol());
     std::filesystem::copy_file(dir + "/cut-header.pcap", dir + "/cut-body.pcap",
