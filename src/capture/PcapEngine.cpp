@@ -227,14 +227,22 @@ int PcapEngine::inputOpenCheck() {
         }
     }
     setFilter();
+    // Until the filter is in place an adapter takes every packet, and the run sequence may
+    // spend a while creating the database meanwhile: packets the kernel drops then were never
+    // wanted, and only drops from here on are reported.
+    pcap_stat stats{};
+    if (live && pcap_stats(handle, &stats) == 0) {
+        dropsBeforeFilter = stats.ps_drop;
+    }
     std::printf("\nlistening on %s...\n", inputName);
     return 0;
 }
 
 void PcapEngine::reportDrops() {
     pcap_stat stats{};
-    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop > 0) {
-        std::printf("PcapEngine: %u packets dropped by the kernel.\n", stats.ps_drop);
+    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop != dropsBeforeFilter) {
+        std::printf("PcapEngine: %u packets dropped by the kernel.\n",
+                    stats.ps_drop - dropsBeforeFilter);
     }
 }
 
