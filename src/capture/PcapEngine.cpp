@@ -89,12 +89,12 @@ void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive) {
 
 PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     pcap_t* opened = pcap_create(name, errorBuffer);
-    // Immediate delivery makes the one-second wait in capture() see every packet as it
-    // arrives instead of when the kernel hands over a filled buffer block.
+    // The kernel packs packets into blocks of its ring buffer, which holds many more packets
+    // than one slot per packet would; a short block time-out hands each block over soon, so
+    // the one-second read time-out kept in capture() sees packets nearly as they arrive.
     if (opened != nullptr &&
         (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
-         pcap_set_timeout(opened, readTimeoutMs) != 0 || pcap_set_immediate_mode(opened, 1) != 0 ||
-         pcap_activate(opened) < 0)) {
+         pcap_set_timeout(opened, blockTimeoutMs) != 0 || pcap_activate(opened) < 0)) {
         pcap_close(opened);
         opened = nullptr;
     }

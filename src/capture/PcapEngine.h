@@ -25,6 +25,10 @@ inline constexpr std::uint32_t minimumDecodedLength = ethernetHeaderLength + 20;
 
 // A live capture ends when this long passes without a packet.
 inline constexpr int readTimeoutMs = 1000;
+static_assert(readTimeoutMs % 1000 == 0, "the deadline is counted in whole seconds");
+// The kernel hands captured packets over in blocks, a block at the latest this long after its
+// first packet arrived: the delay with which a live packet is seen.
+inline constexpr int blockTimeoutMs = 50;
 
 class PcapEngine {
   public:
@@ -99,6 +103,7 @@ class PcapEngine {
     void replaceHandle(pcap_t* newHandle, bool isLive);
     bool sameFileAsInput(const char* path) const;
     int nextRecord();
+    int lateArrival(const timeval& deadline);
     void decode();
     void convertTime();
     void printPacketLine() const;

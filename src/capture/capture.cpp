@@ -7,6 +7,7 @@
 // not captured reads as 0 or an empty text. The per-packet path allocates nothing and compares
 // no text: names come by index or binary search from constant tables.
 #include <poll.h>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -47,15 +48,31 @@ int PcapEngine::nextRecord() {
             return result;
         }
         // Live adapter with nothing to read: wait for the descriptor up to the read time-out.
+        timeval deadline{};
+        gettimeofday(&deadline, nullptr);
+        deadline.tv_sec += readTimeoutMs / 1000;
         pollfd wait{liveFd, POLLIN, 0};
         const int ready = poll(&wait, 1, readTimeoutMs);
         if (ready == 0 && !captureInterrupted()) {
-            return 0;
+            return lateArrival(deadline);
         }
         if (ready < 0 && errno != EINTR) {
             return PCAP_ERROR;
         }
     }
+}
+
+// The kernel hands packets over in blocks, each at most a block time-out after its first
+// packet arrived, so a packet that came just before the read time-out ran out may still be on
+// its way. Wait that long once more: a packet stamped before the deadline goes on with the
+// capture; one stamped later came after the end, and the time-out stands.
+int PcapEngine::lateArrival(const timeval& deadline) {
+    pollfd wait{liveFd, POLLIN, 0};
+    if (poll(&wait, 1, 2 * blockTimeoutMs) <= 0) {
+        return 0;
+    }
+    const int result = pcap_next_ex(handle, const_cast<pcap_pkthdr**>(&header), &packetData);
+    return result == 1 && timercmp(&header->ts, &deadline, >) ? 0 : result;
 }
 
 int PcapEngine::capture() {
