@@ -10,13 +10,16 @@
 #   tidewrack -r T -d db -m 2                     vs  bare_sql_loop 2 T db       goal <= 1.1
 # Memory: peak RSS of mode 1 at 100k and 1M packets, equal within 1 MiB and under 16 MiB; at
 # 5M packets no more than at 50k plus 1 MiB.
+# Instructions: the same pairs once under callgrind on the 100k trace, counting the instructions
+# each side executes in user space: a measure that other work on the machine cannot disturb.
 # Audit: allocations, local-time conversions, text comparisons and flushes of the program's own
 # code (count_allocations.so), a 100k run against a 1M run; write calls of the spinner (strace).
 #
-# Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--keep] [--no-build]
-#   --quick     the 100k-packet trace only (about a minute), no 5M memory check
+# Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--no-callgrind] [--keep] [--no-build]
+#   --quick     the 100k-packet trace only (about a minute), no 5M memory check, no callgrind
 #   --reps N    runs of each program per pair (default 5)
 #   --no-5m     skip the 5M-vs-50k memory check (it writes a 3 GB trace)
+#   --no-callgrind  skip the instruction counts (they take a few minutes)
 #   --keep      keep the generated traces in the work directory
 #   --no-build  use the binaries already built
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
@@ -35,10 +38,11 @@ if [[ -z $out ]]; then
     out=$work/out
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-bench-out
 fi
-reps=5 quick=0 big=1 keep=0 compile=1
+reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1
 while (($#)); do
     case $1 in
-    --quick) quick=1 big=0 ;;
+    --quick) quick=1 big=0 callgrind=0 ;;
+    --no-callgrind) callgrind=0 ;;
     --reps) reps=$2; shift ;;
     --no-5m) big=0 ;;
     --keep) keep=1 ;;
@@ -69,7 +73,9 @@ if [[ -z $tcpdump_bin && $(id -u) == 0 ]] && command -v apt-get >/dev/null; then
     tcpdump_bin=$(command -v tcpdump || true)
 fi
 tcpdump_user=()
-[[ $(id -u) == 0 ]] && tcpdump_user=(-Z root)  # keep root, so it may write in the work directory
+# As root, tcpdump would switch to its own user and could not write the dump, nor valgrind its
+# counts, in the work directory.
+[[ $(id -u) == 0 ]] && tcpdump_user=(-Z root)
 
 # trace N: the path of an N-packet trace, generated once.
 trace() {
@@ -109,7 +115,7 @@ dump_base() {
     rm -f "$dump" && measure "$n.dump.base" "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -r "$t" -w "$dump"
 }
 verbose_tw() { measure "$n.verbose.tw" "$text" "$tw" -v -r "$t"; }
-verbose_base() { measure "$n.verbose.base" "$text" "$tcpdump_bin" -n -r "$t"; }
+verbose_base() { measure "$n.verbose.base" "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -n -r "$t"; }
 mode_tw() { rm -f "$db" && measure "$n.mode$m.tw" "$text" "$tw" -r "$t" -d "$db" -m "$m"; }
 mode_base() { rm -f "$db" && measure "$n.mode$m.base" /dev/null "$bin/bare_sql_loop" "$m" "$t" "$db"; }
 # in_turn A B: A then B in odd rounds, B then A in even ones, so neither always goes first.
@@ -133,30 +139,55 @@ pairs() {
 }
 
 verdict() { awk -v v="$1" -v goal="$2" 'BEGIN {print (v <= goal) ? "met" : "NOT met"}'; }
+quotient() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+# round_ratio LABEL: the median of the ratios of the two runs of each round, which were measured
+# one right after the other; it follows the program's cost even while the machine's load shifts.
+round_ratio() {
+    paste -d' ' <(cut -d' ' -f1 "$work/results/$1.tw") <(cut -d' ' -f1 "$work/results/$1.base") |
+        awk '{print $1 / $2}' | median | xargs printf '%.2f'
+}
 row() {  # row N NAME LABEL BASELINE GOAL
-    local a b ratio ca cb
+    local a b ca cb per_round
     a=$(seconds_of "$1.$3.tw") b=$(seconds_of "$1.$3.base")
     ca=$(cpu_of "$1.$3.tw") cb=$(cpu_of "$1.$3.base")
-    ratio=$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')
-    say "| $2 | $a | $4 | $b | $ratio | <= $5 | $(verdict "$ratio" "$5") | $ca / $cb = $(
-        awk -v a="$ca" -v b="$cb" 'BEGIN {printf "%.2f", a / b}') |"
+    per_round=$(round_ratio "$1.$3")
+    say "| $2 | $a | $4 | $b | $(quotient "$a" "$b") | $per_round | <= $5 | $(
+        verdict "$per_round" "$5") | $ca / $cb = $(quotient "$ca" "$cb") |"
 }
 table() {  # table N
     local n=$1
     say ""
     say "### $n packets ($(info "$(trace "$n")" bytes) bytes, $(info "$(trace "$n")" conversations) conversations), medians of $reps runs"
     say ""
-    say "| tidewrack | wall s | baseline | wall s | ratio | goal | status | CPU s, ratio |"
-    say "|---|---|---|---|---|---|---|---|"
+    say "| tidewrack | wall s | baseline | wall s | ratio of medians | median of round ratios | goal | status | CPU s, ratio |"
+    say "|---|---|---|---|---|---|---|---|---|"
     row "$n" '`-r T`' read '`bare_read_loop T`' 1.5
     if [[ -n $tcpdump_bin ]]; then
         row "$n" '`-r T -w out`' dump '`tcpdump -r T -w out`' 1.1
         row "$n" '`-v -r T`' verbose '`tcpdump -n -r T`' 0.8
     else
-        say "| (tcpdump not available: its two pairs skipped) | | | | | | | |"
+        say "| (tcpdump not available: its two pairs skipped) | | | | | | | | |"
     fi
     row "$n" '`-r T -d db` (mode 1)' mode1 '`bare_sql_loop 1 T db`' 1.1
     row "$n" '`-r T -d db -m 2`' mode2 '`bare_sql_loop 2 T db`' 1.1
+}
+
+# instructions LABEL OUT COMMAND...: user-space instructions of one run under callgrind.
+instructions() {
+    local label=$1 stdout_file=$2
+    shift 2
+    if ! valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
+        >"$stdout_file" 2>"$work/callgrind.log"; then
+        echo "failed under callgrind: $* (see $work/callgrind.log)" >&2
+        exit 1
+    fi
+    awk '/^(summary|totals):/ {print $2; exit}' "$work/callgrind.out" >"$work/results/$label.ir"
+    rm -f "$work/callgrind.out"
+}
+instruction_row() {  # instruction_row NAME LABEL BASELINE
+    local a b
+    a=$(cat "$work/results/$2.tw.ir") b=$(cat "$work/results/$2.base.ir")
+    say "| $1 | $a | $3 | $b | $(quotient "$a" "$b") |"
 }
 
 # audit N: the counting library on one run in mode 1 with a dump, and one verbose run in mode 2.
@@ -222,6 +253,36 @@ if ((big)); then
         ((b - a <= 1024)) && echo met || echo NOT met)"
 fi
 
+if ((callgrind)) && command -v valgrind >/dev/null; then
+    echo "counting instructions with callgrind..." >&2
+    t=$(trace "$small") db=$out/run.db dump=$out/dump.pcap text=$work/out.txt
+    instructions read.tw "$text" "$tw" -r "$t"
+    instructions read.base "$text" "$bin/bare_read_loop" "$t"
+    if [[ -n $tcpdump_bin ]]; then
+        rm -f "$dump" && instructions dump.tw "$text" "$tw" -r "$t" -w "$dump"
+        rm -f "$dump" && instructions dump.base "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -r "$t" -w "$dump"
+        instructions verbose.tw "$text" "$tw" -v -r "$t"
+        instructions verbose.base "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -n -r "$t"
+    fi
+    for m in 1 2; do
+        rm -f "$db" && instructions "mode$m.tw" "$text" "$tw" -r "$t" -d "$db" -m "$m"
+        rm -f "$db" && instructions "mode$m.base" "$text" "$bin/bare_sql_loop" "$m" "$t" "$db"
+    done
+    rm -f "$db" "$dump"
+    say ""
+    say "### Instructions executed in user space (callgrind), $small packets"
+    say ""
+    say "| tidewrack | instructions | baseline | instructions | ratio |"
+    say "|---|---|---|---|---|"
+    instruction_row '`-r T`' read '`bare_read_loop T`'
+    if [[ -n $tcpdump_bin ]]; then
+        instruction_row '`-r T -w out`' dump '`tcpdump -r T -w out`'
+        instruction_row '`-v -r T`' verbose '`tcpdump -n -r T`'
+    fi
+    instruction_row '`-r T -d db` (mode 1)' mode1 '`bare_sql_loop 1 T db`'
+    instruction_row '`-r T -d db -m 2`' mode2 '`bare_sql_loop 2 T db`'
+fi
+
 if [[ -n $large ]]; then
     echo "auditing the per-packet work..." >&2
     audit "$small"
@@ -253,6 +314,6 @@ fi
 if ((!keep)); then
     rm -f "$work"/trace-*.pcap "$work"/trace-*.pcap.info
 fi
-rm -f "$work/out.txt" "$work/strace.txt"
+rm -f "$work/out.txt" "$work/strace.txt" "$work/callgrind.log"
 rmdir "$out" 2>/dev/null || true
 echo "report saved in $report" >&2
