@@ -78,28 +78,22 @@ class FlowMaker {
   public:
     explicit FlowMaker(Random& random) : random(random) {}
 
+    // A new conversation, its kind drawn by share (per thousand conversations).
     Flow make() {
+        struct Kind {
+            std::uint32_t upTo;
+            Flow (FlowMaker::*make)();
+        };
+        static constexpr Kind kinds[] = {
+            {330, &FlowMaker::web},  {400, &FlowMaker::interactive}, {450, &FlowMaker::refused},
+            {740, &FlowMaker::dns},  {780, &FlowMaker::ntp},         {880, &FlowMaker::quic},
+            {940, &FlowMaker::icmp}, {1000, &FlowMaker::rare},
+        };
         const std::uint32_t pick = random.below(1000);
-        if (pick < 330) {
-            return web();
-        }
-        if (pick < 400) {
-            return interactive();
-        }
-        if (pick < 450) {
-            return refused();
-        }
-        if (pick < 740) {
-            return dns();
-        }
-        if (pick < 780) {
-            return ntp();
-        }
-        if (pick < 880) {
-            return quic();
-        }
-        if (pick < 940) {
-            return icmp();
+        for (const Kind& kind : kinds) {
+            if (pick < kind.upTo) {
+                return (this->*kind.make)();
+            }
         }
         return rare();
     }

@@ -37,26 +37,19 @@ Formatted run(bool reference, std::size_t size, const char* format, va_list args
     return {length, std::string(buffer.data()), intact};
 }
 
-Formatted ours(std::size_t size, const char* format, ...) {
+// Formats with formatStatement, or with vsnprintf when `reference` is true.
+Formatted formatWith(bool reference, std::size_t size, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    Formatted f = run(false, size, format, args);
-    va_end(args);
-    return f;
-}
-
-Formatted reference(std::size_t size, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    Formatted f = run(true, size, format, args);
+    Formatted f = run(reference, size, format, args);
     va_end(args);
     return f;
 }
 
 template <typename... Args>
 void expectSame(std::size_t size, const char* format, Args... args) {
-    const Formatted a = ours(size, format, args...);
-    const Formatted b = reference(size, format, args...);
+    const Formatted a = formatWith(false, size, format, args...);
+    const Formatted b = formatWith(true, size, format, args...);
     EXPECT_EQ(a.length, b.length) << format << " in " << size << " bytes";
     EXPECT_EQ(a.text, b.text) << format << " in " << size << " bytes";
     EXPECT_TRUE(a.guardIntact) << format << " wrote past " << size << " bytes";
@@ -86,9 +79,10 @@ TEST(StatementFormat, EveryStatementAsVsnprintfWritesIt) {
 }
 
 TEST(StatementFormat, TextThatDoesNotFitIsCutAndMeasuredAsVsnprintfDoes) {
-    const std::string full = reference(2048, sql::insertFrameFormat, 123456, 192, 168, 1, 10, 51000,
-                                       10, 0, 0, 1, 443, "TCP", "SYN ACK ", "14:03:07", 42, 1514u)
-                                 .text;
+    const std::string full =
+        formatWith(true, 2048, sql::insertFrameFormat, 123456, 192, 168, 1, 10, 51000, 10, 0, 0, 1,
+                   443, "TCP", "SYN ACK ", "14:03:07", 42, 1514u)
+            .text;
     for (std::size_t size = 1; size <= full.size() + 2; ++size) {
         expectSame(size, sql::insertFrameFormat, 123456, 192, 168, 1, 10, 51000, 10, 0, 0, 1, 443,
                    "TCP", "SYN ACK ", "14:03:07", -42, 1514u);
