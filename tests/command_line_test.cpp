@@ -2,6 +2,7 @@
 // program run as a subprocess, its exact output and exit status.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -165,17 +166,21 @@ TEST(CaptureSources, LaterInputWinsAndFailedOpensAreReported) {
     EXPECT_EQ(run.status, 0);
 }
 
-TEST(CaptureSources, DumpNeverOverwritesTheTraceBeingRead) {
+TEST(CaptureSources, DumpGoesNeitherOverTheTraceBeingReadNorToTheConsole) {
     ScratchDir dir;
     const std::string trace = threeUdpPackets(dir);
     const std::string before = fileBytes(trace);
     std::filesystem::create_hard_link(trace, dir.path("alias.pcap"));
-    for (const std::string& sameFile : {dir.path("./three.pcap"), dir.path("alias.pcap")}) {
+    // Standard output carries the console messages: "-" and /dev/stdout would corrupt the dump.
+    for (const std::string& sameFile : {dir.path("./three.pcap"), dir.path("alias.pcap"),
+                                        std::string("-"), std::string("/dev/stdout")}) {
         const Outcome run = runProgram({"-r", trace, "-w", sameFile});
         EXPECT_EQ(run.out, "\nError opening dump file.\n");
         EXPECT_EQ(run.status, 1);
     }
     EXPECT_EQ(fileBytes(trace), before);
+    // A device such as /dev/null may take both the console and the dump.
+    EXPECT_EQ(waitProgram(startProgram({"-r", trace, "-w", "/dev/null"}, "/dev/null")), 0);
 }
 
 TEST(LiveSources, FallbackToTheFirstAdapter) {
@@ -202,6 +207,22 @@ TEST(LiveSources, FallbackToTheFirstAdapter) {
     run = runProgram({"-f", silent, "-I", "0"});
     EXPECT_EQ(normalizeDurations(run.out), "\nlistening on " + first + "...\n" + tail);
     EXPECT_EQ(run.status, 0);
+}
+
+TEST(LiveSources, FallbackAdapterThatCannotBeOpenedEndsTheRun) {
+    constexpr unsigned nobody = 65534;
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs root, to run the program as a user without capture permission";
+    }
+    ScratchDir dir;
+    const Outcome run = runProgram({"-r", dir.path("missing.pcap")}, "", nobody);
+    if (run.status == 126 || run.status == 127) {
+        GTEST_SKIP() << "the built program cannot be run by an unprivileged user from here";
+    }
+    const std::regex refused(R"(\nUnable to open .*\)\n\nNo adapter specified - defaulting to )"
+                             R"(.*\nUnable to open adapter .*\. \n)");
+    EXPECT_TRUE(std::regex_match(run.out, refused)) << run.out;
+    EXPECT_EQ(run.status, 1);
 }
 
 TEST(LiveSources, SnapLengthDoesNotApplyToANamedAdapter) {

@@ -2,13 +2,12 @@
 // the verbose lines agree with an independent reading of the bytes, and the database holds
 // one frame row per decoded frame and flow tables equal to the distinct raw rows.
 #include <gtest/gtest.h>
-#include <pcap/pcap.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <sstream>
 
-#include "capture/protocol_names.h"
 #include "database.h"
+#include "independent_decode.h"
 #include "program.h"
 
 using namespace testkit;
@@ -30,59 +29,6 @@ std::vector<fs::path> corpusFiles() {
     return files;
 }
 
-// The packet lines expected for a trace, from its bytes read here with no help from the
-// program: "<protocol> a.b.c.d:port  ->  e.f.g.h:port" for each record matching "ip", or the
-// truncated-frame text.
-std::vector<std::string> independentLines(const fs::path& file, int& decoded) {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* in = pcap_open_offline(file.c_str(), error);
-    std::vector<std::string> lines;
-    if (in == nullptr) {
-        return lines;
-    }
-    bpf_program ip{};
-    const bool filtered = pcap_compile(in, &ip, "ip", 1, PCAP_NETMASK_UNKNOWN) == 0;
-    pcap_pkthdr* h;
-    const u_char* d;
-    while (pcap_next_ex(in, &h, &d) == 1) {
-        if (filtered && !pcap_offline_filter(&ip, h, d)) {
-            continue;
-        }
-        std::ostringstream line;
-        if (h->caplen < 34) {
-            line << "truncated frame (" << h->caplen << " bytes)";
-        } else {
-            ++decoded;
-            const unsigned t = 14 + (d[14] & 15) * 4;
-            const auto port = [&](unsigned at) {
-                return at + 2 <= h->caplen ? d[at] * 256 + d[at + 1] : 0;
-            };
-            line << tidewrack::DecoderProtocolNameTable[d[23]] << ' ' << +d[26] << '.' << +d[27]
-                 << '.' << +d[28] << '.' << +d[29] << ':' << port(t) << "  ->  " << +d[30] << '.'
-                 << +d[31] << '.' << +d[32] << '.' << +d[33] << ':' << port(t + 2);
-        }
-        lines.push_back(line.str());
-    }
-    pcap_freecode(&ip);
-    pcap_close(in);
-    return lines;
-}
-
-// The program's packet lines without their "n: hh:mm:ss.uuuuuu " prefix.
-std::vector<std::string> programLines(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    std::string line;
-    for (int n = 1; std::getline(in, line);) {
-        const std::string prefix = std::to_string(n) + ": ";
-        if (line.rfind(prefix, 0) == 0) {
-            lines.push_back(line.substr(line.find(' ', prefix.size()) + 1));
-            ++n;
-        }
-    }
-    return lines;
-}
-
 }  // namespace
 
 TEST(Corpus, VerboseLinesMatchAnIndependentDecode) {
@@ -94,7 +40,7 @@ TEST(Corpus, VerboseLinesMatchAnIndependentDecode) {
         int decoded = 0;
         const Outcome run = runProgram({"-v", "-r", file.string()});
         EXPECT_EQ(run.status, 0) << file;
-        EXPECT_EQ(programLines(run.out), independentLines(file, decoded)) << file;
+        EXPECT_EQ(programLines(run.out), independentLines(file.string(), decoded)) << file;
     }
 }
 
@@ -107,7 +53,7 @@ TEST(Corpus, DatabaseHoldsEveryDecodedFrameAndDistinctFlows) {
     for (const fs::path& file : files) {
         const std::string db = dir.path(file.filename().string() + ".db");
         int decoded = 0;
-        independentLines(file, decoded);
+        independentLines(file.string(), decoded);
         const Outcome run = runProgram({"-r", file.string(), "-d", db});
         ASSERT_EQ(run.status, 0) << file;
         EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"),

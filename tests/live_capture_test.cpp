@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -50,6 +51,21 @@ int testPort() {
     return 20000 + getpid() % 20000;
 }
 
+// Waits until the process catches SIGINT, that is, until its capture loop is about to run.
+bool waitUntilCatchingInterrupts(int pid) {
+    for (int tries = 0; tries < 600; ++tries) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigCgt:", 0) == 0 &&
+                (std::stoull(line.substr(7), nullptr, 16) & (1u << (SIGINT - 1)))) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
 std::string fileText(const std::string& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -88,7 +104,8 @@ TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     const std::string db = dir.path("live.db"), out = dir.path("out.txt");
     const int pid =
         startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(waitUntilCatchingInterrupts(pid));
+    std::this_thread::sleep_for(500ms);
     kill(pid, SIGINT);
     EXPECT_EQ(waitProgram(pid), 0);
     const std::string text = fileText(out);

@@ -155,17 +155,30 @@ int PcapEngine::openDump(const char* path) {
     return 0;
 }
 
+namespace {
+
+// True when `path` names the file that `file` has open (the same device and inode, however
+// the path is spelled); with `dataOnly`, only when that is a regular file or a pipe.
+bool isOpenAt(FILE* file, const char* path, bool dataOnly = false) {
+    struct stat open {
+    }, named{};
+    return file != nullptr && fstat(fileno(file), &open) == 0 && stat(path, &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino &&
+           (!dataOnly || S_ISREG(open.st_mode) || S_ISFIFO(open.st_mode));
+}
+
+}  // namespace
+
 bool PcapEngine::sameFileAsInput(const char* path) const {
-    FILE* input = handle != nullptr ? pcap_file(handle) : nullptr;
-    struct stat in {
-    }, out{};
-    return input != nullptr && fstat(fileno(input), &in) == 0 && stat(path, &out) == 0 &&
-           in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    return handle != nullptr && isOpenAt(pcap_file(handle), path);
 }
 
 int PcapEngine::writeDump(const char* path) {
-    // Writing over the trace being read would truncate it before it is read.
-    if (handle == nullptr || sameFileAsInput(path) ||
+    // Writing over the trace being read would truncate it before it is read, and a dump on
+    // standard output ("-" to libpcap, or the file or pipe it goes to) would mix the console
+    // messages into the trace. A device such as /dev/null may serve both.
+    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path, true);
+    if (handle == nullptr || sameFileAsInput(path) || toConsole ||
         (dumper = pcap_dump_open(handle, path)) == nullptr) {
         std::fputs("\nError opening dump file.\n", stdout);
         return 1;
@@ -214,14 +227,22 @@ int PcapEngine::inputOpenCheck() {
         }
     }
     setFilter();
+    // Until the filter is in place an adapter takes every packet, and the run sequence may
+    // spend a while creating the database meanwhile: packets the kernel drops then were never
+    // wanted, and only drops from here on are reported.
+    pcap_stat stats{};
+    if (live && pcap_stats(handle, &stats) == 0) {
+        dropsBeforeFilter = stats.ps_drop;
+    }
     std::printf("\nlistening on %s...\n", inputName);
     return 0;
 }
 
 void PcapEngine::reportDrops() {
     pcap_stat stats{};
-    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop > 0) {
-        std::printf("PcapEngine: %u packets dropped by the kernel.\n", stats.ps_drop);
+    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop != dropsBeforeFilter) {
+        std::printf("PcapEngine: %u packets dropped by the kernel.\n",
+                    stats.ps_drop - dropsBeforeFilter);
     }
 }
 

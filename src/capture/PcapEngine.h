@@ -115,6 +115,7 @@ class PcapEngine {
 
     bool live = false;  // handle is a live adapter, read without blocking and waited on with poll
     int liveFd = -1;    // its selectable descriptor
+    u_int dropsBeforeFilter = 0;  // the kernel's drop count when the filter was installed
     std::tm localTimeStorage{};
     std::time_t convertedSeconds = 0;
     bool timeConverted = false;

@@ -39,8 +39,10 @@ int PcapEngine::nextRecord() {
         }
         const int result = pcap_next_ex(handle, const_cast<pcap_pkthdr**>(&header), &packetData);
         if (result != 0 || !live) {
-            if (result == PCAP_ERROR_BREAK && captureInterrupted()) {
-                continue;  // reported at the top of the loop
+            // A read broken off by the interrupt (a pipe read fails with EINTR) is reported as
+            // the interrupt, at the top of the loop.
+            if ((result == PCAP_ERROR_BREAK || result == PCAP_ERROR) && captureInterrupted()) {
+                continue;
             }
             return result;
         }

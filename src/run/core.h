@@ -29,6 +29,10 @@ class Core {
     Core& operator=(const Core&) = delete;
 
     int run();  // the exit status: 0 or 1
+    // Two steps of run(), open so that a harness can analyse many inputs with one database:
+    // creating the tables of the analysis mode, and the analysis loop with its report.
+    int openDatabase();
+    int analyse();
     void version() const;
     void help() const;
 
@@ -61,10 +65,8 @@ class Core {
 
   private:
     void parseOptions(int argc, char** argv);
-    int analyse();
 
     // The traffic database (traffic_database.cpp).
-    int openDatabase();
     void beginTransaction();
     void writePacketRows();
     void writeProtocolRows();

@@ -24,7 +24,10 @@ std::vector<std::string> query(const std::string& databasePath, const std::strin
         std::string row;
         for (int i = 0; i < sqlite3_column_count(statement); ++i) {
             const auto* text = sqlite3_column_text(statement, i);
-            row += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
+            if (i > 0) {
+                row += '|';
+            }
+            row += text ? reinterpret_cast<const char*>(text) : "";
         }
         rows.push_back(row);
     }

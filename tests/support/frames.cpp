@@ -62,8 +62,10 @@ Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, cons
     return b;
 }
 
-void writeTrace(const std::string& path, const std::vector<Record>& records, int linkType) {
-    pcap_t* dead = pcap_open_dead(linkType, 65535);
+void writeTrace(const std::string& path, const std::vector<Record>& records, int linkType,
+                int precision) {
+    pcap_t* dead =
+        pcap_open_dead_with_tstamp_precision(linkType, 65535, static_cast<u_int>(precision));
     pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
     if (dumper == nullptr) {
         pcap_close(dead);

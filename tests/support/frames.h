@@ -34,9 +34,10 @@ struct Record {
     std::uint32_t capturedLength = UINT32_MAX;
 };
 
-// Writes the records with pcap_dump; link type Ethernet unless given.
+// Writes the records with pcap_dump; link type Ethernet unless given. With nanosecond
+// precision the file is a nanosecond trace and `microseconds` holds nanoseconds.
 void writeTrace(const std::string& path, const std::vector<Record>& records,
-                int linkType = DLT_EN10MB);
+                int linkType = DLT_EN10MB, int precision = PCAP_TSTAMP_PRECISION_MICRO);
 
 // Reads a trace back: each record's header and bytes.
 struct ReadRecord {

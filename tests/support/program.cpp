@@ -33,7 +33,7 @@ int decodeStatus(int status) {
 
 }  // namespace
 
-Outcome runProgram(const std::vector<std::string>& args, const std::string& input) {
+Outcome runProgram(const std::vector<std::string>& args, const std::string& input, unsigned user) {
     int out[2], err[2], in[2];
     if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) {
         throw std::runtime_error("pipe");
@@ -45,6 +45,9 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
         dup2(err[1], 2);
         for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) {
             close(fd);
+        }
+        if (user != 0 && (setgid(user) != 0 || setuid(user) != 0)) {
+            _exit(126);
         }
         execProgram(args);
     }

@@ -13,8 +13,10 @@ struct Outcome {
     int status;       // exit status, or 128 + signal number
 };
 
-// Runs the program with TZ=UTC; `input` is fed to its standard input.
-Outcome runProgram(const std::vector<std::string>& args, const std::string& input = "");
+// Runs the program with TZ=UTC; `input` is fed to its standard input. A non-zero `user` runs
+// it under that user id (the caller must be root).
+Outcome runProgram(const std::vector<std::string>& args, const std::string& input = "",
+                   unsigned user = 0);
 
 // Starts the program in the background with its standard output to `outPath`; returns its pid.
 int startProgram(const std::vector<std::string>& args, const std::string& outPath);

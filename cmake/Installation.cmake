@@ -1,0 +1,36 @@
+# Installation: the program, its manual page, the bash completion, the README and the sample
+# traces, in the places GNUInstallDirs names under the install prefix; and an `uninstall`
+# target that removes what the last `cmake --install` of this build tree wrote.
+include(GNUInstallDirs)
+
+install(TARGETS tidewrack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The manual page takes the project version from here and is installed compressed, as packaged
+# manual pages are.
+find_program(TIDEWRACK_GZIP gzip REQUIRED)
+set(manual ${PROJECT_BINARY_DIR}/docs/tidewrack.1)
+configure_file(${PROJECT_SOURCE_DIR}/docs/tidewrack.1 ${manual} @ONLY)
+add_custom_command(OUTPUT ${manual}.gz
+    COMMAND ${TIDEWRACK_GZIP} -9 -n -k -f tidewrack.1
+    DEPENDS ${manual}
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/docs
+    COMMENT "Compressing the manual page" VERBATIM)
+add_custom_target(tidewrack_manual ALL DEPENDS ${manual}.gz)
+install(FILES ${manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+install(FILES ${PROJECT_SOURCE_DIR}/completion/tidewrack.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME tidewrack)
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/samples/web-session.pcap
+              ${PROJECT_SOURCE_DIR}/samples/port-scan.pcap
+              ${PROJECT_SOURCE_DIR}/samples/rare-protocols.pcap
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+if(NOT TARGET uninstall)
+    add_custom_target(uninstall
+        COMMAND ${CMAKE_COMMAND} -D MANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
+                -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+        COMMENT "Removing the files of the last installation" VERBATIM)
+endif()

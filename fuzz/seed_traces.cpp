@@ -1,0 +1,82 @@
+// Writes the fuzzer's hand-made seed traces into the directory given as the only argument:
+// one trace per corner of the trace format and of the decoder, so that mutation starts from
+// inputs that already reach each of them.
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "frames.h"
+#include "pcapng_writer.h"
+
+using namespace testkit;
+
+namespace {
+
+const Address client{192, 168, 1, 10}, server{10, 0, 0, 1};
+
+std::vector<Record> everyProtocol() {
+    return {
+        {ipv4Frame(6, server, client, tcpHeader(80, 40000, 0x12))},
+        {ipv4Frame(6, client, server, tcpHeader(40000, 80, 0x02))},
+        {ipv4Frame(17, client, server, udpHeader(5353, 53, 12))},
+        {ipv4Frame(1, client, server, icmpHeader(3, 13))},
+        {ipv4Frame(1, client, server, icmpHeader(200, 99))},
+        {ipv4Frame(0, client, server, {})},
+        {ipv4Frame(47, client, server, Bytes(8, 0))},
+        {ipv4Frame(141, client, server, Bytes(4, 0))},
+        {ipv4Frame(250, client, server, Bytes(4, 0))},
+    };
+}
+
+// Header lengths 0 to 4 words (shorter than the fixed header) and 15 (40 bytes of options).
+std::vector<Record> oddHeaderLengths() {
+    std::vector<Record> records;
+    for (std::uint8_t words : {0, 1, 2, 3, 4, 15}) {
+        Bytes frame = ipv4Frame(17, client, server, udpHeader(1000, 2000));
+        frame[14] = static_cast<std::uint8_t>(0x40 | words);
+        records.push_back({frame});
+    }
+    records.push_back({ipv4Frame(6, client, server, tcpHeader(1, 2, 0x3F), 15)});
+    return records;
+}
+
+// Captured lengths 0, 33 (one byte short of the addresses), 34, 36 and one larger than the
+// length on the wire.
+std::vector<Record> oddCapturedLengths() {
+    const Bytes frame = ipv4Frame(6, client, server, tcpHeader(22, 2222, 0x12));
+    std::vector<Record> records;
+    for (std::uint32_t length : {0u, 33u, 34u, 36u}) {
+        records.push_back({frame, 1700000000, 0, 0, length});
+    }
+    records.push_back({frame, 1700000000, 999999, 20, static_cast<std::uint32_t>(frame.size())});
+    return records;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: seed_traces <directory>\n", stderr);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    std::filesystem::create_directories(dir);
+    writeTrace(dir + "/every-protocol.pcap", everyProtocol());
+    writeTrace(dir + "/odd-header-lengths.pcap", oddHeaderLengths());
+    writeTrace(dir + "/odd-captured-lengths.pcap", oddCapturedLengths());
+    writeTrace(dir + "/raw-ip-link.pcap", everyProtocol(), DLT_RAW);
+    writeTrace(dir + "/nanoseconds.pcap", everyProtocol(), DLT_EN10MB, PCAP_TSTAMP_PRECISION_NANO);
+    writePcapng(dir + "/every-protocol.pcapng", everyProtocol());
+    writePcapng(dir + "/odd-captured-lengths.pcapng", oddCapturedLengths());
+    // The same trace cut inside the second record's header and inside its body.
+    writeTrace(dir + "/cut-header.pcap", everyProtocol());
+    std::filesystem::copy_file(dir + "/cut-header.pcap", dir + "/cut-body.pcap",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::uintmax_t second = 24 + 16 + everyProtocol()[0].frame.size();
+    std::filesystem::resize_file(dir + "/cut-header.pcap", second + 7);
+    std::filesystem::resize_file(dir + "/cut-body.pcap", second + 16 + 20);
+    return 0;
+}

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The bash completion, driven the way bash drives it: options by prefix, every option of the
+# program offered, file names after the file options (also in the --option=file form), adapter
+# names and numbers from the program's own list, and the analysis modes.
+#
+# Usage: completion_test.sh <completion script> <tidewrack binary> <core.cpp with the options>
+set -euo pipefail
+completion=$(realpath "$1") program=$(realpath "$2") options_source=$(realpath "$3")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch"
+touch "sample one.pcap" sample.db other.txt
+mkdir samples
+
+# shellcheck source=/dev/null
+source "$completion"
+
+failures=0
+# complete WORD... : the completions bash would offer for the last word, one per line, sorted.
+complete_words() {
+    COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _tidewrack "$program" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    ((${#COMPREPLY[@]} == 0)) || printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
+}
+expect() {
+    local expected=$1 actual
+    shift
+    actual=$(complete_words "$@")
+    if [[ $actual != "$expected" ]]; then
+        printf 'FAIL: completing "%s"\n  expected: %s\n  actual:   %s\n' "$*" \
+            "${expected//$'\n'/ | }" "${actual//$'\n'/ | }"
+        failures=$((failures + 1))
+    fi
+}
+
+expect "--database" tidewrack --da
+expect "--filter
+--filter-file" tidewrack -r x.pcap --fil
+expect "" tidewrack -c ""
+expect "" tidewrack -f "ip and"
+expect "1
+2" tidewrack -d new.db -m ""
+
+# File names, spaces included, for every option that names a file.
+expect "sample one.pcap
+sample.db
+samples" tidewrack -r sa
+expect "sample one.pcap
+sample.db
+samples" tidewrack --write-dump = sa
+expect "other.txt
+sample one.pcap
+sample.db
+samples" tidewrack --database =
+expect "sample.db" tidewrack -F sample.
+
+# Every option of the program is offered, short and long.
+offered=$(complete_words tidewrack -)
+options=0
+while read -r long short; do
+    options=$((options + 1))
+    for option in "--$long" "-$short"; do
+        grep -qxe "$option" <<<"$offered" || {
+            echo "FAIL: option $option is not offered"
+            failures=$((failures + 1))
+        }
+    done
+done < <(sed -n 's/^ *{"\([a-z-]*\)", [a-z_]*, nullptr, '"'"'\(.\)'"'"'},.*/\1 \2/p' "$options_source")
+count=$(wc -l <<<"$offered")
+if ((options == 0 || count != 2 * options)); then
+    echo "FAIL: $count options offered, the program has $options long and short ones"
+    failures=$((failures + 1))
+fi
+
+# Adapters: names after -i and numbers after -I, as many as the program lists.
+listed=$("$program" -l | grep -c '^[0-9]*\. ' || true)
+names=$(complete_words tidewrack -i "")
+numbers=$(complete_words tidewrack --ifnum "")
+if ((listed > 0)); then
+    [[ $(wc -l <<<"$names") == "$listed" ]] || { echo "FAIL: adapter names: $names"; failures=$((failures + 1)); }
+    [[ $numbers == $(seq 1 "$listed" | LC_ALL=C sort) ]] || { echo "FAIL: adapter numbers: $numbers"; failures=$((failures + 1)); }
+fi
+if grep -qx '[0-9]*\. lo' < <("$program" -l); then
+    expect "lo" tidewrack --interface lo
+fi
+
+((failures == 0)) && echo "bash completion: all checks passed"
+exit $((failures > 0))
