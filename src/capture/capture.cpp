@@ -130,8 +130,10 @@ void PcapEngine::decode() {
     protocolName = decoderProtocolName(protocol);
     if (protocol == 6 && frameHas(transport + 13, 1)) {
         tcpFlags = packetData[transport + 13];
-        const TcpFlagsText& flags = TcpFlagsTexts[tcpFlags];
-        std::memcpy(tcpFlagsText, flags.text, flags.length + 1u);
+        // The whole entry, terminator and zero fill included: a copy of fixed size is a couple
+        // of moves, where one of the text's own length is a library call.
+        static_assert(sizeof TcpFlagsText::text <= sizeof tcpFlagsText);
+        std::memcpy(tcpFlagsText, TcpFlagsTexts[tcpFlags].text, sizeof TcpFlagsText::text);
     } else if (protocol == 1 && frameHas(transport, 2)) {
         const IcmpTexts texts = icmpTexts(packetData[transport], packetData[transport + 1]);
         copyText(icmpTypeText, texts.type);

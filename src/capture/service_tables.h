@@ -3,11 +3,12 @@
 // TcpServiceTable names the service of a TCP segment by its source port (the answering side of
 // a connection); UdpServiceTable names the service of a UDP datagram by its destination port.
 // A port that is not a key of the table is "EPHEMERAL". Both arrays are sorted by port with
-// unique keys, so a lookup is a binary search over at most 139 entries: no allocation and no
-// text comparison.
+// unique keys. A lookup runs once per packet for each table, so it goes through an index built
+// at compile time: one byte per port up to the table's highest, holding the entry's position
+// plus one (0 for none). A port above the highest is ephemeral at once, which is what most
+// client ports are. No allocation, no search and no text comparison.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -284,12 +285,35 @@ constexpr bool strictlyAscending(const std::array<ServiceEntry, N>& table) {
     return true;
 }
 
-template <std::size_t N>
-constexpr const char* findService(const std::array<ServiceEntry, N>& table, std::uint16_t port) {
-    const auto* entry =
-        std::lower_bound(table.begin(), table.end(), port,
-                         [](const ServiceEntry& e, std::uint16_t key) { return e.port < key; });
-    return entry != table.end() && entry->port == port ? entry->name : ephemeralService;
+// Position plus one of each port's entry, for ports 0 to the table's highest.
+template <const auto& Table>
+constexpr auto makeServiceIndex() {
+    static_assert(Table.size() < 256, "positions must fit in one byte");
+    std::array<std::uint8_t, Table.back().port + 1> index{};
+    for (std::size_t i = 0; i < Table.size(); ++i) {
+        index[Table[i].port] = static_cast<std::uint8_t>(i + 1);
+    }
+    return index;
+}
+
+template <const auto& Table, const auto& Index>
+constexpr const char* findService(std::uint16_t port) {
+    return port < Index.size() && Index[port] != 0 ? Table[Index[port] - 1].name : ephemeralService;
+}
+
+// Every entry is found by its port, and no other port is found.
+template <const auto& Table, const auto& Index>
+constexpr bool indexMatchesTable() {
+    std::size_t found = 0;
+    for (std::size_t port = 0; port < Index.size(); ++port) {
+        found += Index[port] != 0;
+    }
+    for (const ServiceEntry& e : Table) {
+        if (findService<Table, Index>(e.port) != e.name) {
+            return false;
+        }
+    }
+    return found == Table.size();
 }
 
 }  // namespace detail
@@ -299,14 +323,19 @@ static_assert(detail::strictlyAscending(UdpServiceTable), "UDP ports must be sor
 static_assert(TcpServiceTable.front().port == 1 && TcpServiceTable.back().port == 8080);
 static_assert(UdpServiceTable.front().port == 7 && UdpServiceTable.back().port == 26740);
 
+inline constexpr auto TcpServiceIndex = detail::makeServiceIndex<TcpServiceTable>();
+inline constexpr auto UdpServiceIndex = detail::makeServiceIndex<UdpServiceTable>();
+static_assert(detail::indexMatchesTable<TcpServiceTable, TcpServiceIndex>());
+static_assert(detail::indexMatchesTable<UdpServiceTable, UdpServiceIndex>());
+
 // Service of a TCP segment by its source port.
 constexpr const char* tcpServiceName(std::uint16_t port) {
-    return detail::findService(TcpServiceTable, port);
+    return detail::findService<TcpServiceTable, TcpServiceIndex>(port);
 }
 
 // Service of a UDP datagram by its destination port.
 constexpr const char* udpServiceName(std::uint16_t port) {
-    return detail::findService(UdpServiceTable, port);
+    return detail::findService<UdpServiceTable, UdpServiceIndex>(port);
 }
 
 }  // namespace tidewrack

@@ -20,8 +20,10 @@ int Core::analyse() {
     startTime = std::time(nullptr);
     while (engine.capture() == 0) {
         if (!verbose) {
-            std::putchar('\b');
-            std::putchar(spinner[spinnerCounter++ % 4]);
+            // One thread writes standard output, so the unlocked forms are safe and save the
+            // stream lock twice a packet.
+            putchar_unlocked('\b');
+            putchar_unlocked(spinner[spinnerCounter++ % 4]);
         }
         if (writeDump.given) {
             engine.dumpPacket();

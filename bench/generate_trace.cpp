@@ -1,0 +1,314 @@
+// Writes a large, realistic and reproducible Ethernet/IPv4 trace for the benchmarks.
+//
+// The trace interleaves a few hundred concurrent conversations between ~600 clients and ~300
+// servers: web and other TCP sessions with handshakes, data, acknowledgements and closes, SYNs
+// refused with RST, DNS lookups, NTP, QUIC-like UDP streams, pings and ICMP errors, and a
+// share of rarer protocols (GRE, ESP, OSPF, IGMP, PIM, VRRP, SCTP, UDP-Lite, an unassigned
+// number). A million packets come to ~5,000 conversations and ~585 MB. Whatever the packet
+// count, the timestamps span one hour, so the number of distinct seconds stays realistic.
+// The same arguments always give the same bytes: the pseudo-random sequence is the generator's
+// own, not the standard library's.
+//
+// Usage: generate_trace <packets> <output.pcap>
+// Prints packets, conversations, bytes and distinct seconds written.
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "frames.h"
+
+using namespace testkit;
+
+namespace {
+
+constexpr long traceStart = 1733659200;  // 2024-12-08 12:00:00 UTC
+constexpr double traceSpanMicroseconds = 3600e6;
+constexpr std::size_t concurrentFlows = 200;
+
+// splitmix64: small, fast, and the same on every platform and library.
+class Random {
+  public:
+    explicit Random(std::uint64_t seed) : state(seed) {}
+    std::uint64_t next() {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
+    std::uint32_t between(std::uint32_t low, std::uint32_t high) {
+        return low + below(high - low + 1);
+    }
+    bool chance(std::uint32_t percent) { return below(100) < percent; }
+    // Heavy-tailed length: mostly short, sometimes very long, at most `cap`.
+    std::uint32_t heavyTail(std::uint32_t scale, std::uint32_t cap) {
+        const double u = (static_cast<double>(next() >> 11) + 1.0) / 9007199254740993.0;
+        const double length = scale / (u * u);
+        return length > cap ? cap : static_cast<std::uint32_t>(length);
+    }
+
+  private:
+    std::uint64_t state;
+};
+
+// One packet of a conversation: direction, TCP flags or ICMP type/code, payload bytes.
+struct Step {
+    bool fromServer;
+    std::uint8_t flagsOrType;
+    std::uint8_t code;
+    std::uint16_t payload;
+};
+
+struct Flow {
+    std::uint8_t protocol;
+    Address client;
+    Address server;
+    std::uint16_t clientPort;
+    std::uint16_t serverPort;
+    std::vector<Step> steps;
+    std::size_t next = 0;
+};
+
+constexpr std::uint8_t syn = 0x02, ack = 0x10, psh = 0x08, fin = 0x01, rst = 0x04;
+
+class FlowMaker {
+  public:
+    explicit FlowMaker(Random& random) : random(random) {}
+
+    // A new conversation, its kind drawn by share (per thousand conversations).
+    Flow make() {
+        struct Kind {
+            std::uint32_t upTo;
+            Flow (FlowMaker::*make)();
+        };
+        static constexpr Kind kinds[] = {
+            {330, &FlowMaker::web},  {400, &FlowMaker::interactive}, {450, &FlowMaker::refused},
+            {740, &FlowMaker::dns},  {780, &FlowMaker::ntp},         {880, &FlowMaker::quic},
+            {940, &FlowMaker::icmp}, {1000, &FlowMaker::rare},
+        };
+        const std::uint32_t pick = random.below(1000);
+        for (const Kind& kind : kinds) {
+            if (pick < kind.upTo) {
+                return (this->*kind.make)();
+            }
+        }
+        return rare();
+    }
+
+  private:
+    Address client() {
+        const std::uint32_t n = random.below(600);
+        return {10, 1, static_cast<std::uint8_t>(n / 250), static_cast<std::uint8_t>(n % 250 + 1)};
+    }
+    Address server() {
+        const std::uint32_t n = random.below(300);
+        static constexpr std::uint8_t prefixes[][2] = {{93, 184},  {151, 101}, {140, 82},
+                                                       {142, 250}, {104, 16},  {185, 199}};
+        const auto& p = prefixes[n % 6];
+        return {p[0], p[1], static_cast<std::uint8_t>(n * 7 % 256),
+                static_cast<std::uint8_t>(n % 200 + 10)};
+    }
+    std::uint16_t ephemeral() { return static_cast<std::uint16_t>(random.between(32768, 60999)); }
+
+    Flow tcp(std::uint16_t serverPort) {
+        Flow f{6, client(), server(), ephemeral(), serverPort, {}};
+        f.steps.push_back({false, syn, 0, 0});
+        f.steps.push_back({true, syn | ack, 0, 0});
+        f.steps.push_back({false, ack, 0, 0});
+        return f;
+    }
+    void close(Flow& f) {
+        f.steps.push_back({false, fin | ack, 0, 0});
+        f.steps.push_back({true, fin | ack, 0, 0});
+        f.steps.push_back({false, ack, 0, 0});
+    }
+
+    Flow web() {
+        const std::uint32_t p = random.below(100);
+        Flow f = tcp(p < 70 ? 443 : p < 95 ? 80 : 8080);
+        const std::uint32_t requests = random.between(1, 4);
+        for (std::uint32_t r = 0; r < requests; ++r) {
+            f.steps.push_back(
+                {false, psh | ack, 0, static_cast<std::uint16_t>(random.between(250, 900))});
+            const std::uint32_t segments = random.heavyTail(6, 500);
+            for (std::uint32_t s = 0; s < segments; ++s) {
+                const bool last = s + 1 == segments;
+                const bool full = !last && random.chance(45);
+                f.steps.push_back(
+                    {true, static_cast<std::uint8_t>(last ? psh | ack : ack), 0,
+                     static_cast<std::uint16_t>(full ? 1460 : random.between(40, 1400))});
+                f.steps.push_back({false, ack, 0, 0});
+            }
+        }
+        close(f);
+        return f;
+    }
+
+    Flow interactive() {
+        static constexpr std::uint16_t ports[] = {22, 25, 110, 143, 21, 23, 3306, 5432};
+        Flow f = tcp(ports[random.below(8)]);
+        const std::uint32_t exchanges = random.heavyTail(10, 500);
+        for (std::uint32_t e = 0; e < exchanges; ++e) {
+            const bool fromServer = random.chance(50);
+            f.steps.push_back(
+                {fromServer, psh | ack, 0, static_cast<std::uint16_t>(random.between(30, 300))});
+            f.steps.push_back({!fromServer, ack, 0, 0});
+        }
+        close(f);
+        return f;
+    }
+
+    Flow refused() {
+        Flow f{6,
+               client(),
+               server(),
+               ephemeral(),
+               static_cast<std::uint16_t>(random.between(1, 10000)),
+               {}};
+        f.steps.push_back({false, syn, 0, 0});
+        f.steps.push_back({true, rst | ack, 0, 0});
+        return f;
+    }
+
+    Flow dns() {
+        Flow f{17, client(), {10, 1, 0, 53}, ephemeral(), 53, {}};
+        f.steps.push_back({false, 0, 0, static_cast<std::uint16_t>(random.between(28, 60))});
+        f.steps.push_back({true, 0, 0, static_cast<std::uint16_t>(random.between(60, 400))});
+        return f;
+    }
+
+    Flow ntp() {
+        Flow f{17, client(), {10, 1, 0, 123}, 123, 123, {}};
+        f.steps.push_back({false, 0, 0, 48});
+        f.steps.push_back({true, 0, 0, 48});
+        return f;
+    }
+
+    Flow quic() {
+        Flow f{17, client(), server(), ephemeral(), 443, {}};
+        const std::uint32_t packets = random.heavyTail(40, 1500);
+        for (std::uint32_t i = 0; i < packets; ++i) {
+            const bool fromServer = random.chance(75);
+            f.steps.push_back({fromServer, 0, 0,
+                               static_cast<std::uint16_t>(fromServer ? random.between(1200, 1350)
+                                                                     : random.between(40, 120))});
+        }
+        return f;
+    }
+
+    Flow icmp() {
+        Flow f{1, client(), server(), 0, 0, {}};
+        const std::uint32_t kind = random.below(10);
+        if (kind < 6) {  // ping
+            for (std::uint32_t i = random.between(1, 8); i > 0; --i) {
+                f.steps.push_back({false, 8, 0, 56});
+                f.steps.push_back({true, 0, 0, 56});
+            }
+        } else if (kind < 8) {  // a datagram to a closed port
+            f.steps.push_back({true, 3, static_cast<std::uint8_t>(random.chance(80) ? 3 : 1), 28});
+        } else if (kind < 9) {  // a trace route hop
+            f.steps.push_back({true, 11, 0, 28});
+        } else {
+            f.steps.push_back({true, 5, 1, 28});
+        }
+        return f;
+    }
+
+    Flow rare() {
+        static constexpr std::uint8_t protocols[] = {47, 50, 89, 2, 103, 112, 132, 136, 200};
+        const std::uint8_t protocol = protocols[random.below(9)];
+        Flow f{protocol, client(), {10, 1, 0, 1}, 0, 0, {}};
+        const bool tunnel = protocol == 47 || protocol == 50;
+        const std::uint32_t packets = tunnel ? random.heavyTail(15, 600) : random.between(1, 20);
+        for (std::uint32_t i = 0; i < packets; ++i) {
+            f.steps.push_back({random.chance(50), 0, 0,
+                               static_cast<std::uint16_t>(tunnel ? random.between(60, 1400)
+                                                                 : random.between(20, 80))});
+        }
+        return f;
+    }
+
+    Random& random;
+};
+
+Bytes frameOf(const Flow& f, const Step& s) {
+    const Address& from = s.fromServer ? f.server : f.client;
+    const Address& to = s.fromServer ? f.client : f.server;
+    const std::uint16_t fromPort = s.fromServer ? f.serverPort : f.clientPort;
+    const std::uint16_t toPort = s.fromServer ? f.clientPort : f.serverPort;
+    Bytes payload;
+    switch (f.protocol) {
+    case 6: payload = tcpHeader(fromPort, toPort, s.flagsOrType); break;
+    case 17:
+    case 136:
+        return ipv4Frame(f.protocol, from, to,
+                         udpHeader(f.protocol == 136 ? 5004 : fromPort,
+                                   f.protocol == 136 ? 5004 : toPort, s.payload));
+    case 1: payload = icmpHeader(s.flagsOrType, s.code); break;
+    case 132: payload = udpHeader(2905, 2905); break;  // SCTP ports
+    default: break;
+    }
+    payload.resize(payload.size() + s.payload, 0x5a);
+    return ipv4Frame(f.protocol, from, to, payload);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || std::atol(argv[1]) <= 0) {
+        std::fprintf(stderr, "usage: %s <packets> <output.pcap>\n", argv[0]);
+        return 2;
+    }
+    const long packets = std::atol(argv[1]);
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, argv[2]);
+    if (dumper == nullptr) {
+        std::fprintf(stderr, "%s\n", pcap_geterr(dead));
+        return 1;
+    }
+
+    Random random(0x7469646577726163ull);
+    FlowMaker maker(random);
+    std::vector<Flow> active;
+    long flows = 0;
+    while (active.size() < concurrentFlows) {
+        active.push_back(maker.make());
+        ++flows;
+    }
+
+    const auto meanGap = static_cast<std::uint64_t>(traceSpanMicroseconds / packets);
+    std::uint64_t clock = 0;
+    long distinctSeconds = 0, lastSecond = -1;
+    for (long n = 0; n < packets; ++n) {
+        clock += random.below(static_cast<std::uint32_t>(2 * meanGap + 1));
+        Flow& flow = active[random.below(concurrentFlows)];
+        const Bytes frame = frameOf(flow, flow.steps[flow.next++]);
+        if (flow.next == flow.steps.size()) {
+            flow = maker.make();
+            ++flows;
+        }
+        pcap_pkthdr header{};
+        header.ts.tv_sec = traceStart + static_cast<long>(clock / 1000000);
+        header.ts.tv_usec = static_cast<long>(clock % 1000000);
+        header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame.data());
+        if (header.ts.tv_sec != lastSecond) {
+            lastSecond = header.ts.tv_sec;
+            ++distinctSeconds;
+        }
+    }
+    const long bytes = pcap_dump_ftell(dumper);
+    const bool failed = pcap_dump_flush(dumper) != 0;
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    if (failed) {
+        std::fprintf(stderr, "error writing %s\n", argv[2]);
+        return 1;
+    }
+    std::printf("packets %ld conversations %ld bytes %ld distinct_seconds %ld\n", packets, flows,
+                bytes, distinctSeconds);
+    return 0;
+}
