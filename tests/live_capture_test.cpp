@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,4 +119,22 @@ TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{packets});
     EXPECT_EQ(query(db, "SELECT name FROM IPPROTO"), std::vector<std::string>{"UDP"});
     EXPECT_NE(text.find("UDP... done.\n"), std::string::npos);
+}
+
+TEST_F(LiveCapture, KilledRunLeavesTheTablesAndNoRows) {
+    UdpSender sender(testPort());
+    const std::string db = dir.path("killed.db");
+    const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db}, dir.path("out.txt"));
+    EXPECT_TRUE(waitUntilCatchingInterrupts(pid));
+    std::this_thread::sleep_for(500ms);  // some twenty rows inserted, none committed
+    kill(pid, SIGKILL);
+    EXPECT_EQ(waitProgram(pid), 128 + SIGKILL);
+    // The first writer to open the database rolls its journal back, as any user would.
+    sqlite3* connection = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &connection), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(connection, "SELECT count(*) FROM FRAMES", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(connection);
+    EXPECT_EQ(tableNames(db).size(), 144u);  // FRAMES, IPPROTO and the raw tables
+    EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{"0"});
 }
