@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 
 #include "database.h"
@@ -47,11 +45,6 @@ std::string threeUdpPackets(const ScratchDir& dir) {
     const std::string path = dir.path("three.pcap");
     writeTrace(path, records);
     return path;
-}
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace

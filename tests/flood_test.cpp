@@ -11,8 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <thread>
 
@@ -25,11 +23,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int datagrams = 200000;
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 sockaddr_in loopback(int port) {
     sockaddr_in to{};
@@ -95,7 +88,7 @@ TEST(Flood, EveryCountedPacketIsRecordedAndLossesAreReported) {
     close(sink);
     EXPECT_EQ(flooded, datagrams);
 
-    const std::string text = fileText(out);
+    const std::string text = fileBytes(out);
     EXPECT_EQ(status, 0) << text;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(text, m, std::regex("\n([0-9]+) packets analysed in: "))) << text;

@@ -39,11 +39,6 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 void putLittle(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out += static_cast<char>(value >> (8 * i) & 0xFF);
@@ -73,7 +68,7 @@ class HostileInput : public ::testing::Test {
 // normally with its report.
 TEST_F(HostileInput, BrokenRecordsEndTheReadButKeepWhatWasRead) {
     writeTrace(trace, udpRecords(5));
-    const std::string whole = readBytes(trace);
+    const std::string whole = fileBytes(trace);
     const std::size_t frame = udpRecords(1)[0].frame.size(), record = 16 + frame;
     std::string oversized = whole.substr(0, 24 + 3 * record);
     oversized += whole.substr(24, 8);
@@ -123,7 +118,7 @@ TEST_F(HostileInput, UnreadableFilesAreReportedWithLibpcapsReason) {
     const std::pair<const char*, std::string> cases[] = {
         {"empty", ""},
         {"noise", noise},
-        {"file header cut", readBytes(dir.path("ok.pcap")).substr(0, 10)},
+        {"file header cut", fileBytes(dir.path("ok.pcap")).substr(0, 10)},
     };
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);

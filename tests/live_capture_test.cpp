@@ -11,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "database.h"
@@ -67,11 +66,6 @@ bool waitUntilCatchingInterrupts(int pid) {
     return false;
 }
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 }  // namespace
 
 class LiveCapture : public ::testing::Test {
@@ -109,7 +103,7 @@ TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     std::this_thread::sleep_for(500ms);
     kill(pid, SIGINT);
     EXPECT_EQ(waitProgram(pid), 0);
-    const std::string text = fileText(out);
+    const std::string text = fileBytes(out);
     EXPECT_NE(text.find("PcapEngine: packet capture interrupted.\n"), std::string::npos) << text;
     const std::size_t report = text.find(" packets analysed in: ");
     ASSERT_NE(report, std::string::npos) << text;

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "database.h"
 #include "frames.h"
@@ -46,11 +45,6 @@ class TrafficDatabase : public ::testing::Test {
     ScratchDir dir;
     const std::string trace = dir.path("in.pcap"), db = dir.path("traffic.db");
 };
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 }  // namespace
 

@@ -38,6 +38,9 @@ class ScratchDir {
 
 namespace testkit {
 
+// The whole content of a file, as bytes; empty when it cannot be read.
+std::string fileBytes(const std::string& path);
+
 // Replaces every "HH:MM:SS" duration of the timing report by "hh:mm:ss", so that reports can
 // be compared whatever the run took.
 std::string normalizeDurations(std::string text);
