@@ -152,8 +152,9 @@ std::string timeline(const Report& r) {
     }
     const std::string width = intervalWidth(r);
     if (!r.timeline.empty()) {
-        html += "<p class=\"note\">" + std::to_string(r.timeline.size()) + " intervals of " +
-                width + "</p>\n<h3>Bytes per " + width + "</h3>\n" +
+        html += "<p class=\"note\">" + std::to_string(r.timeline.size()) +
+                (r.timeline.size() == 1 ? " interval of " : " intervals of ") + width +
+                "</p>\n<h3>Bytes per " + width + "</h3>\n" +
                 lineChart("Bytes per " + width, bytes, labels) + "<h3>Frames per " + width +
                 "</h3>\n" + lineChart("Frames per " + width, frames, labels);
     }

@@ -114,7 +114,8 @@ void Writer::timeline() {
         table.addRow({intervalLabel(report, b.start), groupDigits(b.counts.frames),
                       groupDigits(b.counts.bytes), bar(b.counts.bytes, busiest)});
     }
-    section("Traffic over time: " + std::to_string(report.timeline.size()) + " intervals of " +
+    section("Traffic over time: " + std::to_string(report.timeline.size()) +
+                (report.timeline.size() == 1 ? " interval of " : " intervals of ") +
                 intervalWidth(report) + "; the busiest",
             report.busiest, "bytes", table);
 }
