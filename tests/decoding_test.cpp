@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "capture/PcapEngine.h"
-#include "frames.h"
-#include "program.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 
 namespace {
 

@@ -6,10 +6,12 @@
 #include <filesystem>
 
 #include "database.h"
-#include "frames.h"
-#include "program.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 using Rows = std::vector<std::string>;
 namespace fs = std::filesystem;
 
