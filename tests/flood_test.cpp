@@ -125,9 +125,6 @@ TEST(Flood, EveryCountedPacketIsRecordedAndLossesAreReported) {
         ASSERT_TRUE(dropLine) << text;
         EXPECT_GE(std::stoll(m[1]), arrived - trickled - packets);
     }
-    if (dropLine) {
-        EXPECT_GT(std::stoll(m[1]), 0);
-    }
 }
 
 // Until its filter is in place an adapter takes every packet, while the program creates its

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -93,7 +94,14 @@ TEST_F(LiveCapture, KilledRunLeavesTheTablesAndNoRows) {
     const std::string db = dir.path("killed.db");
     const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db}, dir.path("out.txt"));
     EXPECT_TRUE(waitUntilCatchingInterrupts(pid));
-    std::this_thread::sleep_for(500ms);  // some twenty rows inserted, none committed
+    // The rollback journal appears with the transaction's first row: rows were inserted and
+    // none committed when the kill comes.
+    std::error_code absent;
+    for (int tries = 0; tries < 200 && std::filesystem::file_size(db + "-journal", absent) == 0;
+         ++tries) {
+        std::this_thread::sleep_for(25ms);
+    }
+    ASSERT_GT(std::filesystem::file_size(db + "-journal", absent), 0u) << "no row was inserted";
     kill(pid, SIGKILL);
     EXPECT_EQ(waitProgram(pid), 128 + SIGKILL);
     // The first writer to open the database rolls its journal back, as any user would.
