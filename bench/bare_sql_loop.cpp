@@ -1,9 +1,10 @@
-// Baseline: the floor of the analyser's database design. It reads a trace with libpcap and, for
-// every packet, formats the same frames insert and the same per-protocol insert as the analyser
-// with snprintf and runs each as SQL text through sqlite3_exec, inside one transaction with
-// synchronous writes off; in mode 1 it then sends the same end-of-run statements. The database
-// it writes is the analyser's, row for row, but it has no options, no output, no spinner, no
-// filter and no engine classes: what the analyser takes beyond this is its own overhead.
+// Baseline: the floor of the analyser's database design. It reads a trace with libpcap, decodes
+// each packet with the analyser's decoder and, for every packet, formats the same frames insert
+// and the same per-protocol insert as the analyser with snprintf and runs each as SQL text through
+// sqlite3_exec, inside one transaction with synchronous writes off; in mode 1 it then sends the
+// same end-of-run statements. The database it writes is the analyser's, row for row, but it has no
+// options, no output, no spinner, no filter and no engine classes: what the analyser takes beyond
+// this is its own overhead.
 //
 // Usage: bare_sql_loop <mode 1|2> <trace.pcap> <new database>
 #include <pcap/pcap.h>
@@ -15,10 +16,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "capture/icmp_texts.h"
-#include "capture/protocol_names.h"
-#include "capture/service_tables.h"
-#include "capture/tcp_flags.h"
+#include "capture/decode.h"
 #include "db/traffic_schema.h"
 
 namespace {
@@ -62,12 +60,6 @@ void createTables(int mode) {
     }
 }
 
-template <std::size_t N>
-void copyText(char (&buffer)[N], std::string_view text) {
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,72 +78,47 @@ int main(int argc, char** argv) {
     exec(sql::noSync);
     exec(sql::begin);
 
-    bool seen[protocolTableSize] = {};
-    char timeText[16] = {}, icmpType[icmpTypeTextSize], icmpCode[icmpCodeTextSize];
-    std::time_t lastSecond = -1;
-    std::tm local{};
+    // The program's own decoder: the baseline differs from the program in what it does with
+    // the packet view, not in how the view is made.
+    PacketView view;
+    LocalTimeText clock;
     pcap_pkthdr* header;
     const u_char* data;
-    int frame = 0;
     while (pcap_next_ex(trace, &header, &data) == 1) {
-        ++frame;
-        if (header->ts.tv_sec != lastSecond) {
-            lastSecond = header->ts.tv_sec;
-            if (localtime_r(&lastSecond, &local) == nullptr ||
-                std::strftime(timeText, sizeof timeText, "%H:%M:%S", &local) == 0) {
-                std::strcpy(timeText, "--:--:--");
-            }
-        }
-        const std::uint32_t length = header->caplen;
-        if (length < 34) {
+        decodePacket(view, clock, header, data);
+        if (!view.frameDecoded) {
             continue;
         }
-        const u_char* ip = data + 14;
-        const std::uint32_t t = 14 + (ip[0] & 0x0Fu) * 4;
-        const auto word = [&](std::uint32_t at) {
-            return at + 2 <= length ? data[at] << 8 | data[at + 1] : 0;
-        };
-        const int sourcePort = word(t), destinationPort = word(t + 2);
-        const std::uint8_t protocol = ip[9];
-        if (protocol < protocolTableSize) {
-            seen[protocol] = true;
-        }
-        const std::uint8_t flags = protocol == 6 && t + 14 <= length ? data[t + 13] : 0;
-        icmpType[0] = icmpCode[0] = '\0';
-        if (protocol == 1 && t + 2 <= length) {
-            const IcmpTexts texts = icmpTexts(data[t], data[t + 1]);
-            copyText(icmpType, texts.type);
-            copyText(icmpCode, texts.code);
-        }
-        execFormatted(sql::insertFrameFormat, frame, ip[12], ip[13], ip[14], ip[15], sourcePort,
-                      ip[16], ip[17], ip[18], ip[19], destinationPort,
-                      decoderProtocolName(protocol), protocol == 6 ? TcpFlagsTexts[flags].text : "",
-                      timeText, static_cast<int>(header->ts.tv_usec), header->len);
+        const std::uint8_t* src = view.sourceAddress;
+        const std::uint8_t* dst = view.destinationAddress;
+        execFormatted(sql::insertFrameFormat, view.packetCount, src[0], src[1], src[2], src[3],
+                      view.sourcePort, dst[0], dst[1], dst[2], dst[3], view.destinationPort,
+                      view.protocolName, view.tcpFlagsText, view.timeText,
+                      static_cast<int>(header->ts.tv_usec), header->len);
         if (mode != 1) {
             continue;
         }
-        switch (protocol) {
+        switch (view.protocol) {
         case 1:
-            execFormatted(sql::insertIcmpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
-                          ip[18], ip[19], icmpType, icmpCode);
+            execFormatted(sql::insertIcmpFormat, src[0], src[1], src[2], src[3], dst[0], dst[1],
+                          dst[2], dst[3], view.icmpTypeText, view.icmpCodeText);
             break;
         case 6:
-            if (isSynAck(flags)) {
-                execFormatted(sql::insertTcpFormat, ip[16], ip[17], ip[18], ip[19], destinationPort,
-                              ip[12], ip[13], ip[14], ip[15], sourcePort,
-                              tcpServiceName(static_cast<std::uint16_t>(sourcePort)));
+            if (isSynAck(view.tcpFlags)) {
+                execFormatted(sql::insertTcpFormat, dst[0], dst[1], dst[2], dst[3],
+                              view.destinationPort, src[0], src[1], src[2], src[3], view.sourcePort,
+                              view.tcpService);
             }
             break;
         case 17:
-            execFormatted(sql::insertUdpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17],
-                          ip[18], ip[19], destinationPort,
-                          udpServiceName(static_cast<std::uint16_t>(destinationPort)));
+            execFormatted(sql::insertUdpFormat, src[0], src[1], src[2], src[3], dst[0], dst[1],
+                          dst[2], dst[3], view.destinationPort, view.udpService);
             break;
         default:
-            execFormatted(
-                sql::insertRawFormat,
-                protocolTableName(protocol < protocolTableSize ? protocol : unassignedProtocol),
-                ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18], ip[19]);
+            execFormatted(sql::insertRawFormat,
+                          protocolTableName(view.protocol < protocolTableSize ? view.protocol
+                                                                              : unassignedProtocol),
+                          src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
             break;
         }
     }
@@ -159,11 +126,11 @@ int main(int argc, char** argv) {
 
     if (mode == 1) {
         for (int n = 0; n < protocolTableSize; ++n) {
-            execFormatted(seen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
+            execFormatted(view.protocolSeen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
                           protocolTableName(n));
         }
         for (int n = 0; n < protocolTableSize; ++n) {
-            if (seen[n]) {
+            if (view.protocolSeen[n]) {
                 execFormatted(sql::createFlowFormat, protocolTableName(n), protocolTableName(n));
             }
         }
@@ -173,6 +140,6 @@ int main(int argc, char** argv) {
     }
     exec(sql::commit);
     sqlite3_close(db);
-    std::printf("%d packets\n", frame);
+    std::printf("%d packets\n", view.packetCount);
     return 0;
 }

@@ -18,9 +18,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "frames.h"
+#include "tracekit/frames.h"
 
-using namespace testkit;
+using namespace tracekit;
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "pcapng_writer.h"
+#include "tracekit/frames.h"
+#include "tracekit/pcapng_writer.h"
 
-using namespace testkit;
+using namespace tracekit;
 
 namespace {
 

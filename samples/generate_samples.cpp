@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
+#include "tracekit/frames.h"
 
-using namespace testkit;
+using namespace tracekit;
 
 namespace {
 

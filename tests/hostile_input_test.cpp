@@ -10,12 +10,16 @@
 #include <random>
 
 #include "database.h"
-#include "frames.h"
+#include "file_bytes.h"
 #include "independent_decode.h"
-#include "pcapng_writer.h"
-#include "program.h"
+#include "live_adapters.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
+#include "tracekit/pcapng_writer.h"
 
 using namespace testkit;
+using namespace tracekit;
 using Rows = std::vector<std::string>;
 namespace fs = std::filesystem;
 
@@ -23,26 +27,8 @@ namespace {
 
 const Address client{192, 168, 1, 10}, server{10, 0, 0, 1};
 
-// A filter that no packet on any adapter matches: runs that fall back to a live adapter end
-// by the read time-out.
-const std::string silent = "udp port 9 and udp port 7";
-
-std::vector<Record> udpRecords(int count) {
-    std::vector<Record> records;
-    for (int i = 0; i < count; ++i) {
-        records.push_back({ipv4Frame(17, client, server, udpHeader(5353, 53, 20)), 1700000000, i});
-    }
-    return records;
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void putLittle(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>(value >> (8 * i) & 0xFF);
-    }
 }
 
 std::string libpcapOpenError(const std::string& path) {
@@ -126,7 +112,7 @@ TEST_F(HostileInput, UnreadableFilesAreReportedWithLibpcapsReason) {
         writeBytes(path, bytes);
         const std::string reason = libpcapOpenError(path);
         ASSERT_FALSE(reason.empty());
-        const Outcome run = runProgram({"-r", path, "-f", silent});
+        const Outcome run = runProgram({"-r", path, "-f", silentFilter});
         EXPECT_EQ(run.out.rfind("\nUnable to open " + path + ".(" + reason + ")\n" +
                                     "\nNo adapter specified - defaulting to ",
                                 0),

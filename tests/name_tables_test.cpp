@@ -1,59 +1,14 @@
-// The name tables: entries that are easy to get wrong, and the fall-backs.
+// The ICMP and service name tables: entries that are easy to get wrong, and the fall-backs.
+// The protocol names and the TCP flag texts are checked by the compiler where they are defined.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
 #include "capture/icmp_texts.h"
-#include "capture/protocol_names.h"
 #include "capture/service_tables.h"
-#include "capture/tcp_flags.h"
 
 using namespace tidewrack;
-
-TEST(ProtocolNames, TableNamesAreExactAndUnique) {
-    const std::set<std::string> unique(ProtocolNameTable.begin(), ProtocolNameTable.end());
-    EXPECT_EQ(unique.size(), 142u);
-    const std::pair<int, const char*> expected[] = {{0, "HOPOPT"},
-                                                    {4, "IP"},
-                                                    {39, "TP++"},
-                                                    {41, "IPv6"},
-                                                    {48, "MHRP"},
-                                                    {58, "IPv6-ICMP"},
-                                                    {61, "Any"},
-                                                    {63, "Any_local_network"},
-                                                    {68, "Any_distributed_file_system"},
-                                                    {89, "OSPF"},
-                                                    {90, "Sprite-RPC"},
-                                                    {93, "AX.25"},
-                                                    {99, "Any_private_encryption_scheme"},
-                                                    {107, "A/N"},
-                                                    {110, "Compaq-Peer"},
-                                                    {114, "Any_0-hop "},
-                                                    {124, "IS-IS"},
-                                                    {135, "Mobility"},
-                                                    {136, "UDP_Lite"},
-                                                    {137, "MPLS-in-IP"},
-                                                    {140, "SHIM6"},
-                                                    {141, "UNASSIGNED"}};
-    for (auto [n, name] : expected) {
-        EXPECT_STREQ(protocolTableName(n), name) << n;
-    }
-}
-
-TEST(ProtocolNames, DecoderDiffersInFiveEntriesAndNamesEveryByte) {
-    for (int p = 0; p < 141; ++p) {
-        const bool differs = p == 63 || p == 68 || p == 99 || p == 114 || p == 136;
-        EXPECT_EQ(std::string(decoderProtocolName(p)) != ProtocolNameTable[p], differs) << p;
-    }
-    for (int p : {63, 68, 99, 114}) {
-        EXPECT_STREQ(decoderProtocolName(p), "Any");
-    }
-    EXPECT_STREQ(decoderProtocolName(136), "UDP");
-    for (int p = 141; p < 256; ++p) {
-        EXPECT_STREQ(decoderProtocolName(p), "UNASSIGNED") << p;
-    }
-}
 
 TEST(IcmpTexts, TypesCodesAndFallbacks) {
     struct Case {
@@ -147,13 +102,4 @@ TEST(ServiceTables, SharedAndDistinctNames) {
     EXPECT_EQ(udpNames.size(), 103u);
     EXPECT_EQ(common.size(), 81u);
     EXPECT_EQ(sameName, 76);
-}
-
-TEST(TcpFlags, TextsInBitOrderWithTrailingBlanks) {
-    EXPECT_STREQ(TcpFlagsTexts[0x00].text, "");
-    EXPECT_STREQ(TcpFlagsTexts[0x12].text, "SYN ACK ");
-    EXPECT_STREQ(TcpFlagsTexts[0x80].text, "CWR ");
-    EXPECT_STREQ(TcpFlagsTexts[0xFF].text, "FIN SYN RST PSH ACK URG ECE CWR ");
-    EXPECT_TRUE(isSynAck(0xFF));
-    EXPECT_FALSE(isSynAck(0x02) || isSynAck(0x10));
 }

@@ -6,10 +6,13 @@
 #include <fstream>
 
 #include "database.h"
-#include "frames.h"
-#include "program.h"
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
+using namespace tracekit;
 using Rows = std::vector<std::string>;
 
 namespace {

@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/interrupt.h"
-
 namespace tidewrack {
 
 namespace {
@@ -72,26 +70,19 @@ int PcapEngine::printDeviceList() {
     return 0;
 }
 
-void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive) {
+void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive, const char* name) {
     if (handle != nullptr) {
         pcap_close(handle);
     }
     handle = newHandle;
-    live = isLive;
-    liveFd = -1;
-    if (live) {
-        // A blocking read on Linux waits forever on an idle adapter; the read time-out is
-        // therefore kept by polling the descriptor (see capture.cpp).
-        pcap_setnonblock(handle, 1, errorBuffer);
-        liveFd = pcap_get_selectable_fd(handle);
-    }
+    reader.attach(handle, isLive, name, errorBuffer);
 }
 
 PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     pcap_t* opened = pcap_create(name, errorBuffer);
     // The kernel packs packets into blocks of its ring buffer, which holds many more packets
     // than one slot per packet would; a short block time-out hands each block over soon, so
-    // the one-second read time-out kept in capture() sees packets nearly as they arrive.
+    // the one-second read time-out kept by the reader sees packets nearly as they arrive.
     if (opened != nullptr &&
         (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
          pcap_set_timeout(opened, blockTimeoutMs) != 0 || pcap_activate(opened) < 0)) {
@@ -102,7 +93,7 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
         std::printf("\nUnable to open adapter %s. \n", name);
         return OpenResult::Failed;
     }
-    replaceHandle(opened, true);
+    replaceHandle(opened, true, name);
     if (pcap_datalink(handle) != ethernetLinkType) {
         std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
         return OpenResult::NotEthernet;
@@ -150,7 +141,7 @@ int PcapEngine::openDump(const char* path) {
         std::printf("\nUnable to open %s.(%s)\n", path, errorBuffer);
         return 1;
     }
-    replaceHandle(opened, false);
+    replaceHandle(opened, false, path);
     inputName = path;
     return 0;
 }
@@ -160,11 +151,11 @@ namespace {
 // True when `path` names the file that `file` has open (the same device and inode, however
 // the path is spelled); with `dataOnly`, only when that is a regular file or a pipe.
 bool isOpenAt(FILE* file, const char* path, bool dataOnly = false) {
-    struct stat open {
+    struct stat opened {
     }, named{};
-    return file != nullptr && fstat(fileno(file), &open) == 0 && stat(path, &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino &&
-           (!dataOnly || S_ISREG(open.st_mode) || S_ISFIFO(open.st_mode));
+    return file != nullptr && fstat(fileno(file), &opened) == 0 && stat(path, &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino &&
+           (!dataOnly || S_ISREG(opened.st_mode) || S_ISFIFO(opened.st_mode));
 }
 
 }  // namespace
@@ -227,27 +218,9 @@ int PcapEngine::inputOpenCheck() {
         }
     }
     setFilter();
-    // Until the filter is in place an adapter takes every packet, and the run sequence may
-    // spend a while creating the database meanwhile: packets the kernel drops then were never
-    // wanted, and only drops from here on are reported.
-    pcap_stat stats{};
-    if (live && pcap_stats(handle, &stats) == 0) {
-        dropsBeforeFilter = stats.ps_drop;
-    }
+    reader.filterInstalled();
     std::printf("\nlistening on %s...\n", inputName);
     return 0;
-}
-
-void PcapEngine::reportDrops() {
-    pcap_stat stats{};
-    if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop != dropsBeforeFilter) {
-        std::printf("PcapEngine: %u packets dropped by the kernel.\n",
-                    stats.ps_drop - dropsBeforeFilter);
-    }
-}
-
-void PcapEngine::stopOnInterrupt() {
-    catchInterrupts(handle);
 }
 
 }  // namespace tidewrack

@@ -13,93 +13,91 @@
 
 namespace tidewrack {
 
-using namespace std::string_view_literals;
-
 inline constexpr std::array<std::string_view, 42> IcmpTypeTexts = {
-    "ECHO REPLY"sv,                   // 0
-    "RESERVED"sv,                     // 1
-    "RESERVED"sv,                     // 2
-    "DESTINATION UNREACHABLE"sv,      // 3
-    "SOURCE QUENCH"sv,                // 4
-    "REDIRECT MESSAGE"sv,             // 5
-    "ALTERNATE HOST ADDRESS"sv,       // 6
-    "RESERVED"sv,                     // 7
-    "ECHO REQUEST"sv,                 // 8
-    "ROUTER ADVERTISEMENT"sv,         // 9
-    "ROUTER SOLICITATION"sv,          // 10
-    "TIME EXCEEDED"sv,                // 11
-    "BAD IPHEADER"sv,                 // 12
-    "TIMESTAMP"sv,                    // 13
-    "TIMESTAMP REPLY"sv,              // 14
-    "INFORMATION REQUEST"sv,          // 15
-    "INFORMATION REPLY"sv,            // 16
-    "ADDRESS MASK REQUEST"sv,         // 17
-    "ADDRESS MASK REPLY"sv,           // 18
-    "RESERVED (SECURITY)"sv,          // 19
-    "ROBUSTNESS EXPERIMENT"sv,        // 20
-    "ROBUSTNESS EXPERIMENT"sv,        // 21
-    "ROBUSTNESS EXPERIMENT"sv,        // 22
-    "ROBUSTNESS EXPERIMENT"sv,        // 23
-    "ROBUSTNESS EXPERIMENT"sv,        // 24
-    "ROBUSTNESS EXPERIMENT"sv,        // 25
-    "ROBUSTNESS EXPERIMENT"sv,        // 26
-    "ROBUSTNESS EXPERIMENT"sv,        // 27
-    "ROBUSTNESS EXPERIMENT"sv,        // 28
-    "ROBUSTNESS EXPERIMENT"sv,        // 29
-    "TRACEROUTE"sv,                   // 30
-    "DATAGRAM CONVERSION ERROR"sv,    // 31
-    "MOBILE HOST REDIRECT"sv,         // 32
-    "WHERE-ARE-YOU"sv,                // 33
-    "HERE-I-AM"sv,                    // 34
-    "MOBILE REGISTRATION REQUEST"sv,  // 35
-    "MOBILE REGISTRATION REPLY"sv,    // 36
-    "DOMAIN NAME REQUEST"sv,          // 37
-    "DOMAIN NAME REPLY"sv,            // 38
-    "SKIP ALGORITHM DISCOVERY"sv,     // 39
-    "PHOTURIS SECURITY FAILURE"sv,    // 40
-    "EXPERIMENTAL (MOBILITY)"sv,      // 41
+    "ECHO REPLY",                   // 0
+    "RESERVED",                     // 1
+    "RESERVED",                     // 2
+    "DESTINATION UNREACHABLE",      // 3
+    "SOURCE QUENCH",                // 4
+    "REDIRECT MESSAGE",             // 5
+    "ALTERNATE HOST ADDRESS",       // 6
+    "RESERVED",                     // 7
+    "ECHO REQUEST",                 // 8
+    "ROUTER ADVERTISEMENT",         // 9
+    "ROUTER SOLICITATION",          // 10
+    "TIME EXCEEDED",                // 11
+    "BAD IPHEADER",                 // 12
+    "TIMESTAMP",                    // 13
+    "TIMESTAMP REPLY",              // 14
+    "INFORMATION REQUEST",          // 15
+    "INFORMATION REPLY",            // 16
+    "ADDRESS MASK REQUEST",         // 17
+    "ADDRESS MASK REPLY",           // 18
+    "RESERVED (SECURITY)",          // 19
+    "ROBUSTNESS EXPERIMENT",        // 20
+    "ROBUSTNESS EXPERIMENT",        // 21
+    "ROBUSTNESS EXPERIMENT",        // 22
+    "ROBUSTNESS EXPERIMENT",        // 23
+    "ROBUSTNESS EXPERIMENT",        // 24
+    "ROBUSTNESS EXPERIMENT",        // 25
+    "ROBUSTNESS EXPERIMENT",        // 26
+    "ROBUSTNESS EXPERIMENT",        // 27
+    "ROBUSTNESS EXPERIMENT",        // 28
+    "ROBUSTNESS EXPERIMENT",        // 29
+    "TRACEROUTE",                   // 30
+    "DATAGRAM CONVERSION ERROR",    // 31
+    "MOBILE HOST REDIRECT",         // 32
+    "WHERE-ARE-YOU",                // 33
+    "HERE-I-AM",                    // 34
+    "MOBILE REGISTRATION REQUEST",  // 35
+    "MOBILE REGISTRATION REPLY",    // 36
+    "DOMAIN NAME REQUEST",          // 37
+    "DOMAIN NAME REPLY",            // 38
+    "SKIP ALGORITHM DISCOVERY",     // 39
+    "PHOTURIS SECURITY FAILURE",    // 40
+    "EXPERIMENTAL (MOBILITY)",      // 41
 };
 
-inline constexpr std::string_view icmpReservedText = "RESERVED"sv;  // types 42 to 255
-inline constexpr std::string_view icmpInvalidCode = "INVALID"sv;    // code missing from a list
+inline constexpr std::string_view icmpReservedText = "RESERVED";  // types 42 to 255
+inline constexpr std::string_view icmpInvalidCode = "INVALID";    // code missing from a list
 
 // Type 3, destination unreachable: codes 0 to 13.
 inline constexpr std::array<std::string_view, 14> IcmpUnreachableCodes = {
-    "Destination network unreachable"sv,            // 0
-    "Destination host unreachable"sv,               // 1
-    "Destination protocol unreachable"sv,           // 2
-    "Destination port unreachable"sv,               // 3
-    "Fragmentation required and DF flag set"sv,     // 4
-    "Source route failed"sv,                        // 5
-    "Destination network unknown"sv,                // 6
-    "Destination host unknown"sv,                   // 7
-    "Source host isolated"sv,                       // 8
-    "Network administratively prohibited"sv,        // 9
-    "Host administratively prohibited"sv,           // 10
-    "Network unreachable for TOS"sv,                // 11
-    "Host unreachable for TOS"sv,                   // 12
-    "Communication administratively prohibited"sv,  // 13
+    "Destination network unreachable",            // 0
+    "Destination host unreachable",               // 1
+    "Destination protocol unreachable",           // 2
+    "Destination port unreachable",               // 3
+    "Fragmentation required and DF flag set",     // 4
+    "Source route failed",                        // 5
+    "Destination network unknown",                // 6
+    "Destination host unknown",                   // 7
+    "Source host isolated",                       // 8
+    "Network administratively prohibited",        // 9
+    "Host administratively prohibited",           // 10
+    "Network unreachable for TOS",                // 11
+    "Host unreachable for TOS",                   // 12
+    "Communication administratively prohibited",  // 13
 };
 
 // Type 5, redirect: codes 0 to 3.
 inline constexpr std::array<std::string_view, 4> IcmpRedirectCodes = {
-    "Redirect Datagram for the Network"sv,        // 0
-    "Redirect Datagram for the Host"sv,           // 1
-    "Redirect Datagram for the TOS & network"sv,  // 2
-    "Redirect Datagram for the TOS & host"sv,     // 3
+    "Redirect Datagram for the Network",        // 0
+    "Redirect Datagram for the Host",           // 1
+    "Redirect Datagram for the TOS & network",  // 2
+    "Redirect Datagram for the TOS & host",     // 3
 };
 
 // Type 11, time exceeded: codes 0 and 1.
 inline constexpr std::array<std::string_view, 2> IcmpTimeExceededCodes = {
-    "TTL expired in transit"sv,             // 0
-    "Fragment reassembly time exceeded"sv,  // 1
+    "TTL expired in transit",             // 0
+    "Fragment reassembly time exceeded",  // 1
 };
 
 // Type 12, bad IP header: codes 0 to 2.
 inline constexpr std::array<std::string_view, 3> IcmpBadHeaderCodes = {
-    "Pointer indicates the error"sv,  // 0
-    "Missing a required option"sv,    // 1
-    "Bad length"sv,                   // 2
+    "Pointer indicates the error",  // 0
+    "Missing a required option",    // 1
+    "Bad length",                   // 2
 };
 
 // Room the decoder keeps for each text, terminator included.

@@ -8,7 +8,8 @@
 namespace tidewrack {
 
 // Installs the handlers for SIGINT and SIGTERM; a signal also breaks a read on `handle`.
-void catchInterrupts(pcap_t* handle);
+// Returns 0, or 1 when a handler could not be installed (errno tells why).
+int catchInterrupts(pcap_t* handle);
 
 // True once an interrupt arrived.
 bool captureInterrupted();

@@ -198,6 +198,9 @@ static_assert(std::string_view(ProtocolNameTable[6]) == "TCP");
 static_assert(std::string_view(ProtocolNameTable[17]) == "UDP");
 static_assert(std::string_view(ProtocolNameTable[136]) == "UDP_Lite");
 static_assert(std::string_view(ProtocolNameTable[140]) == "SHIM6");
+static_assert(std::string_view(ProtocolNameTable[39]) == "TP++" &&
+              std::string_view(ProtocolNameTable[93]) == "AX.25" &&
+              std::string_view(ProtocolNameTable[107]) == "A/N");
 static_assert(std::string_view(ProtocolNameTable[141]) == "UNASSIGNED");
 static_assert(std::string_view(DecoderProtocolNameTable[114]) == "Any");
 static_assert(std::string_view(DecoderProtocolNameTable[136]) == "UDP");

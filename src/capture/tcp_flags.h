@@ -55,6 +55,8 @@ constexpr std::array<TcpFlagsText, 256> makeTcpFlagsTexts() {
 inline constexpr std::array<TcpFlagsText, 256> TcpFlagsTexts = detail::makeTcpFlagsTexts();
 
 static_assert(std::string_view(TcpFlagsTexts[0x12].text) == "SYN ACK ");
+static_assert(std::string_view(TcpFlagsTexts[0x80].text) == "CWR ");
+static_assert(std::string_view(TcpFlagsTexts[0xFF].text) == "FIN SYN RST PSH ACK URG ECE CWR ");
 static_assert(TcpFlagsTexts[0xFF].length == 32 && TcpFlagsTexts[0x00].length == 0);
 static_assert(sizeof(TcpFlagsText::text) <= tcpFlagsTextSize);
 
@@ -62,5 +64,6 @@ static_assert(sizeof(TcpFlagsText::text) <= tcpFlagsTextSize);
 constexpr bool isSynAck(std::uint8_t flags) {
     return (flags & (TcpSyn | TcpAck)) == (TcpSyn | TcpAck);
 }
+static_assert(isSynAck(0xFF) && !isSynAck(TcpSyn) && !isSynAck(TcpAck));
 
 }  // namespace tidewrack

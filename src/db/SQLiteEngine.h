@@ -23,7 +23,8 @@ class SQLiteEngine {
     int SQLite_checkEmpty(const char* path);
     // Finalizes what is left and closes; 0 on success (or when nothing is open), 1 on failure.
     int SQLite_close();
-    // Runs one statement; returns SQLite's result code, printing the error on failure.
+    // Runs one statement; returns 0 on success, otherwise SQLite's result code after printing
+    // the error.
     int SQLite_exec(const char* sql);
 
     bool verbose;

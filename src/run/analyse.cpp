@@ -28,7 +28,7 @@ int Core::analyse() {
         if (writeDump.given) {
             engine.dumpPacket();
         }
-        if (toDatabase && engine.frameDecoded) {
+        if (toDatabase && engine.view.frameDecoded) {
             writePacketRows();
         }
         if (count.given) {
@@ -46,8 +46,8 @@ int Core::analyse() {
 
     captureEndTime = std::time(nullptr);
     const Duration capture = splitDuration(startTime, captureEndTime);
-    std::printf("\n%d packets analysed in: %.2d:%.2d:%.2d\n\n", engine.packetCount, capture.hours,
-                capture.minutes, capture.seconds);
+    std::printf("\n%d packets analysed in: %.2d:%.2d:%.2d\n\n", engine.view.packetCount,
+                capture.hours, capture.minutes, capture.seconds);
     if (fullAnalysis) {
         buildFlows();
     } else {

@@ -72,7 +72,8 @@ class Core {
     void writeProtocolRows();
     void buildFlows();
     int commitTransaction();
-    // Formats a statement into sqlBuffer and runs it.
+    // Formats a statement into sqlBuffer and runs it; 0 when it ran, 1 when it failed or did not
+    // fit the buffer.
     int execFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
 };
 

@@ -23,9 +23,9 @@ int Core::execFormatted(const char* format, ...) {
     const int length = formatStatement(sqlBuffer, sizeof sqlBuffer, format, args);
     va_end(args);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof sqlBuffer) {
-        return SQLITE_TOOBIG;  // a cut statement is never sent
+        return 1;  // a cut statement is never sent
     }
-    return sqliteEngine->SQLite_exec(sqlBuffer);
+    return sqliteEngine->SQLite_exec(sqlBuffer) == 0 ? 0 : 1;
 }
 
 int Core::openDatabase() {
@@ -64,47 +64,48 @@ void Core::beginTransaction() {
 }
 
 int Core::commitTransaction() {
-    return sqliteEngine->SQLite_exec(sql::commit) != SQLITE_OK;
+    return sqliteEngine->SQLite_exec(sql::commit) == 0 ? 0 : 1;
 }
 
 void Core::writePacketRows() {
-    const PcapEngine& p = *pcapEngine;
-    const u_char* ip = p.ipHeader;
-    execFormatted(sql::insertFrameFormat, p.packetCount, ip[12], ip[13], ip[14], ip[15],
-                  p.sourcePort, ip[16], ip[17], ip[18], ip[19], p.destinationPort, p.protocolName,
-                  p.tcpFlagsText, p.timeText, static_cast<int>(p.header->ts.tv_usec),
-                  p.header->len);
+    const PacketView& p = pcapEngine->view;
+    const std::uint8_t* s = p.sourceAddress;
+    const std::uint8_t* d = p.destinationAddress;
+    execFormatted(sql::insertFrameFormat, p.packetCount, s[0], s[1], s[2], s[3], p.sourcePort, d[0],
+                  d[1], d[2], d[3], p.destinationPort, p.protocolName, p.tcpFlagsText, p.timeText,
+                  static_cast<int>(p.header->ts.tv_usec), p.header->len);
     if (mode.value != 1) {
         return;
     }
     switch (p.protocol) {
     case 1:
-        execFormatted(sql::insertIcmpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18],
-                      ip[19], p.icmpTypeText, p.icmpCodeText);
+        execFormatted(sql::insertIcmpFormat, s[0], s[1], s[2], s[3], d[0], d[1], d[2], d[3],
+                      p.icmpTypeText, p.icmpCodeText);
         break;
     case 6:
         // The answer of the responding side, turned around: initiator first.
         if (isSynAck(p.tcpFlags)) {
-            execFormatted(sql::insertTcpFormat, ip[16], ip[17], ip[18], ip[19], p.destinationPort,
-                          ip[12], ip[13], ip[14], ip[15], p.sourcePort, p.tcpService);
+            execFormatted(sql::insertTcpFormat, d[0], d[1], d[2], d[3], p.destinationPort, s[0],
+                          s[1], s[2], s[3], p.sourcePort, p.tcpService);
         }
         break;
     case 17:
-        execFormatted(sql::insertUdpFormat, ip[12], ip[13], ip[14], ip[15], ip[16], ip[17], ip[18],
-                      ip[19], p.destinationPort, p.udpService);
+        execFormatted(sql::insertUdpFormat, s[0], s[1], s[2], s[3], d[0], d[1], d[2], d[3],
+                      p.destinationPort, p.udpService);
         break;
     default:
         execFormatted(
             sql::insertRawFormat,
-            protocolNames[p.protocol < protocolTableSize ? p.protocol : unassignedProtocol], ip[12],
-            ip[13], ip[14], ip[15], ip[16], ip[17], ip[18], ip[19]);
+            protocolNames[p.protocol < protocolTableSize ? p.protocol : unassignedProtocol], s[0],
+            s[1], s[2], s[3], d[0], d[1], d[2], d[3]);
         break;
     }
 }
 
 void Core::writeProtocolRows() {
     for (int n = 0; n < protocolTableSize; ++n) {
-        execFormatted(pcapEngine->protocolSeen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
+        execFormatted(pcapEngine->view.protocolSeen[n] ? sql::insertProtocolFormat
+                                                       : sql::dropRawFormat,
                       protocolNames[n]);
     }
 }
@@ -113,7 +114,7 @@ void Core::buildFlows() {
     int flowTables = 0;
     std::fputs("creating directed flows:\n", stdout);
     for (int n = 0; n < protocolTableSize; ++n) {
-        if (pcapEngine->protocolSeen[n]) {
+        if (pcapEngine->view.protocolSeen[n]) {
             std::printf("%s... ", protocolNames[n]);
             execFormatted(sql::createFlowFormat, protocolNames[n], protocolNames[n]);
             std::fputs("done.\n", stdout);

@@ -1,5 +1,6 @@
-// Test frames and traces: Ethernet/IPv4 frames built byte by byte, written to pcap trace files
-// through libpcap's own dump API.
+// The trace kit: Ethernet/IPv4 frames built byte by byte, written to pcap trace files through
+// libpcap's own dump API and read back. The tests, the sample generator, the benchmark's trace
+// generator and the fuzzer's seeds all make their traces with it.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace testkit {
+namespace tracekit {
 
 using Bytes = std::vector<std::uint8_t>;
 using Address = std::array<std::uint8_t, 4>;
@@ -39,6 +40,14 @@ struct Record {
 void writeTrace(const std::string& path, const std::vector<Record>& records,
                 int linkType = DLT_EN10MB, int precision = PCAP_TSTAMP_PRECISION_MICRO);
 
+// `count` DNS queries from 192.168.1.10:5353 to 10.0.0.1:53, each with `payload` bytes of data,
+// one second apart in microseconds only (record i is stamped i microseconds after the first).
+std::vector<Record> udpRecords(int count, std::size_t payload = 20);
+
+// Appends `value` to `out` as `bytes` little-endian bytes: the byte order of the trace headers
+// this kit writes by hand.
+void putLittle(std::string& out, std::uint64_t value, int bytes);
+
 // Reads a trace back: each record's header and bytes.
 struct ReadRecord {
     pcap_pkthdr header;
@@ -46,4 +55,4 @@ struct ReadRecord {
 };
 std::vector<ReadRecord> readTrace(const std::string& path);
 
-}  // namespace testkit
+}  // namespace tracekit

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
+#include "tracekit/frames.h"
 
-namespace testkit {
+namespace tracekit {
 
 // One section with one Ethernet interface of nanosecond timestamps, and one enhanced packet
 // block per record: its time (`microseconds` taken as nanoseconds), captured and wire lengths.
 void writePcapng(const std::string& path, const std::vector<Record>& records);
 
-}  // namespace testkit
+}  // namespace tracekit

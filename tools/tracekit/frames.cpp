@@ -1,9 +1,10 @@
-// Frame builders and trace files for the tests, the samples and the benchmarks.
-#include "frames.h"
+// Frame builders, trace files and their reading back.
+#include "tracekit/frames.h"
 
+#include <algorithm>
 #include <stdexcept>
 
-namespace testkit {
+namespace tracekit {
 
 namespace {
 
@@ -62,6 +63,22 @@ Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, cons
     return b;
 }
 
+std::vector<Record> udpRecords(int count, std::size_t payload) {
+    std::vector<Record> records;
+    for (int i = 0; i < count; ++i) {
+        records.push_back(
+            {ipv4Frame(17, {192, 168, 1, 10}, {10, 0, 0, 1}, udpHeader(5353, 53, payload)),
+             1700000000, i});
+    }
+    return records;
+}
+
+void putLittle(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>(value >> (8 * i) & 0xFF);
+    }
+}
+
 void writeTrace(const std::string& path, const std::vector<Record>& records, int linkType,
                 int precision) {
     pcap_t* dead =
@@ -102,4 +119,4 @@ std::vector<ReadRecord> readTrace(const std::string& path) {
     return records;
 }
 
-}  // namespace testkit
+}  // namespace tracekit

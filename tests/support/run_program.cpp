@@ -1,5 +1,6 @@
-// Subprocess runner and scratch directories for the tests.
-#include "program.h"
+// Subprocesses for the tests: a program run to its end with its standard input fed and both
+// outputs drained through pipes, or started in the background and waited for.
+#include "run_program.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,16 +8,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace testkit {
 
 namespace {
 
-[[noreturn]] void execProgram(const std::vector<std::string>& args) {
+[[noreturn]] void execBinary(const std::string& binary, const std::vector<std::string>& args) {
     std::vector<char*> argv;
-    std::string program = TIDEWRACK_BINARY;
+    std::string program = binary;
     argv.push_back(program.data());
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -33,7 +33,8 @@ int decodeStatus(int status) {
 
 }  // namespace
 
-Outcome runProgram(const std::vector<std::string>& args, const std::string& input, unsigned user) {
+Outcome runBinary(const std::string& binary, const std::vector<std::string>& args,
+                  const std::string& input, unsigned user) {
     int out[2], err[2], in[2];
     if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) {
         throw std::runtime_error("pipe");
@@ -49,7 +50,7 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
         if (user != 0 && (setgid(user) != 0 || setuid(user) != 0)) {
             _exit(126);
         }
-        execProgram(args);
+        execBinary(binary, args);
     }
     close(out[1]);
     close(err[1]);
@@ -65,8 +66,8 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
     }
     Outcome run{};
     std::string* sinks[] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
+    int openOutputs = 2;
+    while (openOutputs > 0) {
         pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
         poll(fds, inFd >= 0 ? 3 : 2, -1);
         for (int i = 0; i < 2; ++i) {
@@ -78,7 +79,7 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
                 } else {
                     close(fds[i].fd);
                     (i == 0 ? out[0] : err[0]) = -1;
-                    --open;
+                    --openOutputs;
                 }
             }
         }
@@ -100,6 +101,10 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
     return run;
 }
 
+Outcome runProgram(const std::vector<std::string>& args, const std::string& input, unsigned user) {
+    return runBinary(TIDEWRACK_BINARY, args, input, user);
+}
+
 int startProgram(const std::vector<std::string>& args, const std::string& outPath) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -107,7 +112,7 @@ int startProgram(const std::vector<std::string>& args, const std::string& outPat
         dup2(fd, 1);
         dup2(fd, 2);
         close(fd);
-        execProgram(args);
+        execBinary(TIDEWRACK_BINARY, args);
     }
     return pid;
 }
@@ -116,60 +121,6 @@ int waitProgram(int pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return decodeStatus(status);
-}
-
-ScratchDir::ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tidewrack-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp");
-    }
-    dir = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
-
-}  // namespace testkit
-
-#include <pcap/pcap.h>
-
-#include <fstream>
-#include <iterator>
-#include <regex>
-
-namespace testkit {
-
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string normalizeDurations(std::string text) {
-    static const std::regex duration("(in|took): [0-9]{2,}:[0-9]{2}:[0-9]{2}");
-    return std::regex_replace(text, duration, "$1: hh:mm:ss");
-}
-
-bool loopbackCaptureAllowed() {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* handle = pcap_open_live("lo", 96, 0, 100, error);
-    if (handle != nullptr) {
-        pcap_close(handle);
-    }
-    return handle != nullptr;
-}
-
-std::string firstAdapterShownName() {
-    pcap_if_t* devices = nullptr;
-    char error[PCAP_ERRBUF_SIZE];
-    std::string name;
-    if (pcap_findalldevs(&devices, error) == 0 && devices != nullptr) {
-        name = devices->description ? devices->description : devices->name;
-    }
-    pcap_freealldevs(devices);
-    return name;
 }
 
 }  // namespace testkit

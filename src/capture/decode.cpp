@@ -1,0 +1,81 @@
+// The decoder: the time text, the IPv4 addresses and protocol, the two port words, the TCP
+// flags text, the ICMP texts and the service names of one frame.
+#include "capture/decode.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "capture/frame_bytes.h"
+#include "capture/service_tables.h"
+
+namespace tidewrack {
+
+namespace {
+
+// Copies a constant text into a view buffer; the tables' compile-time checks keep every text
+// shorter than its buffer, and a longer one would be cut.
+template <std::size_t N>
+void copyText(char (&buffer)[N], std::string_view text) {
+    const std::size_t n = text.size() < N ? text.size() : N - 1;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+constexpr std::uint32_t ipProtocolOffset = ethernetHeaderLength + 9;
+constexpr std::uint32_t ipSourceOffset = ethernetHeaderLength + 12;
+constexpr std::uint32_t ipDestinationOffset = ethernetHeaderLength + 16;
+constexpr std::uint32_t tcpFlagsOffset = 13;  // in the TCP header
+static_assert(ipDestinationOffset + 4 == minimumDecodedLength);
+
+}  // namespace
+
+void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                  const u_char* data) {
+    ++view.packetCount;
+    view.header = header;
+    view.packetData = data;
+    view.captureSeconds = header->ts.tv_sec;
+    view.localTime = clock.convert(view.captureSeconds);
+    static_assert(sizeof view.timeText == sizeof clock.text());
+    std::memcpy(view.timeText, clock.text(), sizeof view.timeText);
+
+    const FrameBytes frame(data, header->caplen);
+    view.frameDecoded = frame.has(0, minimumDecodedLength);
+    if (!view.frameDecoded) {
+        view.ipHeader = view.transportHeader = nullptr;
+        return;
+    }
+    view.ipHeader = frame.at(ethernetHeaderLength);
+    view.ipHeaderLength = (frame.byte(ethernetHeaderLength) & 0x0Fu) * 4;
+    const std::uint32_t transport = ethernetHeaderLength + view.ipHeaderLength;
+    view.transportHeader = frame.at(transport);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        view.sourceAddress[i] = frame.byte(ipSourceOffset + i);
+        view.destinationAddress[i] = frame.byte(ipDestinationOffset + i);
+    }
+    view.sourcePort = frame.word(transport);
+    view.destinationPort = frame.word(transport + 2);
+
+    const std::uint8_t protocol = view.protocol = frame.byte(ipProtocolOffset);
+    if (protocol < protocolTableSize) {
+        view.protocolSeen[protocol] = 1;
+    }
+    view.protocolName = decoderProtocolName(protocol);
+    // The flags of anything but a TCP segment, or of one whose flags byte was not captured,
+    // are 0, whose text is empty. The whole entry is copied, terminator and zero fill included:
+    // a copy of fixed size is a couple of moves, where one of the text's own length is a call.
+    view.tcpFlags = protocol == 6 ? frame.byte(transport + tcpFlagsOffset) : 0;
+    static_assert(sizeof TcpFlagsText::text <= sizeof view.tcpFlagsText);
+    std::memcpy(view.tcpFlagsText, TcpFlagsTexts[view.tcpFlags].text, sizeof TcpFlagsText::text);
+    if (protocol == 1 && frame.has(transport, 2)) {
+        const IcmpTexts texts = icmpTexts(frame.byte(transport), frame.byte(transport + 1));
+        copyText(view.icmpTypeText, texts.type);
+        copyText(view.icmpCodeText, texts.code);
+    } else {
+        view.icmpTypeText[0] = view.icmpCodeText[0] = '\0';
+    }
+    view.tcpService = tcpServiceName(view.sourcePort);
+    view.udpService = udpServiceName(view.destinationPort);
+}
+
+}  // namespace tidewrack

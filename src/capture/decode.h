@@ -1,0 +1,23 @@
+// Decoding one captured frame into the packet view.
+//
+// Every frame is taken as Ethernet carrying IPv4: the IPv4 header starts 14 bytes in, and the
+// transport header follows it at the header length it declares. Nothing in the frame is
+// validated, and nothing is read past its captured length: a frame shorter than the IPv4
+// addresses is counted and not decoded, and a port, flags byte or ICMP type and code that was
+// not captured reads as 0 or an empty text. Decoding allocates nothing, prints nothing and
+// compares no text: names come by index from constant tables.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include "capture/local_time_text.h"
+#include "capture/packet_view.h"
+
+namespace tidewrack {
+
+// Counts the packet in `view` and fills the view from its libpcap header and captured bytes,
+// with `clock` turning the timestamp into local time.
+void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                  const u_char* data);
+
+}  // namespace tidewrack

@@ -1,0 +1,31 @@
+// Running a built program as a subprocess, with its output captured at the file-descriptor
+// level, so that stdio and stream output are seen in the order the program wrote them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+struct Outcome {
+    std::string out;  // standard output
+    std::string err;  // standard error
+    int status;       // exit status, or 128 + signal number
+};
+
+// Runs `binary` with TZ=UTC; `input` is fed to its standard input. A non-zero `user` runs it
+// under that user id (the caller must be root).
+Outcome runBinary(const std::string& binary, const std::vector<std::string>& args,
+                  const std::string& input = "", unsigned user = 0);
+
+// runBinary for the tidewrack binary of this build.
+Outcome runProgram(const std::vector<std::string>& args, const std::string& input = "",
+                   unsigned user = 0);
+
+// Starts tidewrack in the background with its standard output and error to `outPath`; returns
+// its pid.
+int startProgram(const std::vector<std::string>& args, const std::string& outPath);
+// Waits for a started program; returns its exit status, or 128 + signal number.
+int waitProgram(int pid);
+
+}  // namespace testkit
