@@ -1,13 +1,9 @@
 // The report tests' runner, database maker and JSON reader.
 #include "report_test_kit.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace reportkit {
@@ -15,35 +11,14 @@ namespace reportkit {
 testkit::Outcome runReport(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
                            const std::string& directory) {
-    // Both outputs go to files of a scratch directory, so that neither pipe can fill up.
-    testkit::ScratchDir dir;
-    const std::string out = dir.path("out"), err = dir.path("err");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Descriptors, not streams: the streams may hold the test's own unwritten output.
-        const int in = open("/dev/null", O_RDONLY);
-        const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || to < 0 || errors < 0 || dup2(in, 0) < 0 || dup2(to, 1) < 0 ||
-            dup2(errors, 2) < 0 || (!directory.empty() && chdir(directory.c_str()) != 0)) {
-            _exit(126);
-        }
-        std::vector<char*> argv{const_cast<char*>(TIDEWRACK_REPORT_BINARY)};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        setenv("TZ", "UTC", 1);
-        for (const std::string& setting : environment) {
-            putenv(const_cast<char*>(setting.c_str()));
-        }
-        execv(TIDEWRACK_REPORT_BINARY, argv.data());
-        _exit(127);
+    std::vector<std::string> command;
+    if (!directory.empty()) {
+        command = {"-C", directory};
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {testkit::fileBytes(out), testkit::fileBytes(err),
-            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+    command.insert(command.end(), environment.begin(), environment.end());
+    command.push_back(TIDEWRACK_REPORT_BINARY);
+    command.insert(command.end(), args.begin(), args.end());
+    return testkit::runBinary("/usr/bin/env", command);
 }
 
 void makeDatabase(const std::string& trace, const std::string& database, int mode) {

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "program.h"
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
 
 namespace reportkit {
 
 // Runs tidewrack-report with TZ=UTC and, besides, the given "NAME=value" settings, in
-// `directory` when one is given.
+// `directory` when one is given (through env(1), which sets both).
 testkit::Outcome runReport(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment = {},
                            const std::string& directory = "");

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "db/traffic_schema.h"
-#include "frames.h"
 #include "report_test_kit.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
 using namespace reportkit;
@@ -27,7 +27,7 @@ std::vector<std::string> listLengths(const std::string& json) {
 
 TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     ScratchDir dir;
-    writeTrace(dir.path("empty.pcap"), {});
+    tracekit::writeTrace(dir.path("empty.pcap"), {});
     makeDatabase(dir.path("empty.pcap"), dir.path("empty.db"));
     const Outcome empty = runReport({"--json", dir.path("empty.db")});
     ASSERT_EQ(empty.status, 0) << empty.err;
