@@ -15,11 +15,17 @@ namespace {
 
 constexpr const char* shortOptions = ":t:o:jhV";
 
+// One option a line: the manual page and completion tests read them from here.
+// clang-format off
 constexpr option longOptions[] = {
-    {"top", required_argument, nullptr, 't'}, {"output", required_argument, nullptr, 'o'},
-    {"json", no_argument, nullptr, 'j'},      {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},   {nullptr, 0, nullptr, 0},
+    {"top", required_argument, nullptr, 't'},
+    {"output", required_argument, nullptr, 'o'},
+    {"json", no_argument, nullptr, 'j'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
 };
+// clang-format on
 
 std::size_t rowCount(const char* text) {
     char* end = nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 
 #include "report_test_kit.h"
 
@@ -50,4 +51,20 @@ TEST(ReportGolden, PortScanIsFoundWithItsAnsweredShare) {
                         "value ->> 'answered', value -> 'open_ports' "
                         "FROM json_each(?1, '$.port_scans')"),
               std::vector<std::string>{"203.0.113.66|192.168.1.23|20|4|[22,80,443,5432]"});
+}
+
+// The manual page documents the JSON structure: every member name of the golden documents
+// appears in it as a word.
+TEST(ReportGolden, EveryJsonMemberIsInTheManualPage) {
+    const std::string page = fileBytes(TIDEWRACK_REPORT_MANUAL);
+    ASSERT_FALSE(page.empty());
+    for (const std::string sample : {"web-session", "port-scan"}) {
+        const std::string json =
+            fileBytes(std::string(TIDEWRACK_GOLDEN_DIR) + "/report-" + sample + ".json");
+        for (const std::string& key :
+             jsonQuery(json, "SELECT DISTINCT key FROM json_tree(?1) WHERE typeof(key) = 'text'")) {
+            EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z_])" + key + "([^a-z_]|$)")))
+                << key << " is not in the manual page";
+        }
+    }
 }
