@@ -1,5 +1,5 @@
 // The terminal and JSON reports of the three bundled samples, compared whole with the golden
-// files in tests/golden/. Run with TIDEWRACK_UPDATE_GOLDEN=1 to write the golden files anew
+// files in tests/report/golden/. Run with TIDEWRACK_UPDATE_GOLDEN=1 to write the golden files anew
 // from the current output (then read the diff before committing it).
 #include <gtest/gtest.h>
 
@@ -35,8 +35,8 @@ TEST(ReportGolden, SamplesGiveTheGoldenTerminalAndJsonReports) {
         ASSERT_EQ(text.status, 0) << text.err;
         ASSERT_EQ(json.status, 0) << json.err;
         EXPECT_EQ(text.err + json.err, "");
-        expectGolden(text.out, "report-" + sample + ".txt");
-        expectGolden(json.out, "report-" + sample + ".json");
+        expectGolden(text.out, sample + ".txt");
+        expectGolden(json.out, sample + ".json");
         EXPECT_EQ(jsonQuery(json.out, "SELECT json_valid(?1)"), std::vector<std::string>{"1"});
     }
 }
@@ -60,7 +60,7 @@ TEST(ReportGolden, EveryJsonMemberIsInTheManualPage) {
     ASSERT_FALSE(page.empty());
     for (const std::string sample : {"web-session", "port-scan"}) {
         const std::string json =
-            fileBytes(std::string(TIDEWRACK_GOLDEN_DIR) + "/report-" + sample + ".json");
+            fileBytes(std::string(TIDEWRACK_GOLDEN_DIR) + "/" + sample + ".json");
         for (const std::string& key :
              jsonQuery(json, "SELECT DISTINCT key FROM json_tree(?1) WHERE typeof(key) = 'text'")) {
             EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z_])" + key + "([^a-z_]|$)")))
