@@ -43,6 +43,7 @@ footer { margin-top: 40px; color: var(--muted); font-size: 12px; }
   body { padding: 0; max-width: none; font-size: 11px; }
   h2 { break-after: avoid; }
   tr, svg.chart, .figures { break-inside: avoid; }
+  th, td { white-space: normal; padding: 2px 5px; }
   * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 }
 )";
