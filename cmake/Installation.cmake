@@ -1,7 +1,8 @@
 # Installation: the programs (tidewrack and tidewrack-report), their manual pages and bash
 # completions, the README and the sample traces, in the places GNUInstallDirs names under the
 # install prefix; and an `uninstall` target that removes what the last `cmake --install` of this
-# build tree wrote.
+# build tree into the same prefix (under the same $DESTDIR) wrote, as cmake/install-record keeps
+# it.
 include(GNUInstallDirs)
 
 install(TARGETS tidewrack tidewrack-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -31,9 +32,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/samples/web-session.pcap
               ${PROJECT_SOURCE_DIR}/samples/rare-protocols.pcap
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
+set(TIDEWRACK_INSTALL_RECORDS ${PROJECT_BINARY_DIR}/install-records)
 if(NOT TARGET uninstall)
     add_custom_target(uninstall
-        COMMAND ${CMAKE_COMMAND} -D MANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
-                -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
-        COMMENT "Removing the files of the last installation" VERBATIM)
+        COMMAND ${CMAKE_COMMAND} -D RECORDS=${TIDEWRACK_INSTALL_RECORDS}
+                -D PREFIX=${CMAKE_INSTALL_PREFIX} -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+        COMMENT "Removing the files of the last installation into ${CMAKE_INSTALL_PREFIX}"
+        VERBATIM)
 endif()

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -81,15 +82,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         engine.inputOpenCheck() == 0) {
         // The analysis loop installs the program's interrupt handlers; libFuzzer's own are put
         // back afterwards, and an interrupt that the program caught is passed on to them.
-        struct sigaction fuzzerInt {
-        }, fuzzerTerm{};
-        sigaction(SIGINT, nullptr, &fuzzerInt);
-        sigaction(SIGTERM, nullptr, &fuzzerTerm);
+        constexpr int caught[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+        struct sigaction fuzzerActions[std::size(caught)] = {};
+        for (std::size_t i = 0; i < std::size(caught); ++i) {
+            sigaction(caught[i], nullptr, &fuzzerActions[i]);
+        }
         core->sqliteEngine->SQLite_exec("BEGIN;");
         core->analyse();
         core->sqliteEngine->SQLite_exec("ROLLBACK;");
-        sigaction(SIGINT, &fuzzerInt, nullptr);
-        sigaction(SIGTERM, &fuzzerTerm, nullptr);
+        for (std::size_t i = 0; i < std::size(caught); ++i) {
+            sigaction(caught[i], &fuzzerActions[i], nullptr);
+        }
         if (tidewrack::captureInterrupted()) {
             std::raise(SIGINT);
         }

@@ -1,5 +1,10 @@
-// The analysis loop: packet budget, spinner, dump copying and the timing report.
+// The analysis loop: packet budget, spinner, dump copying, progress as it happens, and the
+// timing report.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -33,6 +38,23 @@ std::string quietRun(int packets) {
     }
     return spin + "\n" + std::to_string(packets) +
            " packets analysed in: hh:mm:ss\n\ntotal traffic analysis took: hh:mm:ss\n";
+}
+
+// Reads `fd` until `text` has come, for up to ten seconds; returns all that was read.
+std::string readUntil(int fd, const std::string& text) {
+    std::string got;
+    for (int waits = 0; waits < 100 && got.find(text) == std::string::npos; ++waits) {
+        pollfd ready{fd, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&ready, 1, 100) == 1) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    return got;
 }
 
 }  // namespace
@@ -92,4 +114,32 @@ TEST(AnalysisLoop, DurationSplitKeepsHoursBeyondADay) {
     EXPECT_EQ(text(3600 + 120 + 5), "01:02:05");
     EXPECT_EQ(text(100 * 3600), "100:00:00");
     EXPECT_EQ(text(100 * 3600 - 1), "99:59:59");
+}
+
+// A watcher sees progress while the capture runs, not when it ends: through a pipe, the
+// listening line as soon as capture starts; on a terminal, the spinner of the first packet. The
+// trace comes on standard input and its end is held back until both have been seen.
+TEST(AnalysisLoop, ProgressReachesAWatcherAsItHappens) {
+    ScratchDir dir;
+    const std::string trace = fileBytes(udpTrace(dir, 1));
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        int input[2], output[2];
+        ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+        ASSERT_EQ(terminal ? openpty(&output[0], &output[1], nullptr, nullptr, nullptr)
+                           : pipe2(output, O_CLOEXEC),
+                  0);
+        fcntl(output[0], F_SETFD, FD_CLOEXEC);
+        fcntl(output[1], F_SETFD, FD_CLOEXEC);
+        const int pid = spawnProgram({"-r", "-"}, input[0], output[1], output[1]);
+        close(input[0]);
+        close(output[1]);
+        ASSERT_EQ(write(input[1], trace.data(), trace.size()), static_cast<ssize_t>(trace.size()));
+        const std::string seen = readUntil(output[0], terminal ? "\b-" : "listening on -...\n");
+        EXPECT_NE(seen.find(terminal ? "\b-" : "listening on -...\n"), std::string::npos) << seen;
+        close(input[1]);
+        readUntil(output[0], "took: ");
+        EXPECT_EQ(waitProgram(pid), 0);
+        close(output[0]);
+    }
 }

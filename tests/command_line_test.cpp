@@ -139,3 +139,27 @@ TEST(CaptureSources, DumpGoesNeitherOverTheTraceBeingReadNorToTheConsole) {
     // A device such as /dev/null may take both the console and the dump.
     EXPECT_EQ(waitProgram(startProgram({"-r", trace, "-w", "/dev/null"}, "/dev/null")), 0);
 }
+
+// The dump and the database in one file would destroy both: refused before either is written,
+// whether the two are one name, a hard link to a database, or a symbolic link to a new one.
+TEST(CaptureSources, DumpGoesNotOverTheDatabase) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir), db = dir.path("t.db");
+    ASSERT_EQ(runProgram({"-r", trace, "-d", db}).status, 0);
+    const std::string dbBefore = fileBytes(db);
+    std::filesystem::create_hard_link(db, dir.path("hard.db"));
+    std::filesystem::create_symlink("new.db", dir.path("link.db"));
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.path("same.db"), dir.path("same.db")},
+        {dir.path("hard.db"), db},
+        {dir.path("link.db"), dir.path("new.db")},
+    };
+    for (const auto& [dump, database] : cases) {
+        const Outcome run = runProgram({"-r", trace, "-w", dump, "-d", database});
+        EXPECT_EQ(run.out, "\nError opening dump file.\n") << dump;
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_EQ(fileBytes(db), dbBefore);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("same.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("new.db")));
+}

@@ -1,8 +1,12 @@
-// Faults on the way out: a dump on a full device and a database whose final commit fails under
-// a file size limit are both reported and end the run with status 1, after the run has done and
-// reported everything else; and every way the program ends is clean under the sanitizers.
+// Faults on the way out: a dump on a full device, a database that fills up or whose final
+// commit fails, a file size limit and console output that cannot be written are all reported
+// and end the run with status 1, after the run has done and reported everything else; closed
+// standard descriptors, a closed terminal and a broken pipe lose nothing; and every way the
+// program ends is clean under the sanitizers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -21,16 +25,17 @@ namespace fs = std::filesystem;
 namespace {
 
 // Limits the size of files written by this process and its children, with SIGXFSZ ignored so
-// that a write past the limit fails with EFBIG instead of killing the writer; both are inherited
-// by the program run under it. Restored when the object ends.
+// that a write past the limit fails with EFBIG instead of killing the writer (or, with
+// `signalKills`, at its default, as a shell's ulimit -f leaves it); both are inherited by the
+// program run under it. Restored when the object ends.
 class FileSizeLimit {
   public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes, bool signalKills = false) {
         getrlimit(RLIMIT_FSIZE, &saved);
         rlimit limited = saved;
         limited.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limited);
-        savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        savedHandler = std::signal(SIGXFSZ, signalKills ? SIG_DFL : SIG_IGN);
     }
     ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -41,6 +46,27 @@ class FileSizeLimit {
     rlimit saved{};
     void (*savedHandler)(int) = SIG_DFL;
 };
+
+// A file's descriptor, closed when the object ends.
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(const std::string& path, int flags)
+        : fd(open(path.c_str(), flags | O_CLOEXEC, 0644)) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    int fd;
+};
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
 
 }  // namespace
 
@@ -124,4 +150,134 @@ TEST(Faults, EveryWayOutIsClean) {
         EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
     }
+}
+
+// The database fills up in the middle of the run (here a file size limit; a full disk does the
+// same) and SQLite rolls the whole transaction back. Nothing more is sent after the failed
+// statement, so the database keeps its tables and none of the rows, instead of a partial set
+// committed statement by statement; the capture and the report go on, and the run fails.
+TEST(Faults, DatabaseThatFillsUpKeepsNoRowsAndFailsTheRun) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("traffic.db");
+    writeTrace(trace, udpRecords(1, 100));
+    ASSERT_EQ(runProgram({"-r", trace, "-d", dir.path("one.db")}).status, 0);
+    const auto tablesOnly = fs::file_size(dir.path("one.db"));
+
+    writeTrace(trace, udpRecords(40000, 100));  // more than SQLite's page cache holds
+    Outcome run;
+    {
+        FileSizeLimit limit(tablesOnly + 64 * 1024);
+        run = runProgram({"-r", trace, "-d", db});
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(countOf(run.err, "SQL error: "), 1) << run.err;
+    const std::string tail = "\ntotal traffic analysis took: hh:mm:ss\n"
+                             "\nError writing database file.\n";
+    const std::string out = normalizeDurations(run.out);
+    EXPECT_EQ(out.substr(out.size() - std::min(out.size(), tail.size())), tail);
+    EXPECT_NE(out.find("\n40000 packets analysed in: "), std::string::npos);
+    EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), Rows{"0"});
+    EXPECT_EQ(tableNames(db).size(), 144u);
+}
+
+// A file size limit as the shell sets it leaves SIGXFSZ at its default, which would kill the
+// run in the middle of a record; the program ignores it and reports the failed writes.
+TEST(Faults, FileSizeLimitIsReportedNotFatal) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap");
+    writeTrace(trace, udpRecords(2000, 100));
+    Outcome run;
+    {
+        FileSizeLimit limit(64 * 1024, true);
+        run = runProgram({"-r", trace, "-w", dir.path("out.pcap")});
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("\n2000 packets analysed in: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nError writing dump file.\n"), std::string::npos) << run.out;
+}
+
+// Console output that is lost (here to a full device) fails the run and is said where it can
+// still be read.
+TEST(Faults, LostConsoleOutputFailsTheRun) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap");
+    writeTrace(trace, udpRecords(3));
+    Descriptor full("/dev/full", O_WRONLY), err(dir.path("err.txt"), O_WRONLY | O_CREAT);
+    const int pid = spawnProgram({"-v", "-r", trace}, -1, full.fd, err.fd);
+    EXPECT_EQ(waitProgram(pid), 1);
+    EXPECT_EQ(fileBytes(dir.path("err.txt")),
+              "tidewrack: error writing standard output: No space left on device\n");
+}
+
+// Started with standard error closed, the program would open its dump on descriptor 2 and write
+// the SQL errors of the end of the run into the middle of it.
+TEST(Faults, ClosedStandardDescriptorsAreNotReused) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap");
+    writeTrace(trace, {{ipv4Frame(6, {10, 0, 0, 1}, {10, 0, 0, 2}, tcpHeader(1024, 80, 0x02))}});
+    ASSERT_EQ(runProgram({"-r", trace, "-w", dir.path("expected.pcap")}).status, 0);
+    Descriptor in(trace, O_RDONLY), null("/dev/null", O_WRONLY);
+    const int pid = spawnProgram({"-r", "-", "-w", dir.path("out.pcap"), "-d", dir.path("t.db")},
+                                 in.fd, null.fd, -1);
+    EXPECT_EQ(waitProgram(pid), 0);
+    EXPECT_EQ(fileBytes(dir.path("out.pcap")), fileBytes(dir.path("expected.pcap")));
+    EXPECT_EQ(query(dir.path("t.db"), "SELECT count(*) FROM FRAMES"), Rows{"1"});
+}
+
+// The reader of verbose output goes away (tidewrack -v ... | head): the broken pipe stops the
+// capture at the next packet, the rows read so far are committed with the end-of-run tables,
+// and the lost output fails the run.
+TEST(Faults, BrokenPipeKeepsTheRowsReadSoFar) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("t.db");
+    writeTrace(trace, udpRecords(20000));  // far more lines than a pipe holds
+    int output[2];
+    ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+    Descriptor reader(output[0]), err(dir.path("err.txt"), O_WRONLY | O_CREAT);
+    const int pid = spawnProgram({"-v", "-r", trace, "-d", db}, -1, output[1], err.fd);
+    close(output[1]);
+    char first[64];
+    ASSERT_GT(read(reader.fd, first, sizeof first), 0);
+    close(reader.fd);
+    reader.fd = -1;
+    EXPECT_EQ(waitProgram(pid), 1);
+    EXPECT_NE(fileBytes(dir.path("err.txt")).find("error writing standard output: Broken pipe"),
+              std::string::npos);
+    const int frames = std::stoi(query(db, "SELECT count(*) FROM FRAMES")[0]);
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, 20000);
+    EXPECT_EQ(query(db, "SELECT count(*) FROM UDP_raw"), Rows{std::to_string(frames)});
+    EXPECT_EQ(query(db, "SELECT * FROM SERVICES_UDP"), Rows{"DNS"});
+}
+
+// The terminal goes away (SIGHUP) while a trace arrives on standard input: as with SIGINT, the
+// capture stops at the next packet and everything read is committed. SIGINT was ignored when
+// the program started, as in a background job, and stays ignored.
+TEST(Faults, HangupFinishesTheRunAndIgnoredSignalsStayIgnored) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("t.db");
+    writeTrace(trace, udpRecords(3));
+    int input[2];
+    ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+    Descriptor writer(input[1]), out(dir.path("out.txt"), O_WRONLY | O_CREAT);
+    const int pid = spawnProgram({"-r", "-", "-d", db}, input[0], out.fd, out.fd, {SIGINT});
+    close(input[0]);
+    const std::string bytes = fileBytes(trace);
+    ASSERT_EQ(write(writer.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_TRUE(waitUntilCatching(pid, SIGHUP));
+    const std::string status = fileBytes("/proc/" + std::to_string(pid) + "/status");
+    const auto mask = [&status](const std::string& name) {
+        return std::stoull(status.substr(status.find(name + ":") + name.size() + 1), nullptr, 16);
+    };
+    EXPECT_TRUE(mask("SigIgn") & (1ull << (SIGINT - 1)));
+    EXPECT_FALSE(mask("SigCgt") & (1ull << (SIGINT - 1)));
+    kill(pid, SIGINT);
+    kill(pid, SIGHUP);
+    EXPECT_EQ(waitProgram(pid), 0);
+    const std::string text = fileBytes(dir.path("out.txt"));
+    EXPECT_NE(text.find("PcapEngine: packet capture interrupted.\n\n3 packets analysed in: "),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), Rows{"3"});
+    EXPECT_EQ(query(db, "SELECT * FROM IPPROTO"), Rows{"UDP"});
 }

@@ -225,6 +225,20 @@ TEST_F(HostileInput, PcapngAndNanosecondTracesShowMicroseconds) {
     }
 }
 
+// A pcap file keeps a record's seconds as an unsigned 32-bit number: records after 2038-01-19
+// 03:14:07 UTC are in 2038 and 2106, not in 1901, and the dump keeps their bytes.
+TEST_F(HostileInput, TimestampsBeyond2038AreNotNegative) {
+    const Bytes frame = ipv4Frame(17, client, server, udpHeader(123, 123));
+    writeTrace(trace, {{frame, 2147483648L, 1}, {frame, 4294967295L, 2}});
+    const Outcome run = runProgram({"-v", "-r", trace, "-d", db, "-w", dir.path("out.pcap")});
+    EXPECT_NE(run.out.find("\n1: 03:14:08.000001 UDP 192.168.1.10:123  ->  10.0.0.1:123\n"
+                           "2: 06:28:15.000002 UDP "),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(rows("SELECT time FROM FRAMES"), (Rows{"03:14:08.000001", "06:28:15.000002"}));
+    EXPECT_EQ(fileBytes(dir.path("out.pcap")), fileBytes(trace));
+}
+
 // Traces the fuzzer made from the hand-made seeds, each reaching a path of its own (and any
 // trace it ever failed on goes here too). A verbose run into a database ends by itself with
 // status 0, the packet lines of an independent reading and one frame row per decoded frame; a

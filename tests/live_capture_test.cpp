@@ -25,21 +25,6 @@ int testPort() {
     return 20000 + getpid() % 20000;
 }
 
-// Waits until the process catches SIGINT, that is, until its capture loop is about to run.
-bool waitUntilCatchingInterrupts(int pid) {
-    for (int tries = 0; tries < 600; ++tries) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("SigCgt:", 0) == 0 &&
-                (std::stoull(line.substr(7), nullptr, 16) & (1u << (SIGINT - 1)))) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 }  // namespace
 
 class LiveCapture : public ::testing::Test {
@@ -73,7 +58,7 @@ TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     const std::string db = dir.path("live.db"), out = dir.path("out.txt");
     const int pid =
         startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
-    EXPECT_TRUE(waitUntilCatchingInterrupts(pid));
+    EXPECT_TRUE(waitUntilCatching(pid, SIGINT));
     std::this_thread::sleep_for(500ms);
     kill(pid, SIGINT);
     EXPECT_EQ(waitProgram(pid), 0);
@@ -93,7 +78,7 @@ TEST_F(LiveCapture, KilledRunLeavesTheTablesAndNoRows) {
     UdpSender sender(testPort());
     const std::string db = dir.path("killed.db");
     const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db}, dir.path("out.txt"));
-    EXPECT_TRUE(waitUntilCatchingInterrupts(pid));
+    EXPECT_TRUE(waitUntilCatching(pid, SIGINT));
     // The rollback journal appears with the transaction's first row: rows were inserted and
     // none committed when the kill comes.
     std::error_code absent;

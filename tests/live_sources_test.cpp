@@ -72,3 +72,30 @@ TEST(LiveSources, SnapLengthDoesNotApplyToANamedAdapter) {
     runProgram({"-s", "96", "-i", "lo", "-f", silentFilter, "-w", dir.path("named.pcap")});
     EXPECT_EQ(snapshotOf(dir.path("named.pcap")), 65536);
 }
+
+// "any" opens but is not Ethernet, so the first adapter replaces it: a dump opened meanwhile
+// is made anew for the first adapter, so that its header names the link type of its records.
+TEST(LiveSources, DumpFollowsTheFallbackAdapter) {
+    if (!loopbackCaptureAllowed()) {
+        GTEST_SKIP() << "live capture needs root or CAP_NET_RAW";
+    }
+    const auto linkTypeOf = [](pcap_t* handle) {
+        const int type = handle ? pcap_datalink(handle) : -1;
+        if (handle) {
+            pcap_close(handle);
+        }
+        return type;
+    };
+    char error[PCAP_ERRBUF_SIZE];
+    if (linkTypeOf(pcap_open_live("any", 96, 0, 100, error)) == DLT_EN10MB) {
+        GTEST_SKIP() << "no adapter \"any\" of another link type here";
+    }
+    pcap_if_t* devices = nullptr;
+    ASSERT_EQ(pcap_findalldevs(&devices, error), 0);
+    const int firstType = linkTypeOf(pcap_open_live(devices->name, 96, 0, 100, error));
+    pcap_freealldevs(devices);
+    ScratchDir dir;
+    const Outcome run = runProgram({"-i", "any", "-f", silentFilter, "-w", dir.path("x.pcap")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(linkTypeOf(pcap_open_offline(dir.path("x.pcap").c_str(), error)), firstType);
+}

@@ -1,6 +1,7 @@
 // The traffic database, read back with SQLite: tables, rows, the end-of-run flow and service
 // tables, both analysis modes, and the databases a run must refuse.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -144,6 +145,19 @@ TEST_F(TrafficDatabase, RefusesDatabasesItCannotUseAndLeavesThemAsTheyWere) {
               "SQLiteEngine: database " + db + " already holds tables; give a new file.\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(fileBytes(db), dbBefore);
+
+    // A schema of a view alone still holds something of another run's: every insert would fail.
+    const std::string views = dir.path("views.db");
+    sqlite3* connection = nullptr;
+    sqlite3_open(views.c_str(), &connection);
+    ASSERT_EQ(sqlite3_exec(connection, "CREATE VIEW v AS SELECT 1", nullptr, nullptr, nullptr), 0);
+    sqlite3_close(connection);
+    const std::string viewsBefore = fileBytes(views);
+    run = runProgram({"-r", trace, "-d", views});
+    EXPECT_EQ(run.out,
+              "SQLiteEngine: database " + views + " already holds tables; give a new file.\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(fileBytes(views), viewsBefore);
 
     std::ofstream(dir.path("empty.db")).close();  // an empty file is a new database
     EXPECT_EQ(runProgram({"-r", trace, "-d", dir.path("empty.db")}).status, 0);

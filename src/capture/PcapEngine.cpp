@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace tidewrack {
 
@@ -158,18 +159,45 @@ bool isOpenAt(FILE* file, const char* path, bool dataOnly = false) {
            (!dataOnly || S_ISREG(opened.st_mode) || S_ISFIFO(opened.st_mode));
 }
 
+// True when the two paths name one file that is not a device: the same device and inode when
+// the file is there; otherwise the same entry of the same directory once symbolic links are
+// followed, since creating either would create the other.
+bool sameFile(const char* one, const char* other) {
+    struct stat a {
+    }, b{};
+    const bool oneThere = stat(one, &a) == 0, otherThere = stat(other, &b) == 0;
+    if (oneThere || otherThere) {
+        return oneThere && otherThere && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+               !S_ISCHR(a.st_mode) && !S_ISBLK(a.st_mode);
+    }
+    std::error_code error;
+    const auto entry = [&error](const char* path) {
+        std::filesystem::path p = path;
+        for (int links = 0; links < 40 && std::filesystem::is_symlink(p, error); ++links) {
+            const std::filesystem::path target = std::filesystem::read_symlink(p, error);
+            p = target.is_absolute() ? target : p.parent_path() / target;
+        }
+        return std::filesystem::weakly_canonical(p.parent_path().empty() ? "." : p.parent_path(),
+                                                 error) /
+               p.filename();
+    };
+    return entry(one) == entry(other);
+}
+
 }  // namespace
 
 bool PcapEngine::sameFileAsInput(const char* path) const {
     return handle != nullptr && isOpenAt(pcap_file(handle), path);
 }
 
-int PcapEngine::writeDump(const char* path) {
-    // Writing over the trace being read would truncate it before it is read, and a dump on
-    // standard output ("-" to libpcap, or the file or pipe it goes to) would mix the console
-    // messages into the trace. A device such as /dev/null may serve both.
+int PcapEngine::writeDump(const char* path, const char* databasePath) {
+    // Writing over the trace being read would truncate it before it is read, over the database
+    // would destroy both, and a dump on standard output ("-" to libpcap, or the file or pipe it
+    // goes to) would mix the console messages into the trace. A device such as /dev/null may
+    // serve both.
     const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path, true);
-    if (handle == nullptr || sameFileAsInput(path) || toConsole ||
+    const bool onDatabase = databasePath != nullptr && sameFile(path, databasePath);
+    if (handle == nullptr || sameFileAsInput(path) || toConsole || onDatabase ||
         (dumper = pcap_dump_open(handle, path)) == nullptr) {
         std::fputs("\nError opening dump file.\n", stdout);
         return 1;
@@ -216,10 +244,21 @@ int PcapEngine::inputOpenCheck() {
         if (openNumbered(1) == OpenResult::Failed) {
             return 1;
         }
+        // A dump opened for the handle just replaced has that handle's link type in its header:
+        // it is made anew for the records it will hold.
+        if (dumper != nullptr) {
+            pcap_dump_close(dumper);
+            if ((dumper = pcap_dump_open(handle, dumpName)) == nullptr) {
+                std::fputs("\nError opening dump file.\n", stdout);
+                return 1;
+            }
+        }
     }
     setFilter();
     reader.filterInstalled();
     std::printf("\nlistening on %s...\n", inputName);
+    // Whoever watches the output (a script, through a pipe) learns at once that capture began.
+    std::fflush(stdout);
     return 0;
 }
 

@@ -29,7 +29,9 @@ class PcapEngine {
     int openDevice(const char* name);
     int openDevice(int number);
     int openDump(const char* path);
-    int writeDump(const char* path);
+    // Opens the dump; refused when it would be the input, standard output or, when given, the
+    // database file.
+    int writeDump(const char* path, const char* databasePath = nullptr);
     void setFilterExpr(const char* text) { filterExpr = text; }
     void setSnapLength(int n) { snapLength = n; }
     int setFilter();

@@ -1,14 +1,18 @@
-// Interrupting a capture: the first SIGINT or SIGTERM asks the running capture to stop at the
+// Interrupting a capture. The first SIGINT, SIGTERM or SIGHUP (the terminal went away), or a
+// SIGPIPE (the reader of the console output went away), asks the running capture to stop at the
 // next packet boundary, so the run still finishes its report, its database and its dump. The
-// first signal restores the default action, so a second one ends the process at once.
+// first signal restores the default action of SIGINT, SIGTERM and SIGHUP, so a second one ends
+// the process at once; a broken pipe is ignored from then on, since the console text that
+// follows would raise it again. A signal that was ignored when the program started (as in a
+// background job) stays ignored.
 #pragma once
 
 #include <pcap/pcap.h>
 
 namespace tidewrack {
 
-// Installs the handlers for SIGINT and SIGTERM; a signal also breaks a read on `handle`.
-// Returns 0, or 1 when a handler could not be installed (errno tells why).
+// Installs the handlers; a signal also breaks a read on `handle`. Returns 0, or 1 when a
+// handler could not be installed (errno tells why).
 int catchInterrupts(pcap_t* handle);
 
 // True once an interrupt arrived.

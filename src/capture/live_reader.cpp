@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "capture/interrupt.h"
 
@@ -35,6 +36,7 @@ timeval readDeadline() {
 void LiveReader::attach(pcap_t* newHandle, bool isLive, const char* name, char* errorBuffer) {
     handle = newHandle;
     live = isLive;
+    classicTrace = !live && pcap_major_version(handle) == PCAP_VERSION_MAJOR;
     fd = -1;
     dropsBeforeFilter = 0;
     if (!live) {
@@ -59,6 +61,9 @@ ReadResult LiveReader::next(pcap_pkthdr** header, const u_char** data) {
         }
         const int result = pcap_next_ex(handle, header, data);
         if (result == 1) {
+            if (classicTrace && (*header)->ts.tv_sec < 0) {
+                (*header)->ts.tv_sec += std::time_t{1} << 32;
+            }
             return ReadResult::Packet;
         }
         if (result != 0) {

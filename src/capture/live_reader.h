@@ -8,6 +8,10 @@
 // deadline. An adapter that offers no descriptor to wait on is read with blocking reads, each
 // returning after a block time-out, until the read time-out has passed without a packet.
 //
+// A classic pcap file stores a record's seconds as an unsigned 32-bit number, which libpcap
+// (1.10) widens with its sign: records after 2038-01-19 03:14:07 UTC would read as 1901. The
+// reader takes such seconds as unsigned again.
+//
 // The reader also hooks the interrupt signals to the open handle, so that an interrupt breaks a
 // read at once, and counts the packets the kernel dropped once the filter was in place.
 #pragma once
@@ -50,7 +54,8 @@ class LiveReader {
 
     pcap_t* handle = nullptr;
     bool live = false;
-    int fd = -1;  // the live handle's selectable descriptor; -1 reads it blocking
+    bool classicTrace = false;  // a pcap (not pcapng) file, whose seconds are unsigned
+    int fd = -1;                // the live handle's selectable descriptor; -1 reads it blocking
     u_int dropsBeforeFilter = 0;
 };
 

@@ -1,7 +1,8 @@
 // SQLiteEngine: opening, checking, closing the database and running statements.
 //
 // After a failed open the connection is gone, and SQLite_exec refuses to run anything on it:
-// no statement is ever sent to a closed connection.
+// no statement is ever sent to a closed connection. Nor is one sent after a transaction was
+// lost, which SQLite tells by being back in autocommit mode after the failure.
 #include "db/SQLiteEngine.h"
 
 #include <cstdio>
@@ -34,8 +35,8 @@ int SQLiteEngine::SQLite_checkEmpty(const char* path) {
     sqlite3_stmt* query = nullptr;
     int tables = -1;
     if (connection != nullptr &&
-        sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master WHERE type = 'table'",
-                           -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master", -1, &query, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(query) == SQLITE_ROW) {
         tables = sqlite3_column_int(query, 0);
     }
@@ -56,6 +57,12 @@ int SQLiteEngine::SQLite_close() {
     if (connection == nullptr) {
         return 0;
     }
+    if (lost) {
+        // A rollback that failed half-way (the write that failed may fail again) leaves the
+        // journal behind; the next read plays it back, so that the file holds what it held
+        // before the transaction and read-only users can open it.
+        sqlite3_exec(connection, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    }
     while (sqlite3_stmt* pending = sqlite3_next_stmt(connection, nullptr)) {
         sqlite3_finalize(pending);
     }
@@ -71,12 +78,17 @@ int SQLiteEngine::SQLite_exec(const char* sql) {
     if (connection == nullptr) {
         return SQLITE_MISUSE;
     }
+    if (lost) {
+        return SQLITE_ABORT;
+    }
+    const bool inTransaction = sqlite3_get_autocommit(connection) == 0;
     const int result = sqlite3_exec(connection, sql, nullptr, nullptr, &errorText);
     if (result != SQLITE_OK) {
         std::fprintf(stderr, "SQL error: %s\n",
                      errorText != nullptr ? errorText : sqlite3_errstr(result));
         sqlite3_free(errorText);
         errorText = nullptr;
+        lost = inTransaction && sqlite3_get_autocommit(connection) != 0;
     }
     return result;
 }

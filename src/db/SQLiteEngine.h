@@ -1,8 +1,12 @@
 // SQLiteEngine: a thin owner of one SQLite connection.
 //
 // Every statement the program sends is complete SQL text run through SQLite_exec; no result
-// rows are read. A failing statement is reported on standard error and never stops the run.
-// Opening and closing failures are reported on standard output and returned as 1.
+// rows are read. A failing statement is reported on standard error and never stops the run,
+// with one exception: when a statement fails inside a transaction and SQLite has rolled the
+// whole transaction back (a full disk, an I/O error), statements sent after it would each run
+// and commit on their own, leaving a partial set of rows. The engine then runs nothing more, in
+// silence, and says that the transaction was lost. Opening and closing failures are reported on
+// standard output and returned as 1.
 #pragma once
 
 #include <sqlite3.h>
@@ -18,20 +22,25 @@ class SQLiteEngine {
 
     // Opens (creating if absent) the database file; 0 on success, 1 after printing why not.
     int SQLite_open(const char* path);
-    // Checks that the open database holds no table yet, so that a run never mixes its rows
-    // with an earlier run's; 0 when empty, 1 after printing why not.
+    // Checks that the open database holds nothing yet (no table, view, index or trigger), so
+    // that a run never mixes its rows with an earlier run's; 0 when empty, 1 after printing
+    // why not.
     int SQLite_checkEmpty(const char* path);
     // Finalizes what is left and closes; 0 on success (or when nothing is open), 1 on failure.
     int SQLite_close();
     // Runs one statement; returns 0 on success, otherwise SQLite's result code after printing
     // the error.
     int SQLite_exec(const char* sql);
+    // True once a transaction was rolled back by SQLite after a failed statement; nothing has
+    // been run since.
+    bool transactionLost() const { return lost; }
 
     bool verbose;
 
   private:
     sqlite3* connection = nullptr;
     char* errorText = nullptr;
+    bool lost = false;
 };
 
 }  // namespace tidewrack

@@ -153,7 +153,8 @@ int Core::run() {
     if (readDump.given) {
         pcapEngine->openDump(readDump.value);
     }
-    if (writeDump.given && pcapEngine->writeDump(writeDump.value) != 0) {
+    if (writeDump.given &&
+        pcapEngine->writeDump(writeDump.value, database.given ? database.value : nullptr) != 0) {
         return 1;
     }
     if (snapLength.given) {
@@ -173,6 +174,12 @@ int Core::run() {
     }
     int status = analyse();
     if (database.given && commitTransaction() != 0) {
+        status = 1;
+    }
+    // SQLite gave up the transaction after a failed statement (a full disk, say): nothing of
+    // the run reached the database, which holds the created tables alone.
+    if (database.given && sqliteEngine->transactionLost()) {
+        std::fputs("\nError writing database file.\n", stdout);
         status = 1;
     }
     if (writeDump.given && pcapEngine->finishDump() != 0) {

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # `cmake --install` into a scratch root (DESTDIR) puts every file in its place under the
 # prefix, the installed programs run and tell their version, and the `uninstall` target removes
-# all of it again, with the directories that belong to tidewrack alone.
+# all of it again, with the directories that belong to tidewrack alone, even after another
+# installation from the same tree (as cpack makes one). A file that belongs to a Debian package
+# is never removed.
 #
 # Usage: install_test.sh <build directory> <project version>
 set -euo pipefail
 build=$(realpath "$1") version=$2
-# shellcheck source=scratch_with_kept_manifest.sh
-source "$(dirname "$0")/scratch_with_kept_manifest.sh"
+# shellcheck source=scratch_for_installs.sh
+source "$(dirname "$0")/scratch_for_installs.sh"
 
 root=$scratch/root
 prefix=/usr/local
@@ -41,12 +43,27 @@ unexpected=$(cd "$root$prefix" && find . -type f | sed 's|^\./||' | sort |
 zcat "$root$prefix/share/man/man1/tidewrack.1.gz" | grep -q "^\.TH TIDEWRACK 1 .*\"tidewrack $version\"" ||
     fail "the installed manual page does not carry version $version"
 
+# Another installation from the same tree, elsewhere, as cpack stages the package's files.
+DESTDIR=$scratch/other cmake --install "$build" --prefix /usr >"$scratch/other.log" ||
+    fail "the second installation failed"
+
 DESTDIR=$root cmake --build "$build" --target uninstall >"$scratch/uninstall.log" ||
     { cat "$scratch/uninstall.log"; fail "the uninstall target failed"; }
 left=$(cd "$root" && find . -type f)
 [[ -z $left ]] || fail "left after uninstall: $left"
 [[ ! -e $root$prefix/share/doc/tidewrack ]] || fail "share/doc/tidewrack left after uninstall"
 [[ -d $root$prefix/share/man/man1 ]] || fail "uninstall removed the shared directory share/man/man1"
+[[ -x $scratch/other/usr/bin/tidewrack ]] || fail "uninstall removed the other installation"
+
+# A file of a package stays, even when a list of files to uninstall names it.
+owned=/etc/debian_version
+if [[ $(id -u) == 0 && -f $owned ]] && dpkg -S "$owned" >/dev/null 2>&1; then
+    cp -p "$owned" "$scratch/owned.saved"
+    echo "$owned" >"$scratch/list.txt"
+    cmake -D MANIFEST="$scratch/list.txt" -P "$(dirname "$0")/../../cmake/uninstall.cmake" \
+        >"$scratch/owned.log" 2>&1 || true
+    [[ -f $owned ]] || { cp -p "$scratch/owned.saved" "$owned"; fail "uninstall removed $owned"; }
+fi
 
 ((failures == 0)) && echo "install and uninstall: all checks passed"
 exit $((failures > 0))

@@ -7,8 +7,8 @@
 # Usage: package_test.sh <cpack command> <build directory> <project version>
 set -euo pipefail
 cpack=$1 build=$(realpath "$2") version=$3
-# shellcheck source=scratch_with_kept_manifest.sh
-source "$(dirname "$0")/scratch_with_kept_manifest.sh"
+# shellcheck source=scratch_for_installs.sh
+source "$(dirname "$0")/scratch_for_installs.sh"
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" ||
     { cat "$scratch/cpack.log"; fail "cpack failed"; exit 1; }

@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testkit {
 
@@ -106,15 +110,49 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
 }
 
 int startProgram(const std::vector<std::string>& args, const std::string& outPath) {
+    const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = open("/dev/null", O_RDONLY);
+    const int pid = spawnProgram(args, null, fd, fd);
+    close(fd);
+    close(null);
+    return pid;
+}
+
+int spawnProgram(const std::vector<std::string>& args, int in, int out, int err,
+                 const std::vector<int>& ignored) {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
+        // Out of the way of the three, then each in its place or closed.
+        const int given[] = {in < 0 ? -1 : fcntl(in, F_DUPFD_CLOEXEC, 3),
+                             out < 0 ? -1 : fcntl(out, F_DUPFD_CLOEXEC, 3),
+                             err < 0 ? -1 : fcntl(err, F_DUPFD_CLOEXEC, 3)};
+        for (int fd = 0; fd < 3; ++fd) {
+            if (given[fd] < 0) {
+                close(fd);
+            } else {
+                dup2(given[fd], fd);
+            }
+        }
+        for (int signal : ignored) {
+            std::signal(signal, SIG_IGN);
+        }
         execBinary(TIDEWRACK_BINARY, args);
     }
     return pid;
+}
+
+bool waitUntilCatching(int pid, int signal) {
+    for (int tries = 0; tries < 600; ++tries) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigCgt:", 0) == 0 &&
+                (std::stoull(line.substr(7), nullptr, 16) & (1ull << (signal - 1)))) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 int waitProgram(int pid) {

@@ -25,6 +25,14 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
 // Starts tidewrack in the background with its standard output and error to `outPath`; returns
 // its pid.
 int startProgram(const std::vector<std::string>& args, const std::string& outPath);
+// Starts tidewrack in the background with `in`, `out` and `err` as its standard descriptors
+// (-1 leaves that one closed) and the `ignored` signals ignored, as a shell starts a
+// background job; returns its pid.
+int spawnProgram(const std::vector<std::string>& args, int in, int out, int err,
+                 const std::vector<int>& ignored = {});
+// Waits until a started program catches `signal` (its capture loop is about to run); false
+// when it has not after half a minute.
+bool waitUntilCatching(int pid, int signal);
 // Waits for a started program; returns its exit status, or 128 + signal number.
 int waitProgram(int pid);
 

@@ -1,0 +1,38 @@
+// Standard descriptors, the file size signal, and the last check of standard output.
+#include "run/process_setup.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace tidewrack {
+
+void prepareProcess() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        // open() returns the lowest free descriptor: the closed one.
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            break;
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int finishStandardOutput(int status) {
+    int error = 0;
+    if (std::fflush(stdout) != 0) {
+        error = errno;
+    }
+    if (std::ferror(stdout) == 0) {
+        return status;
+    }
+    // A failure of an earlier write left nothing to flush now; its reason is no longer known.
+    std::fprintf(stderr, "tidewrack: error writing standard output: %s\n",
+                 std::strerror(error != 0 ? error : EIO));
+    return 1;
+}
+
+}  // namespace tidewrack
