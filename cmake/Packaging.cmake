@@ -14,7 +14,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "tidewrack reads packets live from a network adapter or from a pcap or pcapng trace, "
     "decodes each IPv4 packet (addresses, ports, protocol, TCP flags, ICMP type and code, "
     "service name) and can print one line per packet, copy the packets into a new trace, and "
-    "record them in an SQLite database with per-protocol, flow and service tables.")
+    "record them in an SQLite database with per-protocol, flow and service tables. "
+    "tidewrack-report reports the traffic of one or many such databases as text tables, one "
+    "self-contained HTML page with charts, or JSON: protocols, traffic over time, endpoints, "
+    "conversations, services, port scans and ICMP errors.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_STRIP_FILES ON)
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # `cmake --install` into a scratch root (DESTDIR) puts every file in its place under the
-# prefix, the installed program runs and tells its version, and the `uninstall` target removes
+# prefix, the installed programs run and tell their version, and the `uninstall` target removes
 # all of it again, with the directories that belong to tidewrack alone, even after another
 # installation from the same tree (as cpack makes one). A file that belongs to a Debian package
 # is never removed.
@@ -18,8 +18,11 @@ DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$scratch/install.log
 
 installed=(
     bin/tidewrack
+    bin/tidewrack-report
     share/man/man1/tidewrack.1.gz
+    share/man/man1/tidewrack-report.1.gz
     share/bash-completion/completions/tidewrack
+    share/bash-completion/completions/tidewrack-report
     share/doc/tidewrack/README.md
     share/doc/tidewrack/examples/web-session.pcap
     share/doc/tidewrack/examples/port-scan.pcap
@@ -35,6 +38,8 @@ unexpected=$(cd "$root$prefix" && find . -type f | sed 's|^\./||' | sort |
 
 "$root$prefix/bin/tidewrack" -V | grep -qx "Version:  $version" ||
     fail "the installed program does not tell version $version"
+"$root$prefix/bin/tidewrack-report" -V | grep -qx "tidewrack-report $version" ||
+    fail "the installed report program does not tell version $version"
 zcat "$root$prefix/share/man/man1/tidewrack.1.gz" | grep -q "^\.TH TIDEWRACK 1 .*\"tidewrack $version\"" ||
     fail "the installed manual page does not carry version $version"
 

@@ -2,7 +2,7 @@
 # The manual page as installed: groff formats it without a single warning, it carries the
 # project version, and it documents every option of the program, long and short.
 #
-# Usage: man_page_test.sh <configured tidewrack.1> <project version> <core.cpp with the options>
+# Usage: man_page_test.sh <configured PROGRAM.1> <project version> <source with the options table>
 set -euo pipefail
 page=$1 version=$2 options_source=$3
 failures=0
@@ -14,7 +14,8 @@ fail() {
 warnings=$(groff -ww -man -z "$page" 2>&1 >/dev/null) || fail "groff failed"
 [[ -z $warnings ]] || fail "groff warns:"$'\n'"$warnings"
 
-grep -q "^\.TH TIDEWRACK 1 .*\"tidewrack ${version//./\\.}\"" "$page" ||
+title=$(basename "$page" .1)
+grep -q "^\.TH ${title^^} 1 .*\"tidewrack ${version//./\\.}\"" "$page" ||
     fail "the title line does not carry version $version: $(grep '^\.TH' "$page")"
 
 options=0

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package that cpack builds: named and versioned after the project, depending on
-# the runtime libpcap and SQLite packages, holding the program, manual page, bash completion,
-# README and samples under /usr; unpacked into a scratch root (dpkg -x), the program tells its
-# version and analyses the packaged sample.
+# the runtime libpcap and SQLite packages, holding both programs, their manual pages and bash
+# completions, the README and the samples under /usr; unpacked into a scratch root (dpkg -x),
+# tidewrack tells its version and analyses the packaged sample, and tidewrack-report reports it.
 #
 # Usage: package_test.sh <cpack command> <build directory> <project version>
 set -euo pipefail
@@ -28,6 +28,8 @@ done
 dpkg -x "$deb" "$scratch/root"
 root=$scratch/root/usr
 for file in bin/tidewrack share/man/man1/tidewrack.1.gz share/bash-completion/completions/tidewrack \
+    bin/tidewrack-report share/man/man1/tidewrack-report.1.gz \
+    share/bash-completion/completions/tidewrack-report \
     share/doc/tidewrack/README.md share/doc/tidewrack/examples/web-session.pcap; do
     [[ -f $root/$file ]] || fail "not in the package: /usr/$file"
 done
@@ -38,6 +40,8 @@ done
     -d "$scratch/web.db" >"$scratch/run.log" 2>&1 || fail "the packaged program failed"
 grep -q '^[0-9]* flows and service indices created in: ' "$scratch/run.log" ||
     { cat "$scratch/run.log"; fail "the packaged program did not build the flows"; }
+"$root/bin/tidewrack-report" "$scratch/web.db" | grep -q '^Traffic report: 1 database, 72 frames' ||
+    fail "the packaged report program did not report the sample"
 
 ((failures == 0)) && echo "Debian package: all checks passed"
 exit $((failures > 0))

@@ -9,9 +9,11 @@
 # hh:mm:ss. Times in the database are local, so the runs use TZ=UTC.
 #
 # Usage: readme_walkthrough_test.sh <README.md> <tidewrack binary> <samples directory>
+#                                   <tidewrack-report binary>
 set -euo pipefail
-readme=$(realpath "$1") program=$(realpath "$2") samples=$(realpath "$3")
+readme=$(realpath "$1") program=$(realpath "$2") samples=$(realpath "$3") report=$(realpath "$4")
 export TZ=UTC LC_ALL=C
+unset COLUMNS  # the report's tables are shown as they come out into a file, at full width
 
 command -v sqlite3 >/dev/null || {
     echo "FAIL: the sqlite3 shell is needed (apt-get install sqlite3)"
@@ -71,6 +73,9 @@ run_console() {
                 ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
                     stdbuf -oL "$program" "${words[@]:1}" >"$actual" 2>&1 || true
                 ;;
+            tidewrack-report | */tidewrack-report)
+                "$report" "${words[@]:1}" >"$actual" 2>&1 || true
+                ;;
             rm)
                 [[ ${words[1]} == -f && $command != */* ]] || {
                     echo "FAIL: only 'rm -f' of files in the current directory is run: $command"
@@ -80,7 +85,7 @@ run_console() {
                 : >"$actual"
                 ;;
             *)
-                echo "FAIL: a console block runs only tidewrack and rm -f: $command"
+                echo "FAIL: a console block runs only tidewrack, tidewrack-report and rm -f: $command"
                 failures=$((failures + 1))
                 command=""
                 ;;

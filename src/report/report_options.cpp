@@ -1,0 +1,90 @@
+// Reading tidewrack-report's command line with getopt_long, which reports nothing itself here:
+// every mistake becomes one ReportError.
+#include "report/report_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "report/report_error.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+constexpr const char* shortOptions = ":t:o:jhV";
+
+// One option a line: the manual page and completion tests read them from here.
+// clang-format off
+constexpr option longOptions[] = {
+    {"top", required_argument, nullptr, 't'},
+    {"output", required_argument, nullptr, 'o'},
+    {"json", no_argument, nullptr, 'j'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+// clang-format on
+
+std::size_t rowCount(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(text, &end, 10);
+    if (*text < '0' || *text > '9' || *end != '\0' || errno != 0) {
+        throw ReportError(std::string("--top needs a number of rows (0 for all), not '") + text +
+                          "'");
+    }
+    return static_cast<std::size_t>(n);
+}
+
+}  // namespace
+
+const char* reportUsage() {
+    return "Usage: tidewrack-report [options] DATABASE...\n"
+           "Reports the traffic that tidewrack recorded in one or more databases (mode 1 or 2),\n"
+           "read together as one body of traffic.\n"
+           "\n"
+           "  -t, --top <n>          rows per list (default 10, 0 for every row)\n"
+           "  -o, --output <file>    write the report as one HTML page to <file>\n"
+           "  -j, --json             write the report as JSON to standard output\n"
+           "  -h, --help             display this help\n"
+           "  -V, --version          display the version\n"
+           "\n"
+           "Without -o or -j the report is printed as text tables, sized to the terminal.\n";
+}
+
+ReportOptions parseReportOptions(int argc, char** argv) {
+    ReportOptions options;
+    optind = 0;  // a fresh scan, also when options were read before in this process
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1) {
+        switch (c) {
+        case 't': options.top = rowCount(optarg); break;
+        case 'o':
+            if (*optarg == '\0') {
+                throw ReportError("-o needs a file name");
+            }
+            options.htmlPath = optarg;
+            break;
+        case 'j': options.json = true; break;
+        case 'h': options.help = true; break;
+        case 'V': options.version = true; break;
+        case ':': throw ReportError(std::string("option ") + argv[optind - 1] + " needs a value");
+        default:
+            throw ReportError(std::string("unknown option ") +
+                              (optopt != 0 ? std::string("-") + static_cast<char>(optopt)
+                                           : std::string(argv[optind - 1])));
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        options.databases.emplace_back(argv[i]);
+    }
+    if (!options.help && !options.version && options.databases.empty()) {
+        throw ReportError("no database given (try --help)");
+    }
+    return options;
+}
+
+}  // namespace tidewrack::report

@@ -1,0 +1,32 @@
+// The command line of tidewrack-report:
+//
+//   tidewrack-report [-t N | --top N] [-o FILE | --output FILE] [-j | --json] DATABASE...
+//   tidewrack-report -h | --help
+//   tidewrack-report -V | --version
+//
+// Without -o or -j the report goes to standard output as text tables; -o writes the HTML page
+// to FILE and -j the JSON document to standard output, and both may be given together.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tidewrack::report {
+
+struct ReportOptions {
+    std::size_t top = 10;  // rows per list; 0 for all
+    std::string htmlPath;  // empty for none
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> databases;
+};
+
+// The options of a command line; a wrong one is a ReportError that says what is wrong.
+ReportOptions parseReportOptions(int argc, char** argv);
+
+// The help text, ending with a newline.
+const char* reportUsage();
+
+}  // namespace tidewrack::report

@@ -1,0 +1,167 @@
+// The run sequence of tidewrack-report.
+//
+// Every database is opened and checked before any is read, and the output file is written only
+// at the end, whole: a run refused for any of its inputs writes nothing at all. The databases
+// are then opened one after the other, never attached (a report may span more databases than
+// SQLite attaches at once), and each is read in one pass into the one tally.
+#include "report/report_run.h"
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "report/html_report.h"
+#include "report/json_report.h"
+#include "report/progress.h"
+#include "report/report_error.h"
+#include "report/report_options.h"
+#include "report/report_sections.h"
+#include "report/terminal_report.h"
+#include "report/traffic_database.h"
+#include "version.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+constexpr const char* programName = "tidewrack-report";
+
+// The width for the text tables: COLUMNS when set, else the terminal's, else no limit (the
+// report goes to a file or a pipe).
+std::size_t terminalWidth() {
+    if (const char* columns = std::getenv("COLUMNS")) {
+        const long n = std::strtol(columns, nullptr, 10);
+        if (n > 0) {
+            return static_cast<std::size_t>(n);
+        }
+    }
+    winsize size{};
+    if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 0;
+}
+
+// Writing the page over one of the databases would destroy what the report reads.
+void refuseOutputOverInput(const ReportOptions& options) {
+    struct stat output {};
+    if (options.htmlPath.empty() || stat(options.htmlPath.c_str(), &output) != 0) {
+        return;
+    }
+    for (const std::string& path : options.databases) {
+        struct stat input {};
+        if (stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+            input.st_ino == output.st_ino) {
+            throw ReportError(options.htmlPath + ": is one of the databases; not overwritten");
+        }
+    }
+}
+
+DatabaseSummary readDatabase(const std::string& path, ProtocolCatalog& catalog, TrafficTally& tally,
+                             Progress& progress, std::size_t number, std::size_t count) {
+    TrafficDatabase database(path);
+    DatabaseSummary summary{path, database.mode(), {}, unknownTime, unknownTime};
+    progress.database(number, count, path, database.frameEstimate());
+    FrameRow row;
+    while (database.next(row, catalog)) {
+        tally.add(row, catalog.kind(row.protocol));
+        summary.counts.add(row.length);
+        if (row.time != unknownTime) {
+            if (summary.first == unknownTime || row.time < summary.first) {
+                summary.first = row.time;
+            }
+            if (row.time > summary.last) {
+                summary.last = row.time;
+            }
+        }
+        if ((summary.counts.frames & 0xFFFF) == 0) {
+            progress.frames(summary.counts.frames);
+        }
+    }
+    return summary;
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        throw ReportError(path + ": cannot write: " + std::strerror(errno));
+    }
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const int error = errno;
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path.c_str());
+        throw ReportError(path + ": cannot write: " + std::strerror(written ? errno : error));
+    }
+}
+
+void writeOut(const std::string& content) {
+    if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() ||
+        std::fflush(stdout) != 0) {
+        throw ReportError(std::string("standard output: ") + std::strerror(errno));
+    }
+}
+
+int run(const ReportOptions& options) {
+    refuseOutputOverInput(options);
+    for (const std::string& path : options.databases) {
+        TrafficDatabase checked(path);
+    }
+    Progress progress(isatty(STDERR_FILENO) != 0);
+    ProtocolCatalog catalog;
+    TrafficTally tally;
+    std::vector<DatabaseSummary> summaries;
+    summaries.reserve(options.databases.size());
+    for (std::size_t i = 0; i < options.databases.size(); ++i) {
+        summaries.push_back(readDatabase(options.databases[i], catalog, tally, progress, i + 1,
+                                         options.databases.size()));
+    }
+    progress.section("putting the sections together");
+    const Report report = buildReport(tally, catalog, std::move(summaries), options.top);
+    if (!options.htmlPath.empty()) {
+        progress.section("writing " + options.htmlPath);
+        writeFile(options.htmlPath, htmlReport(report));
+    }
+    progress.finish();
+    if (options.json) {
+        writeOut(jsonReport(report));
+    } else if (options.htmlPath.empty()) {
+        writeOut(terminalReport(report, terminalWidth()));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int runReport(int argc, char** argv) {
+    ReportOptions options;
+    try {
+        options = parseReportOptions(argc, argv);
+    } catch (const ReportError& error) {
+        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(reportUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("tidewrack-report " TIDEWRACK_VERSION);
+        return 0;
+    }
+    try {
+        return run(options);
+    } catch (const ReportError& error) {
+        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", programName);
+    }
+    return 1;
+}
+
+}  // namespace tidewrack::report

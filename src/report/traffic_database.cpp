@@ -1,0 +1,156 @@
+// Opening and checking tidewrack's databases, and reading their frames.
+#include "report/traffic_database.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "capture/tcp_flags.h"
+#include "report/report_error.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+constexpr const char* selectFrames =
+    "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
+    "len FROM frames";
+
+std::uint32_t address(sqlite3_stmt* row, int first) {
+    std::uint32_t value = 0;
+    for (int i = first; i < first + 4; ++i) {
+        value = value << 8 | (static_cast<std::uint32_t>(sqlite3_column_int(row, i)) & 0xFFu);
+    }
+    return value;
+}
+
+std::string_view text(sqlite3_stmt* row, int column) {
+    const auto* characters = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+    const int length = sqlite3_column_bytes(row, column);
+    return characters == nullptr ? std::string_view() : std::string_view(characters, length);
+}
+
+// The flags of a text such as "SYN ACK ": each name is known by its first letter.
+std::uint8_t tcpFlags(std::string_view names) {
+    std::uint8_t flags = 0;
+    bool wordStart = true;
+    for (const char c : names) {
+        if (c == ' ') {
+            wordStart = true;
+            continue;
+        }
+        if (wordStart) {
+            switch (c) {
+            case 'F': flags |= TcpFin; break;
+            case 'S': flags |= TcpSyn; break;
+            case 'R': flags |= TcpRst; break;
+            case 'P': flags |= TcpPsh; break;
+            case 'A': flags |= TcpAck; break;
+            case 'U': flags |= TcpUrg; break;
+            case 'E': flags |= TcpEce; break;
+            case 'C': flags |= TcpCwr; break;
+            default: break;
+            }
+        }
+        wordStart = false;
+    }
+    return flags;
+}
+
+}  // namespace
+
+TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databasePath) {
+    // SQLite opens a missing path read-only without complaint until the first read, and other
+    // open modes would create it; the file system is asked first.
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) {
+        fail(errno == ENOENT ? "no such file" : std::strerror(errno));
+    }
+    if (!S_ISREG(file.st_mode)) {
+        fail(S_ISDIR(file.st_mode) ? "is a directory" : "not a regular file");
+    }
+    sqlite3* connection = nullptr;
+    // One thread uses the connection, so it goes without its mutex, which each column read
+    // would otherwise take and release.
+    const int opened = sqlite3_open_v2(path.c_str(), &connection,
+                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    db.reset(connection);
+    if (opened != SQLITE_OK) {
+        fail(std::string("cannot open: ") + sqlite3_errmsg(db.get()));
+    }
+    sqlite3_busy_timeout(db.get(), 5000);
+    if (!hasTable("frames")) {
+        fail("no frames table: not a database written by tidewrack");
+    }
+    sqlite3_stmt* statement = nullptr;
+    const int prepared = sqlite3_prepare_v2(db.get(), selectFrames, -1, &statement, nullptr);
+    frames.reset(statement);
+    if (prepared != SQLITE_OK) {
+        fail(std::string("the frames table is not tidewrack's: ") + sqlite3_errmsg(db.get()));
+    }
+    analysisMode = hasTable("IPPROTO") ? 1 : 2;
+}
+
+void TrafficDatabase::fail(const std::string& what) const {
+    throw ReportError(path + ": " + what);
+}
+
+bool TrafficDatabase::hasTable(const char* name) {
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(
+        db.get(),
+        "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
+        -1, &statement, nullptr);
+    if (result == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
+        result = sqlite3_step(statement);
+    }
+    // The first read of the file, where SQLite finds out what the file is.
+    const std::string failure = result == SQLITE_NOTADB
+                                    ? "not an SQLite database"
+                                    : std::string("cannot read: ") + sqlite3_errmsg(db.get());
+    sqlite3_finalize(statement);
+    if (result != SQLITE_ROW && result != SQLITE_DONE) {
+        fail(failure);
+    }
+    return result == SQLITE_ROW;
+}
+
+std::int64_t TrafficDatabase::frameEstimate() {
+    sqlite3_stmt* statement = nullptr;
+    std::int64_t rows = 0;
+    if (sqlite3_prepare_v2(db.get(), "SELECT max(rowid) FROM frames", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        rows = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    return rows;
+}
+
+bool TrafficDatabase::next(FrameRow& row, ProtocolCatalog& catalog) {
+    sqlite3_stmt* const f = frames.get();
+    const int stepped = sqlite3_step(f);
+    if (stepped == SQLITE_DONE) {
+        return false;
+    }
+    if (stepped != SQLITE_ROW) {
+        fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
+    }
+    row.source = address(f, 0);
+    row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 4));
+    row.destination = address(f, 5);
+    row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 9));
+    row.protocol = catalog.number(text(f, 10));
+    row.tcpFlags = catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 11)) : 0;
+    row.time = days.place(parseTimeOfDay(text(f, 12)));
+    const std::int64_t length = sqlite3_column_int64(f, 13);
+    row.length = length < 0            ? 0
+                 : length > UINT32_MAX ? UINT32_MAX
+                                       : static_cast<std::uint32_t>(length);
+    return true;
+}
+
+}  // namespace tidewrack::report

@@ -1,0 +1,54 @@
+// A database that tidewrack wrote, opened read-only, and the one pass that reads its frames.
+//
+// Opening checks what the report needs before SQLite is asked for anything: the path names a
+// regular file (so that no file is ever created), SQLite reads it as a database, and it holds
+// tidewrack's frames table with the columns the report reads. Each refusal is a ReportError
+// naming the path. The mode is 1 when the database has the IPPROTO table that a full analysis
+// writes, 2 otherwise.
+//
+// The frames are read in stored order, which is capture order, by one prepared statement that
+// selects only the columns the report counts by; times are placed on the database's own line of
+// days as they come.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "report/frame_row.h"
+#include "report/protocol_catalog.h"
+#include "report/time_of_day.h"
+
+namespace tidewrack::report {
+
+class TrafficDatabase {
+  public:
+    explicit TrafficDatabase(const std::string& path);
+
+    int mode() const { return analysisMode; }
+    // The highest row number of the frames table: the number of frames, for progress.
+    std::int64_t frameEstimate();
+
+    // Reads the next frame into `row`, naming its protocol through `catalog`; false after the
+    // last one. A read that fails midway is a ReportError.
+    bool next(FrameRow& row, ProtocolCatalog& catalog);
+
+  private:
+    bool hasTable(const char* name);
+    [[noreturn]] void fail(const std::string& what) const;
+
+    struct Close {
+        void operator()(sqlite3* connection) const { sqlite3_close(connection); }
+        void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+    };
+
+    std::string path;
+    std::unique_ptr<sqlite3, Close> db;
+    std::unique_ptr<sqlite3_stmt, Close> frames;
+    int analysisMode = 2;
+    DayLine days;
+};
+
+}  // namespace tidewrack::report

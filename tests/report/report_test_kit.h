@@ -1,0 +1,28 @@
+// What the tests of tidewrack-report share: running the built report program, making a
+// database of a trace with the built tidewrack, and reading the report's JSON with SQLite's
+// JSON functions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+
+namespace reportkit {
+
+// Runs tidewrack-report with TZ=UTC and, besides, the given "NAME=value" settings, in
+// `directory` when one is given (through env(1), which sets both).
+testkit::Outcome runReport(const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment = {},
+                           const std::string& directory = "");
+
+// Analyses `trace` into the new database `database` in `mode`; fails the test if it cannot.
+void makeDatabase(const std::string& trace, const std::string& database, int mode = 1);
+
+// The rows of `sql`, run by SQLite over the JSON document bound as ?1, each row's columns
+// joined by '|'.
+std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql);
+
+}  // namespace reportkit

@@ -1,0 +1,158 @@
+// Databases off the beaten track: empty, without TCP, written in mode 2, crossing midnight
+// with a time tidewrack could not convert, and two hundred of them at once; and the terminal
+// report fitted to a narrow terminal.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "db/traffic_schema.h"
+#include "report_test_kit.h"
+#include "tracekit/frames.h"
+
+using namespace testkit;
+using namespace reportkit;
+
+namespace {
+
+const std::string samples = TIDEWRACK_SAMPLES_DIR;
+
+// The lengths of the report's lists, "name=length" in document order.
+std::vector<std::string> listLengths(const std::string& json) {
+    return jsonQuery(json, "SELECT key || '=' || json_array_length(value) FROM json_each(?1) "
+                           "WHERE type = 'array'");
+}
+
+}  // namespace
+
+TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
+    ScratchDir dir;
+    tracekit::writeTrace(dir.path("empty.pcap"), {});
+    makeDatabase(dir.path("empty.pcap"), dir.path("empty.db"));
+    const Outcome empty = runReport({"--json", dir.path("empty.db")});
+    ASSERT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(listLengths(empty.out),
+              (std::vector<std::string>{"databases=1", "protocols=0", "busiest_intervals=0",
+                                        "endpoints=0", "conversations=0", "tcp_services=0",
+                                        "udp_services=0", "icmp_messages=0", "port_scans=0",
+                                        "icmp_errors=0", "unanswered_syns=0"}));
+    EXPECT_EQ(jsonQuery(empty.out, "SELECT ?1 -> '$.summary.first', ?1 -> '$.timeline.buckets'"),
+              std::vector<std::string>{"null|[]"});
+    const Outcome text = runReport({dir.path("empty.db")});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("Traffic report: 1 database, 0 frames, 0 bytes\nProtocols seen: none"),
+              std::string::npos);
+    EXPECT_EQ(runReport({"-o", dir.path("empty.html"), dir.path("empty.db")}).status, 0);
+
+    makeDatabase(samples + "/rare-protocols.pcap", dir.path("rare.db"));
+    const Outcome rare = runReport({"--json", dir.path("rare.db")});
+    EXPECT_EQ(jsonQuery(rare.out, "SELECT json_array_length(?1, '$.tcp_services'), "
+                                  "json_array_length(?1, '$.unanswered_syns'), "
+                                  "json_array_length(?1, '$.conversations') > 0"),
+              std::vector<std::string>{"0|0|1"});
+}
+
+// Everything is counted from the frames table, so a mode-2 database reports the same.
+TEST(ReportUnusualDatabases, ModeTwoReportsWhatModeOneDoes) {
+    ScratchDir dir;
+    for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
+        makeDatabase(samples + "/" + sample + ".pcap", dir.path(sample + "-1"), 1);
+        makeDatabase(samples + "/" + sample + ".pcap", dir.path(sample + "-2"), 2);
+        const Outcome one = runReport({"--json", "--top", "0", dir.path(sample + "-1")});
+        const Outcome two = runReport({"--json", "--top", "0", dir.path(sample + "-2")});
+        const std::string sameParts = "SELECT json_remove(?1, '$.databases')";
+        EXPECT_EQ(jsonQuery(one.out, sameParts), jsonQuery(two.out, sameParts)) << sample;
+        EXPECT_EQ(jsonQuery(two.out, "SELECT ?1 ->> '$.databases[0].mode'"),
+                  std::vector<std::string>{"2"});
+    }
+}
+
+// A capture from 23:59:58.5 to 00:00:02 lasts 3.5 s, over two days; a frame whose time could
+// not be converted counts everywhere but on the clock.
+TEST(ReportUnusualDatabases, MidnightAndUnknownTimesKeepTheClockRight) {
+    ScratchDir dir;
+    const std::string path = dir.path("midnight.db");
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "INSERT INTO frames VALUES"
+                 "(1, 10,0,0,1, 1000, 10,0,0,2, 80, 'TCP', 'SYN ', '23:59:58.500000', 60),"
+                 "(2, 10,0,0,2, 80, 10,0,0,1, 1000, 'TCP', 'SYN ACK ', '--:--:--.250000', 60),"
+                 "(3, 10,0,0,1, 1000, 10,0,0,2, 80, 'TCP', 'ACK ', '23:59:59.900000', 60),"
+                 "(4, 10,0,0,1, 5000, 10,0,0,3, 53, 'UDP', '', '00:00:01.200000', 80),"
+                 "(5, 10,0,0,2, 80, 10,0,0,1, 1000, 'TCP', 'FIN ACK ', '00:00:02.000000', 60)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    const Outcome run = runReport({"--json", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(jsonQuery(run.out, "SELECT ?1 ->> '$.summary.frames', ?1 ->> '$.summary.first', "
+                                 "?1 ->> '$.summary.last', ?1 ->> '$.summary.duration', "
+                                 "?1 ->> '$.summary.days'"),
+              std::vector<std::string>{"5|23:59:58.500000|00:00:02.000000|3.5|2"});
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'day', value ->> 'start', value ->> 'frames' "
+                                 "FROM json_each(?1, '$.timeline.buckets')"),
+              (std::vector<std::string>{"0|23:59:58|1", "0|23:59:59|1", "1|00:00:00|0",
+                                        "1|00:00:01|1", "1|00:00:02|1"}));
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'protocol', value ->> 'frames_a_to_b', "
+                                 "value ->> 'frames_b_to_a', value ->> 'duration' "
+                                 "FROM json_each(?1, '$.conversations')"),
+              (std::vector<std::string>{"TCP|2|2|3.5", "UDP|1|0|0.0"}));
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', value ->> 'connections' "
+                                 "FROM json_each(?1, '$.tcp_services')"),
+              std::vector<std::string>{"80|1"});
+    const Outcome text = runReport({path});
+    EXPECT_NE(text.out.find("day 0 23:59:58.500000 to day 1 00:00:02.000000 (3.500 s)"),
+              std::string::npos)
+        << text.out;
+}
+
+// Far more databases than SQLite attaches at once: every one has its line, and the traffic
+// adds up as one body.
+TEST(ReportUnusualDatabases, TwoHundredDatabasesMakeOneReport) {
+    ScratchDir dir;
+    makeDatabase(samples + "/web-session.pcap", dir.path("web.db"));
+    std::vector<std::string> args = {"--json", "--top", "0"};
+    for (int i = 1; i <= 200; ++i) {
+        args.push_back(dir.path("copy-" + std::to_string(i) + ".db"));
+        std::filesystem::copy_file(dir.path("web.db"), args.back());
+    }
+    const Outcome json = runReport(args);
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(jsonQuery(json.out, "SELECT json_array_length(?1, '$.databases'), "
+                                  "?1 ->> '$.summary.frames', ?1 ->> '$.summary.bytes', "
+                                  "?1 ->> '$.summary.conversations', "
+                                  "?1 ->> '$.endpoints[0].frames_sent'"),
+              std::vector<std::string>{"200|14400|4185600|14|8400"});
+    args.erase(args.begin(), args.begin() + 3);
+    const Outcome text = runReport(args);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = text.out.find("/copy-", at)) != std::string::npos; ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 200u);
+}
+
+// A narrow terminal loses the least needed columns first, and addresses stay whole.
+TEST(ReportUnusualDatabases, TerminalReportFitsTheWidthItIsGiven) {
+    ScratchDir dir;
+    makeDatabase(samples + "/web-session.pcap", dir.path("web.db"));
+    const Outcome wide = runReport({dir.path("web.db")});
+    const Outcome narrow = runReport({dir.path("web.db")}, {"COLUMNS=100"});
+    const std::string conversations = "  protocol  a                  b  ";
+    const auto titles = [&](const std::string& report) {
+        const std::size_t at = report.find(conversations);
+        return at == std::string::npos ? "" : report.substr(at, report.find('\n', at) - at);
+    };
+    EXPECT_NE(titles(wide.out).find("  first  "), std::string::npos) << wide.out;
+    std::size_t longest = 0;
+    for (std::size_t start = 0, end; (end = narrow.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        longest = std::max(longest, end - start);
+    }
+    EXPECT_LE(longest, 100u) << narrow.out;
+    EXPECT_NE(narrow.out.find("  93.184.216.34:443  192.168.1.23:51000  "), std::string::npos);
+    EXPECT_NE(titles(narrow.out), "");
+    EXPECT_EQ(titles(narrow.out).find("  first  "), std::string::npos) << narrow.out;
+}
