@@ -7,7 +7,8 @@
 
 namespace testkit {
 
-std::vector<std::string> query(const std::string& databasePath, const std::string& sql) {
+std::vector<std::string> query(const std::string& databasePath, const std::string& sql,
+                               const std::vector<std::string>& parameters) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(databasePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
@@ -19,8 +20,13 @@ std::vector<std::string> query(const std::string& databasePath, const std::strin
         sqlite3_close(db);
         throw std::runtime_error(message + " in: " + sql);
     }
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        sqlite3_bind_text(statement, static_cast<int>(i + 1), parameters[i].c_str(),
+                          static_cast<int>(parameters[i].size()), SQLITE_STATIC);
+    }
     std::vector<std::string> rows;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
+    int stepped;
+    while ((stepped = sqlite3_step(statement)) == SQLITE_ROW) {
         std::string row;
         for (int i = 0; i < sqlite3_column_count(statement); ++i) {
             const auto* text = sqlite3_column_text(statement, i);
@@ -31,8 +37,12 @@ std::vector<std::string> query(const std::string& databasePath, const std::strin
         }
         rows.push_back(row);
     }
+    const std::string message = sqlite3_errmsg(db);
     sqlite3_finalize(statement);
     sqlite3_close(db);
+    if (stepped != SQLITE_DONE) {
+        throw std::runtime_error(message + " in: " + sql);
+    }
     return rows;
 }
 
