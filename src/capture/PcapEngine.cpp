@@ -19,6 +19,13 @@ namespace {
 
 constexpr int ethernetLinkType = DLT_EN10MB;
 
+// The kernel ring of a live adapter, in bytes; 0 keeps libpcap's default (2 MiB on Linux). A
+// build may set another size (the live-capacity benchmark compares them).
+#ifndef TIDEWRACK_LIVE_RING_BYTES
+#define TIDEWRACK_LIVE_RING_BYTES 0
+#endif
+constexpr int liveRingBytes = TIDEWRACK_LIVE_RING_BYTES;
+
 }  // namespace
 
 PcapEngine::PcapEngine(bool verboseOutput) : verbose(verboseOutput), netmask(htonl(0xFFFFFF00u)) {
@@ -85,7 +92,9 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     // the one-second read time-out kept by the reader sees packets nearly as they arrive.
     if (opened != nullptr &&
         (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
-         pcap_set_timeout(opened, blockTimeoutMs) != 0 || pcap_activate(opened) < 0)) {
+         pcap_set_timeout(opened, blockTimeoutMs) != 0 ||
+         (liveRingBytes > 0 && pcap_set_buffer_size(opened, liveRingBytes) != 0) ||
+         pcap_activate(opened) < 0)) {
         pcap_close(opened);
         opened = nullptr;
     }
