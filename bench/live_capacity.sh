@@ -11,15 +11,19 @@
 #   -m 2 -d     frames only into a database
 #   -d          the full analysis (mode 1)
 # The table gives, per mode and ring, the highest rate without drops and the lowest with them
-# (the onset), after two rates in a row with drops. On the loopback adapter each datagram is
-# seen twice, sent and received, so the drop count printed is twice the datagrams lost and the
-# program handles twice the rate sent. A larger ring absorbs longer bursts; the rate that a mode
-# keeps up with for good shows with longer bursts (--seconds 10 or more).
+# (the onset), after two rates in a row with drops. While the ring has room, each datagram is
+# captured once (the packets analysed equal the datagrams sent); once it is full, the kernel's
+# drop count, which the program prints, can exceed the datagrams lost (analysed plus dropped
+# reached 1.6 times the datagrams sent), so it tells that packets were lost more than how many.
+# A larger ring absorbs longer bursts; the rate that a mode keeps up with for good shows with
+# longer bursts (--seconds 10).
 #
 # Usage: bench/live_capacity.sh [--seconds S] [--rates "R1 R2 ..."] [--rings "B1 B2 ..."]
+#                               [--modes "w m2 m1"]
 #   --seconds S   length of each burst (default 3)
 #   --rates ...   datagrams per second, rising (default 25k to 700k)
 #   --rings ...   kernel ring sizes in bytes (default "0 33554432 67108864")
+#   --modes ...   the runs to measure, of w (-w), m2 (-m 2 -d) and m1 (-d) (default all three)
 # Needs root (a live capture). Builds in $BENCH_DIR/live (default /tmp/tidewrack-bench/live);
 # databases and dumps go to /dev/shm. Prints the table and saves it as $BENCH_DIR/live.md.
 # Capture competes with the sender for the CPU: run it on a machine that is otherwise quiet.
@@ -33,11 +37,13 @@ out=/dev/shm/tidewrack-live
 seconds=3
 rates="25000 50000 75000 100000 125000 150000 200000 250000 300000 400000 500000 700000"
 rings="0 33554432 67108864"
+modes="w m2 m1"
 while (($#)); do
     case $1 in
     --seconds) seconds=$2; shift ;;
     --rates) rates=$2; shift ;;
     --rings) rings=$2; shift ;;
+    --modes) modes=$2; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -101,7 +107,7 @@ mode_name() {
 say "# Live capacity on lo, $(date -u '+%Y-%m-%d %H:%M UTC')"
 say ""
 say "- $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $(nproc) cores; kernel $(uname -r); libpcap $(dpkg-query -W -f '${Version}' libpcap0.8 2>/dev/null || echo '?')"
-say "- bursts of $seconds s of 60-byte frames; each datagram is captured twice on lo"
+say "- bursts of $seconds s of 60-byte frames to one UDP port on lo, captured with \`-i lo -f 'udp port $port'\`"
 say "- load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 say ""
 say "| mode | kernel ring | highest rate without drops (datagrams/s) | onset: lowest rate with drops | drops there (printed) | packets analysed there |"
@@ -111,7 +117,7 @@ for ring in $rings; do
     echo "building the program with a ring of $(ring_name "$ring")..." >&2
     binaries[$ring]=$(program "$ring")
 done
-for mode in w m2 m1; do
+for mode in $modes; do
     for ring in $rings; do
         clean=- onset=- onset_drops= onset_analysed= dropping=0
         for rate in $rates; do
