@@ -8,6 +8,14 @@
 #   tidewrack -v -r T         (stdout to a file)  vs  tcpdump -n -r T (to a file) goal <= 0.8
 #   tidewrack -r T -d db      (mode 1)            vs  bare_sql_loop 1 T db       goal <= 1.1
 #   tidewrack -r T -d db -m 2                     vs  bare_sql_loop 2 T db       goal <= 1.1
+# and each of the five against the same run of an earlier build of the program (by default
+# bf57aca, the program before its database start-up and SQLite set-up were made faster): the
+# database modes at most 0.8 of its time, the others no slower (at most 1.05), the same peak
+# memory, and byte-identical databases. The database modes are also set against
+# bare_prepared_loop, which writes the same database through prepared statements: the ceiling
+# of what SQLite can do, and the price of the program's SQL text.
+# Start-up on a disk: the bundled sample analysed into a database on the root filesystem
+# against the same run on tmpfs, goal <= 1.5 (each create statement commits on its own).
 # Memory: peak RSS of mode 1 at 100k and 1M packets, equal within 1 MiB and under 16 MiB; at
 # 5M packets no more than at 50k plus 1 MiB.
 # Instructions: the same pairs once under callgrind on the 100k trace, counting the instructions
@@ -16,17 +24,22 @@
 # code (count_allocations.so), a 100k run against a 1M run; write calls of the spinner (strace).
 #
 # Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--no-callgrind] [--keep] [--no-build]
-#   --quick     the 100k-packet trace only (about a minute), no 5M memory check, no callgrind
+#                     [--baseline-rev REV | --baseline PROGRAM]
+#   --quick     the 100k-packet trace only (a few minutes), no 5M memory check, no callgrind
 #   --reps N    runs of each program per pair (default 5)
 #   --no-5m     skip the 5M-vs-50k memory check (it writes a 3 GB trace)
 #   --no-callgrind  skip the instruction counts (they take a few minutes)
 #   --keep      keep the generated traces in the work directory
 #   --no-build  use the binaries already built
+#   --baseline-rev REV  the earlier program to compare with, built from that git revision of
+#               this repository (default bf57aca) in $BENCH_DIR/baseline-REV, once
+#   --baseline PROGRAM  an earlier program already built, instead
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench), OUT_DIR (databases and dumps written by the runs, default a directory in
-# /dev/shm). Outputs go to memory by default: with a shared disk, the fsync of each committed
-# create statement varies by seconds from run to run and would drown the comparison; give
-# OUT_DIR on a disk to measure with it. The report is printed and saved as $BENCH_DIR/report.md.
+# /dev/shm), DISK_DIR (the start-up runs on a disk, default /var/tmp/tidewrack-bench-disk).
+# Outputs go to memory by default, so that the disk's own variations do not drown the
+# comparison; give OUT_DIR on a disk to measure with it. The report is printed and saved as
+# $BENCH_DIR/report.md.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,9 +51,12 @@ if [[ -z $out ]]; then
     out=$work/out
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-bench-out
 fi
-reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1
+disk=${DISK_DIR:-/var/tmp/tidewrack-bench-disk}
+reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1 baseline_rev=bf57aca baseline_program=
 while (($#)); do
     case $1 in
+    --baseline-rev) baseline_rev=$2; shift ;;
+    --baseline) baseline_program=$(realpath "$2"); shift ;;
     --quick) quick=1 big=0 callgrind=0 ;;
     --no-callgrind) callgrind=0 ;;
     --reps) reps=$2; shift ;;
@@ -57,11 +73,30 @@ if ((compile)); then
         (cd "$repo" && cmake --preset release >/dev/null)
     fi
     cmake --build "$build" -j2 --target tidewrack generate_trace bare_read_loop bare_sql_loop \
-        run_measured compare_databases count_allocations >/dev/null
+        bare_prepared_loop run_measured compare_databases count_allocations >/dev/null
 fi
 tw=$build/tidewrack
 bin=$build/bench
-mkdir -p "$work" "$out"
+mkdir -p "$work" "$out" "$disk"
+
+# The earlier program: a release build of the given revision's sources, made once.
+if [[ -z $baseline_program ]]; then
+    commit=$(git -C "$repo" rev-parse --short "$baseline_rev^{commit}")
+    prev_dir=$work/baseline-$commit
+    baseline_program=$prev_dir/build/tidewrack
+    if [[ ! -x $baseline_program ]]; then
+        echo "building the program of $commit..." >&2
+        rm -rf "$prev_dir" && mkdir -p "$prev_dir/src"
+        git -C "$repo" archive "$commit" | tar -x -C "$prev_dir/src"
+        cmake -S "$prev_dir/src" -B "$prev_dir/build" -DCMAKE_BUILD_TYPE=Release \
+            -DTIDEWRACK_TESTS=OFF -DTIDEWRACK_BENCH=OFF >/dev/null
+        cmake --build "$prev_dir/build" -j2 --target tidewrack >/dev/null
+    fi
+    baseline_name="tidewrack $commit"
+else
+    baseline_name="$baseline_program"
+fi
+prev=$baseline_program
 report=$work/report.md
 : >"$report"
 say() { printf '%s\n' "$*" | tee -a "$report"; }
@@ -107,43 +142,82 @@ seconds_of() { cut -d' ' -f1 "$work/results/$1" | median; }
 cpu_of() { cut -d' ' -f3 "$work/results/$1" | median; }
 kib_of() { cut -d' ' -f2 "$work/results/$1" | sort -n | tail -1; }  # the highest peak seen
 
-# One measured run of each program of each pair; they read the variables of pairs().
+# One measured run of each program of each pair; they read the variables of pairs(). "prev" is
+# the earlier program, "prep" the prepared-statement ceiling.
 read_tw() { measure "$n.read.tw" "$text" "$tw" -r "$t"; }
+read_prev() { measure "$n.read.prev" "$text" "$prev" -r "$t"; }
 read_base() { measure "$n.read.base" "$text" "$bin/bare_read_loop" "$t"; }
 dump_tw() { rm -f "$dump" && measure "$n.dump.tw" "$text" "$tw" -r "$t" -w "$dump"; }
+dump_prev() { rm -f "$dump" && measure "$n.dump.prev" "$text" "$prev" -r "$t" -w "$dump"; }
 dump_base() {
     rm -f "$dump" && measure "$n.dump.base" "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -r "$t" -w "$dump"
 }
 verbose_tw() { measure "$n.verbose.tw" "$text" "$tw" -v -r "$t"; }
+verbose_prev() { measure "$n.verbose.prev" "$text" "$prev" -v -r "$t"; }
 verbose_base() { measure "$n.verbose.base" "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -n -r "$t"; }
-mode_tw() { rm -f "$db" && measure "$n.mode$m.tw" "$text" "$tw" -r "$t" -d "$db" -m "$m"; }
-mode_base() { rm -f "$db" && measure "$n.mode$m.base" /dev/null "$bin/bare_sql_loop" "$m" "$t" "$db"; }
-# in_turn A B: A then B in odd rounds, B then A in even ones, so neither always goes first.
-in_turn() { if ((r % 2)); then $1 && $2; else $2 && $1; fi; }
+# Each program keeps its own database of the mode, so that the last ones can be compared.
+mode_tw() { rm -f "$db.tw$m" && measure "$n.mode$m.tw" "$text" "$tw" -r "$t" -d "$db.tw$m" -m "$m"; }
+mode_prev() {
+    rm -f "$db.prev$m" && measure "$n.mode$m.prev" "$text" "$prev" -r "$t" -d "$db.prev$m" -m "$m"
+}
+mode_base() {
+    rm -f "$db.base$m" && measure "$n.mode$m.base" /dev/null "$bin/bare_sql_loop" "$m" "$t" "$db.base$m"
+}
+mode_prep() {
+    rm -f "$db.prep$m" &&
+        measure "$n.mode$m.prep" /dev/null "$bin/bare_prepared_loop" "$m" "$t" "$db.prep$m"
+}
+# in_turn A B...: in the order given in odd rounds, the other way round in even ones, so that no
+# program always goes first; the program in the middle runs right beside both of its neighbours.
+in_turn() {
+    local f list=("$@")
+    if ((r % 2 == 0)); then
+        list=()
+        for f in "$@"; do list=("$f" "${list[@]}"); done
+    fi
+    for f in "${list[@]}"; do $f; done
+}
 
 # pairs T SIZE: run every pair on trace T, several rounds.
 pairs() {
     local t=$1 n=$2 db=$out/run.db dump=$out/dump.pcap text=$work/out.txt r m
     for ((r = 1; r <= reps; r++)); do
         echo "  round $r of $reps ($n packets)" >&2
-        in_turn read_tw read_base
+        in_turn read_prev read_tw read_base
         if [[ -n $tcpdump_bin ]]; then
-            in_turn dump_tw dump_base
-            in_turn verbose_tw verbose_base
+            in_turn dump_prev dump_tw dump_base
+            in_turn verbose_prev verbose_tw verbose_base
         fi
         for m in 1 2; do
-            in_turn mode_tw mode_base
+            in_turn mode_prev mode_tw mode_base mode_prep
         done
     done
-    rm -f "$db" "$dump"
+    # The databases of the last round: the earlier program's file, byte for byte, and the
+    # baselines' the same rows.
+    for m in 1 2; do
+        if cmp -s "$db.tw$m" "$db.prev$m"; then
+            echo "byte-identical" >"$work/results/$n.mode$m.same"
+        elif "$bin/compare_databases" "$db.tw$m" "$db.prev$m" >/dev/null; then
+            echo "same rows, different bytes" >"$work/results/$n.mode$m.same"
+        else
+            echo "DIFFERENT" >"$work/results/$n.mode$m.same"
+        fi
+        for b in base prep; do
+            "$bin/compare_databases" "$db.tw$m" "$db.$b$m" >/dev/null ||
+                echo "the $b baseline wrote other rows than tidewrack in mode $m" >&2
+        done
+        rm -f "$db".*"$m"
+    done
+    rm -f "$dump"
 }
 
 verdict() { awk -v v="$1" -v goal="$2" 'BEGIN {print (v <= goal) ? "met" : "NOT met"}'; }
 quotient() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # round_ratio LABEL: the median of the ratios of the two runs of each round, which were measured
 # one right after the other; it follows the program's cost even while the machine's load shifts.
+# The second argument names the other side (default base).
 round_ratio() {
-    paste -d' ' <(cut -d' ' -f1 "$work/results/$1.tw") <(cut -d' ' -f1 "$work/results/$1.base") |
+    paste -d' ' <(cut -d' ' -f1 "$work/results/$1.tw") <(cut -d' ' -f1 "$work/results/$1.${2:-base}") |
         awk '{print $1 / $2}' | median | xargs printf '%.2f'
 }
 row() {  # row N NAME LABEL BASELINE GOAL
@@ -170,6 +244,72 @@ table() {  # table N
     fi
     row "$n" '`-r T -d db` (mode 1)' mode1 '`bare_sql_loop 1 T db`' 1.1
     row "$n" '`-r T -d db -m 2`' mode2 '`bare_sql_loop 2 T db`' 1.1
+}
+
+# against_prev N: the same runs of the earlier program, with peak memory and the databases.
+prev_row() {  # prev_row N NAME LABEL GOAL
+    local a b ca cb per_round ka kb same=
+    a=$(seconds_of "$1.$3.tw") b=$(seconds_of "$1.$3.prev")
+    ca=$(cpu_of "$1.$3.tw") cb=$(cpu_of "$1.$3.prev")
+    ka=$(kib_of "$1.$3.tw") kb=$(kib_of "$1.$3.prev")
+    per_round=$(round_ratio "$1.$3" prev)
+    [[ -f $work/results/$1.$3.same ]] && same=$(cat "$work/results/$1.$3.same")
+    say "| $2 | $a | $b | $(quotient "$a" "$b") | $per_round | <= $4 | $(
+        verdict "$per_round" "$4") | $(quotient "$ca" "$cb") | $ka / $kb ($((ka - kb))) | $same |"
+}
+against_prev() {
+    local n=$1
+    say ""
+    say "### $n packets: tidewrack against $baseline_name, medians of $reps runs"
+    say ""
+    say "| run | tidewrack s | earlier s | ratio of medians | median of round ratios | goal | status | CPU ratio | peak RSS KiB, now / earlier (difference) | databases |"
+    say "|---|---|---|---|---|---|---|---|---|---|"
+    prev_row "$n" '`-r T`' read 1.05
+    if [[ -n $tcpdump_bin ]]; then
+        prev_row "$n" '`-r T -w out`' dump 1.05
+        prev_row "$n" '`-v -r T`' verbose 1.05
+    fi
+    prev_row "$n" '`-r T -d db` (mode 1)' mode1 0.8
+    prev_row "$n" '`-r T -d db -m 2`' mode2 0.8
+    say ""
+    say "The ceiling: the same database through prepared statements and bound values."
+    say ""
+    say "| tidewrack | wall s | \`bare_prepared_loop\` s | ratio of medians | median of round ratios | \`bare_sql_loop\` / ceiling |"
+    say "|---|---|---|---|---|---|"
+    local m a b
+    for m in 1 2; do
+        a=$(seconds_of "$n.mode$m.tw") b=$(seconds_of "$n.mode$m.prep")
+        say "| mode $m | $a | $b | $(quotient "$a" "$b") | $(round_ratio "$n.mode$m" prep) | $(
+            quotient "$(seconds_of "$n.mode$m.base")" "$b") |"
+    done
+}
+
+# startup: the bundled sample into a database on the disk and on tmpfs, alternately.
+startup() {
+    local sample=$repo/samples/web-session.pcap r
+    local on_disk=$disk/sample.db in_memory=$out/sample.db text=$work/out.txt
+    sample_disk() { rm -f "$on_disk" && measure sample.disk.tw "$text" "$tw" -r "$sample" -d "$on_disk"; }
+    sample_shm() { rm -f "$in_memory" && measure sample.shm.tw "$text" "$tw" -r "$sample" -d "$in_memory"; }
+    sample_prev() { rm -f "$on_disk" && measure sample.disk.prev "$text" "$prev" -r "$sample" -d "$on_disk"; }
+    for ((r = 1; r <= reps; r++)); do
+        in_turn sample_prev sample_disk sample_shm
+    done
+    rm -f "$on_disk" "$in_memory"
+    local a b c
+    a=$(seconds_of sample.disk.tw) b=$(seconds_of sample.shm.tw) c=$(seconds_of sample.disk.prev)
+    local per_round
+    per_round=$(paste -d' ' <(cut -d' ' -f1 "$work/results/sample.disk.tw") \
+        <(cut -d' ' -f1 "$work/results/sample.shm.tw") | awk '{print $1 / $2}' | median |
+        xargs printf '%.2f')
+    say ""
+    say "### Start-up: the 72-packet sample into a new database, medians of $reps runs"
+    say ""
+    say "| run | wall s | against tmpfs (median of round ratios) | goal | status |"
+    say "|---|---|---|---|---|"
+    say "| tidewrack, database on tmpfs ($out) | $b | 1 | | |"
+    say "| tidewrack, database on disk ($disk, $(df --output=fstype "$disk" | tail -1)) | $a | $(
+        quotient "$a" "$b") ($per_round) | <= 1.5 | $(verdict "$per_round" 1.5) |"
+    say "| $baseline_name, database on disk | $c | $(quotient "$c" "$b") | | |"
 }
 
 # instructions LABEL OUT COMMAND...: user-space instructions of one run under callgrind.
@@ -216,12 +356,31 @@ say "- CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $(nproc
 say "- libraries: $(dpkg-query -W -f '${Package} ${Version}, ' libpcap0.8 libsqlite3-0 2>/dev/null || true)$( [[ -n $tcpdump_bin ]] && "$tcpdump_bin" --version 2>&1 | head -1)"
 say "- load average at start: $(cut -d' ' -f1-3 /proc/loadavg); databases and dumps written to $out ($(df --output=fstype "$out" | tail -1))"
 
+say "- earlier program: $baseline_name ($prev)"
+
 for n in $small $large; do
     pairs "$(trace "$n")" "$n"
 done
 for n in $small $large; do
     table "$n"
 done
+for n in $small $large; do
+    against_prev "$n"
+done
+startup
+samples_same=
+for sample in "$repo"/samples/*.pcap; do
+    for m in 1 2; do
+        rm -f "$out/a.db" "$out/b.db"
+        "$tw" -r "$sample" -d "$out/a.db" -m "$m" >/dev/null 2>&1 || true
+        "$prev" -r "$sample" -d "$out/b.db" -m "$m" >/dev/null 2>&1 || true
+        cmp -s "$out/a.db" "$out/b.db" || samples_same="$samples_same $(basename "$sample") (mode $m)"
+    done
+done
+rm -f "$out/a.db" "$out/b.db"
+say ""
+say "- databases of the bundled samples, both modes, against the earlier program's: $(
+    [[ -z $samples_same ]] && echo byte-identical || echo "DIFFERENT:$samples_same")"
 
 say ""
 say "### Peak resident memory, mode 1 (highest of the runs)"
@@ -257,16 +416,21 @@ if ((callgrind)) && command -v valgrind >/dev/null; then
     echo "counting instructions with callgrind..." >&2
     t=$(trace "$small") db=$out/run.db dump=$out/dump.pcap text=$work/out.txt
     instructions read.tw "$text" "$tw" -r "$t"
+    instructions read.prev "$text" "$prev" -r "$t"
     instructions read.base "$text" "$bin/bare_read_loop" "$t"
     if [[ -n $tcpdump_bin ]]; then
         rm -f "$dump" && instructions dump.tw "$text" "$tw" -r "$t" -w "$dump"
+        rm -f "$dump" && instructions dump.prev "$text" "$prev" -r "$t" -w "$dump"
         rm -f "$dump" && instructions dump.base "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -r "$t" -w "$dump"
         instructions verbose.tw "$text" "$tw" -v -r "$t"
+        instructions verbose.prev "$text" "$prev" -v -r "$t"
         instructions verbose.base "$text" "$tcpdump_bin" "${tcpdump_user[@]}" -n -r "$t"
     fi
     for m in 1 2; do
         rm -f "$db" && instructions "mode$m.tw" "$text" "$tw" -r "$t" -d "$db" -m "$m"
+        rm -f "$db" && instructions "mode$m.prev" "$text" "$prev" -r "$t" -d "$db" -m "$m"
         rm -f "$db" && instructions "mode$m.base" "$text" "$bin/bare_sql_loop" "$m" "$t" "$db"
+        rm -f "$db" && instructions "mode$m.prep" "$text" "$bin/bare_prepared_loop" "$m" "$t" "$db"
     done
     rm -f "$db" "$dump"
     say ""
@@ -281,6 +445,17 @@ if ((callgrind)) && command -v valgrind >/dev/null; then
     fi
     instruction_row '`-r T -d db` (mode 1)' mode1 '`bare_sql_loop 1 T db`'
     instruction_row '`-r T -d db -m 2`' mode2 '`bare_sql_loop 2 T db`'
+    say ""
+    say "| tidewrack | instructions | $baseline_name | ratio | \`bare_prepared_loop\` | ratio |"
+    say "|---|---|---|---|---|---|"
+    for label in read dump verbose mode1 mode2; do
+        [[ -f $work/results/$label.tw.ir ]] || continue
+        a=$(cat "$work/results/$label.tw.ir") b=$(cat "$work/results/$label.prev.ir") c= q=
+        if [[ -f $work/results/$label.prep.ir ]]; then
+            c=$(cat "$work/results/$label.prep.ir") q=$(quotient "$a" "$c")
+        fi
+        say "| $label | $a | $b | $(quotient "$a" "$b") | $c | $q |"
+    done
 fi
 
 if [[ -n $large ]]; then
@@ -315,5 +490,7 @@ if ((!keep)); then
     rm -f "$work"/trace-*.pcap "$work"/trace-*.pcap.info
 fi
 rm -f "$work/out.txt" "$work/strace.txt" "$work/callgrind.log"
-rmdir "$out" 2>/dev/null || true
+rmdir "$out" "$disk" 2>/dev/null || true
+say ""
+say "- load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "report saved in $report" >&2

@@ -2,7 +2,8 @@
 //
 // After a failed open the connection is gone, and SQLite_exec refuses to run anything on it:
 // no statement is ever sent to a closed connection. Nor is one sent after a transaction was
-// lost, which SQLite tells by being back in autocommit mode after the failure.
+// lost, which SQLite tells by being back in autocommit mode after the failure. Before the
+// first open, SQLite is configured for the program's single thread.
 #include "db/SQLiteEngine.h"
 
 #include <cstdio>
@@ -21,7 +22,19 @@ SQLiteEngine::~SQLiteEngine() {
     }
 }
 
+bool SQLiteEngine::configureLibrary() {
+    // The program is one thread. By default SQLite counts every allocation in its memory
+    // statistics and takes a mutex on every call, which costs about a fifth of a database run
+    // (each row takes some forty allocations). SQLite takes these settings only before it
+    // initialises: when another part of the process used it first, it refuses them and keeps
+    // its defaults, which are only slower, and so does the program, without a word.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK &&
+                                   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    return configured;
+}
+
 int SQLiteEngine::SQLite_open(const char* path) {
+    configureLibrary();
     if (sqlite3_open(path, &connection) != SQLITE_OK) {
         std::printf("SQLiteEngine: Can't open database: %s\n", sqlite3_errmsg(connection));
         sqlite3_close(connection);
