@@ -49,10 +49,8 @@ void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* hea
     view.ipHeaderLength = (frame.byte(ethernetHeaderLength) & 0x0Fu) * 4;
     const std::uint32_t transport = ethernetHeaderLength + view.ipHeaderLength;
     view.transportHeader = frame.at(transport);
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        view.sourceAddress[i] = frame.byte(ipSourceOffset + i);
-        view.destinationAddress[i] = frame.byte(ipDestinationOffset + i);
-    }
+    frame.copy(ipSourceOffset, view.sourceAddress);
+    frame.copy(ipDestinationOffset, view.destinationAddress);
     view.sourcePort = frame.word(transport);
     view.destinationPort = frame.word(transport + 2);
 
@@ -61,12 +59,18 @@ void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* hea
         view.protocolSeen[protocol] = 1;
     }
     view.protocolName = decoderProtocolName(protocol);
-    // The flags of anything but a TCP segment, or of one whose flags byte was not captured,
-    // are 0, whose text is empty. The whole entry is copied, terminator and zero fill included:
-    // a copy of fixed size is a couple of moves, where one of the text's own length is a call.
-    view.tcpFlags = protocol == 6 ? frame.byte(transport + tcpFlagsOffset) : 0;
-    static_assert(sizeof TcpFlagsText::text <= sizeof view.tcpFlagsText);
-    std::memcpy(view.tcpFlagsText, TcpFlagsTexts[view.tcpFlags].text, sizeof TcpFlagsText::text);
+    // The flags byte of a TCP segment whose flags byte was not captured is 0, whose text is
+    // empty. The whole entry is copied, terminator and zero fill included: a copy of fixed size
+    // is a couple of moves, where one of the text's own length is a call.
+    if (protocol == 6) {
+        view.tcpFlags = frame.byte(transport + tcpFlagsOffset);
+        static_assert(sizeof TcpFlagsText::text <= sizeof view.tcpFlagsText);
+        std::memcpy(view.tcpFlagsText, TcpFlagsTexts[view.tcpFlags].text,
+                    sizeof TcpFlagsText::text);
+    } else {
+        view.tcpFlags = 0;
+        view.tcpFlagsText[0] = '\0';
+    }
     if (protocol == 1 && frame.has(transport, 2)) {
         const IcmpTexts texts = icmpTexts(frame.byte(transport), frame.byte(transport + 1));
         copyText(view.icmpTypeText, texts.type);

@@ -5,7 +5,9 @@
 
 #include <pcap/pcap.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tidewrack {
 
@@ -23,6 +25,15 @@ class FrameBytes {
     std::uint16_t word(std::uint32_t offset) const {
         return has(offset, 2) ? static_cast<std::uint16_t>(data[offset] << 8 | data[offset + 1])
                               : 0;
+    }
+    // Copies the `N` bytes from `offset` on into `out`, or zeros when they were not all captured.
+    template <std::size_t N>
+    void copy(std::uint32_t offset, std::uint8_t (&out)[N]) const {
+        if (has(offset, N)) {
+            std::memcpy(out, data + offset, N);
+        } else {
+            std::memset(out, 0, N);
+        }
     }
     // Where `offset` lies in the frame, or its end when the frame is shorter.
     const u_char* at(std::uint32_t offset) const {

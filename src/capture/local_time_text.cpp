@@ -5,10 +5,7 @@
 
 namespace tidewrack {
 
-const std::tm* LocalTimeText::convert(std::time_t seconds) {
-    if (converted && seconds == convertedSeconds) {
-        return local;  // same second as the packet before: the text stands
-    }
+const std::tm* LocalTimeText::convertNew(std::time_t seconds) {
     converted = true;
     convertedSeconds = seconds;
     local = localtime_r(&seconds, &storage);

@@ -13,10 +13,14 @@ class LocalTimeText {
   public:
     // Converts `seconds` (unless it is the second converted last) and returns the broken-down
     // local time, or null when the timestamp has none; the text is then "--:--:--".
-    const std::tm* convert(std::time_t seconds);
+    const std::tm* convert(std::time_t seconds) {
+        return converted && seconds == convertedSeconds ? local : convertNew(seconds);
+    }
     const char (&text() const)[timeTextSize] { return timeText; }
 
   private:
+    const std::tm* convertNew(std::time_t seconds);
+
     std::tm storage{};
     const std::tm* local = nullptr;
     std::time_t convertedSeconds = 0;
