@@ -57,18 +57,25 @@ report=$bench_dir/live.md
 : >"$report"
 say() { printf '%s\n' "$*" | tee -a "$report"; }
 
+# configure DIR ARGS...: a release build directory of this source tree (one made from another
+# tree is made anew).
+configure() {
+    local dir=$1
+    shift
+    grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$repo" "$dir/CMakeCache.txt" 2>/dev/null ||
+        rm -rf "$dir"
+    [[ -f $dir/CMakeCache.txt ]] ||
+        cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTIDEWRACK_TESTS=OFF "$@" >/dev/null
+}
 # program RING: the program built with that kernel ring, built (or brought up to date) once.
 program() {
     local dir=$work/ring-$1
-    if [[ ! -f $dir/CMakeCache.txt ]]; then
-        cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTIDEWRACK_TESTS=OFF \
-            -DTIDEWRACK_BENCH=OFF -DCMAKE_CXX_FLAGS="-DTIDEWRACK_LIVE_RING_BYTES=$1" >/dev/null
-    fi
+    configure "$dir" -DTIDEWRACK_BENCH=OFF -DCMAKE_CXX_FLAGS="-DTIDEWRACK_LIVE_RING_BYTES=$1"
     cmake --build "$dir" -j2 --target tidewrack >/dev/null
     echo "$dir/tidewrack"
 }
 flood_dir=$work/flood
-cmake -S "$repo" -B "$flood_dir" -DCMAKE_BUILD_TYPE=Release -DTIDEWRACK_TESTS=OFF >/dev/null
+configure "$flood_dir"
 cmake --build "$flood_dir" -j2 --target udp_flood >/dev/null
 flood=$flood_dir/bench/udp_flood
 port=47811

@@ -6,6 +6,8 @@
 // first open, SQLite is configured for the program's single thread.
 #include "db/SQLiteEngine.h"
 
+#include "db/sqlite_allocator.h"
+
 #include <cstdio>
 
 namespace tidewrack {
@@ -28,8 +30,10 @@ bool SQLiteEngine::configureLibrary() {
     // (each row takes some forty allocations). SQLite takes these settings only before it
     // initialises: when another part of the process used it first, it refuses them and keeps
     // its defaults, which are only slower, and so does the program, without a word.
-    static const bool configured = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK &&
-                                   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    static const bool configured =
+        sqlite3_config(SQLITE_CONFIG_SINGLETHREAD) == SQLITE_OK &&
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
+        sqlite3_config(SQLITE_CONFIG_MALLOC, singleThreadAllocator()) == SQLITE_OK;
     return configured;
 }
 
