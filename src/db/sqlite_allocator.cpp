@@ -24,7 +24,13 @@ struct FreeBlock {
     FreeBlock* next;
 };
 
+// Blocks kept at most in each class: enough for the busiest statement, so that a row's blocks
+// come from the lists, and few enough that what a list keeps after the peak of one phase (the
+// schema's 143 tables, the flow tables) cannot raise the memory the program holds.
+constexpr int keptPerClass = 32;
+
 FreeBlock* freeLists[classes + 1] = {};  // by size / step; entry 0 is never used
+int keptCount[classes + 1] = {};
 
 // The usable size a request gets: a whole number of steps.
 std::size_t roundUp(std::size_t n) {
@@ -43,6 +49,7 @@ void* allocate(int requested) {
     if (size <= largestKept) {
         if (FreeBlock* kept = freeLists[size / step]; kept != nullptr) {
             freeLists[size / step] = kept->next;
+            --keptCount[size / step];
             return kept;
         }
     }
@@ -59,7 +66,8 @@ void release(void* block) {
         return;
     }
     Header* header = headerOf(block);
-    if (header->size <= largestKept) {
+    if (header->size <= largestKept && keptCount[header->size / step] < keptPerClass) {
+        ++keptCount[header->size / step];
         auto* kept = static_cast<FreeBlock*>(block);
         kept->next = freeLists[header->size / step];
         freeLists[header->size / step] = kept;

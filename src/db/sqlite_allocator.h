@@ -6,7 +6,8 @@
 // malloc, which spends a fifth of a database run on them. These blocks, up to 1 KiB, are kept
 // instead on free lists by size (in steps of 16 bytes) and handed out again; larger ones (the
 // page cache's) go to malloc and free directly. Nothing is locked: the program is one thread,
-// and SQLite is set up for one thread with it. The lists hold at most what was in use at once.
+// and SQLite is set up for one thread with it. Each list keeps a few dozen blocks at most, so the
+// program holds no more memory than with malloc alone.
 #pragma once
 
 #include <sqlite3.h>
