@@ -1,6 +1,7 @@
 // Baseline: the ceiling of any SQLite design for the analyser's database. It writes the same
-// database as the analyser, row for row, the fastest way SQLite offers: SQLite set up for one
-// thread without memory statistics, one transaction with synchronous writes off, and every row
+// database as the analyser, row for row, the fastest way SQLite offers: SQLite set up as the
+// analyser sets it up (one thread, no memory statistics, the engine's allocator), one
+// transaction with synchronous writes off, and every row
 // written by a statement prepared once, with its values bound, stepped and reset. Packets are
 // decoded by the analyser's decoder; the create and end-of-run statements are the analyser's
 // texts, run once each. Against bare_sql_loop, which sends each row as SQL text, it shows what
@@ -16,6 +17,7 @@
 #include <initializer_list>
 
 #include "capture/decode.h"
+#include "db/SQLiteEngine.h"
 #include "db/traffic_schema.h"
 
 namespace {
@@ -108,8 +110,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <mode 1|2> <trace.pcap> <new database>\n", argv[0]);
         return 2;
     }
-    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    tidewrack::SQLiteEngine::configureLibrary();  // SQLite set up as the program sets it up
     char error[PCAP_ERRBUF_SIZE];
     pcap_t* trace = pcap_open_offline(argv[2], error);
     if (trace == nullptr || sqlite3_open(argv[3], &db) != SQLITE_OK) {

@@ -2,10 +2,10 @@
 // each packet with the analyser's decoder and, for every packet, formats the same frames insert
 // and the same per-protocol insert as the analyser with snprintf and runs each as SQL text through
 // sqlite3_exec, inside one transaction with synchronous writes off (from the first create on),
-// with SQLite set up, as the analyser sets it up, for one thread without memory statistics; in
-// mode 1 it then sends the same end-of-run statements. The database it writes is the analyser's, row for row, but it has no
-// options, no output, no spinner, no filter and no engine classes: what the analyser takes beyond
-// this is its own overhead.
+// with SQLite set up as the analyser sets it up (one thread, no memory statistics, the engine's
+// allocator); in mode 1 it then sends the same end-of-run statements. The database it writes is
+// the analyser's, row for row, but it has no options, no output, no spinner, no filter and no
+// engine classes: what the analyser takes beyond this is its own overhead.
 //
 // Usage: bare_sql_loop <mode 1|2> <trace.pcap> <new database>
 #include <pcap/pcap.h>
@@ -18,6 +18,7 @@
 #include <ctime>
 
 #include "capture/decode.h"
+#include "db/SQLiteEngine.h"
 #include "db/traffic_schema.h"
 
 namespace {
@@ -69,8 +70,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <mode 1|2> <trace.pcap> <new database>\n", argv[0]);
         return 2;
     }
-    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    tidewrack::SQLiteEngine::configureLibrary();  // SQLite set up as the program sets it up
     char error[PCAP_ERRBUF_SIZE];
     pcap_t* trace = pcap_open_offline(argv[2], error);
     if (trace == nullptr || sqlite3_open(argv[3], &db) != SQLITE_OK) {
