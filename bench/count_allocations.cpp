@@ -5,8 +5,9 @@
 // An allocation is charged to SQLite or libpcap when the nearest caller on the stack that lies
 // in one of them, the program or a library of interest is SQLite or libpcap; to the program
 // ("own") when that caller is the program's own code (also through libstdc++ or libc, as for
-// operator new or a time-zone load); anything else (the C runtime and loader before main) is
-// "other". Comparing the counts of a short and a long run gives the allocations per packet of
+// operator new or a time-zone load), unless that code is the allocator the program gives SQLite
+// (the caller's caller is SQLite), which allocates for SQLite; anything else (the C runtime and
+// loader before main) is "other". Comparing the counts of a short and a long run gives the allocations per packet of
 // each party; the program's own must not grow with the packet count.
 //
 // The report is written at exit to the file named by COUNT_ALLOCATIONS_REPORT (or standard
@@ -88,7 +89,18 @@ void count(const void* caller) {
         return;
     }
     int party = partyOf(caller);
-    if (party < 0) {
+    if (party == Own) {
+        // The program's allocator for SQLite, called by SQLite: SQLite's allocation.
+        inside = true;
+        void* frames[4];
+        const int depth = backtrace(frames, 4);
+        for (int i = 2; i < depth; ++i) {
+            if (partyOf(frames[i]) == Sqlite) {
+                party = Sqlite;
+            }
+        }
+        inside = false;
+    } else if (party < 0) {
         // Called from another library: walk up to the first caller of interest.
         inside = true;
         void* frames[48];
