@@ -16,30 +16,14 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "bare_loop.h"
 #include "capture/decode.h"
-#include "db/SQLiteEngine.h"
-#include "db/traffic_schema.h"
 
 namespace {
 
 using namespace tidewrack;
 
 sqlite3* db;
-
-void exec(const char* text) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, text, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::fprintf(stderr, "SQL error: %s\n", error);
-        sqlite3_free(error);
-    }
-}
-
-// Runs a statement built from a format and one protocol name (given twice for the flows).
-void execNamed(const char* format, const char* name) {
-    char text[512];
-    std::snprintf(text, sizeof text, format, name, name);
-    exec(text);
-}
 
 sqlite3_stmt* prepare(const char* text) {
     sqlite3_stmt* statement = nullptr;
@@ -69,24 +53,6 @@ void step(sqlite3_stmt* statement) {
     sqlite3_reset(statement);
 }
 
-void createTables(int mode) {
-    if (mode == 2) {
-        exec(sql::createFramesOnly);
-        return;
-    }
-    exec(sql::createFrames);
-    exec(sql::createProtocols);
-    for (int n = 0; n < protocolTableSize; ++n) {
-        switch (n) {
-        case 0: exec(sql::createHopopt); break;
-        case 1: exec(sql::createIcmp); break;
-        case 6: exec(sql::createTcp); break;
-        case 17: exec(sql::createUdp); break;
-        default: execNamed(sql::createRawFormat, protocolTableName(n)); break;
-        }
-    }
-}
-
 // The time column's text, "hh:mm:ss.uuuuuu", as the analyser's '%s.%.6d' gives it.
 void timeWithMicroseconds(char* out, std::size_t size, const char* time, long microseconds) {
     const std::size_t length = std::strlen(time);
@@ -105,21 +71,9 @@ void timeWithMicroseconds(char* out, std::size_t size, const char* time, long mi
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int mode = argc == 4 ? std::atoi(argv[1]) : 0;
-    if (mode != 1 && mode != 2) {
-        std::fprintf(stderr, "usage: %s <mode 1|2> <trace.pcap> <new database>\n", argv[0]);
-        return 2;
-    }
-    tidewrack::SQLiteEngine::configureLibrary();  // SQLite set up as the program sets it up
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* trace = pcap_open_offline(argv[2], error);
-    if (trace == nullptr || sqlite3_open(argv[3], &db) != SQLITE_OK) {
-        std::fprintf(stderr, "cannot open %s or %s\n", argv[2], argv[3]);
-        return 1;
-    }
-    exec(sql::noSync);
-    createTables(mode);
-    exec(sql::begin);
+    const bareloop::Run run = bareloop::start(argc, argv);
+    db = run.db;
+    const int mode = run.mode;
 
     sqlite3_stmt* frames = prepare("INSERT INTO frames VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
                                    "?, ?, ?)");
@@ -138,7 +92,7 @@ int main(int argc, char** argv) {
     pcap_pkthdr* header;
     const u_char* data;
     char time[timeTextSize + 16];
-    while (pcap_next_ex(trace, &header, &data) == 1) {
+    while (pcap_next_ex(run.trace, &header, &data) == 1) {
         decodePacket(view, clock, header, data);
         if (!view.frameDecoded) {
             continue;
@@ -194,30 +148,11 @@ int main(int argc, char** argv) {
         }
         }
     }
-    pcap_close(trace);
     for (sqlite3_stmt* statement : {frames, icmp, tcp, udp}) {
         sqlite3_finalize(statement);
     }
     for (sqlite3_stmt* statement : raw) {
         sqlite3_finalize(statement);
     }
-
-    if (mode == 1) {
-        for (int n = 0; n < protocolTableSize; ++n) {
-            execNamed(view.protocolSeen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
-                      protocolTableName(n));
-        }
-        for (int n = 0; n < protocolTableSize; ++n) {
-            if (view.protocolSeen[n]) {
-                execNamed(sql::createFlowFormat, protocolTableName(n));
-            }
-        }
-        for (const char* statement : sql::serviceStatements) {
-            exec(statement);
-        }
-    }
-    exec(sql::commit);
-    sqlite3_close(db);
-    std::printf("%d packets\n", view.packetCount);
-    return 0;
+    return bareloop::finish(run, view.protocolSeen, view.packetCount);
 }

@@ -13,13 +13,9 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 
+#include "bare_loop.h"
 #include "capture/decode.h"
-#include "db/SQLiteEngine.h"
-#include "db/traffic_schema.h"
 
 namespace {
 
@@ -28,59 +24,20 @@ using namespace tidewrack;
 sqlite3* db;
 char sql[2048];
 
-void exec(const char* text) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, text, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::fprintf(stderr, "SQL error: %s\n", error);
-        sqlite3_free(error);
-    }
-}
-
 __attribute__((format(printf, 1, 2))) void execFormatted(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vsnprintf(sql, sizeof sql, format, args);
     va_end(args);
-    exec(sql);
-}
-
-void createTables(int mode) {
-    if (mode == 2) {
-        exec(sql::createFramesOnly);
-        return;
-    }
-    exec(sql::createFrames);
-    exec(sql::createProtocols);
-    for (int n = 0; n < protocolTableSize; ++n) {
-        switch (n) {
-        case 0: exec(sql::createHopopt); break;
-        case 1: exec(sql::createIcmp); break;
-        case 6: exec(sql::createTcp); break;
-        case 17: exec(sql::createUdp); break;
-        default: execFormatted(sql::createRawFormat, protocolTableName(n)); break;
-        }
-    }
+    bareloop::exec(db, sql);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int mode = argc == 4 ? std::atoi(argv[1]) : 0;
-    if (mode != 1 && mode != 2) {
-        std::fprintf(stderr, "usage: %s <mode 1|2> <trace.pcap> <new database>\n", argv[0]);
-        return 2;
-    }
-    tidewrack::SQLiteEngine::configureLibrary();  // SQLite set up as the program sets it up
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* trace = pcap_open_offline(argv[2], error);
-    if (trace == nullptr || sqlite3_open(argv[3], &db) != SQLITE_OK) {
-        std::fprintf(stderr, "cannot open %s or %s\n", argv[2], argv[3]);
-        return 1;
-    }
-    exec(sql::noSync);
-    createTables(mode);
-    exec(sql::noSync);
-    exec(sql::begin);
+    const bareloop::Run run = bareloop::start(argc, argv);
+    db = run.db;
+    const int mode = run.mode;
 
     // The program's own decoder: the baseline differs from the program in what it does with
     // the packet view, not in how the view is made.
@@ -88,7 +45,7 @@ int main(int argc, char** argv) {
     LocalTimeText clock;
     pcap_pkthdr* header;
     const u_char* data;
-    while (pcap_next_ex(trace, &header, &data) == 1) {
+    while (pcap_next_ex(run.trace, &header, &data) == 1) {
         decodePacket(view, clock, header, data);
         if (!view.frameDecoded) {
             continue;
@@ -126,24 +83,5 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    pcap_close(trace);
-
-    if (mode == 1) {
-        for (int n = 0; n < protocolTableSize; ++n) {
-            execFormatted(view.protocolSeen[n] ? sql::insertProtocolFormat : sql::dropRawFormat,
-                          protocolTableName(n));
-        }
-        for (int n = 0; n < protocolTableSize; ++n) {
-            if (view.protocolSeen[n]) {
-                execFormatted(sql::createFlowFormat, protocolTableName(n), protocolTableName(n));
-            }
-        }
-        for (const char* statement : sql::serviceStatements) {
-            exec(statement);
-        }
-    }
-    exec(sql::commit);
-    sqlite3_close(db);
-    std::printf("%d packets\n", view.packetCount);
-    return 0;
+    return bareloop::finish(run, view.protocolSeen, view.packetCount);
 }

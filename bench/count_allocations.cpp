@@ -7,8 +7,8 @@
 // ("own") when that caller is the program's own code (also through libstdc++ or libc, as for
 // operator new or a time-zone load), unless that code is the allocator the program gives SQLite
 // (the caller's caller is SQLite), which allocates for SQLite; anything else (the C runtime and
-// loader before main) is "other". Comparing the counts of a short and a long run gives the allocations per packet of
-// each party; the program's own must not grow with the packet count.
+// loader before main) is "other". Comparing the counts of a short and a long run gives the
+// allocations per packet of each party; the program's own must not grow with the packet count.
 //
 // The report is written at exit to the file named by COUNT_ALLOCATIONS_REPORT (or standard
 // error) as "name count" lines.
