@@ -9,7 +9,7 @@ records=$build/install-records
 scratch=$(mktemp -d)
 cleanup() {
     if [[ -e $scratch/manifest.saved ]]; then
-        cp -p "$scratch/manifest.saved" "$manifest"
+        cp "$scratch/manifest.saved" "$manifest"
     else
         rm -f "$manifest"
     fi
