@@ -7,33 +7,11 @@
 set -euo pipefail
 completion=$(realpath "$1") program=$(realpath "$2") options_source=$(realpath "$3")
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
+completion_function=_tidewrack completed_command="$program"
+# shellcheck source=completion_harness.sh
+source "$(dirname "$0")/completion_harness.sh"
 touch "sample one.pcap" sample.db other.txt
 mkdir samples
-
-# shellcheck source=/dev/null
-source "$completion"
-
-failures=0
-# complete WORD... : the completions bash would offer for the last word, one per line, sorted.
-complete_words() {
-    COMP_WORDS=("$@")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    _tidewrack "$program" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-    ((${#COMPREPLY[@]} == 0)) || printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
-}
-expect() {
-    local expected=$1 actual
-    shift
-    actual=$(complete_words "$@")
-    if [[ $actual != "$expected" ]]; then
-        printf 'FAIL: completing "%s"\n  expected: %s\n  actual:   %s\n' "$*" \
-            "${expected//$'\n'/ | }" "${actual//$'\n'/ | }"
-        failures=$((failures + 1))
-    fi
-}
 
 expect "--database" tidewrack --da
 expect "--filter

@@ -7,32 +7,11 @@
 set -euo pipefail
 completion=$(realpath "$1") options_source=$(realpath "$2")
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
+completion_function=_tidewrack_report completed_command=tidewrack-report
+# shellcheck source=completion_harness.sh
+source "$(dirname "$0")/completion_harness.sh"
 touch "web session.db" web.html notes.txt
 mkdir pages
-
-# shellcheck source=/dev/null
-source "$completion"
-
-failures=0
-complete_words() {
-    COMP_WORDS=("$@")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    _tidewrack_report
-    ((${#COMPREPLY[@]} == 0)) || printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort
-}
-expect() {
-    local expected=$1 actual
-    shift
-    actual=$(complete_words "$@")
-    if [[ $actual != "$expected" ]]; then
-        printf 'FAIL: completing "%s"\n  expected: %s\n  actual:   %s\n' "$*" \
-            "${expected//$'\n'/ | }" "${actual//$'\n'/ | }"
-        failures=$((failures + 1))
-    fi
-}
 
 expect "--json" tidewrack-report --j
 expect "" tidewrack-report --top ""
