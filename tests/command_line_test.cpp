@@ -1,7 +1,10 @@
 // The command line, the run sequence and the capture sources, seen from outside: the built
 // program run as a subprocess, its exact output and exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -162,4 +165,45 @@ TEST(CaptureSources, DumpGoesNotOverTheDatabase) {
     EXPECT_EQ(fileBytes(db), dbBefore);
     EXPECT_FALSE(std::filesystem::exists(dir.path("same.db")));
     EXPECT_FALSE(std::filesystem::exists(dir.path("new.db")));
+}
+
+// A dump named as the database's journal, WAL or shared-memory file would be taken over by
+// SQLite; one on standard error would take the SQL error lines. Refused before anything is
+// created.
+TEST(CaptureSources, DumpGoesNotWhereTheDatabaseOrItsErrorsGo) {
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir), db = dir.path("x.db");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        const Outcome run = runProgram({"-r", trace, "-w", db + suffix, "-d", db});
+        EXPECT_EQ(run.out, "\nError opening dump file.\n") << suffix;
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(db + suffix));
+        EXPECT_FALSE(std::filesystem::exists(db));
+    }
+    const int err = open(dir.path("x.pcap").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int out = open(dir.path("out.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(waitProgram(spawnProgram({"-r", trace, "-d", db, "-w", "/dev/stderr"}, -1, out, err)),
+              1);
+    close(err);
+    close(out);
+    EXPECT_EQ(fileBytes(dir.path("out.txt")), "\nError opening dump file.\n");
+    EXPECT_EQ(fileBytes(dir.path("x.pcap")), "");
+}
+
+// Two names of one directory (a bind mount) reach one file: the dump and the database are
+// compared by what the names lead to, not by how they are spelled. Needs root to mount.
+TEST(CaptureSources, DumpGoesNotOverTheDatabaseThroughABindMount) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a bind mount needs root";
+    }
+    ScratchDir dir;
+    const std::string trace = threeUdpPackets(dir);
+    std::filesystem::create_directories(dir.path("a"));
+    std::filesystem::create_directories(dir.path("b"));
+    ASSERT_EQ(mount(dir.path("a").c_str(), dir.path("b").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const Outcome run = runProgram({"-r", trace, "-w", dir.path("a/x.db"), "-d", dir.path("b/x.db")});
+    umount(dir.path("b").c_str());
+    EXPECT_EQ(run.out, "\nError opening dump file.\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("a/x.db")));
 }

@@ -8,11 +8,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+
+#include "capture/file_identity.h"
 
 namespace tidewrack {
 
@@ -159,56 +159,20 @@ int PcapEngine::openDump(const char* path) {
     return 0;
 }
 
-namespace {
-
-// True when `path` names the file that `file` has open (the same device and inode, however
-// the path is spelled); with `dataOnly`, only when that is a regular file or a pipe.
-bool isOpenAt(FILE* file, const char* path, bool dataOnly = false) {
-    struct stat opened {
-    }, named{};
-    return file != nullptr && fstat(fileno(file), &opened) == 0 && stat(path, &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino &&
-           (!dataOnly || S_ISREG(opened.st_mode) || S_ISFIFO(opened.st_mode));
-}
-
-// True when the two paths name one file that is not a device: the same device and inode when
-// the file is there; otherwise the same entry of the same directory once symbolic links are
-// followed, since creating either would create the other.
-bool sameFile(const char* one, const char* other) {
-    struct stat a {
-    }, b{};
-    const bool oneThere = stat(one, &a) == 0, otherThere = stat(other, &b) == 0;
-    if (oneThere || otherThere) {
-        return oneThere && otherThere && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
-               !S_ISCHR(a.st_mode) && !S_ISBLK(a.st_mode);
-    }
-    std::error_code error;
-    const auto entry = [&error](const char* path) {
-        std::filesystem::path p = path;
-        for (int links = 0; links < 40 && std::filesystem::is_symlink(p, error); ++links) {
-            const std::filesystem::path target = std::filesystem::read_symlink(p, error);
-            p = target.is_absolute() ? target : p.parent_path() / target;
-        }
-        return std::filesystem::weakly_canonical(p.parent_path().empty() ? "." : p.parent_path(),
-                                                 error) /
-               p.filename();
-    };
-    return entry(one) == entry(other);
-}
-
-}  // namespace
-
 bool PcapEngine::sameFileAsInput(const char* path) const {
     return handle != nullptr && isOpenAt(pcap_file(handle), path);
 }
 
 int PcapEngine::writeDump(const char* path, const char* databasePath) {
     // Writing over the trace being read would truncate it before it is read, over the database
-    // would destroy both, and a dump on standard output ("-" to libpcap, or the file or pipe it
-    // goes to) would mix the console messages into the trace. A device such as /dev/null may
-    // serve both.
-    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path, true);
-    const bool onDatabase = databasePath != nullptr && sameFile(path, databasePath);
+    // (or the journal SQLite keeps beside it) would destroy both, and a dump on standard output
+    // ("-" to libpcap, or the file or pipe it goes to) would mix the console messages into the
+    // trace, as one on standard error would the database's error lines. A device such as
+    // /dev/null may serve both.
+    const bool toConsole = std::strcmp(path, "-") == 0 || isOpenAt(stdout, path, true) ||
+                           (databasePath != nullptr && isOpenAt(stderr, path, true));
+    const bool onDatabase = databasePath != nullptr && (sameFile(path, databasePath) ||
+                                                        isDatabaseCompanion(path, databasePath));
     if (handle == nullptr || sameFileAsInput(path) || toConsole || onDatabase ||
         (dumper = pcap_dump_open(handle, path)) == nullptr) {
         std::fputs("\nError opening dump file.\n", stdout);

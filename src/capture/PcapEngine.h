@@ -29,8 +29,8 @@ class PcapEngine {
     int openDevice(const char* name);
     int openDevice(int number);
     int openDump(const char* path);
-    // Opens the dump; refused when it would be the input, standard output or, when given, the
-    // database file.
+    // Opens the dump; refused when it would be the input or standard output, or, when a
+    // database is given, the database, its journal or standard error.
     int writeDump(const char* path, const char* databasePath = nullptr);
     void setFilterExpr(const char* text) { filterExpr = text; }
     void setSnapLength(int n) { snapLength = n; }
