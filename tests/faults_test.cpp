@@ -5,11 +5,14 @@
 // program ends is clean under the sanitizers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "database.h"
 #include "file_bytes.h"
@@ -66,6 +69,17 @@ int countOf(const std::string& text, const std::string& part) {
         ++n;
     }
     return n;
+}
+
+// Waits up to half a minute for `part` to appear in the file at `path`.
+bool waitForText(const std::string& path, const std::string& part) {
+    for (int tries = 0; tries < 300; ++tries) {
+        if (fileBytes(path).find(part) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 }  // namespace
@@ -280,4 +294,42 @@ TEST(Faults, HangupFinishesTheRunAndIgnoredSignalsStayIgnored) {
         << text;
     EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), Rows{"3"});
     EXPECT_EQ(query(db, "SELECT * FROM IPPROTO"), Rows{"UDP"});
+}
+
+// A user peeks at the database of a running capture (sqlite3 traffic.db, a read transaction
+// held open) just as the run commits: the run waits for the reader, says once on standard error
+// why it waits, and then commits every row.
+TEST(Faults, ReaderAtCommitTimeIsWaitedFor) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("race.db");
+    writeTrace(trace, udpRecords(2000));
+    const std::string bytes = fileBytes(trace);
+    const std::size_t firstHalf = 24 + 1000 * (bytes.size() - 24) / 2000;
+    int input[2];
+    ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+    Descriptor writer(input[1]), out(dir.path("out.txt"), O_WRONLY | O_CREAT),
+        err(dir.path("err.txt"), O_WRONLY | O_CREAT);
+    const int pid = spawnProgram({"-r", "-", "-d", db, "-m", "2"}, input[0], out.fd, err.fd);
+    close(input[0]);
+    ASSERT_EQ(write(writer.fd, bytes.data(), firstHalf), static_cast<ssize_t>(firstHalf));
+    ASSERT_TRUE(waitForText(dir.path("out.txt"), "listening on"));
+
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM frames;", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(write(writer.fd, bytes.data() + firstHalf, bytes.size() - firstHalf),
+              static_cast<ssize_t>(bytes.size() - firstHalf));
+    close(writer.fd);
+    writer.fd = -1;
+    const bool waited = waitForText(dir.path("err.txt"), "locked by another process");
+    sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(waitProgram(pid), 0);
+    EXPECT_EQ(fileBytes(dir.path("err.txt")),
+              "SQLiteEngine: database " + db +
+                  " is locked by another process; waiting for it.\n");
+    EXPECT_EQ(query(db, "SELECT count(*) FROM frames"), Rows{"2000"});
 }

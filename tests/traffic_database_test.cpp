@@ -1,7 +1,9 @@
 // The traffic database, read back with SQLite: tables, rows, the end-of-run flow and service
 // tables, both analysis modes, and the databases a run must refuse.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -163,6 +165,66 @@ TEST_F(TrafficDatabase, RefusesDatabasesItCannotUseAndLeavesThemAsTheyWere) {
     std::ofstream(dir.path("empty.db")).close();  // an empty file is a new database
     EXPECT_EQ(runProgram({"-r", trace, "-d", dir.path("empty.db")}).status, 0);
     EXPECT_EQ(query(dir.path("empty.db"), "SELECT count(*) FROM FRAMES"), Rows{"1"});
+}
+
+// Statements that fail for want of a usable database fail the run, after the report: a device
+// that keeps nothing, and an empty file the user may not write (as root, made so for the
+// user nobody). Before anything is sent, a database that is the file the console text goes to
+// is refused.
+TEST_F(TrafficDatabase, RowsThatCouldNotBeStoredFailTheRun) {
+    writeTrace(trace, udpToDns(3));
+    const std::string tail = "\ntotal traffic analysis took: hh:mm:ss\n"
+                             "\nError writing database file.\n";
+    Outcome run = runProgram({"-r", trace, "-d", "/dev/null"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(normalizeDurations(run.out).ends_with(tail)) << run.out;
+
+    const std::string readOnly = dir.path("read-only.db");
+    std::ofstream(readOnly).close();
+    unsigned user = 0;
+    if (geteuid() == 0) {
+        user = 65534;
+        std::filesystem::permissions(dir.path(""), std::filesystem::perms::others_exec,
+                                     std::filesystem::perm_options::add);
+    } else {
+        std::filesystem::permissions(readOnly, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+    }
+    run = runProgram({"-r", trace, "-d", readOnly, "-m", "2"}, "", user);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(normalizeDurations(run.out).ends_with(tail)) << run.out;
+    EXPECT_NE(run.err.find("readonly database"), std::string::npos) << run.err;
+    EXPECT_EQ(fileBytes(readOnly), "");
+
+    const int out = open(db.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int pid = spawnProgram({"-r", trace, "-d", "/dev/stdout"}, -1, out, out);
+    close(out);
+    EXPECT_EQ(waitProgram(pid), 1);
+    EXPECT_EQ(fileBytes(db).substr(0, 100),
+              "SQLiteEngine: Can't open database: standard output goes to /dev/stdout\n");
+}
+
+// Two runs started together on one new database: the check that it is empty and the creation
+// of the tables are one step, so one run makes the database and the other is refused, and the
+// rows are one run's.
+TEST_F(TrafficDatabase, SecondRunOnANewDatabaseIsRefusedEvenWhenStartedTogether) {
+    writeTrace(trace, udpToDns(500));
+    for (int round = 0; round < 3; ++round) {
+        const std::string shared = dir.path("two-" + std::to_string(round) + ".db");
+        const std::string out[] = {dir.path("one.txt"), dir.path("other.txt")};
+        const int first = startProgram({"-r", trace, "-d", shared}, out[0]);
+        const int second = startProgram({"-r", trace, "-d", shared}, out[1]);
+        const int statuses[] = {waitProgram(first), waitProgram(second)};
+        const int refused = statuses[0] == 1 ? 0 : 1;
+        EXPECT_EQ(statuses[refused], 1);
+        EXPECT_EQ(statuses[1 - refused], 0);
+        EXPECT_EQ(fileBytes(out[refused]),
+                  "SQLiteEngine: database " + shared + " already holds tables; give a new file.\n");
+        EXPECT_EQ(query(shared, "SELECT count(*), count(DISTINCT frame) FROM FRAMES"),
+                  Rows{"500|500"});
+        EXPECT_EQ(tableNames(shared),
+                  (Rows{"FRAMES", "IPPROTO", "SERVICES_UDP", "UDP", "UDP_raw"}));
+    }
 }
 
 // Every create statement commits on its own, yet nothing waits for the disk: a run on a disk

@@ -6,9 +6,15 @@
 // first open, SQLite is configured for the program's single thread.
 #include "db/SQLiteEngine.h"
 
-#include "db/sqlite_allocator.h"
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <iterator>
+
+#include "db/sqlite_allocator.h"
 
 namespace tidewrack {
 
@@ -45,10 +51,43 @@ int SQLiteEngine::SQLite_open(const char* path) {
         connection = nullptr;
         return 1;
     }
+    name = path;
+    sqlite3_busy_handler(connection, waitForLock, this);
     return 0;
 }
 
+int SQLiteEngine::waitForLock(void* engine, int attempts) {
+    // Short waits first, for a reader that is about to finish; then a tenth of a second at a
+    // time, for as long as the other process keeps its lock.
+    constexpr int waitsMs[] = {1, 2, 5, 10, 20, 50};
+    constexpr int reportAfterMs = 1000;
+    auto& self = *static_cast<SQLiteEngine*>(engine);
+    if (attempts == 0) {
+        self.waitedMs = 0;
+    }
+    if (self.waitedMs >= reportAfterMs && !self.waitReported) {
+        self.waitReported = true;
+        std::fprintf(stderr,
+                     "SQLiteEngine: database %s is locked by another process; waiting for it.\n",
+                     self.name);
+    }
+    const int ms = attempts < static_cast<int>(std::size(waitsMs)) ? waitsMs[attempts] : 100;
+    sqlite3_sleep(ms);
+    self.waitedMs += ms;
+    return 1;
+}
+
 int SQLiteEngine::SQLite_checkEmpty(const char* path) {
+    // A second run started on the same new database at the same time would find it empty too,
+    // and both would create their tables and write their rows into it. The file is locked (with
+    // flock, which SQLite's own locks do not meet) from here to the end of the creation of the
+    // tables; the second run's check then finds them and refuses. The descriptor stays open
+    // until the database is closed: closing it would drop the locks SQLite holds on the file.
+    creationLock = open(path, O_RDONLY | O_CLOEXEC);
+    if (creationLock >= 0) {
+        while (flock(creationLock, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
     sqlite3_stmt* query = nullptr;
     int tables = -1;
     if (connection != nullptr &&
@@ -70,6 +109,12 @@ int SQLiteEngine::SQLite_checkEmpty(const char* path) {
     return 0;
 }
 
+void SQLiteEngine::SQLite_tablesCreated() {
+    if (creationLock >= 0) {
+        flock(creationLock, LOCK_UN);
+    }
+}
+
 int SQLiteEngine::SQLite_close() {
     if (connection == nullptr) {
         return 0;
@@ -88,6 +133,10 @@ int SQLiteEngine::SQLite_close() {
         return 1;
     }
     connection = nullptr;
+    if (creationLock >= 0) {
+        close(creationLock);
+        creationLock = -1;
+    }
     return 0;
 }
 

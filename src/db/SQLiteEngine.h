@@ -7,6 +7,12 @@
 // and commit on their own, leaving a partial set of rows. The engine then runs nothing more, in
 // silence, and says that the transaction was lost. Opening and closing failures are reported on
 // standard output and returned as 1.
+//
+// Another process that holds the database locked (a user reading it with sqlite3 while a run
+// commits) is waited for, however long it takes, instead of failing the statement: the engine
+// says once on standard error that it waits. A second run on the same new database is kept out
+// by a lock of its own, held from the check that the database is empty to the end of the
+// creation of the tables.
 #pragma once
 
 #include <sqlite3.h>
@@ -24,8 +30,10 @@ class SQLiteEngine {
     int SQLite_open(const char* path);
     // Checks that the open database holds nothing yet (no table, view, index or trigger), so
     // that a run never mixes its rows with an earlier run's; 0 when empty, 1 after printing
-    // why not.
+    // why not. When it is empty, another run's check waits until SQLite_tablesCreated.
     int SQLite_checkEmpty(const char* path);
+    // The tables of the run are created: a second run may check the database now.
+    void SQLite_tablesCreated();
     // Finalizes what is left and closes; 0 on success (or when nothing is open), 1 on failure.
     int SQLite_close();
     // Runs one statement; returns 0 on success, otherwise SQLite's result code after printing
@@ -44,9 +52,15 @@ class SQLiteEngine {
     static bool configureLibrary();
 
   private:
+    static int waitForLock(void* engine, int attempts);
+
     sqlite3* connection = nullptr;
     char* errorText = nullptr;
     bool lost = false;
+    const char* name = nullptr;  // the database's path, as given
+    int creationLock = -1;  // a descriptor of the database file, locked while tables are made
+    int waitedMs = 0;       // for the lock now waited for
+    bool waitReported = false;
 };
 
 }  // namespace tidewrack

@@ -20,6 +20,8 @@
 // from the decoder's tables, none of which contains a quote.
 #pragma once
 
+#include <iterator>
+
 namespace tidewrack::sql {
 
 inline constexpr const char* createFrames =
@@ -73,5 +75,9 @@ inline constexpr const char* serviceStatements[] = {
     "CREATE TABLE SERVICES_UDP AS SELECT DISTINCT service FROM UDP",
     "CREATE TABLE SERVICES_TCP AS SELECT DISTINCT service FROM TCP",
 };
+// The protocol number of each service statement's flow table: a statement whose protocol was
+// not seen fails for want of its table, as it is meant to.
+inline constexpr int serviceProtocols[] = {1, 17, 6};
+static_assert(std::size(serviceProtocols) == std::size(serviceStatements));
 
 }  // namespace tidewrack::sql

@@ -173,12 +173,12 @@ int Core::run() {
         beginTransaction();
     }
     int status = analyse();
-    if (database.given && commitTransaction() != 0) {
-        status = 1;
+    if (database.given) {
+        commitTransaction();
     }
-    // SQLite gave up the transaction after a failed statement (a full disk, say): nothing of
-    // the run reached the database, which holds the created tables alone.
-    if (database.given && sqliteEngine->transactionLost()) {
+    // A statement failed: rows were refused (a database that cannot be written), or SQLite gave
+    // up the transaction (a full disk, say) and nothing of the run reached the database.
+    if (databaseFailed) {
         std::fputs("\nError writing database file.\n", stdout);
         status = 1;
     }

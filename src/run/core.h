@@ -71,10 +71,16 @@ class Core {
     void writePacketRows();
     void writeProtocolRows();
     void buildFlows();
-    int commitTransaction();
-    // Formats a statement into sqlBuffer and runs it; 0 when it ran, 1 when it failed or did not
-    // fit the buffer.
-    int execFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void commitTransaction();
+    // Runs a statement of the run; a failure is reported by the engine and fails the run.
+    void exec(const char* sql);
+    // Formats a statement into sqlBuffer and runs it as exec does; a statement that does not fit
+    // the buffer is not sent, and fails the run.
+    void execFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // A statement of the run failed (other than the service tables of protocols never seen):
+    // the database does not hold what the run saw.
+    bool databaseFailed = false;
 };
 
 }  // namespace tidewrack

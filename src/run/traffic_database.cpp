@@ -10,7 +10,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <utility>
 
+#include "capture/file_identity.h"
 #include "db/traffic_schema.h"
 #include "run/core.h"
 #include "run/duration.h"
@@ -18,19 +21,35 @@
 
 namespace tidewrack {
 
-int Core::execFormatted(const char* format, ...) {
+void Core::exec(const char* sql) {
+    if (sqliteEngine->SQLite_exec(sql) != 0) {
+        databaseFailed = true;
+    }
+}
+
+void Core::execFormatted(const char* format, ...) {
     va_list args;
     va_start(args, format);
     const int length = formatStatement(sqlBuffer, sizeof sqlBuffer, format, args);
     va_end(args);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof sqlBuffer) {
-        return 1;  // a cut statement is never sent
+        databaseFailed = true;  // a cut statement is never sent
+        return;
     }
-    return sqliteEngine->SQLite_exec(sqlBuffer) == 0 ? 0 : 1;
+    exec(sqlBuffer);
 }
 
 int Core::openDatabase() {
     SQLiteEngine& db = *sqliteEngine;
+    // The console text would go into the database, and SQLite's pages into the console.
+    for (const auto& [stream, name] : {std::pair{stdout, "standard output"},
+                                       std::pair{stderr, "standard error"}}) {
+        if (isOpenAt(stream, database.value, true)) {
+            std::printf("SQLiteEngine: Can't open database: %s goes to %s\n", name,
+                        database.value);
+            return 1;
+        }
+    }
     if (db.SQLite_open(database.value) != 0) {
         return 1;
     }
@@ -43,32 +62,33 @@ int Core::openDatabase() {
     }
     // Each create statement still commits on its own, so a run stopped at any point leaves the
     // tables created so far, but without waiting for the disk twice per statement.
-    db.SQLite_exec(sql::noSync);
+    exec(sql::noSync);
     if (mode.value == 2) {
-        db.SQLite_exec(sql::createFramesOnly);
-        return 0;
-    }
-    db.SQLite_exec(sql::createFrames);
-    db.SQLite_exec(sql::createProtocols);
-    for (int n = 0; n < protocolTableSize; ++n) {
-        switch (n) {
-        case 0: db.SQLite_exec(sql::createHopopt); break;
-        case 1: db.SQLite_exec(sql::createIcmp); break;
-        case 6: db.SQLite_exec(sql::createTcp); break;
-        case 17: db.SQLite_exec(sql::createUdp); break;
-        default: execFormatted(sql::createRawFormat, protocolNames[n]); break;
+        exec(sql::createFramesOnly);
+    } else {
+        exec(sql::createFrames);
+        exec(sql::createProtocols);
+        for (int n = 0; n < protocolTableSize; ++n) {
+            switch (n) {
+            case 0: exec(sql::createHopopt); break;
+            case 1: exec(sql::createIcmp); break;
+            case 6: exec(sql::createTcp); break;
+            case 17: exec(sql::createUdp); break;
+            default: execFormatted(sql::createRawFormat, protocolNames[n]); break;
+            }
         }
     }
+    db.SQLite_tablesCreated();
     return 0;
 }
 
 void Core::beginTransaction() {
-    sqliteEngine->SQLite_exec(sql::noSync);
-    sqliteEngine->SQLite_exec(sql::begin);
+    exec(sql::noSync);
+    exec(sql::begin);
 }
 
-int Core::commitTransaction() {
-    return sqliteEngine->SQLite_exec(sql::commit) == 0 ? 0 : 1;
+void Core::commitTransaction() {
+    exec(sql::commit);
 }
 
 void Core::writePacketRows() {
@@ -126,8 +146,12 @@ void Core::buildFlows() {
         }
     }
     std::fputs("\ncreating service indices... ", stdout);
-    for (const char* statement : sql::serviceStatements) {
-        sqliteEngine->SQLite_exec(statement);
+    for (std::size_t i = 0; i < std::size(sql::serviceStatements); ++i) {
+        if (pcapEngine->view.protocolSeen[sql::serviceProtocols[i]]) {
+            exec(sql::serviceStatements[i]);
+        } else {
+            sqliteEngine->SQLite_exec(sql::serviceStatements[i]);
+        }
     }
     std::fputs("done.\n", stdout);
     endTime = std::time(nullptr);
