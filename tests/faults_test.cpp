@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -80,6 +81,13 @@ bool waitForText(const std::string& path, const std::string& part) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
+}
+
+// The state letter of a process (R running, S sleeping...).
+char processState(int pid) {
+    const std::string stat = fileBytes("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    return end == std::string::npos || end + 2 >= stat.size() ? '?' : stat[end + 2];
 }
 
 }  // namespace
@@ -332,4 +340,42 @@ TEST(Faults, ReaderAtCommitTimeIsWaitedFor) {
               "SQLiteEngine: database " + db +
                   " is locked by another process; waiting for it.\n");
     EXPECT_EQ(query(db, "SELECT count(*) FROM frames"), Rows{"2000"});
+}
+
+// Control-C while the console output waits for a full pipe: the write goes on once the pipe is
+// read, nothing of the console text is lost, and the run ends as an interrupted one does.
+TEST(Faults, InterruptWhileTheConsolePipeIsFullLosesNoText) {
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap");
+    writeTrace(trace, udpRecords(50000));  // two spinner bytes a packet: more than a pipe holds
+    int output[2];
+    ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+    Descriptor reader(output[0]), err(dir.path("err.txt"), O_WRONLY | O_CREAT);
+    const int pid = spawnProgram({"-r", trace, "-d", dir.path("x.db")}, -1, output[1], err.fd);
+    close(output[1]);
+    const int capacity = fcntl(reader.fd, F_GETPIPE_SZ);
+    int queued = 0;
+    for (int tries = 0; tries < 600; ++tries) {
+        ioctl(reader.fd, FIONREAD, &queued);
+        // A write of a stdio buffer waits for a whole free page of the pipe.
+        if (queued > capacity - 4096 && processState(pid) == 'S') {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(queued, capacity - 4096);
+    kill(pid, SIGINT);
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = read(reader.fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(waitProgram(pid), 0);
+    EXPECT_EQ(fileBytes(dir.path("err.txt")).find("error writing"), std::string::npos);
+    const std::size_t report = text.find("PcapEngine: packet capture interrupted.\n\n");
+    ASSERT_NE(report, std::string::npos) << text.substr(text.size() - 200);
+    const int packets = std::stoi(text.substr(report + 41));
+    EXPECT_EQ(countOf(text.substr(0, report), "\b"), packets);
+    EXPECT_EQ(query(dir.path("x.db"), "SELECT count(*) FROM FRAMES"),
+              Rows{std::to_string(packets)});
 }

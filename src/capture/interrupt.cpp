@@ -1,11 +1,16 @@
-// The interrupt handler only records the signal, settles what further signals do, and breaks
-// libpcap's read loop; it is installed without SA_RESTART so that the wait for a live packet
-// returns at once. The handle it breaks is read inside the handler, so it is held in a
-// lock-free atomic.
+// The interrupt handler only records the signal, settles what further signals do, breaks
+// libpcap's read loop and ends a read waiting on a trace's pipe. The wait for a live packet is a
+// poll, which returns at the signal whatever SA_RESTART says. What the handler reads is held in
+// lock-free atomics.
 #include "capture/interrupt.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 
 namespace tidewrack {
 
@@ -16,6 +21,11 @@ constexpr int stoppingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile std::sig_atomic_t interrupted = 0;
 std::atomic<pcap_t*> interruptedHandle{nullptr};
 static_assert(std::atomic<pcap_t*>::is_always_lock_free, "read by a signal handler");
+// The descriptor of a trace read from a pipe (or anything else a read may wait on), and one of
+// /dev/null to put in its place; -1 when there is none.
+std::atomic<int> waitingInput{-1};
+std::atomic<int> endOfInput{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "read by a signal handler");
 
 bool ignored(int signal) {
     struct sigaction current {};
@@ -41,15 +51,27 @@ extern "C" void onInterrupt(int) {
     if (pcap_t* handle = interruptedHandle.load(); handle != nullptr) {
         pcap_breakloop(handle);
     }
+    if (const int input = waitingInput.load(), end = endOfInput.load(); input >= 0 && end >= 0) {
+        dup2(end, input);
+    }
 }
 
 }  // namespace
 
 int catchInterrupts(pcap_t* handle) {
     interruptedHandle = handle;
+    // A regular file never keeps a read waiting; a pipe, a FIFO or a terminal may.
+    std::FILE* trace = handle != nullptr ? pcap_file(handle) : nullptr;
+    struct stat input {};
+    if (trace != nullptr && fstat(fileno(trace), &input) == 0 && !S_ISREG(input.st_mode)) {
+        if (endOfInput.load() < 0) {
+            endOfInput = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        }
+        waitingInput = fileno(trace);
+    }
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    action.sa_flags = 0;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     int result = 0;
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {

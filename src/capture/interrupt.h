@@ -13,6 +13,11 @@ namespace tidewrack {
 
 // Installs the handlers; a signal also breaks a read on `handle`. Returns 0, or 1 when a
 // handler could not be installed (errno tells why).
+//
+// Calls interrupted by the signal go on where they were (SA_RESTART): a console write waiting
+// for a full pipe must not fail because of it. A read of a trace from a pipe, which would go on
+// waiting for data, is ended instead: the first signal puts /dev/null in place of the trace's
+// descriptor, so that the read, restarted, meets the end of the input.
 int catchInterrupts(pcap_t* handle);
 
 // True once an interrupt arrived.

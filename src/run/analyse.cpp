@@ -11,6 +11,7 @@
 
 #include "run/core.h"
 #include "run/duration.h"
+#include "run/process_setup.h"
 
 namespace tidewrack {
 
@@ -55,6 +56,7 @@ int Core::analyse() {
                 flushProgress();
             }
         }
+        noteOutputError();  // of the spinner, or of the packet line that capture printed
         if (writeDump.given) {
             engine.dumpPacket();
         }

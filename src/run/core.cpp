@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "run/process_setup.h"
 #include "version.h"
 
 namespace tidewrack {
@@ -169,6 +170,7 @@ int Core::run() {
     if (pcapEngine->inputOpenCheck() != 0) {
         return 1;
     }
+    noteOutputError();  // of the listening line, flushed at once
     if (database.given) {
         beginTransaction();
     }

@@ -22,16 +22,13 @@ void prepareProcess() {
 }
 
 int finishStandardOutput(int status) {
-    int error = 0;
-    if (std::fflush(stdout) != 0) {
-        error = errno;
-    }
-    if (std::ferror(stdout) == 0) {
+    std::fflush(stdout);
+    noteOutputError();
+    if (firstOutputError == 0) {
         return status;
     }
-    // A failure of an earlier write left nothing to flush now; its reason is no longer known.
     std::fprintf(stderr, "tidewrack: error writing standard output: %s\n",
-                 std::strerror(error != 0 ? error : EIO));
+                 std::strerror(firstOutputError));
     return 1;
 }
 
