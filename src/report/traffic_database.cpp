@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "capture/tcp_flags.h"
@@ -13,6 +14,12 @@
 namespace tidewrack::report {
 
 namespace {
+
+// The longest text, blob or row SQLite may make for the report, in bytes: as SQLite advises for
+// files of unknown origin, a million, where tidewrack's texts hold a few dozen bytes.
+constexpr int maxLength = 1000000;
+
+constexpr const char* notTidewracks = ": not a database written by tidewrack";
 
 constexpr const char* selectFrames =
     "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
@@ -81,33 +88,59 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
         fail(std::string("cannot open: ") + sqlite3_errmsg(db.get()));
     }
     sqlite3_busy_timeout(db.get(), 5000);
-    if (!hasTable("frames")) {
-        fail("no frames table: not a database written by tidewrack");
-    }
+    // The file may have been made by anyone: SQLite's settings for such files. Nothing in it
+    // may change it, functions in its schema run only when they are harmless, and no text,
+    // blob or row made while reading it exceeds maxLength.
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, static_cast<int*>(nullptr));
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, static_cast<int*>(nullptr));
+    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, maxLength);
+    checkFrames();
     sqlite3_stmt* statement = nullptr;
     const int prepared = sqlite3_prepare_v2(db.get(), selectFrames, -1, &statement, nullptr);
     frames.reset(statement);
     if (prepared != SQLITE_OK) {
         fail(std::string("the frames table is not tidewrack's: ") + sqlite3_errmsg(db.get()));
     }
-    analysisMode = hasTable("IPPROTO") ? 1 : 2;
+    analysisMode = firstValue("SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND "
+                              "name = 'IPPROTO' COLLATE NOCASE")
+                       ? 1
+                       : 2;
+}
+
+void TrafficDatabase::checkFrames() {
+    // SQLite's own reading of the schema, which the type column of sqlite_master need not match.
+    const std::optional<std::string> type = firstValue(
+        "SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = 'frames' "
+        "COLLATE NOCASE");
+    if (!type) {
+        fail(std::string("no frames table") + notTidewracks);
+    }
+    if (*type == "view") {
+        fail(std::string("frames is a view, not a table") + notTidewracks);
+    }
+    if (*type != "table") {
+        fail(std::string("frames is a virtual table") + notTidewracks);
+    }
+    if (firstValue("SELECT 1 FROM pragma_table_xinfo('frames') WHERE hidden != 0")) {
+        fail(std::string("frames has a generated or hidden column") + notTidewracks);
+    }
 }
 
 void TrafficDatabase::fail(const std::string& what) const {
     throw ReportError(path + ": " + what);
 }
 
-bool TrafficDatabase::hasTable(const char* name) {
+std::optional<std::string> TrafficDatabase::firstValue(const char* sql) {
     sqlite3_stmt* statement = nullptr;
-    int result = sqlite3_prepare_v2(
-        db.get(),
-        "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
-        -1, &statement, nullptr);
+    int result = sqlite3_prepare_v2(db.get(), sql, -1, &statement, nullptr);
     if (result == SQLITE_OK) {
-        sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
         result = sqlite3_step(statement);
     }
-    // The first read of the file, where SQLite finds out what the file is.
+    std::optional<std::string> value;
+    if (result == SQLITE_ROW) {
+        value = std::string(text(statement, 0));
+    }
+    // The first read of the file is where SQLite finds out what the file is.
     const std::string failure = result == SQLITE_NOTADB
                                     ? "not an SQLite database"
                                     : std::string("cannot read: ") + sqlite3_errmsg(db.get());
@@ -115,7 +148,7 @@ bool TrafficDatabase::hasTable(const char* name) {
     if (result != SQLITE_ROW && result != SQLITE_DONE) {
         fail(failure);
     }
-    return result == SQLITE_ROW;
+    return value;
 }
 
 std::int64_t TrafficDatabase::frameEstimate() {

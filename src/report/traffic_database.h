@@ -2,8 +2,11 @@
 //
 // Opening checks what the report needs before SQLite is asked for anything: the path names a
 // regular file (so that no file is ever created), SQLite reads it as a database, and it holds
-// tidewrack's frames table with the columns the report reads. Each refusal is a ReportError
-// naming the path. The mode is 1 when the database has the IPPROTO table that a full analysis
+// tidewrack's frames table with the columns the report reads. The file may have been made by
+// anyone, so it is opened as SQLite advises for such files, and the frames table is read only
+// when it is an ordinary table of plain columns: a view, a virtual table or a generated column
+// would run the file author's code on every read. Each refusal is a ReportError naming the
+// path. The mode is 1 when the database has the IPPROTO table that a full analysis
 // writes, 2 otherwise.
 //
 // The frames are read in stored order, which is capture order, by one prepared statement that
@@ -15,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "report/frame_row.h"
@@ -36,7 +40,10 @@ class TrafficDatabase {
     bool next(FrameRow& row, ProtocolCatalog& catalog);
 
   private:
-    bool hasTable(const char* name);
+    // Refuses a frames table that is missing or not an ordinary table of plain columns.
+    void checkFrames();
+    // The first column of the first row of `sql` as text, or nothing when it has no row.
+    std::optional<std::string> firstValue(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
 
     struct Close {

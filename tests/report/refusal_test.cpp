@@ -16,12 +16,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void makeSqliteWithout(const std::string& path) {
+void makeSqlite(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE packets (frame integer, len integer)", nullptr, nullptr,
-                 nullptr);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
+}
+
+// The report run under timeout(1), for inputs that could keep it busy for ever.
+Outcome runBounded(const std::vector<std::string>& args) {
+    std::vector<std::string> command = {"60", TIDEWRACK_REPORT_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return runBinary("/usr/bin/timeout", command);
 }
 
 }  // namespace
@@ -31,7 +38,7 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     const std::string good = dir.path("good.db"), page = dir.path("page.html");
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", good);
     std::ofstream(dir.path("notes.txt")) << "these are not the tables you are looking for\n";
-    makeSqliteWithout(dir.path("other.db"));
+    makeSqlite(dir.path("other.db"), "CREATE TABLE packets (frame integer, len integer)");
     fs::create_directory(dir.path("folder.db"));
 
     const struct {
@@ -56,6 +63,45 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     }
     EXPECT_FALSE(fs::exists(dir.path("missing.db")));
     EXPECT_EQ(fileBytes(dir.path("notes.txt")), "these are not the tables you are looking for\n");
+}
+
+// A frames table made to keep the report busy or fill its memory is refused before a row is
+// read: a view that never ends, a virtual table, a column computed as 500 MB on each read, and
+// a row longer than any tidewrack writes.
+TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
+    ScratchDir dir;
+    std::string columns, endless;
+    for (const char* name : {"frame", "sIP1", "sIP2", "sIP3", "sIP4", "sPort", "dIP1", "dIP2",
+                             "dIP3", "dIP4", "dPort", "ipproto", "flags", "time"}) {
+        columns += std::string(name) + ", ";
+        endless += std::string("x AS ") + name + ", ";
+    }
+    const std::string tail = ": not a database written by tidewrack";
+    const struct {
+        std::string name, sql, message;
+    } cases[] = {
+        {"view.db",
+         "CREATE VIEW frames AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+         "SELECT " + endless + "x AS len FROM c WHERE x < 0",
+         "frames is a view, not a table" + tail},
+        {"virtual.db", "CREATE VIRTUAL TABLE Frames USING fts5(" + columns + "len)",
+         "frames is a virtual table" + tail},
+        {"generated.db",
+         "CREATE TABLE frames (" + columns +
+             "len AS (length(printf('%.*c', 500000000, 'x')))); INSERT INTO frames (frame) "
+             "VALUES (1)",
+         "frames has a generated or hidden column" + tail},
+        {"long.db",
+         "CREATE TABLE frames (" + columns + "len); INSERT INTO frames (ipproto) "
+         "VALUES (printf('%.*c', 2000000, 'x'))",
+         "cannot read the frames: string or blob too big"},
+    };
+    for (const auto& c : cases) {
+        makeSqlite(dir.path(c.name), c.sql);
+        const Outcome run = runBounded({dir.path(c.name)});
+        EXPECT_EQ(run.status, 1) << c.name;
+        EXPECT_EQ(run.err, "tidewrack-report: " + dir.path(c.name) + ": " + c.message + "\n");
+    }
 }
 
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
