@@ -16,6 +16,7 @@
 #include <cstring>
 #include <new>
 
+#include "report/escaped_text.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "report/progress.h"
@@ -31,6 +32,12 @@ namespace tidewrack::report {
 namespace {
 
 constexpr const char* programName = "tidewrack-report";
+
+// A one-line message on standard error. Messages quote paths, command-line words and SQLite's
+// error texts, which may hold anything, and standard error is often a terminal.
+void complain(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", programName, terminalText(message).c_str());
+}
 
 // The width for the text tables: COLUMNS when set, else the terminal's, else no limit (the
 // report goes to a file or a pipe).
@@ -143,7 +150,7 @@ int runReport(int argc, char** argv) {
     try {
         options = parseReportOptions(argc, argv);
     } catch (const ReportError& error) {
-        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+        complain(error.what());
         return 2;
     }
     if (options.help) {
@@ -157,9 +164,9 @@ int runReport(int argc, char** argv) {
     try {
         return run(options);
     } catch (const ReportError& error) {
-        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+        complain(error.what());
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: out of memory\n", programName);
+        complain("out of memory");
     }
     return 1;
 }

@@ -109,9 +109,9 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
 
 void TrafficDatabase::checkFrames() {
     // SQLite's own reading of the schema, which the type column of sqlite_master need not match.
-    const std::optional<std::string> type = firstValue(
-        "SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = 'frames' "
-        "COLLATE NOCASE");
+    const std::optional<std::string> type =
+        firstValue("SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = 'frames' "
+                   "COLLATE NOCASE");
     if (!type) {
         fail(std::string("no frames table") + notTidewracks);
     }

@@ -82,7 +82,8 @@ TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
     } cases[] = {
         {"view.db",
          "CREATE VIEW frames AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
-         "SELECT " + endless + "x AS len FROM c WHERE x < 0",
+         "SELECT " +
+             endless + "x AS len FROM c WHERE x < 0",
          "frames is a view, not a table" + tail},
         {"virtual.db", "CREATE VIRTUAL TABLE Frames USING fts5(" + columns + "len)",
          "frames is a virtual table" + tail},
@@ -92,8 +93,9 @@ TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
              "VALUES (1)",
          "frames has a generated or hidden column" + tail},
         {"long.db",
-         "CREATE TABLE frames (" + columns + "len); INSERT INTO frames (ipproto) "
-         "VALUES (printf('%.*c', 2000000, 'x'))",
+         "CREATE TABLE frames (" + columns +
+             "len); INSERT INTO frames (ipproto) "
+             "VALUES (printf('%.*c', 2000000, 'x'))",
          "cannot read the frames: string or blob too big"},
     };
     for (const auto& c : cases) {
@@ -102,6 +104,46 @@ TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
         EXPECT_EQ(run.status, 1) << c.name;
         EXPECT_EQ(run.err, "tidewrack-report: " + dir.path(c.name) + ": " + c.message + "\n");
     }
+}
+
+// Nothing the report writes acts on a terminal: control characters from a path, from a name
+// stored in the database or from SQLite's error text (which quotes the schema's own names)
+// are shown as '?' (C1 controls as well as C0 and DEL), bytes that are not UTF-8 as U+FFFD.
+TEST(ReportRefusals, ControlCharactersNeverReachTheTerminal) {
+    ScratchDir dir;
+    const auto hasControls = [](const std::string& text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if ((c < 0x20 && c != '\n') || c == 0x7F ||
+                (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const std::string schema = dir.path("schema.db");
+    makeSqlite(schema, "CREATE TABLE t (x); PRAGMA writable_schema = ON; UPDATE sqlite_master "
+                       "SET name = char(27) || ']0;owned' || char(7, 155), sql = 'CREATE TABLE ('");
+    const Outcome malformed = runReport({schema});
+    EXPECT_EQ(malformed.status, 1);
+    EXPECT_NE(malformed.err.find("malformed database schema (?]0;owned?\?)"), std::string::npos)
+        << malformed.err;
+    const Outcome missing = runReport({dir.path("\x1b[2J\x9b.db")});
+    EXPECT_EQ(missing.err,
+              "tidewrack-report: " + dir.path("?[2J\xEF\xBF\xBD.db") + ": no such file\n");
+
+    const std::string named = dir.path("caf\xC3\xA9\xC2\x85.db");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", named);
+    makeSqlite(named, "UPDATE frames SET ipproto = 'UDP' || char(155, 27) || '[2J' "
+                      "WHERE ipproto = 'UDP'");
+    const Outcome text = runReport({named});
+    EXPECT_NE(text.out.find("Protocols seen: ICMP, TCP, UDP?\?[2J\n"), std::string::npos);
+    EXPECT_NE(text.out.find("caf\xC3\xA9?.db"), std::string::npos) << text.out;
+    EXPECT_FALSE(hasControls(text.out + malformed.err + missing.err)) << text.out;
+    // JSON keeps the name whole, with the controls escaped.
+    const Outcome json = runReport({"--json", named});
+    EXPECT_NE(json.out.find("\"UDP\\u009b\\u001b[2J\""), std::string::npos);
+    EXPECT_FALSE(hasControls(json.out));
 }
 
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
