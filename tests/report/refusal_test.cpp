@@ -3,6 +3,8 @@
 // at a missing path. One bad database among good ones refuses the whole run.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -144,6 +146,60 @@ TEST(ReportRefusals, ControlCharactersNeverReachTheTerminal) {
     const Outcome json = runReport({"--json", named});
     EXPECT_NE(json.out.find("\"UDP\\u009b\\u001b[2J\""), std::string::npos);
     EXPECT_FALSE(hasControls(json.out));
+}
+
+// A page that cannot be written leaves the path as it was: an old page whole, a device node
+// in place, and no new file beside them; with --json, a failure of the document leaves no page
+// either. A page written through a link replaces the page the link names, in its mode.
+TEST(ReportRefusals, AFailedPageWriteKeepsWhatWasThere) {
+    ScratchDir dir;
+    const std::string db = dir.path("web.db"), page = dir.path("page.html");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", db);
+    std::ofstream(page) << "the old page\n";
+    fs::permissions(page, fs::perms(0640));
+    fs::create_symlink("page.html", dir.path("link.html"));
+    // A device that fails every write: a node like /dev/full where the tests may make one (as
+    // root), else a link to /dev/full.
+    if (mknod(dir.path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        fs::create_symlink("/dev/full", dir.path("full"));
+    }
+    fs::create_directory(dir.path("folder"));
+    // The report run by sh after `setup`, SIGXFSZ ignored so that a file size limit fails writes.
+    const auto runAfter = [](const std::string& setup, std::vector<std::string> args) {
+        args.insert(args.begin(), {"-c", "trap '' XFSZ; " + setup + "; exec \"$@\"", "sh",
+                                   TIDEWRACK_REPORT_BINARY});
+        return runBinary("/bin/sh", args);
+    };
+    const struct {
+        std::string setup, output, message;
+        bool json;
+    } cases[] = {
+        {"ulimit -f 16", page, "page.html: cannot write: File too large", false},  // 8 KiB
+        {"exec >/dev/full", dir.path("new.html"), "standard output: No space left on device", true},
+        {":", dir.path("full"), "full: cannot write: No space left on device", false},
+        {":", dir.path("folder"), "folder: is a directory", false},
+    };
+    for (const auto& c : cases) {
+        const Outcome run =
+            runAfter(c.setup, c.json ? std::vector<std::string>{"--json", "-o", c.output, db}
+                                     : std::vector<std::string>{"-o", c.output, db});
+        EXPECT_EQ(run.status, 1) << c.output;
+        EXPECT_EQ(run.err, "tidewrack-report: " + (c.json ? "" : dir.path("")) + c.message + "\n");
+    }
+    EXPECT_EQ(fileBytes(page), "the old page\n");
+    EXPECT_TRUE(fs::is_character_file(dir.path("full")));
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"folder", "full", "link.html", "page.html", "web.db"}));
+
+    ASSERT_EQ(runReport({"-o", dir.path("link.html"), db}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.path("link.html")));
+    EXPECT_EQ(fileBytes(page).rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_EQ(fs::status(page).permissions(), fs::perms(0640));
 }
 
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
