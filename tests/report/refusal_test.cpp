@@ -1,6 +1,8 @@
 // Inputs the report refuses: each with its one-line message on standard error, status 1,
 // nothing on standard output and no file written, neither the page asked for nor a database
-// at a missing path. One bad database among good ones refuses the whole run.
+// at a missing path, nor anything beside a database. One bad database among good ones refuses
+// the whole run. A page that cannot be written leaves what was there, and no message or table
+// acts on the terminal.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -200,6 +202,62 @@ TEST(ReportRefusals, AFailedPageWriteKeepsWhatWasThere) {
     EXPECT_TRUE(fs::is_symlink(dir.path("link.html")));
     EXPECT_EQ(fileBytes(page).rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_EQ(fs::status(page).permissions(), fs::perms(0640));
+}
+
+// A database left with a hot journal, as a killed run leaves it, is refused with the way to
+// recover it. A WAL-mode database is read without a file made beside it: as it is when it has
+// no log, with its log while a writer has it open; a log left without its index (by a crash)
+// is refused.
+TEST(ReportRefusals, InterruptedAndWalDatabasesAreNamedAndNotWrittenBeside) {
+    ScratchDir dir;
+    const std::string hot = dir.path("hot.db"), wal = dir.path("wal.db");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", hot);
+    sqlite3* writer = nullptr;
+    sqlite3_open(hot.c_str(), &writer);
+    // A transaction too big for its cache writes its journal whole: kept as it is then.
+    sqlite3_exec(writer,
+                 "PRAGMA cache_size = 2; BEGIN; CREATE TABLE filler AS WITH RECURSIVE n(i) AS "
+                 "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                 "SELECT randomblob(100) FROM n",
+                 nullptr, nullptr, nullptr);
+    const std::string journal = fileBytes(hot + "-journal");
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    std::ofstream(hot + "-journal", std::ios::binary) << journal;
+    const Outcome interrupted = runReport({hot});
+    EXPECT_EQ(interrupted.status, 1);
+    EXPECT_EQ(interrupted.err, "tidewrack-report: " + hot +
+                                   ": holds an interrupted run (a hot "
+                                   "journal, " +
+                                   hot +
+                                   "-journal); open it once with sqlite3 as "
+                                   "its owner to roll it back\n");
+
+    const std::string frames = "SELECT ?1 ->> '$.summary.frames'";
+    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (frame, sIP1, sIP2, sIP3, "
+                    "sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, len); "
+                    "INSERT INTO frames (frame) VALUES (1)");
+    sqlite3_open(wal.c_str(), &writer);
+    sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 0; INSERT INTO frames (frame) VALUES (2)",
+                 nullptr, nullptr, nullptr);
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, frames), std::vector<std::string>{"2"});
+    fs::copy_file(wal, dir.path("crash.db"));
+    fs::copy_file(wal + "-wal", dir.path("crash.db-wal"));
+    sqlite3_close(writer);
+    const Outcome crashed = runReport({dir.path("crash.db")});
+    EXPECT_EQ(crashed.status, 1);
+    EXPECT_EQ(crashed.err, "tidewrack-report: " + dir.path("crash.db") + ": its write-ahead log " +
+                               dir.path("crash.db-wal") +
+                               " holds changes not yet in it; open it "
+                               "once with sqlite3 as its owner to fold them in\n");
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, frames), std::vector<std::string>{"2"});
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"crash.db", "crash.db-wal", "hot.db",
+                                               "hot.db-journal", "wal.db"}));
 }
 
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
