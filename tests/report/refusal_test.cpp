@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The columns of tidewrack's frames table but the last, len.
+const std::string frameColumns =
+    "frame, sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time";
+
 void makeSqlite(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
@@ -33,6 +37,16 @@ Outcome runBounded(const std::vector<std::string>& args) {
     std::vector<std::string> command = {"60", TIDEWRACK_REPORT_BINARY};
     command.insert(command.end(), args.begin(), args.end());
     return runBinary("/usr/bin/timeout", command);
+}
+
+// The names of the files in `dir`, sorted.
+std::vector<std::string> namesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -74,32 +88,27 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
 // a row longer than any tidewrack writes.
 TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
     ScratchDir dir;
-    std::string columns, endless;
-    for (const char* name : {"frame", "sIP1", "sIP2", "sIP3", "sIP4", "sPort", "dIP1", "dIP2",
-                             "dIP3", "dIP4", "dPort", "ipproto", "flags", "time"}) {
-        columns += std::string(name) + ", ";
-        endless += std::string("x AS ") + name + ", ";
-    }
-    const std::string tail = ": not a database written by tidewrack";
+    const std::string columns = frameColumns + ", ", tail = ": not a database written by tidewrack";
     const struct {
         std::string name, sql, message;
     } cases[] = {
         {"view.db",
-         "CREATE VIEW frames AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
-         "SELECT " +
-             endless + "x AS len FROM c WHERE x < 0",
+         "CREATE VIEW frames (" + columns +
+             "len) AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+             "SELECT x + 1 FROM c) SELECT x, x, x, x, x, x, x, x, x, x, x, x, x, x, x FROM c WHERE "
+             "x < 0",
          "frames is a view, not a table" + tail},
         {"virtual.db", "CREATE VIRTUAL TABLE Frames USING fts5(" + columns + "len)",
          "frames is a virtual table" + tail},
         {"generated.db",
          "CREATE TABLE frames (" + columns +
-             "len AS (length(printf('%.*c', 500000000, 'x')))); INSERT INTO frames (frame) "
-             "VALUES (1)",
+             "len AS (length(printf('%.*c', 500000000, 'x')))); "
+             "INSERT INTO frames (frame) VALUES (1)",
          "frames has a generated or hidden column" + tail},
         {"long.db",
          "CREATE TABLE frames (" + columns +
-             "len); INSERT INTO frames (ipproto) "
-             "VALUES (printf('%.*c', 2000000, 'x'))",
+             "len); "
+             "INSERT INTO frames (ipproto) VALUES (printf('%.*c', 2000000, 'x'))",
          "cannot read the frames: string or blob too big"},
     };
     for (const auto& c : cases) {
@@ -190,12 +199,7 @@ TEST(ReportRefusals, AFailedPageWriteKeepsWhatWasThere) {
     }
     EXPECT_EQ(fileBytes(page), "the old page\n");
     EXPECT_TRUE(fs::is_character_file(dir.path("full")));
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
-        files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files,
+    EXPECT_EQ(namesIn(dir),
               (std::vector<std::string>{"folder", "full", "link.html", "page.html", "web.db"}));
 
     ASSERT_EQ(runReport({"-o", dir.path("link.html"), db}).status, 0);
@@ -226,17 +230,13 @@ TEST(ReportRefusals, InterruptedAndWalDatabasesAreNamedAndNotWrittenBeside) {
     std::ofstream(hot + "-journal", std::ios::binary) << journal;
     const Outcome interrupted = runReport({hot});
     EXPECT_EQ(interrupted.status, 1);
-    EXPECT_EQ(interrupted.err, "tidewrack-report: " + hot +
-                                   ": holds an interrupted run (a hot "
-                                   "journal, " +
-                                   hot +
-                                   "-journal); open it once with sqlite3 as "
-                                   "its owner to roll it back\n");
+    EXPECT_EQ(interrupted.err,
+              "tidewrack-report: " + hot + ": holds an interrupted run (a hot journal, " + hot +
+                  "-journal); open it once with sqlite3 as its owner to roll it back\n");
 
     const std::string frames = "SELECT ?1 ->> '$.summary.frames'";
-    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (frame, sIP1, sIP2, sIP3, "
-                    "sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, len); "
-                    "INSERT INTO frames (frame) VALUES (1)");
+    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (" + frameColumns +
+                        ", len); INSERT INTO frames (frame) VALUES (1)");
     sqlite3_open(wal.c_str(), &writer);
     sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 0; INSERT INTO frames (frame) VALUES (2)",
                  nullptr, nullptr, nullptr);
@@ -248,16 +248,11 @@ TEST(ReportRefusals, InterruptedAndWalDatabasesAreNamedAndNotWrittenBeside) {
     EXPECT_EQ(crashed.status, 1);
     EXPECT_EQ(crashed.err, "tidewrack-report: " + dir.path("crash.db") + ": its write-ahead log " +
                                dir.path("crash.db-wal") +
-                               " holds changes not yet in it; open it "
-                               "once with sqlite3 as its owner to fold them in\n");
+                               " holds changes not yet in it; open it once with sqlite3 as its "
+                               "owner to fold them in\n");
     EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, frames), std::vector<std::string>{"2"});
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
-        files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"crash.db", "crash.db-wal", "hot.db",
-                                               "hot.db-journal", "wal.db"}));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"crash.db", "crash.db-wal", "hot.db",
+                                                      "hot.db-journal", "wal.db"}));
 }
 
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
@@ -273,12 +268,7 @@ TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
     EXPECT_EQ(runReport({db}).status, 0);
     EXPECT_EQ(runReport({"--json", "-o", dir.path("web.html"), db}).status, 0);
     EXPECT_EQ(fileBytes(db), before);
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
-        files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"web.db", "web.html"}));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"web.db", "web.html"}));
 }
 
 TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
