@@ -1,4 +1,4 @@
-// UTF-8 repair and JSON and HTML escaping.
+// UTF-8 repair, and escaping for JSON, HTML and the terminal.
 #include "report/escaped_text.h"
 
 #include <cstdint>
@@ -51,24 +51,35 @@ void eachCharacter(std::string_view text, Visit character) {
     }
 }
 
+// Whether the character `c`, as eachCharacter gives it, is a C0 control, DEL or a C1 control.
+bool isControl(std::string_view c) {
+    const auto lead = static_cast<unsigned char>(c[0]);
+    return c.size() == 1 ? lead < 0x20 || lead == 0x7F
+                         : c.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(c[1]) < 0xA0;
+}
+
 }  // namespace
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
     eachCharacter(text, [&](std::string_view c) {
-        if (c.size() > 1) {
+        if (c.size() > 1 && !isControl(c)) {
             out += c;
             return;
         }
-        switch (c[0]) {
+        switch (c.size() == 1 ? c[0] : '\0') {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\t': out += "\\t"; break;
         default:
-            if (static_cast<unsigned char>(c[0]) < 0x20) {
+            if (isControl(c)) {
+                // The code point: the byte itself, or for C1 the low six bits of the second.
+                const unsigned point = c.size() == 1
+                                           ? static_cast<unsigned char>(c[0])
+                                           : 0x80u | (static_cast<unsigned char>(c[1]) & 0x3Fu);
                 char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c[0]));
+                std::snprintf(escape, sizeof escape, "\\u%04x", point);
                 out += escape;
             } else {
                 out += c;
@@ -95,6 +106,14 @@ std::string htmlText(std::string_view text) {
             out += control ? std::string_view("\xEF\xBF\xBD") : c;
         }
     });
+    return out;
+}
+
+std::string terminalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    eachCharacter(text,
+                  [&](std::string_view c) { out += isControl(c) ? std::string_view("?") : c; });
     return out;
 }
 

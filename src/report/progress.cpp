@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "report/escaped_text.h"
+
 namespace tidewrack::report {
 
 namespace {
@@ -10,6 +12,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto quiet = std::chrono::seconds(1);
 constexpr auto pause = std::chrono::milliseconds(100);
+constexpr std::size_t shownCharacters = 78;  // within a usual terminal's width
+
+// The first `characters` characters of the UTF-8 `text`.
+std::string firstCharacters(std::string text, std::size_t characters) {
+    std::size_t end = 0;
+    for (std::size_t n = 0; end < text.size() && n < characters; ++n) {
+        do {
+            ++end;
+        } while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u);
+    }
+    text.resize(end);
+    return text;
+}
 
 }  // namespace
 
@@ -47,8 +62,10 @@ void Progress::show(const std::string& line) {
     }
     lastShown = now;
     shown = true;
-    // Back to the start of the line, the text cut to a usual terminal's width, the rest wiped.
-    std::fprintf(stderr, "\r%.78s\033[K", line.c_str());
+    // Back to the start of the line, the text (a path, perhaps, holding anything) made safe and
+    // cut to a usual terminal's width, the rest of the line wiped.
+    std::fprintf(stderr, "\r%s\033[K",
+                 firstCharacters(terminalText(line), shownCharacters).c_str());
     std::fflush(stderr);
 }
 

@@ -31,9 +31,10 @@ std::string intervalLabel(const Report& report, std::int64_t start) {
 
 std::string intervalWidth(const Report& report) {
     const std::int64_t seconds = report.interval / microsecondsPerSecond;
-    return seconds >= 3600 ? std::to_string(seconds / 3600) + " h"
-           : seconds >= 60 ? std::to_string(seconds / 60) + " min"
-                           : std::to_string(seconds) + " s";
+    return seconds >= 86400  ? groupDigits(static_cast<std::uint64_t>(seconds / 86400)) + " d"
+           : seconds >= 3600 ? std::to_string(seconds / 3600) + " h"
+           : seconds >= 60   ? std::to_string(seconds / 60) + " min"
+                             : std::to_string(seconds) + " s";
 }
 
 std::string portLabel(int port) {

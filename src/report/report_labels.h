@@ -14,7 +14,7 @@ namespace tidewrack::report {
 std::string timeLabel(const Report& report, std::int64_t time);
 
 // The start of an interval, "hh:mm:ss" (with its day as above), and the width of the
-// intervals: "1 s", "10 s", "1 min", "10 min", "1 h".
+// intervals: "1 s", "10 s", "1 min", "10 min", "1 h", "1 d", "10 d", "100 d"...
 std::string intervalLabel(const Report& report, std::int64_t start);
 std::string intervalWidth(const Report& report);
 

@@ -1,7 +1,8 @@
 // The run sequence of tidewrack-report.
 //
 // Every database is opened and checked before any is read, and the output file is written only
-// at the end, whole: a run refused for any of its inputs writes nothing at all. The databases
+// at the end, whole, and put in place last: a run refused for any of its inputs, or failing to
+// write any of its outputs, leaves no page. The databases
 // are then opened one after the other, never attached (a report may span more databases than
 // SQLite attaches at once), and each is read in one pass into the one tally.
 #include "report/report_run.h"
@@ -15,9 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 
+#include "report/escaped_text.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
+#include "report/output_file.h"
 #include "report/progress.h"
 #include "report/report_error.h"
 #include "report/report_options.h"
@@ -31,6 +35,12 @@ namespace tidewrack::report {
 namespace {
 
 constexpr const char* programName = "tidewrack-report";
+
+// A one-line message on standard error. Messages quote paths, command-line words and SQLite's
+// error texts, which may hold anything, and standard error is often a terminal.
+void complain(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", programName, terminalText(message).c_str());
+}
 
 // The width for the text tables: COLUMNS when set, else the terminal's, else no limit (the
 // report goes to a file or a pipe).
@@ -48,11 +58,15 @@ std::size_t terminalWidth() {
     return 0;
 }
 
-// Writing the page over one of the databases would destroy what the report reads.
-void refuseOutputOverInput(const ReportOptions& options) {
+// Refused before anything is read: a page path that names a directory, or one of the
+// databases, which writing the page would destroy.
+void checkOutputPath(const ReportOptions& options) {
     struct stat output {};
     if (options.htmlPath.empty() || stat(options.htmlPath.c_str(), &output) != 0) {
         return;
+    }
+    if (S_ISDIR(output.st_mode)) {
+        throw ReportError(options.htmlPath + ": is a directory");
     }
     for (const std::string& path : options.databases) {
         struct stat input {};
@@ -87,19 +101,6 @@ DatabaseSummary readDatabase(const std::string& path, ProtocolCatalog& catalog, 
     return summary;
 }
 
-void writeFile(const std::string& path, const std::string& content) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        throw ReportError(path + ": cannot write: " + std::strerror(errno));
-    }
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    const int error = errno;
-    if (std::fclose(file) != 0 || !written) {
-        std::remove(path.c_str());
-        throw ReportError(path + ": cannot write: " + std::strerror(written ? errno : error));
-    }
-}
-
 void writeOut(const std::string& content) {
     if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() ||
         std::fflush(stdout) != 0) {
@@ -108,7 +109,7 @@ void writeOut(const std::string& content) {
 }
 
 int run(const ReportOptions& options) {
-    refuseOutputOverInput(options);
+    checkOutputPath(options);
     for (const std::string& path : options.databases) {
         TrafficDatabase checked(path);
     }
@@ -123,15 +124,22 @@ int run(const ReportOptions& options) {
     }
     progress.section("putting the sections together");
     const Report report = buildReport(tally, catalog, std::move(summaries), options.top);
+    // The page takes the old one's place only once the JSON document is out as well, so that
+    // a run that fails leaves no page behind.
+    std::optional<OutputFile> page;
     if (!options.htmlPath.empty()) {
         progress.section("writing " + options.htmlPath);
-        writeFile(options.htmlPath, htmlReport(report));
+        page.emplace(options.htmlPath);
+        page->write(htmlReport(report));
     }
     progress.finish();
     if (options.json) {
         writeOut(jsonReport(report));
-    } else if (options.htmlPath.empty()) {
+    } else if (!page) {
         writeOut(terminalReport(report, terminalWidth()));
+    }
+    if (page) {
+        page->commit();
     }
     return 0;
 }
@@ -143,7 +151,7 @@ int runReport(int argc, char** argv) {
     try {
         options = parseReportOptions(argc, argv);
     } catch (const ReportError& error) {
-        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+        complain(error.what());
         return 2;
     }
     if (options.help) {
@@ -157,9 +165,9 @@ int runReport(int argc, char** argv) {
     try {
         return run(options);
     } catch (const ReportError& error) {
-        std::fprintf(stderr, "%s: %s\n", programName, error.what());
+        complain(error.what());
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: out of memory\n", programName);
+        complain("out of memory");
     }
     return 1;
 }

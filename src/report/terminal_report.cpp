@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "report/escaped_text.h"
 #include "report/report_labels.h"
 #include "report/text_format.h"
 #include "report/text_table.h"
@@ -24,14 +25,6 @@ Column number(std::string title, bool droppable = false) {
 }
 Column optional(std::string title, Align align = Align::Left) {
     return {std::move(title), align, true, false};
-}
-
-// Control characters of a path or name, which would move the cursor, shown as '?'.
-std::string printable(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
-    return text;
 }
 
 std::string bar(std::uint64_t part, std::uint64_t whole) {
@@ -78,14 +71,14 @@ void Writer::summary() {
     }
     out += "\nProtocols seen: ";
     for (std::size_t i = 0; i < report.protocolNames.size(); ++i) {
-        out += (i > 0 ? ", " : "") + printable(report.protocolNames[i]);
+        out += (i > 0 ? ", " : "") + terminalText(report.protocolNames[i]);
     }
     out += report.protocolNames.empty() ? "none\n" : "\n";
 
     TextTable table({label("database", true), number("mode"), number("frames"), number("bytes"),
                      optional("first"), optional("last"), number("duration", true)});
     for (const DatabaseSummary& d : report.databases) {
-        table.addRow({printable(d.path), std::to_string(d.mode), groupDigits(d.counts.frames),
+        table.addRow({d.path, std::to_string(d.mode), groupDigits(d.counts.frames),
                       groupDigits(d.counts.bytes), timeLabel(report, d.first),
                       timeLabel(report, d.last),
                       d.first == unknownTime ? "-" : formatDuration(d.last - d.first)});
@@ -97,7 +90,7 @@ void Writer::protocols() {
     TextTable table({label("protocol", true), number("frames"), number("bytes"), number("share"),
                      optional("")});
     for (const ProtocolRow& p : report.protocols.rows) {
-        table.addRow({printable(p.name), groupDigits(p.counts.frames), groupDigits(p.counts.bytes),
+        table.addRow({p.name, groupDigits(p.counts.frames), groupDigits(p.counts.bytes),
                       formatShare(p.counts.bytes, report.total.bytes),
                       bar(p.counts.bytes, report.total.bytes)});
     }
@@ -137,7 +130,7 @@ void Writer::conversations() {
                      optional("first"), optional("duration", Align::Right)});
     for (const ConversationRow& c : report.conversations.rows) {
         table.addRow(
-            {printable(c.protocol), endA(c), endB(c), groupDigits(c.counts.aToB.frames),
+            {c.protocol, endA(c), endB(c), groupDigits(c.counts.aToB.frames),
              groupDigits(c.counts.aToB.bytes), groupDigits(c.counts.bToA.frames),
              groupDigits(c.counts.bToA.bytes), timeLabel(report, c.counts.first),
              c.counts.first == unknownTime ? "-" : formatDuration(c.counts.last - c.counts.first)});

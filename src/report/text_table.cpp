@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "report/escaped_text.h"
+
 namespace tidewrack::report {
 
 namespace {
@@ -34,6 +36,13 @@ std::string cut(const std::string& text, std::size_t width) {
 std::size_t displayWidth(const std::string& text) {
     return static_cast<std::size_t>(
         std::count_if(text.begin(), text.end(), [](char c) { return !continuationByte(c); }));
+}
+
+void TextTable::addRow(std::vector<std::string> cells) {
+    for (std::string& cell : cells) {
+        cell = terminalText(cell);
+    }
+    rows.push_back(std::move(cells));
 }
 
 std::string TextTable::render(std::size_t width) const {

@@ -4,7 +4,8 @@
 // by two blanks. A table wider than the width it is given first loses its droppable columns,
 // the rightmost first, then has its cuttable text columns shortened, the widest first, but to
 // no fewer than minimumCut characters; a shortened cell ends with '~'. Widths count characters
-// (UTF-8 code points), not bytes.
+// (UTF-8 code points), not bytes. Cells are kept as terminalText shows them, so that no text a
+// cell holds can act on the terminal.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +26,7 @@ class TextTable {
     static constexpr std::size_t minimumCut = 8;
 
     explicit TextTable(std::vector<Column> columns) : columns(std::move(columns)) {}
-    void addRow(std::vector<std::string> cells) { rows.push_back(std::move(cells)); }
+    void addRow(std::vector<std::string> cells);
 
     // The title line and the rows, each ending with a newline; a width of 0 sets no limit.
     std::string render(std::size_t width) const;

@@ -2,6 +2,7 @@
 #include "report/timeline.h"
 
 #include <array>
+#include <cstdint>
 
 #include "report/time_of_day.h"
 
@@ -9,7 +10,21 @@ namespace tidewrack::report {
 
 namespace {
 
-constexpr std::array<std::int64_t, 5> widths = {1, 10, 60, 600, 3600};  // seconds
+// In seconds: up to an hour, then a day and ten times as much at each step, until maxBuckets
+// intervals of the widest cover every time the line of days can hold.
+constexpr std::array<std::int64_t, 12> widths = {
+    1, 10, 60, 600, 3600, 86400, 864000, 8640000, 86400000, 864000000, 8640000000, 86400000000};
+static_assert(INT64_MAX / (widths.back() * microsecondsPerSecond) < Timeline::maxBuckets);
+static_assert(
+    [] {
+        for (std::size_t i = 1; i < widths.size(); ++i) {
+            if (widths[i] % widths[i - 1] != 0) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "each width is a whole multiple of the one before");
 
 }  // namespace
 

@@ -2,11 +2,12 @@
 // maxBuckets intervals cover the traffic.
 //
 // The span of the traffic is known only at the end, so the timeline starts with intervals of
-// one second and widens them, to 10 s, 1 min, 10 min and 1 h, whenever the span met so far
-// needs more than maxBuckets of them; the counts already made are added up into the wider
-// intervals. Intervals start on whole multiples of their width from midnight of day 0, and
-// only intervals that saw a frame are held: memory stays within maxBuckets + 1 entries, or
-// grows with the hours of a capture longer than maxBuckets hours.
+// one second and widens them, to 10 s, 1 min, 10 min, 1 h, 1 d, 10 d, 100 d and so on,
+// whenever the span met so far needs more than maxBuckets of them; the counts already made are
+// added up into the wider intervals. Intervals start on whole multiples of their width from
+// midnight of day 0, and only intervals that saw a frame are held: memory stays within
+// maxBuckets + 1 entries, however many days the times cross (a database whose times go back
+// and forth across midnight counts a day at each crossing).
 #pragma once
 
 #include <cstdint>

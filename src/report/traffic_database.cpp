@@ -1,10 +1,13 @@
 // Opening and checking tidewrack's databases, and reading their frames.
 #include "report/traffic_database.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "capture/tcp_flags.h"
@@ -13,6 +16,12 @@
 namespace tidewrack::report {
 
 namespace {
+
+// The longest text, blob or row SQLite may make for the report, in bytes: as SQLite advises for
+// files of unknown origin, a million, where tidewrack's texts hold a few dozen bytes.
+constexpr int maxLength = 1000000;
+
+constexpr const char* notTidewracks = ": not a database written by tidewrack";
 
 constexpr const char* selectFrames =
     "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
@@ -30,6 +39,23 @@ std::string_view text(sqlite3_stmt* row, int column) {
     const auto* characters = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
     const int length = sqlite3_column_bytes(row, column);
     return characters == nullptr ? std::string_view() : std::string_view(characters, length);
+}
+
+// `path` as the path of an SQLite URI: every byte but letters, digits, "-._~" and inner
+// slashes percent-encoded (a leading slash too, which would otherwise start an authority).
+std::string uriPath(const std::string& path) {
+    std::string encoded;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::strchr("-._~", c) != nullptr || (c == '/' && i > 0)) {
+            encoded += static_cast<char>(c);
+        } else {
+            constexpr char hex[] = "0123456789ABCDEF";
+            encoded += {'%', hex[c >> 4], hex[c & 0xF]};
+        }
+    }
+    return encoded;
 }
 
 // The flags of a text such as "SYN ACK ": each name is known by its first letter.
@@ -71,51 +97,111 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
     if (!S_ISREG(file.st_mode)) {
         fail(S_ISDIR(file.st_mode) ? "is a directory" : "not a regular file");
     }
+    const std::string name = sqliteName();
     sqlite3* connection = nullptr;
     // One thread uses the connection, so it goes without its mutex, which each column read
     // would otherwise take and release.
-    const int opened = sqlite3_open_v2(path.c_str(), &connection,
-                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int opened = sqlite3_open_v2(
+        name.c_str(), &connection,
+        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | (name == path ? 0 : SQLITE_OPEN_URI), nullptr);
     db.reset(connection);
     if (opened != SQLITE_OK) {
         fail(std::string("cannot open: ") + sqlite3_errmsg(db.get()));
     }
     sqlite3_busy_timeout(db.get(), 5000);
-    if (!hasTable("frames")) {
-        fail("no frames table: not a database written by tidewrack");
-    }
+    // The file may have been made by anyone: SQLite's settings for such files. Nothing in it
+    // may change it, functions in its schema run only when they are harmless, and no text,
+    // blob or row made while reading it exceeds maxLength.
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, static_cast<int*>(nullptr));
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, static_cast<int*>(nullptr));
+    sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, maxLength);
+    checkFrames();
     sqlite3_stmt* statement = nullptr;
     const int prepared = sqlite3_prepare_v2(db.get(), selectFrames, -1, &statement, nullptr);
     frames.reset(statement);
     if (prepared != SQLITE_OK) {
         fail(std::string("the frames table is not tidewrack's: ") + sqlite3_errmsg(db.get()));
     }
-    analysisMode = hasTable("IPPROTO") ? 1 : 2;
+    analysisMode = firstValue("SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND "
+                              "name = 'IPPROTO' COLLATE NOCASE")
+                       ? 1
+                       : 2;
+}
+
+std::string TrafficDatabase::sqliteName() const {
+    // A WAL-mode database (bytes 18 and 19 of the header are 2) is read with its log (-wal)
+    // and the log's index (-shm), which SQLite makes beside it when they are missing, read-only
+    // as it is.
+    char header[20] = {};
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool wal = file >= 0 && pread(file, header, sizeof header, 0) == sizeof header &&
+                     header[18] == 2 && header[19] == 2;
+    if (file >= 0) {
+        close(file);
+    }
+    struct stat log {};
+    struct stat index {};
+    const bool hasLog = stat((path + "-wal").c_str(), &log) == 0;
+    if (!wal || (hasLog && stat((path + "-shm").c_str(), &index) == 0)) {
+        return path;  // nothing to make: a writer has both, or left them
+    }
+    if (hasLog && log.st_size > 0) {
+        fail("its write-ahead log " + path +
+             "-wal holds changes not yet in it; open it once with sqlite3 as its owner to fold "
+             "them in");
+    }
+    // No log, or an empty one: the file holds everything, and is read as one that cannot
+    // change, which SQLite does without a log, an index or a lock.
+    return "file:" + uriPath(path) + "?immutable=1";
+}
+
+void TrafficDatabase::checkFrames() {
+    // SQLite's own reading of the schema, which the type column of sqlite_master need not match.
+    const std::optional<std::string> type =
+        firstValue("SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = 'frames' "
+                   "COLLATE NOCASE");
+    if (!type) {
+        fail(std::string("no frames table") + notTidewracks);
+    }
+    if (*type == "view") {
+        fail(std::string("frames is a view, not a table") + notTidewracks);
+    }
+    if (*type != "table") {
+        fail(std::string("frames is a virtual table") + notTidewracks);
+    }
+    if (firstValue("SELECT 1 FROM pragma_table_xinfo('frames') WHERE hidden != 0")) {
+        fail(std::string("frames has a generated or hidden column") + notTidewracks);
+    }
 }
 
 void TrafficDatabase::fail(const std::string& what) const {
     throw ReportError(path + ": " + what);
 }
 
-bool TrafficDatabase::hasTable(const char* name) {
+std::optional<std::string> TrafficDatabase::firstValue(const char* sql) {
     sqlite3_stmt* statement = nullptr;
-    int result = sqlite3_prepare_v2(
-        db.get(),
-        "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
-        -1, &statement, nullptr);
+    int result = sqlite3_prepare_v2(db.get(), sql, -1, &statement, nullptr);
     if (result == SQLITE_OK) {
-        sqlite3_bind_text(statement, 1, name, -1, SQLITE_STATIC);
         result = sqlite3_step(statement);
     }
-    // The first read of the file, where SQLite finds out what the file is.
-    const std::string failure = result == SQLITE_NOTADB
-                                    ? "not an SQLite database"
-                                    : std::string("cannot read: ") + sqlite3_errmsg(db.get());
+    std::optional<std::string> value;
+    if (result == SQLITE_ROW) {
+        value = std::string(text(statement, 0));
+    }
+    // The first read of the file is where SQLite finds out what the file is, and whether a
+    // writer was stopped in a transaction: its journal, left hot, would have to be played back,
+    // which a read-only connection cannot do.
+    const std::string failure =
+        result == SQLITE_NOTADB ? "not an SQLite database"
+        : sqlite3_extended_errcode(db.get()) == SQLITE_READONLY_ROLLBACK
+            ? "holds an interrupted run (a hot journal, " + path +
+                  "-journal); open it once with sqlite3 as its owner to roll it back"
+            : std::string("cannot read: ") + sqlite3_errmsg(db.get());
     sqlite3_finalize(statement);
     if (result != SQLITE_ROW && result != SQLITE_DONE) {
         fail(failure);
     }
-    return result == SQLITE_ROW;
+    return value;
 }
 
 std::int64_t TrafficDatabase::frameEstimate() {

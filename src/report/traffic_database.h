@@ -6,6 +6,13 @@
 // naming the path. The mode is 1 when the database has the IPPROTO table that a full analysis
 // writes, 2 otherwise.
 //
+// The file may have been made by anyone, so it is opened as SQLite advises for such files, and
+// the frames table is read only when it is an ordinary table of plain columns: a view, a
+// virtual table or a generated column would run the file author's code on every read. Nothing
+// is made beside it either: a WAL-mode database is read without its log unless a writer left
+// the log with its index, and a log without its index is refused, as is a database left with a
+// hot journal (a writer stopped in a transaction), each with the way to recover it.
+//
 // The frames are read in stored order, which is capture order, by one prepared statement that
 // selects only the columns the report counts by; times are placed on the database's own line of
 // days as they come.
@@ -15,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "report/frame_row.h"
@@ -36,7 +44,14 @@ class TrafficDatabase {
     bool next(FrameRow& row, ProtocolCatalog& catalog);
 
   private:
-    bool hasTable(const char* name);
+    // The name to open the path by, without a file made beside it (the path itself, or an
+    // immutable URI for a WAL-mode database without its log); refuses a log left without its
+    // index.
+    std::string sqliteName() const;
+    // Refuses a frames table that is missing or not an ordinary table of plain columns.
+    void checkFrames();
+    // The first column of the first row of `sql` as text, or nothing when it has no row.
+    std::optional<std::string> firstValue(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
 
     struct Close {

@@ -1,8 +1,12 @@
 // Inputs the report refuses: each with its one-line message on standard error, status 1,
 // nothing on standard output and no file written, neither the page asked for nor a database
-// at a missing path. One bad database among good ones refuses the whole run.
+// at a missing path, nor anything beside a database. One bad database among good ones refuses
+// the whole run. A page that cannot be written leaves what was there, and no message or table
+// acts on the terminal.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,12 +20,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void makeSqliteWithout(const std::string& path) {
+// The columns of tidewrack's frames table but the last, len.
+const std::string frameColumns =
+    "frame, sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time";
+
+void makeSqlite(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE packets (frame integer, len integer)", nullptr, nullptr,
-                 nullptr);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
+}
+
+// The report run under timeout(1), for inputs that could keep it busy for ever.
+Outcome runBounded(const std::vector<std::string>& args) {
+    std::vector<std::string> command = {"60", TIDEWRACK_REPORT_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return runBinary("/usr/bin/timeout", command);
+}
+
+// The names of the files in `dir`, sorted.
+std::vector<std::string> namesIn(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -31,7 +56,7 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     const std::string good = dir.path("good.db"), page = dir.path("page.html");
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", good);
     std::ofstream(dir.path("notes.txt")) << "these are not the tables you are looking for\n";
-    makeSqliteWithout(dir.path("other.db"));
+    makeSqlite(dir.path("other.db"), "CREATE TABLE packets (frame integer, len integer)");
     fs::create_directory(dir.path("folder.db"));
 
     const struct {
@@ -58,6 +83,178 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     EXPECT_EQ(fileBytes(dir.path("notes.txt")), "these are not the tables you are looking for\n");
 }
 
+// A frames table made to keep the report busy or fill its memory is refused before a row is
+// read: a view that never ends, a virtual table, a column computed as 500 MB on each read, and
+// a row longer than any tidewrack writes.
+TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
+    ScratchDir dir;
+    const std::string columns = frameColumns + ", ", tail = ": not a database written by tidewrack";
+    const struct {
+        std::string name, sql, message;
+    } cases[] = {
+        {"view.db",
+         "CREATE VIEW frames (" + columns +
+             "len) AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+             "SELECT x + 1 FROM c) SELECT x, x, x, x, x, x, x, x, x, x, x, x, x, x, x FROM c WHERE "
+             "x < 0",
+         "frames is a view, not a table" + tail},
+        {"virtual.db", "CREATE VIRTUAL TABLE Frames USING fts5(" + columns + "len)",
+         "frames is a virtual table" + tail},
+        {"generated.db",
+         "CREATE TABLE frames (" + columns +
+             "len AS (length(printf('%.*c', 500000000, 'x')))); "
+             "INSERT INTO frames (frame) VALUES (1)",
+         "frames has a generated or hidden column" + tail},
+        {"long.db",
+         "CREATE TABLE frames (" + columns +
+             "len); "
+             "INSERT INTO frames (ipproto) VALUES (printf('%.*c', 2000000, 'x'))",
+         "cannot read the frames: string or blob too big"},
+    };
+    for (const auto& c : cases) {
+        makeSqlite(dir.path(c.name), c.sql);
+        const Outcome run = runBounded({dir.path(c.name)});
+        EXPECT_EQ(run.status, 1) << c.name;
+        EXPECT_EQ(run.err, "tidewrack-report: " + dir.path(c.name) + ": " + c.message + "\n");
+    }
+}
+
+// Nothing the report writes acts on a terminal: control characters from a path, from a name
+// stored in the database or from SQLite's error text (which quotes the schema's own names)
+// are shown as '?' (C1 controls as well as C0 and DEL), bytes that are not UTF-8 as U+FFFD.
+TEST(ReportRefusals, ControlCharactersNeverReachTheTerminal) {
+    ScratchDir dir;
+    const auto hasControls = [](const std::string& text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if ((c < 0x20 && c != '\n') || c == 0x7F ||
+                (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const std::string schema = dir.path("schema.db");
+    makeSqlite(schema, "CREATE TABLE t (x); PRAGMA writable_schema = ON; UPDATE sqlite_master "
+                       "SET name = char(27) || ']0;owned' || char(7, 155), sql = 'CREATE TABLE ('");
+    const Outcome malformed = runReport({schema});
+    EXPECT_EQ(malformed.status, 1);
+    EXPECT_NE(malformed.err.find("malformed database schema (?]0;owned?\?)"), std::string::npos)
+        << malformed.err;
+    const Outcome missing = runReport({dir.path("\x1b[2J\x9b.db")});
+    EXPECT_EQ(missing.err,
+              "tidewrack-report: " + dir.path("?[2J\xEF\xBF\xBD.db") + ": no such file\n");
+
+    const std::string named = dir.path("caf\xC3\xA9\xC2\x85.db");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", named);
+    makeSqlite(named, "UPDATE frames SET ipproto = 'UDP' || char(155, 27) || '[2J' "
+                      "WHERE ipproto = 'UDP'");
+    const Outcome text = runReport({named});
+    EXPECT_NE(text.out.find("Protocols seen: ICMP, TCP, UDP?\?[2J\n"), std::string::npos);
+    EXPECT_NE(text.out.find("caf\xC3\xA9?.db"), std::string::npos) << text.out;
+    EXPECT_FALSE(hasControls(text.out + malformed.err + missing.err)) << text.out;
+    // JSON keeps the name whole, with the controls escaped.
+    const Outcome json = runReport({"--json", named});
+    EXPECT_NE(json.out.find("\"UDP\\u009b\\u001b[2J\""), std::string::npos);
+    EXPECT_FALSE(hasControls(json.out));
+}
+
+// A page that cannot be written leaves the path as it was: an old page whole, a device node
+// in place, and no new file beside them; with --json, a failure of the document leaves no page
+// either. A page written through a link replaces the page the link names, in its mode.
+TEST(ReportRefusals, AFailedPageWriteKeepsWhatWasThere) {
+    ScratchDir dir;
+    const std::string db = dir.path("web.db"), page = dir.path("page.html");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", db);
+    std::ofstream(page) << "the old page\n";
+    fs::permissions(page, fs::perms(0640));
+    fs::create_symlink("page.html", dir.path("link.html"));
+    // A device that fails every write: a node like /dev/full where the tests may make one (as
+    // root), else a link to /dev/full.
+    if (mknod(dir.path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        fs::create_symlink("/dev/full", dir.path("full"));
+    }
+    fs::create_directory(dir.path("folder"));
+    // The report run by sh after `setup`, SIGXFSZ ignored so that a file size limit fails writes.
+    const auto runAfter = [](const std::string& setup, std::vector<std::string> args) {
+        args.insert(args.begin(), {"-c", "trap '' XFSZ; " + setup + "; exec \"$@\"", "sh",
+                                   TIDEWRACK_REPORT_BINARY});
+        return runBinary("/bin/sh", args);
+    };
+    const struct {
+        std::string setup, output, message;
+        bool json;
+    } cases[] = {
+        {"ulimit -f 16", page, "page.html: cannot write: File too large", false},  // 8 KiB
+        {"exec >/dev/full", dir.path("new.html"), "standard output: No space left on device", true},
+        {":", dir.path("full"), "full: cannot write: No space left on device", false},
+        {":", dir.path("folder"), "folder: is a directory", false},
+    };
+    for (const auto& c : cases) {
+        const Outcome run =
+            runAfter(c.setup, c.json ? std::vector<std::string>{"--json", "-o", c.output, db}
+                                     : std::vector<std::string>{"-o", c.output, db});
+        EXPECT_EQ(run.status, 1) << c.output;
+        EXPECT_EQ(run.err, "tidewrack-report: " + (c.json ? "" : dir.path("")) + c.message + "\n");
+    }
+    EXPECT_EQ(fileBytes(page), "the old page\n");
+    EXPECT_TRUE(fs::is_character_file(dir.path("full")));
+    EXPECT_EQ(namesIn(dir),
+              (std::vector<std::string>{"folder", "full", "link.html", "page.html", "web.db"}));
+
+    ASSERT_EQ(runReport({"-o", dir.path("link.html"), db}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.path("link.html")));
+    EXPECT_EQ(fileBytes(page).rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_EQ(fs::status(page).permissions(), fs::perms(0640));
+}
+
+// A database left with a hot journal, as a killed run leaves it, is refused with the way to
+// recover it. A WAL-mode database is read without a file made beside it: as it is when it has
+// no log, with its log while a writer has it open; a log left without its index (by a crash)
+// is refused.
+TEST(ReportRefusals, InterruptedAndWalDatabasesAreNamedAndNotWrittenBeside) {
+    ScratchDir dir;
+    const std::string hot = dir.path("hot.db"), wal = dir.path("wal.db");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", hot);
+    sqlite3* writer = nullptr;
+    sqlite3_open(hot.c_str(), &writer);
+    // A transaction too big for its cache writes its journal whole: kept as it is then.
+    sqlite3_exec(writer,
+                 "PRAGMA cache_size = 2; BEGIN; CREATE TABLE filler AS WITH RECURSIVE n(i) AS "
+                 "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                 "SELECT randomblob(100) FROM n",
+                 nullptr, nullptr, nullptr);
+    const std::string journal = fileBytes(hot + "-journal");
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    std::ofstream(hot + "-journal", std::ios::binary) << journal;
+    const Outcome interrupted = runReport({hot});
+    EXPECT_EQ(interrupted.status, 1);
+    EXPECT_EQ(interrupted.err,
+              "tidewrack-report: " + hot + ": holds an interrupted run (a hot journal, " + hot +
+                  "-journal); open it once with sqlite3 as its owner to roll it back\n");
+
+    const std::string frames = "SELECT ?1 ->> '$.summary.frames'";
+    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (" + frameColumns +
+                        ", len); INSERT INTO frames (frame) VALUES (1)");
+    sqlite3_open(wal.c_str(), &writer);
+    sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 0; INSERT INTO frames (frame) VALUES (2)",
+                 nullptr, nullptr, nullptr);
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, frames), std::vector<std::string>{"2"});
+    fs::copy_file(wal, dir.path("crash.db"));
+    fs::copy_file(wal + "-wal", dir.path("crash.db-wal"));
+    sqlite3_close(writer);
+    const Outcome crashed = runReport({dir.path("crash.db")});
+    EXPECT_EQ(crashed.status, 1);
+    EXPECT_EQ(crashed.err, "tidewrack-report: " + dir.path("crash.db") + ": its write-ahead log " +
+                               dir.path("crash.db-wal") +
+                               " holds changes not yet in it; open it once with sqlite3 as its "
+                               "owner to fold them in\n");
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, frames), std::vector<std::string>{"2"});
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"crash.db", "crash.db-wal", "hot.db",
+                                                      "hot.db-journal", "wal.db"}));
+}
+
 TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
     ScratchDir dir;
     const std::string db = dir.path("web.db");
@@ -71,12 +268,7 @@ TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
     EXPECT_EQ(runReport({db}).status, 0);
     EXPECT_EQ(runReport({"--json", "-o", dir.path("web.html"), db}).status, 0);
     EXPECT_EQ(fileBytes(db), before);
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.path(""))) {
-        files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"web.db", "web.html"}));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"web.db", "web.html"}));
 }
 
 TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {

@@ -1,6 +1,6 @@
 // Databases off the beaten track: empty, without TCP, written in mode 2, crossing midnight
-// with a time tidewrack could not convert, and two hundred of them at once; and the terminal
-// report fitted to a narrow terminal.
+// with a time tidewrack could not convert, spanning thousands of days, and two hundred of them
+// at once; and the terminal report fitted to a narrow terminal.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -106,6 +106,33 @@ TEST(ReportUnusualDatabases, MidnightAndUnknownTimesKeepTheClockRight) {
     EXPECT_NE(text.out.find("day 0 23:59:58.500000 to day 1 00:00:02.000000 (3.500 s)"),
               std::string::npos)
         << text.out;
+}
+
+// Times that go back and forth between 23:00 and 00:00 cross midnight each time: 10,000 frames
+// of them span 5,000 days, which the timeline covers with intervals of 100 days, and a page and
+// a document of a few dozen kilobytes.
+TEST(ReportUnusualDatabases, ManyDaysWidenTheIntervalsPastAnHour) {
+    ScratchDir dir;
+    const std::string path = dir.path("days.db");
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                 "INSERT INTO frames SELECT i, 10,0,0,1, 1000, 10,0,0,2, 53, 'UDP', '', "
+                 "iif(i % 2, '23:00:00.000000', '00:00:00.000000'), 100 FROM n",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    const Outcome json = runReport({"--json", "-o", dir.path("days.html"), path});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.timeline.interval', "
+                                  "json_array_length(?1, '$.timeline.buckets'), "
+                                  "?1 ->> '$.timeline.buckets[#-1].day', ?1 ->> '$.summary.days'"),
+              std::vector<std::string>{"8640000|51|5000|5001"});
+    EXPECT_LT(json.out.size(), 50000u);
+    EXPECT_LT(fileBytes(dir.path("days.html")).size(), 50000u);
+    EXPECT_NE(runReport({path}).out.find("51 intervals of 100 d;"), std::string::npos);
 }
 
 // Far more databases than SQLite attaches at once: every one has its line, and the traffic
