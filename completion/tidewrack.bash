@@ -51,9 +51,9 @@ _tidewrack() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-i -I -c -f -F -r -w -s -m -d -l -h -v -V
+        mapfile -t COMPREPLY < <(compgen -W "-i -I -c -f -F -r -w -s -m -d -l -h -v -V -x
             --interface --ifnum --count --filter --filter-file --read-dump --write-dump
-            --snaplen --mode --database --list --help --verbose --version" -- "$cur")
+            --snaplen --mode --database --list --help --verbose --version --extended" -- "$cur")
     fi
 }
 

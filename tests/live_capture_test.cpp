@@ -98,3 +98,18 @@ TEST_F(LiveCapture, KilledRunLeavesTheTablesAndNoRows) {
     EXPECT_EQ(tableNames(db).size(), 144u);  // FRAMES, IPPROTO and the raw tables
     EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{"0"});
 }
+
+// The adapter "any" gives Linux cooked frames: the extended record reads them at their own
+// offsets, and keeps the kernel's counts of the capture.
+TEST_F(LiveCapture, ExtendedRecordReadsTheAnyAdapter) {
+    UdpSender sender(testPort());
+    const std::string db = dir.path("any.db");
+    const Outcome run = runProgram({"-x", "-i", "any", "-f", filter, "-c", "3", "-d", db});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(query(db, "SELECT DISTINCT sIP1, sIP4, dIP1, dPort, ipproto FROM FRAMES"),
+              std::vector<std::string>{"127|1|127|" + std::to_string(testPort()) + "|UDP"});
+    EXPECT_EQ(query(db, "SELECT count(*) FROM FRAMES"), std::vector<std::string>{"3"});
+    EXPECT_EQ(query(db, "SELECT source, link_type, filter, kernel_received > 0, "
+                        "kernel_dropped IS NOT NULL FROM CAPTURE"),
+              std::vector<std::string>{"any|LINUX_SLL|" + filter + "|1|1"});
+}

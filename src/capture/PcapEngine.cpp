@@ -86,7 +86,22 @@ void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive, const char* name)
         pcap_close(handle);
     }
     handle = newHandle;
+    linkType = linkTypeOf(pcap_datalink(handle));
     reader.attach(handle, isLive, name, errorBuffer);
+}
+
+bool PcapEngine::acceptLinkType(pcap_t* opened, const char* name) {
+    const int dlt = pcap_datalink(opened);
+    if (!extended() || linkTypeOf(dlt) != LinkType::Unsupported) {
+        return true;
+    }
+    const char* typeName = pcap_datalink_val_to_name(dlt);
+    const char* description = pcap_datalink_val_to_description(dlt);
+    std::printf("\nUnable to analyse %s: link type %s (%s) is not read.\n", name,
+                typeName != nullptr ? typeName : "unknown",
+                description != nullptr ? description : "no description");
+    linkTypeRefused = true;
+    return false;
 }
 
 PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
@@ -106,8 +121,13 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
         std::printf("\nUnable to open adapter %s. \n", name);
         return OpenResult::Failed;
     }
+    if (!acceptLinkType(opened, name)) {
+        pcap_close(opened);
+        return OpenResult::Failed;
+    }
     replaceHandle(opened, true, name);
-    if (pcap_datalink(handle) != ethernetLinkType) {
+    sourceName = name;
+    if (!extended() && pcap_datalink(handle) != ethernetLinkType) {
         std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
         return OpenResult::NotEthernet;
     }
@@ -154,8 +174,12 @@ int PcapEngine::openDump(const char* path) {
         std::printf("\nUnable to open %s.(%s)\n", path, errorBuffer);
         return 1;
     }
+    if (!acceptLinkType(opened, path)) {
+        pcap_close(opened);
+        return 1;
+    }
     replaceHandle(opened, false, path);
-    inputName = path;
+    inputName = sourceName = path;
     return 0;
 }
 
@@ -194,9 +218,20 @@ int PcapEngine::finishDump() {
 }
 
 int PcapEngine::setFilter() {
+    // The extended record accounts for every frame: without a filter of the user's, none is
+    // installed.
+    if (extended() && !filterGiven) {
+        return 0;
+    }
     if (pcap_compile(handle, &filterProgram, filterExpr, 1, netmask) == -1) {
         std::fputs("\nError: Unable to compile the packet filter. Check the syntax.\n", stdout);
         return 1;
+    }
+    // Frames of a trace file that the filter rejects are counted too: the filter is applied to
+    // each frame as it is read, instead of inside libpcap, which would pass them over unseen.
+    if (extended() && !reader.isLive()) {
+        offlineFilter = true;
+        return 0;
     }
     if (pcap_setfilter(handle, &filterProgram) == -1) {
         std::fputs("\nError: Unable to set the filter.\n", stdout);
@@ -216,7 +251,7 @@ int PcapEngine::inputOpenCheck() {
                                                           : currentDevice->name;
         std::printf("\nNo adapter specified - defaulting to %s", inputName);
         // A first adapter that is not Ethernet is used after its message; one that cannot be
-        // opened at all leaves nothing to capture from.
+        // opened at all (or, in the extended record, not read) leaves nothing to capture from.
         if (openNumbered(1) == OpenResult::Failed) {
             return 1;
         }

@@ -9,7 +9,10 @@
 #include <pcap/pcap.h>
 
 #include <cstdint>
+#include <memory>
 
+#include "capture/frame_census.h"
+#include "capture/link_layer.h"
 #include "capture/live_reader.h"
 #include "capture/local_time_text.h"
 #include "capture/packet_view.h"
@@ -32,7 +35,10 @@ class PcapEngine {
     // Opens the dump; refused when it would be the input or standard output, or, when a
     // database is given, the database, its journal or standard error.
     int writeDump(const char* path, const char* databasePath = nullptr);
-    void setFilterExpr(const char* text) { filterExpr = text; }
+    void setFilterExpr(const char* text) {
+        filterExpr = text;
+        filterGiven = true;
+    }
     void setSnapLength(int n) { snapLength = n; }
     int setFilter();
     int inputOpenCheck();
@@ -48,6 +54,17 @@ class PcapEngine {
     // First signal of SIGINT or SIGTERM ends capture at the next packet boundary.
     void stopOnInterrupt() { reader.catchInterrupts(); }
 
+    // The extended record, asked for before any input is opened: every link type that
+    // link_layer.h reads is accepted (others are refused, see linkTypeRefused), no default
+    // filter is installed, and capture() returns only the frames it analyses (IPv4 here),
+    // counting the others in the census and copying them to the dump.
+    void setExtended() { census = std::make_unique<FrameCensus>(); }
+    bool extended() const { return census != nullptr; }
+    // The kernel's counts of a live adapter's packets received and dropped; false for a trace.
+    bool kernelCounts(unsigned& received, unsigned& dropped) const {
+        return reader.kernelCounts(received, dropped);
+    }
+
     bool verbose;
     const char* inputName = "NONE";
     const char* dumpName = "NONE";
@@ -62,16 +79,28 @@ class PcapEngine {
     pcap_dumper_t* dumper = nullptr;
     PacketView view;  // the current packet, valid until the next call of capture()
 
+    bool filterGiven = false;              // the user gave a filter expression
+    std::unique_ptr<FrameCensus> census;   // the extended record's account; null without it
+    bool linkTypeRefused = false;          // extended: an input's link type cannot be read
+    const char* sourceName = "NONE";       // the trace path or the adapter name opened last
+
   private:
     enum class OpenResult { Opened, NotEthernet, Failed };
     OpenResult openAdapter(const char* name);
     OpenResult openNumbered(int number);
     void replaceHandle(pcap_t* newHandle, bool isLive, const char* name);
     bool sameFileAsInput(const char* path) const;
+    // Extended: false (and a message) when the input's link type cannot be read.
+    bool acceptLinkType(pcap_t* opened, const char* name);
+    // Extended: reads the link layer of a delivered frame and decodes it when it is IPv4;
+    // false for a frame that is counted, copied to the dump, and not analysed.
+    bool decodeExtended(const pcap_pkthdr* header, const u_char* data);
     void printPacketLine() const;
 
     LiveReader reader;
     LocalTimeText clock;
+    LinkType linkType = LinkType::Ethernet;
+    bool offlineFilter = false;  // extended, trace file: the filter is applied frame by frame
 };
 
 }  // namespace tidewrack

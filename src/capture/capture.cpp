@@ -1,5 +1,6 @@
 // PcapEngine::capture: fetch the next record from the reader, decode it into the packet view,
-// and in verbose mode print its line; or say why capture stops.
+// and in verbose mode print its line; or say why capture stops. In the extended record, frames
+// that are not analysed are counted and copied to the dump on the way to the next one.
 #include <cstdio>
 
 #include "capture/PcapEngine.h"
@@ -10,25 +11,53 @@ namespace tidewrack {
 int PcapEngine::capture() {
     pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
-    switch (reader.next(&header, &data)) {
-    case ReadResult::Packet:
-        decodePacket(view, clock, header, data);
-        if (verbose) {
-            printPacketLine();
+    for (;;) {
+        switch (reader.next(&header, &data)) {
+        case ReadResult::Packet:
+            if (!extended()) {
+                decodePacket(view, clock, header, data);
+            } else if (!decodeExtended(header, data)) {
+                continue;
+            }
+            if (verbose) {
+                printPacketLine();
+            }
+            return 0;
+        case ReadResult::TimedOut:
+            std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
+            return 1;
+        case ReadResult::Error:
+            std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
+            return 1;
+        case ReadResult::Interrupted:
+            std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
+            return 1;
+        case ReadResult::End: return 1;
         }
-        return 0;
-    case ReadResult::TimedOut:
-        std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
-        return 1;
-    case ReadResult::Error:
-        std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
-        return 1;
-    case ReadResult::Interrupted:
-        std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
-        return 1;
-    case ReadResult::End: break;
     }
-    return 1;
+}
+
+bool PcapEngine::decodeExtended(const pcap_pkthdr* header, const u_char* data) {
+    ++view.packetCount;  // every frame delivered has its number
+    census->delivered(*header);
+    if (offlineFilter && pcap_offline_filter(&filterProgram, header, data) == 0) {
+        census->rejected(header->len);
+        return false;
+    }
+    const LinkFrame link = readLinkLayer(linkType, FrameBytes(data, header->caplen));
+    census->tagged(link.vlan, header->len);
+    if (link.kind == NetworkKind::Ipv4) {
+        decodeIpv4(view, clock, header, data, link.network);
+        if (view.frameDecoded) {
+            census->analysed();
+            return true;
+        }
+    }
+    census->notAnalysed(link, header->len);
+    if (dumper != nullptr) {
+        pcap_dump(reinterpret_cast<u_char*>(dumper), header, data);
+    }
+    return false;
 }
 
 void PcapEngine::printPacketLine() const {

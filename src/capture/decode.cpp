@@ -21,17 +21,17 @@ void copyText(char (&buffer)[N], std::string_view text) {
     buffer[n] = '\0';
 }
 
-constexpr std::uint32_t ipProtocolOffset = ethernetHeaderLength + 9;
-constexpr std::uint32_t ipSourceOffset = ethernetHeaderLength + 12;
-constexpr std::uint32_t ipDestinationOffset = ethernetHeaderLength + 16;
+// In the IPv4 header.
+constexpr std::uint32_t ipProtocolOffset = 9;
+constexpr std::uint32_t ipSourceOffset = 12;
+constexpr std::uint32_t ipDestinationOffset = 16;
 constexpr std::uint32_t tcpFlagsOffset = 13;  // in the TCP header
-static_assert(ipDestinationOffset + 4 == minimumDecodedLength);
+static_assert(ethernetHeaderLength + ipDestinationOffset + 4 == minimumDecodedLength);
 
 }  // namespace
 
-void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
-                  const u_char* data) {
-    ++view.packetCount;
+void decodeIpv4(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                const u_char* data, std::uint32_t ipOffset) {
     view.header = header;
     view.packetData = data;
     view.captureSeconds = header->ts.tv_sec;
@@ -40,21 +40,21 @@ void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* hea
     std::memcpy(view.timeText, clock.text(), sizeof view.timeText);
 
     const FrameBytes frame(data, header->caplen);
-    view.frameDecoded = frame.has(0, minimumDecodedLength);
+    view.frameDecoded = frame.has(ipOffset, ipDestinationOffset + 4);
     if (!view.frameDecoded) {
         view.ipHeader = view.transportHeader = nullptr;
         return;
     }
-    view.ipHeader = frame.at(ethernetHeaderLength);
-    view.ipHeaderLength = (frame.byte(ethernetHeaderLength) & 0x0Fu) * 4;
-    const std::uint32_t transport = ethernetHeaderLength + view.ipHeaderLength;
+    view.ipHeader = frame.at(ipOffset);
+    view.ipHeaderLength = (frame.byte(ipOffset) & 0x0Fu) * 4;
+    const std::uint32_t transport = ipOffset + view.ipHeaderLength;
     view.transportHeader = frame.at(transport);
-    frame.copy(ipSourceOffset, view.sourceAddress);
-    frame.copy(ipDestinationOffset, view.destinationAddress);
+    frame.copy(ipOffset + ipSourceOffset, view.sourceAddress);
+    frame.copy(ipOffset + ipDestinationOffset, view.destinationAddress);
     view.sourcePort = frame.word(transport);
     view.destinationPort = frame.word(transport + 2);
 
-    const std::uint8_t protocol = view.protocol = frame.byte(ipProtocolOffset);
+    const std::uint8_t protocol = view.protocol = frame.byte(ipOffset + ipProtocolOffset);
     if (protocol < protocolTableSize) {
         view.protocolSeen[protocol] = 1;
     }

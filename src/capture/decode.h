@@ -1,7 +1,8 @@
 // Decoding one captured frame into the packet view.
 //
-// Every frame is taken as Ethernet carrying IPv4: the IPv4 header starts 14 bytes in, and the
-// transport header follows it at the header length it declares. Nothing in the frame is
+// Every frame is taken as Ethernet carrying IPv4: the IPv4 header starts 14 bytes in (or where
+// the link layer of the extended record found it), and the transport header follows it at the
+// header length it declares. Nothing in the frame is
 // validated, and nothing is read past its captured length: a frame shorter than the IPv4
 // addresses is counted and not decoded, and a port, flags byte or ICMP type and code that was
 // not captured reads as 0 or an empty text. Decoding allocates nothing, prints nothing and
@@ -15,9 +16,17 @@
 
 namespace tidewrack {
 
-// Counts the packet in `view` and fills the view from its libpcap header and captured bytes,
-// with `clock` turning the timestamp into local time.
-void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
-                  const u_char* data);
+// Fills the view from a packet's libpcap header and captured bytes, whose IPv4 header starts
+// `ipOffset` bytes into the frame, with `clock` turning the timestamp into local time. The
+// packet is not counted.
+void decodeIpv4(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                const u_char* data, std::uint32_t ipOffset);
+
+// Counts the packet in `view` and decodes it as an Ethernet frame carrying IPv4.
+inline void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                         const u_char* data) {
+    ++view.packetCount;
+    decodeIpv4(view, clock, header, data, ethernetHeaderLength);
+}
 
 }  // namespace tidewrack

@@ -148,4 +148,14 @@ void LiveReader::reportDrops() const {
     }
 }
 
+bool LiveReader::kernelCounts(unsigned& received, unsigned& dropped) const {
+    pcap_stat stats{};
+    if (!live || pcap_stats(handle, &stats) != 0) {
+        return false;
+    }
+    received = stats.ps_recv;
+    dropped = stats.ps_drop;
+    return true;
+}
+
 }  // namespace tidewrack

@@ -46,6 +46,9 @@ class LiveReader {
     void filterInstalled();
     // Prints the drops of a live capture since the filter was installed, if any.
     void reportDrops() const;
+    // The kernel's counts of packets received and dropped by a live adapter; false for a trace.
+    bool kernelCounts(unsigned& received, unsigned& dropped) const;
+    bool isLive() const { return live; }
 
   private:
     ReadResult waitForPacket(pcap_pkthdr** header, const u_char** data);

@@ -75,11 +75,21 @@ int Core::analyse() {
     if (fullAnalysis) {
         writeProtocolRows();
     }
+    if (toDatabase && engine.extended()) {
+        writeExtendedRows();
+    }
 
     captureEndTime = std::time(nullptr);
     const Duration capture = splitDuration(startTime, captureEndTime);
-    std::printf("\n%d packets analysed in: %.2d:%.2d:%.2d\n\n", engine.view.packetCount,
-                capture.hours, capture.minutes, capture.seconds);
+    // The extended record numbers every frame delivered; the line counts those analysed.
+    const long long analysed = engine.extended()
+                                   ? static_cast<long long>(engine.census->analysedFrames)
+                                   : engine.view.packetCount;
+    std::printf("\n%lld packets analysed in: %.2d:%.2d:%.2d\n\n", analysed, capture.hours,
+                capture.minutes, capture.seconds);
+    if (engine.extended()) {
+        printNotAnalysed();
+    }
     if (fullAnalysis) {
         buildFlows();
     } else {

@@ -17,7 +17,7 @@ namespace tidewrack {
 
 namespace {
 
-constexpr const char* shortOptions = "i:I:c:f:F:r:w:s:m:d:lhvV";
+constexpr const char* shortOptions = "i:I:c:f:F:r:w:s:m:d:lhvVx";
 
 constexpr option longOptions[] = {
     {"interface", required_argument, nullptr, 'i'},
@@ -34,6 +34,7 @@ constexpr option longOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"verbose", no_argument, nullptr, 'v'},
     {"version", no_argument, nullptr, 'V'},
+    {"extended", no_argument, nullptr, 'x'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -103,6 +104,7 @@ void Core::parseOptions(int argc, char** argv) {
         case 'h': helpWanted = true; break;
         case 'v': verbose = true; break;
         case 'V': versionWanted = true; break;
+        case 'x': extendedWanted = true; break;
         default: break;  // the parser has reported it; parsing goes on
         }
     }
@@ -144,6 +146,9 @@ int Core::run() {
         std::fputs("\nFeature not yet implemented.\n", stdout);
         return 1;
     }
+    if (extendedWanted) {
+        pcapEngine->setExtended();
+    }
     // A failed open is reported by the engine; the run goes on with whatever input is open.
     if (interfaceName.given) {
         pcapEngine->openDevice(interfaceName.value);
@@ -153,6 +158,10 @@ int Core::run() {
     }
     if (readDump.given) {
         pcapEngine->openDump(readDump.value);
+    }
+    // The extended record names the link types it cannot read instead of guessing.
+    if (pcapEngine->linkTypeRefused) {
+        return 1;
     }
     if (writeDump.given &&
         pcapEngine->writeDump(writeDump.value, database.given ? database.value : nullptr) != 0) {

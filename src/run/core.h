@@ -56,6 +56,7 @@ class Core {
     bool helpWanted = false;            // -h
     bool verbose = false;               // -v
     bool versionWanted = false;         // -V
+    bool extendedWanted = false;        // -x: the extended record
 
     std::time_t startTime = 0;
     std::time_t captureEndTime = 0;
@@ -81,6 +82,16 @@ class Core {
     // A statement of the run failed (other than the service tables of protocols never seen):
     // the database does not hold what the run saw.
     bool databaseFailed = false;
+
+    // The extended record (extended_record.cpp): its tables, the date of each analysed frame
+    // when it changes, the rows written after the loop, and the console line of the frames
+    // not analysed.
+    void createExtendedTables();
+    void writeDayRow();
+    void writeExtendedRows();
+    void writeCaptureRow();
+    void printNotAnalysed() const;
+    int recordedDay = -2;  // the day of the last DAYS row (-1: no local date; -2: no row yet)
 };
 
 }  // namespace tidewrack

@@ -78,6 +78,9 @@ int Core::openDatabase() {
             }
         }
     }
+    if (extendedWanted) {
+        createExtendedTables();
+    }
     db.SQLite_tablesCreated();
     return 0;
 }
@@ -98,6 +101,9 @@ void Core::writePacketRows() {
     execFormatted(sql::insertFrameFormat, p.packetCount, s[0], s[1], s[2], s[3], p.sourcePort, d[0],
                   d[1], d[2], d[3], p.destinationPort, p.protocolName, p.tcpFlagsText, p.timeText,
                   static_cast<int>(p.header->ts.tv_usec), p.header->len);
+    if (extendedWanted) {
+        writeDayRow();
+    }
     if (mode.value != 1) {
         return;
     }

@@ -63,6 +63,54 @@ Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, cons
     return b;
 }
 
+Bytes tagged(const Bytes& ethernet, const std::vector<std::uint16_t>& vlans, bool outerIsQinq) {
+    Bytes b(ethernet.begin(), ethernet.begin() + 12);
+    for (std::size_t i = 0; i < vlans.size(); ++i) {
+        const std::uint16_t tpid = i == 0 && outerIsQinq ? 0x88A8 : 0x8100;
+        b.insert(b.end(), {static_cast<std::uint8_t>(tpid >> 8), static_cast<std::uint8_t>(tpid),
+                           static_cast<std::uint8_t>(vlans[i] >> 8 & 0x0F),
+                           static_cast<std::uint8_t>(vlans[i])});
+    }
+    b.insert(b.end(), ethernet.begin() + 12, ethernet.end());
+    return b;
+}
+
+Bytes etherTypeFrame(std::uint16_t etherType, const Bytes& payload) {
+    Bytes b(14, 0x02);
+    put16(b, 12, etherType);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+Bytes cookedFrame(const Bytes& ethernet, int version) {
+    const std::uint16_t protocol = static_cast<std::uint16_t>(ethernet[12] << 8 | ethernet[13]);
+    Bytes b(version == 1 ? 16 : 20, 0);
+    if (version == 1) {
+        put16(b, 2, 1);  // ARPHRD_ETHER
+        put16(b, 4, 6);  // address length
+        put16(b, 14, protocol);
+    } else {
+        put16(b, 0, protocol);
+        b[7] = 2;  // interface index
+        put16(b, 8, 1);
+        b[11] = 6;
+    }
+    std::copy(ethernet.begin() + 6, ethernet.begin() + 12, b.begin() + (version == 1 ? 6 : 12));
+    b.insert(b.end(), ethernet.begin() + 14, ethernet.end());
+    return b;
+}
+
+Bytes rawIpFrame(const Bytes& ethernet) {
+    return Bytes(ethernet.begin() + 14, ethernet.end());
+}
+
+Bytes loopbackFrame(const Bytes& ethernet, std::uint32_t family) {
+    Bytes b = {static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(family >> 8),
+               static_cast<std::uint8_t>(family >> 16), static_cast<std::uint8_t>(family >> 24)};
+    b.insert(b.end(), ethernet.begin() + 14, ethernet.end());
+    return b;
+}
+
 std::vector<Record> udpRecords(int count, std::size_t payload) {
     std::vector<Record> records;
     for (int i = 0; i < count; ++i) {

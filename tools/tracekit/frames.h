@@ -25,6 +25,17 @@ Bytes icmpHeader(std::uint8_t type, std::uint8_t code);
 Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, const Bytes& payload,
                 std::uint8_t headerWords = 5);
 
+// Link layers around an Ethernet frame: the frame with 802.1Q tags of the given ids (outer first,
+// TPID 0x8100, or 0x88a8 for the outer one with `outerIsQinq`) after its addresses; an Ethernet
+// frame of another EtherType; and the frame's payload under a Linux cooked (v1 or v2), raw IP or
+// BSD loopback (DLT_NULL, little-endian family) header instead of its Ethernet header.
+Bytes tagged(const Bytes& ethernet, const std::vector<std::uint16_t>& vlans,
+             bool outerIsQinq = false);
+Bytes etherTypeFrame(std::uint16_t etherType, const Bytes& payload);
+Bytes cookedFrame(const Bytes& ethernet, int version = 1);
+Bytes rawIpFrame(const Bytes& ethernet);
+Bytes loopbackFrame(const Bytes& ethernet, std::uint32_t family);
+
 // One record of a trace. `wireLength` 0 means the frame's size; `capturedLength` cuts the
 // stored bytes (a length larger than the frame is written as the header says, bytes padded).
 struct Record {

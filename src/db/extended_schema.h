@@ -1,0 +1,45 @@
+// The tables that the extended record (-x, --extended) adds beside the classic ones, as the
+// exact SQL text sent to SQLite. The classic tables are made and filled as without it.
+//
+//   CAPTURE       one row: where the frames came from (the trace file or adapter as given, its
+//                 link type and snap length, the user's filter or NULL), the analysis mode and
+//                 the program's version; the times of the first and last frame in UTC
+//                 (ISO 8601, microseconds); the UTC offset (seconds east) and zone name of the
+//                 host, whose local times FRAMES.time holds, at the first frame; the frames
+//                 libpcap delivered and the frames analysed; for a live adapter the kernel's
+//                 received and dropped counts at the end, NULL for a trace file.
+//   DAYS          the local date (YYYY-MM-DD) of every analysed frame from `frame` on: one row
+//                 at the first frame and one each time the date changes from one analysed frame
+//                 to the next, either way; NULL for frames whose time has no local date. The
+//                 date of a frame is that of the row with the greatest frame not above its own.
+//   NOT_ANALYSED  the frames delivered but not analysed, by kind, with their bytes on the wire.
+//   VLANS         the frames that carried a VLAN tag, by outer VLAN id, with their bytes.
+//
+// Frame numbers count every frame libpcap delivered, analysed or not, so that they are the
+// frame numbers other tools give the frames of a trace file.
+#pragma once
+
+namespace tidewrack::sql {
+
+inline constexpr const char* createCapture =
+    "create table CAPTURE (source varchar, link_type varchar, snap_length integer, "
+    "filter varchar, mode integer, version varchar, first_utc varchar, last_utc varchar, "
+    "utc_offset integer, time_zone varchar, frames_delivered integer, frames_analysed integer, "
+    "kernel_received integer, kernel_dropped integer);";
+inline constexpr const char* createDays =
+    "create table DAYS (frame integer primary key, date varchar);";
+inline constexpr const char* createNotAnalysed =
+    "create table NOT_ANALYSED (kind varchar, frames integer, bytes integer);";
+inline constexpr const char* createVlans =
+    "create table VLANS (vlan integer, frames integer, bytes integer);";
+
+inline constexpr const char* insertDayFormat = "INSERT INTO DAYS VALUES(%d, '%s');";
+inline constexpr const char* insertUnknownDayFormat = "INSERT INTO DAYS VALUES(%d, NULL);";
+inline constexpr const char* insertNotAnalysedFormat =  // counts as unsigned 64-bit numbers
+    "INSERT INTO NOT_ANALYSED VALUES('%s', %llu, %llu);";
+inline constexpr const char* insertVlanFormat = "INSERT INTO VLANS VALUES(%d, %llu, %llu);";
+// Formatted with SQLite's own printf, whose %Q quotes a text (or writes NULL for none).
+inline constexpr const char* insertCaptureFormat =
+    "INSERT INTO CAPTURE VALUES(%Q, %Q, %d, %Q, %d, %Q, %Q, %Q, %ld, %Q, %llu, %llu, %s, %s);";
+
+}  // namespace tidewrack::sql

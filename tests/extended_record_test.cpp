@@ -1,0 +1,196 @@
+// The extended record (-x), read back with SQLite: the classic tables as without it, frames
+// numbered as they come, the frames not analysed by kind, VLANs, the capture's row and the
+// dates of the frames, on traces of every link type it reads and on one it refuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "database.h"
+#include "file_bytes.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+#include "tracekit/frames.h"
+
+using namespace testkit;
+using namespace tracekit;
+using Rows = std::vector<std::string>;
+
+namespace {
+
+const Address client{192, 168, 1, 10}, server{10, 0, 0, 1};
+
+Bytes udpFrame() {
+    return ipv4Frame(17, client, server, udpHeader(5353, 53, 4));
+}
+
+// What `sql` gives on a database of `records` made with -x and the given options.
+class ExtendedRecord : public ::testing::Test {
+  protected:
+    Outcome analyse(const std::vector<Record>& records, std::vector<std::string> options = {},
+                    int linkType = DLT_EN10MB) {
+        writeTrace(trace, records, linkType);
+        std::filesystem::remove(db);
+        options.insert(options.end(), {"-x", "-r", trace, "-d", db});
+        return runProgram(options);
+    }
+    Rows rows(const std::string& sql) { return query(db, sql); }
+    ScratchDir dir;
+    const std::string trace = dir.path("in.pcap"), db = dir.path("x.db");
+};
+
+}  // namespace
+
+// One of each kind a trace may hold (frames without a time of their own are stamped
+// 2023-11-14 22:13:20). The analysed frames keep their place in the trace as their number;
+// every other frame is counted by kind and still copied to the dump.
+TEST_F(ExtendedRecord, EveryFrameIsAnalysedOrCountedByKind) {
+    Record shortIpv4{udpFrame()};
+    shortIpv4.capturedLength = 30;
+    const std::vector<Record> records = {
+        {udpFrame(), 1711929598, 250000},
+        {etherTypeFrame(0x0806, Bytes(28, 0))},
+        {tagged(ipv4Frame(6, client, server, tcpHeader(1025, 80, 0x02)), {7})},
+        {etherTypeFrame(0x86DD, Bytes(40, 0))},
+        {etherTypeFrame(0x0026, Bytes(38, 0x42))},  // 802.3, a length of 38
+        {etherTypeFrame(0x88CC, Bytes(30, 0))},
+        shortIpv4,
+        {tagged(etherTypeFrame(0x86DD, Bytes(40, 0)), {100, 7}, true)},
+        {tagged(udpFrame(), {100, 8}, true), 1711929601, 999999},
+    };
+    const Outcome run = analyse(records, {"-w", dir.path("copy.pcap")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(normalizeDurations(run.out)
+                  .find("\n3 packets analysed in: hh:mm:ss\n\n"
+                        "6 frames not analysed: 2 IPv6, 1 ARP, 1 LLC, 1 too short to decode, "
+                        "1 EtherType 0x88cc\n\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(rows("SELECT frame, sIP4, sPort, dPort, ipproto, time FROM FRAMES"),
+              (Rows{"1|10|5353|53|UDP|23:59:58.250000", "3|10|1025|80|TCP|22:13:20.000000",
+                    "9|10|5353|53|UDP|00:00:01.999999"}));
+    EXPECT_EQ(rows("SELECT * FROM NOT_ANALYSED"),
+              (Rows{"IPv6|2|116", "ARP|1|42", "LLC|1|52", "too short to decode|1|46",
+                    "EtherType 0x88cc|1|44"}));
+    EXPECT_EQ(rows("SELECT * FROM VLANS ORDER BY vlan"), (Rows{"7|1|58", "100|2|116"}));
+    EXPECT_EQ(rows("SELECT * FROM CAPTURE"),
+              Rows{trace + "|EN10MB|65535||1|0.5.7|2024-03-31T23:59:58.250000Z|"
+                           "2024-04-01T00:00:01.999999Z|0|UTC|9|3||"});
+    EXPECT_EQ(rows("SELECT * FROM DAYS"), (Rows{"1|2024-03-31", "3|2023-11-14", "9|2024-04-01"}));
+    EXPECT_EQ(readTrace(dir.path("copy.pcap")).size(), records.size());
+
+    const Outcome verbose = analyse(records, {"-v", "-m", "2"});
+    EXPECT_NE(verbose.out.find("\n9: 00:00:01.999999 UDP 192.168.1.10:5353  ->  10.0.0.1:53\n\n3 "
+                               "packets analysed"),
+              std::string::npos)
+        << verbose.out;
+    EXPECT_EQ(verbose.out.find("truncated"), std::string::npos);
+}
+
+// On a trace of IPv4 alone, the extended record adds its tables and changes nothing else: the
+// console text and every classic table are those of a run without it.
+TEST_F(ExtendedRecord, ClassicTablesAndConsoleStayAsTheyAre) {
+    const std::string sample = std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap";
+    for (const char* mode : {"1", "2"}) {
+        const std::string classic = dir.path(std::string("classic-") + mode + ".db"),
+                          extended = dir.path(std::string("extended-") + mode + ".db");
+        const Outcome plain = runProgram({"-r", sample, "-d", classic, "-m", mode});
+        const Outcome x = runProgram({"-x", "-r", sample, "-d", extended, "-m", mode});
+        EXPECT_EQ(normalizeDurations(x.out), normalizeDurations(plain.out));
+        EXPECT_EQ(x.err, plain.err);
+        Rows added = tableNames(extended);
+        for (const std::string& table : tableNames(classic)) {
+            EXPECT_EQ(query(extended, "SELECT * FROM \"" + table + "\""),
+                      query(classic, "SELECT * FROM \"" + table + "\""))
+                << table;
+            std::erase(added, table);
+        }
+        EXPECT_EQ(added, (Rows{"CAPTURE", "DAYS", "NOT_ANALYSED", "VLANS"}));
+    }
+}
+
+// Times that cross midnight, jump back by years and forward again: each frame's date, and the
+// full local time that the documented query gives, in UTC and fourteen hours east of it.
+TEST_F(ExtendedRecord, DatesStayExactWhenTimesJump) {
+    const std::vector<Record> records = {
+        {udpFrame(), 1711929599, 500000},  // 2024-03-31 23:59:59.5 UTC
+        {udpFrame(), 1711929600, 250000},  // 2024-04-01 00:00:00.25
+        {udpFrame(), 1609502400, 0},       // 2021-01-01 12:00:00
+        {udpFrame(), 1609502401, 0},
+        {udpFrame(), 1711929601, 0},
+        {udpFrame(), 4294967295, 0},  // 2106-02-07 06:28:15, the last second of a pcap file
+    };
+    const std::string fullTimes = "SELECT d.date || ' ' || f.time FROM FRAMES AS f JOIN DAYS AS d "
+                                  "ON d.frame = (SELECT max(frame) FROM DAYS WHERE frame <= "
+                                  "f.frame) ORDER BY f.frame";
+    ASSERT_EQ(analyse(records, {"-m", "2"}).status, 0);
+    EXPECT_EQ(rows("SELECT * FROM DAYS"),
+              (Rows{"1|2024-03-31", "2|2024-04-01", "3|2021-01-01", "5|2024-04-01",
+                    "6|2106-02-07"}));
+    EXPECT_EQ(rows(fullTimes),
+              (Rows{"2024-03-31 23:59:59.500000", "2024-04-01 00:00:00.250000",
+                    "2021-01-01 12:00:00.000000", "2021-01-01 12:00:01.000000",
+                    "2024-04-01 00:00:01.000000", "2106-02-07 06:28:15.000000"}));
+
+    std::filesystem::remove(db);
+    const Outcome east = runBinary("/usr/bin/env", {"TZ=XYZ-14", TIDEWRACK_BINARY, "-x", "-r",
+                                                    trace, "-d", db, "-m", "2"});
+    ASSERT_EQ(east.status, 0) << east.out;
+    EXPECT_EQ(rows("SELECT * FROM DAYS"),
+              (Rows{"1|2024-04-01", "3|2021-01-02", "5|2024-04-01", "6|2106-02-07"}));
+    EXPECT_EQ(rows(fullTimes)[0], "2024-04-01 13:59:59.500000");
+    EXPECT_EQ(rows("SELECT utc_offset, time_zone, first_utc FROM CAPTURE"),
+              Rows{"50400|XYZ|2024-03-31T23:59:59.500000Z"});
+}
+
+// The user's filter applies as it does without -x; the frames of the trace that it rejects are
+// counted, and numbered, too.
+TEST_F(ExtendedRecord, FramesTheFilterRejectsAreCounted) {
+    const std::vector<Record> records = {
+        {ipv4Frame(6, client, server, tcpHeader(1025, 80, 0x02))},
+        {udpFrame()},
+        {etherTypeFrame(0x0806, Bytes(28, 0))},
+        {udpFrame()},
+    };
+    ASSERT_EQ(analyse(records, {"-f", "udp", "-w", dir.path("copy.pcap")}).status, 0);
+    EXPECT_EQ(rows("SELECT frame FROM FRAMES"), (Rows{"2", "4"}));
+    EXPECT_EQ(rows("SELECT * FROM NOT_ANALYSED"), Rows{"rejected by the filter|2|96"});
+    EXPECT_EQ(rows("SELECT filter, frames_delivered, frames_analysed FROM CAPTURE"),
+              Rows{"udp|4|2"});
+    EXPECT_EQ(readTrace(dir.path("copy.pcap")).size(), 2u);
+}
+
+// Linux cooked (v1, v2), raw IP and BSD loopback traces give the rows their Ethernet original
+// gives; a link type that is not read is refused with its name.
+TEST_F(ExtendedRecord, OtherLinkTypesAreReadAtTheirOwnOffsets) {
+    const Bytes tcp = ipv4Frame(6, client, server, tcpHeader(1025, 80, 0x12));
+    const Bytes ipv6 = etherTypeFrame(0x86DD, Bytes{0x60, 0, 0, 0});
+    const std::string frames = "SELECT sIP1, sIP4, dIP1, sPort, dPort, ipproto, flags FROM FRAMES";
+    ASSERT_EQ(analyse({{tcp}, {ipv6}}).status, 0);
+    const Rows expected = rows(frames);
+    ASSERT_EQ(expected, Rows{"192|10|10|1025|80|TCP|SYN ACK "});
+    const struct {
+        int linkType;
+        Bytes (*wrap)(const Bytes&);
+        const char* name;
+    } types[] = {
+        {DLT_LINUX_SLL, [](const Bytes& f) { return cookedFrame(f, 1); }, "LINUX_SLL"},
+        {DLT_LINUX_SLL2, [](const Bytes& f) { return cookedFrame(f, 2); }, "LINUX_SLL2"},
+        {DLT_RAW, rawIpFrame, "RAW"},
+        {DLT_NULL, [](const Bytes& f) { return loopbackFrame(f, f[12] == 0x08 ? 2 : 30); },
+         "NULL"},
+    };
+    for (const auto& type : types) {
+        const Outcome run = analyse({{type.wrap(tcp)}, {type.wrap(ipv6)}}, {}, type.linkType);
+        EXPECT_EQ(run.status, 0) << type.name << run.out;
+        EXPECT_EQ(rows(frames), expected) << type.name;
+        EXPECT_EQ(rows("SELECT link_type FROM CAPTURE"), Rows{type.name});
+        EXPECT_EQ(rows("SELECT * FROM NOT_ANALYSED"),
+                  Rows{"IPv6|1|" + std::to_string(type.wrap(ipv6).size())})
+            << type.name;
+    }
+    const Outcome wireless = analyse({{tcp}}, {}, DLT_IEEE802_11);
+    EXPECT_EQ(wireless.status, 1);
+    EXPECT_EQ(wireless.out, "\nUnable to analyse " + trace +
+                                ": link type IEEE802_11 (802.11) is not read.\n");
+    EXPECT_FALSE(std::filesystem::exists(db));
+}

@@ -1,0 +1,20 @@
+// Independent figures from tshark: the fields of every frame of a trace as tshark decodes them,
+// to hold the program's own reading against.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+// True when tshark can be run.
+bool tsharkInstalled();
+
+// One row per frame of `trace`, holding the `fields` in the order asked (an empty text for a
+// field the frame lacks, values of a repeated field joined by commas), with local times in
+// the time zone `zone`.
+std::vector<std::vector<std::string>> tsharkFields(const std::string& trace,
+                                                   const std::vector<std::string>& fields,
+                                                   const std::string& zone = "UTC");
+
+}  // namespace testkit
