@@ -9,13 +9,18 @@
 // The same arguments always give the same bytes: the pseudo-random sequence is the generator's
 // own, not the standard library's.
 //
-// Usage: generate_trace <packets> <output.pcap>
+// Usage: generate_trace [--ipv6] [--other PERCENT] <packets> <output.pcap>
+//   --ipv6           every packet as IPv6 instead (the same conversations, each IPv4 address
+//                    inside 2001:db8::/96, ICMP as ICMPv6): the per-frame cost of IPv6
+//   --other PERCENT  that share of the packets replaced by frames that are not IP (ARP, LLDP,
+//                    802.3 spanning tree), for the accounting of frames not analysed
 // Prints packets, conversations, bytes and distinct seconds written.
 #include <pcap/pcap.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "tracekit/frames.h"
@@ -234,6 +239,40 @@ class FlowMaker {
     Random& random;
 };
 
+Address6 asIpv6(const Address& a) {
+    return {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, a[0], a[1], a[2], a[3]};
+}
+
+// The IPv6 twin of an IPv4 frame: the same payload under an IPv6 header, ICMP as ICMPv6.
+Bytes asIpv6Frame(const Bytes& v4) {
+    const std::size_t ip = 14, payloadAt = ip + (v4[ip] & 0x0Fu) * 4;
+    std::uint8_t next = v4[ip + 9];
+    Bytes payload(v4.begin() + static_cast<long>(payloadAt), v4.end());
+    if (next == 1) {
+        next = 58;
+        switch (payload[0]) {
+        case 8: payload[0] = 128; break;   // echo request
+        case 0: payload[0] = 129; break;   // echo reply
+        case 3: payload[0] = 1; break;     // destination unreachable
+        case 11: payload[0] = 3; break;    // time exceeded
+        default: payload[0] = 137; break;  // redirect
+        }
+    }
+    const auto address = [&v4](std::size_t at) {
+        return Address{v4[at], v4[at + 1], v4[at + 2], v4[at + 3]};
+    };
+    return ipv6Frame(next, asIpv6(address(ip + 12)), asIpv6(address(ip + 16)), payload);
+}
+
+// A frame that is not IP: ARP, LLDP or an 802.3 spanning-tree frame, in turn.
+Bytes otherFrame(std::uint32_t which) {
+    switch (which % 3) {
+    case 0: return etherTypeFrame(0x0806, Bytes(28, 0x01));
+    case 1: return etherTypeFrame(0x88CC, Bytes(40, 0x02));
+    default: return etherTypeFrame(0x0026, Bytes(38, 0x42));
+    }
+}
+
 Bytes frameOf(const Flow& f, const Step& s) {
     const Address& from = s.fromServer ? f.server : f.client;
     const Address& to = s.fromServer ? f.client : f.server;
@@ -258,19 +297,34 @@ Bytes frameOf(const Flow& f, const Step& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || std::atol(argv[1]) <= 0) {
-        std::fprintf(stderr, "usage: %s <packets> <output.pcap>\n", argv[0]);
+    bool ipv6 = false;
+    std::uint32_t otherPercent = 0;
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        if (std::string_view(argv[first]) == "--ipv6") {
+            ipv6 = true;
+        } else if (std::string_view(argv[first]) == "--other" && first + 1 < argc) {
+            otherPercent = static_cast<std::uint32_t>(std::atoi(argv[++first]));
+        } else {
+            first = argc;
+        }
+    }
+    if (argc - first != 2 || std::atol(argv[first]) <= 0 || otherPercent > 100) {
+        std::fprintf(stderr, "usage: %s [--ipv6] [--other PERCENT] <packets> <output.pcap>\n",
+                     argv[0]);
         return 2;
     }
-    const long packets = std::atol(argv[1]);
+    const long packets = std::atol(argv[first]);
+    const char* output = argv[first + 1];
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, argv[2]);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, output);
     if (dumper == nullptr) {
         std::fprintf(stderr, "%s\n", pcap_geterr(dead));
         return 1;
     }
 
     Random random(0x7469646577726163ull);
+    Random others(0x6f7468657273ull);
     FlowMaker maker(random);
     std::vector<Flow> active;
     long flows = 0;
@@ -285,10 +339,17 @@ int main(int argc, char** argv) {
     for (long n = 0; n < packets; ++n) {
         clock += random.below(static_cast<std::uint32_t>(2 * meanGap + 1));
         Flow& flow = active[random.below(concurrentFlows)];
-        const Bytes frame = frameOf(flow, flow.steps[flow.next++]);
+        Bytes frame = frameOf(flow, flow.steps[flow.next++]);
         if (flow.next == flow.steps.size()) {
             flow = maker.make();
             ++flows;
+        }
+        // Drawn from a sequence of their own, so that the IPv4 traffic stays that of the trace
+        // without the options.
+        if (otherPercent > 0 && others.below(100) < otherPercent) {
+            frame = otherFrame(others.below(3));
+        } else if (ipv6) {
+            frame = asIpv6Frame(frame);
         }
         pcap_pkthdr header{};
         header.ts.tv_sec = traceStart + static_cast<long>(clock / 1000000);
@@ -305,7 +366,7 @@ int main(int argc, char** argv) {
     pcap_dump_close(dumper);
     pcap_close(dead);
     if (failed) {
-        std::fprintf(stderr, "error writing %s\n", argv[2]);
+        std::fprintf(stderr, "error writing %s\n", output);
         return 1;
     }
     std::printf("packets %ld conversations %ld bytes %ld distinct_seconds %ld\n", packets, flows,

@@ -14,6 +14,8 @@
 # memory, and byte-identical databases. The database modes are also set against
 # bare_prepared_loop, which writes the same database through prepared statements: the ceiling
 # of what SQLite can do, and the price of the program's SQL text.
+# The extended record: tidewrack -x -r T -d db against tidewrack -r T -d db, in both modes, on the
+# same IPv4 trace, goal <= 1.05, with the classic tables of the two databases the same rows.
 # Start-up on a disk: the bundled sample analysed into a database on the root filesystem
 # against the same run on tmpfs, goal <= 1.5 (each create statement commits on its own).
 # Memory: peak RSS of mode 1 at 100k and 1M packets, equal within 1 MiB and under 16 MiB; at
@@ -21,7 +23,8 @@
 # Instructions: the same pairs once under callgrind on the 100k trace, counting the instructions
 # each side executes in user space: a measure that other work on the machine cannot disturb.
 # Audit: allocations, local-time conversions, text comparisons and flushes of the program's own
-# code (count_allocations.so), a 100k run against a 1M run; write calls of the spinner (strace).
+# code (count_allocations.so), a 100k run against a 1M run, also of the extended record on traces
+# where a tenth of the frames are not IP; write calls of the spinner (strace).
 #
 # Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--no-callgrind] [--keep] [--no-build]
 #                     [--baseline-rev REV | --baseline PROGRAM]
@@ -112,12 +115,14 @@ tcpdump_user=()
 # counts, in the work directory.
 [[ $(id -u) == 0 ]] && tcpdump_user=(-Z root)
 
-# trace N: the path of an N-packet trace, generated once.
+# trace N [OPTION...]: the path of an N-packet trace, generated once with the generator's options.
 trace() {
-    local path=$work/trace-$1.pcap
+    local n=$1
+    shift
+    local path=$work/trace-$n$(printf '%s' "$@" | tr -c 'a-z0-9' '-').pcap
     if [[ ! -s $path || ! -s $path.info ]]; then
-        echo "generating $1-packet trace..." >&2
-        "$bin/generate_trace" "$1" "$path" >"$path.info"
+        echo "generating $n-packet trace $*..." >&2
+        "$bin/generate_trace" "$@" "$n" "$path" >"$path.info"
     fi
     echo "$path"
 }
@@ -167,6 +172,7 @@ mode_prep() {
     rm -f "$db.prep$m" &&
         measure "$n.mode$m.prep" /dev/null "$bin/bare_prepared_loop" "$m" "$t" "$db.prep$m"
 }
+ext_tw() { rm -f "$db.ext$m" && measure "$n.ext$m.tw" "$text" "$tw" -x -r "$t" -d "$db.ext$m" -m "$m"; }
 # in_turn A B...: in the order given in odd rounds, the other way round in even ones, so that no
 # program always goes first; the program in the middle runs right beside both of its neighbours.
 in_turn() {
@@ -189,7 +195,7 @@ pairs() {
             in_turn verbose_prev verbose_tw verbose_base
         fi
         for m in 1 2; do
-            in_turn mode_prev mode_tw mode_base mode_prep
+            in_turn mode_prev mode_tw ext_tw mode_base mode_prep
         done
     done
     # The databases of the last round: the earlier program's file, byte for byte, and the
@@ -206,6 +212,11 @@ pairs() {
             "$bin/compare_databases" "$db.tw$m" "$db.$b$m" >/dev/null ||
                 echo "the $b baseline wrote other rows than tidewrack in mode $m" >&2
         done
+        if "$bin/compare_databases" --tables-of-first "$db.tw$m" "$db.ext$m" >/dev/null; then
+            echo "same classic tables" >"$work/results/$n.ext$m.same"
+        else
+            echo "DIFFERENT classic tables" >"$work/results/$n.ext$m.same"
+        fi
         rm -f "$db".*"$m"
     done
     rm -f "$dump"
@@ -284,6 +295,25 @@ against_prev() {
     done
 }
 
+# extended N: the extended record against the classic run, mode by mode.
+extended() {
+    local n=$1 m a b per_round
+    say ""
+    say "### $n packets: the extended record (\`-x\`) against the classic run, medians of $reps runs"
+    say ""
+    say "| mode | \`-x\` s | classic s | ratio of medians | median of round ratios | goal | status | peak RSS KiB, \`-x\` / classic | classic tables |"
+    say "|---|---|---|---|---|---|---|---|---|"
+    for m in 1 2; do
+        a=$(seconds_of "$n.ext$m.tw") b=$(seconds_of "$n.mode$m.tw")
+        per_round=$(paste -d' ' <(cut -d' ' -f1 "$work/results/$n.ext$m.tw") \
+            <(cut -d' ' -f1 "$work/results/$n.mode$m.tw") | awk '{print $1 / $2}' | median |
+            xargs printf '%.2f')
+        say "| $m | $a | $b | $(quotient "$a" "$b") | $per_round | <= 1.05 | $(
+            verdict "$per_round" 1.05) | $(kib_of "$n.ext$m.tw") / $(kib_of "$n.mode$m.tw") | $(
+            cat "$work/results/$n.ext$m.same") |"
+    done
+}
+
 # startup: the bundled sample into a database on the disk and on tmpfs, alternately.
 startup() {
     local sample=$repo/samples/web-session.pcap r
@@ -330,14 +360,16 @@ instruction_row() {  # instruction_row NAME LABEL BASELINE
     say "| $1 | $a | $3 | $b | $(quotient "$a" "$b") |"
 }
 
-# audit N: the counting library on one run in mode 1 with a dump, and one verbose run in mode 2.
+# audit N: the counting library on one run in mode 1 with a dump, one verbose run in mode 2, and
+# one run of the extended record in mode 1 on a trace a tenth of which is not IP.
 audit() {
     local t n=$1 name
     t=$(trace "$n")
-    for name in quiet verbose; do
+    for name in quiet verbose extended; do
         rm -f "$out/audit.db" "$out/dump.pcap"
         local args=(-r "$t" -w "$out/dump.pcap" -d "$out/audit.db")
         [[ $name == verbose ]] && args=(-v -r "$t" -d "$out/audit.db" -m 2)
+        [[ $name == extended ]] && args=(-x -r "$(trace "$n" --other 10)" -d "$out/audit.db")
         COUNT_ALLOCATIONS_REPORT=$work/results/audit.$name.$n \
             LD_PRELOAD=$bin/libcount_allocations.so "$tw" "${args[@]}" >/dev/null
     done
@@ -366,6 +398,9 @@ for n in $small $large; do
 done
 for n in $small $large; do
     against_prev "$n"
+done
+for n in $small $large; do
+    extended "$n"
 done
 startup
 samples_same=
@@ -468,7 +503,7 @@ if [[ -n $large ]]; then
     say ""
     say "| run | counter | $small | $large | per extra packet |"
     say "|---|---|---|---|---|"
-    for name in quiet verbose; do
+    for name in quiet verbose extended; do
         for k in allocations_own allocations_sqlite allocations_pcap allocations_other \
             localtime_calls own_text_comparisons own_flushes; do
             a=$(count_of "audit.$name.$small" "$k") b=$(count_of "audit.$name.$large" "$k")
@@ -476,7 +511,7 @@ if [[ -n $large ]]; then
         done
     done
     say ""
-    say "(quiet: \`-r T -w dump -d db\`; verbose: \`-v -r T -d db -m 2\`; distinct seconds in the traces: $(info "$(trace "$small")" distinct_seconds) and $(info "$(trace "$large")" distinct_seconds))"
+    say "(quiet: \`-r T -w dump -d db\`; verbose: \`-v -r T -d db -m 2\`; extended: \`-x -r T -d db\` on a trace of which a tenth is ARP, LLDP and 802.3; distinct seconds in the traces: $(info "$(trace "$small")" distinct_seconds) and $(info "$(trace "$large")" distinct_seconds))"
 fi
 
 if command -v strace >/dev/null; then

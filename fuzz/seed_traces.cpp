@@ -55,6 +55,29 @@ std::vector<Record> oddCapturedLengths() {
     return records;
 }
 
+// The same packets under each link layer that the extended record reads, with VLAN tags, and
+// beside frames that are not IP.
+std::vector<Record> wrapped(Bytes (*wrap)(const Bytes&)) {
+    std::vector<Record> records;
+    for (const Record& record : everyProtocol()) {
+        records.push_back({wrap(record.frame)});
+    }
+    return records;
+}
+
+std::vector<Record> taggedAndOthers() {
+    const Bytes udp = ipv4Frame(17, client, server, udpHeader(1000, 53, 8));
+    return {
+        {tagged(udp, {7})},
+        {tagged(udp, {100, 7}, true)},
+        {tagged(udp, {1, 2, 3})},
+        {etherTypeFrame(0x0806, Bytes(28, 0))},
+        {etherTypeFrame(0x86DD, Bytes(40, 0))},
+        {etherTypeFrame(0x0026, Bytes(38, 0))},
+        {tagged(udp, {9}), 1700000000, 0, 0, 17},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +91,14 @@ int main(int argc, char** argv) {
     writeTrace(dir + "/odd-header-lengths.pcap", oddHeaderLengths());
     writeTrace(dir + "/odd-captured-lengths.pcap", oddCapturedLengths());
     writeTrace(dir + "/raw-ip-link.pcap", everyProtocol(), DLT_RAW);
+    writeTrace(dir + "/raw-ip-packets.pcap", wrapped(rawIpFrame), DLT_RAW);
+    writeTrace(dir + "/linux-cooked.pcap", wrapped([](const Bytes& f) { return cookedFrame(f); }),
+               DLT_LINUX_SLL);
+    writeTrace(dir + "/linux-cooked-v2.pcap",
+               wrapped([](const Bytes& f) { return cookedFrame(f, 2); }), DLT_LINUX_SLL2);
+    writeTrace(dir + "/bsd-loopback.pcap",
+               wrapped([](const Bytes& f) { return loopbackFrame(f, 2); }), DLT_NULL);
+    writeTrace(dir + "/vlans-and-others.pcap", taggedAndOthers());
     writeTrace(dir + "/nanoseconds.pcap", everyProtocol(), DLT_EN10MB, PCAP_TSTAMP_PRECISION_NANO);
     writePcapng(dir + "/every-protocol.pcapng", everyProtocol());
     writePcapng(dir + "/odd-captured-lengths.pcapng", oddCapturedLengths());

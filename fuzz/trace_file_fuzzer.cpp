@@ -2,6 +2,8 @@
 // path, as "tidewrack -v -r <file> -w /dev/null -d :memory:" runs it: libpcap opens the file,
 // the "ip" filter is installed, every record is decoded and printed, copied to a dump, and
 // written as the rows of the full analysis; the protocol list, flow and service tables follow.
+// Each input is then run again with the extended record ("-x"), where every record's link layer
+// is read and counted, whatever the trace's link type.
 //
 // libpcap hands out each record inside one buffer as large as the trace's snapshot length, so a
 // read past a record's captured bytes would still land in that buffer and go unnoticed. The
@@ -32,9 +34,11 @@ namespace {
 
 std::string tracePath;
 char program[] = "tidewrack", verbose[] = "-v", write[] = "-w", dump[] = "/dev/null",
-     database[] = "-d", memory[] = ":memory:";
+     database[] = "-d", memory[] = ":memory:", extended[] = "-x";
 char* arguments[] = {program, verbose, write, dump, database, memory, nullptr};
-tidewrack::Core* core = nullptr;   // lives for the whole process
+char* extendedArguments[] = {program, extended, verbose, write, dump, database, memory, nullptr};
+tidewrack::Core* classic = nullptr;  // both live for the whole process
+tidewrack::Core* extendedRecord = nullptr;
 std::unique_ptr<u_char[]> record;  // the copy of the current record
 
 }  // namespace
@@ -64,20 +68,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    core = new tidewrack::Core(6, arguments);
-    return core->openDatabase();
+    classic = new tidewrack::Core(6, arguments);
+    extendedRecord = new tidewrack::Core(7, extendedArguments);
+    return classic->openDatabase() | extendedRecord->openDatabase();
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(tracePath.c_str(), "wb");
-    if (file == nullptr) {
-        return 0;
-    }
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    if (std::fclose(file) != 0 || !written) {
-        return 0;
-    }
+namespace {
+
+void runOnce(tidewrack::Core* core) {
     tidewrack::PcapEngine& engine = core->pcapEngine.emplace(true);
+    if (core->extendedWanted) {
+        engine.setExtended();
+    }
     if (engine.openDump(tracePath.c_str()) == 0 && engine.writeDump(dump) == 0 &&
         engine.inputOpenCheck() == 0) {
         // The analysis loop installs the program's interrupt handlers; libFuzzer's own are put
@@ -100,6 +102,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     core->pcapEngine.reset();
     std::fflush(stdout);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = std::fopen(tracePath.c_str(), "wb");
+    if (file == nullptr) {
+        return 0;
+    }
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    if (std::fclose(file) != 0 || !written) {
+        return 0;
+    }
+    runOnce(classic);
+    runOnce(extendedRecord);
     unlink(tracePath.c_str());
     return 0;
 }

@@ -92,9 +92,13 @@ class PcapEngine {
     bool sameFileAsInput(const char* path) const;
     // Extended: false (and a message) when the input's link type cannot be read.
     bool acceptLinkType(pcap_t* opened, const char* name);
-    // Extended: reads the link layer of a delivered frame and decodes it when it is IPv4;
-    // false for a frame that is counted, copied to the dump, and not analysed.
+    // Extended: capture() past the frames that are not analysed, which decodeExtended counts
+    // and copies to the dump; it reads the link layer of a delivered frame and decodes it when
+    // it is IPv4.
+    int captureExtended();
     bool decodeExtended(const pcap_pkthdr* header, const u_char* data);
+    // Says why capture stops, when it says anything; returns the stop result.
+    int stop(ReadResult result) const;
     void printPacketLine() const;
 
     LiveReader reader;

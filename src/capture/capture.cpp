@@ -9,32 +9,50 @@
 namespace tidewrack {
 
 int PcapEngine::capture() {
+    if (extended()) {
+        return captureExtended();
+    }
     pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
-    for (;;) {
-        switch (reader.next(&header, &data)) {
-        case ReadResult::Packet:
-            if (!extended()) {
-                decodePacket(view, clock, header, data);
-            } else if (!decodeExtended(header, data)) {
-                continue;
-            }
-            if (verbose) {
-                printPacketLine();
-            }
-            return 0;
-        case ReadResult::TimedOut:
-            std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
-            return 1;
-        case ReadResult::Error:
-            std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
-            return 1;
-        case ReadResult::Interrupted:
-            std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
-            return 1;
-        case ReadResult::End: return 1;
-        }
+    if (const ReadResult result = reader.next(&header, &data); result != ReadResult::Packet) {
+        return stop(result);
     }
+    decodePacket(view, clock, header, data);
+    if (verbose) {
+        printPacketLine();
+    }
+    return 0;
+}
+
+int PcapEngine::captureExtended() {
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    do {
+        if (const ReadResult result = reader.next(&header, &data); result != ReadResult::Packet) {
+            return stop(result);
+        }
+    } while (!decodeExtended(header, data));
+    if (verbose) {
+        printPacketLine();
+    }
+    return 0;
+}
+
+int PcapEngine::stop(ReadResult result) const {
+    switch (result) {
+    case ReadResult::TimedOut:
+        std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
+        break;
+    case ReadResult::Error:
+        std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
+        break;
+    case ReadResult::Interrupted:
+        std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
+        break;
+    case ReadResult::Packet:
+    case ReadResult::End: break;
+    }
+    return 1;
 }
 
 bool PcapEngine::decodeExtended(const pcap_pkthdr* header, const u_char* data) {

@@ -23,10 +23,7 @@ void decodeIpv4(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* heade
                 const u_char* data, std::uint32_t ipOffset);
 
 // Counts the packet in `view` and decodes it as an Ethernet frame carrying IPv4.
-inline void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
-                         const u_char* data) {
-    ++view.packetCount;
-    decodeIpv4(view, clock, header, data, ethernetHeaderLength);
-}
+void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                  const u_char* data);
 
 }  // namespace tidewrack

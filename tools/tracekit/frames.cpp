@@ -63,6 +63,24 @@ Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, cons
     return b;
 }
 
+Bytes ipv6Frame(std::uint8_t nextHeader, const Address6& source, const Address6& destination,
+                const Bytes& payload) {
+    Bytes b(14 + 40, 0);
+    for (int i = 0; i < 6; ++i) {
+        b[i] = 0x02;
+        b[6 + i] = 0x04;
+    }
+    put16(b, 12, 0x86DD);
+    b[14] = 0x60;  // version 6
+    put16(b, 18, static_cast<std::uint16_t>(payload.size()));
+    b[20] = nextHeader;
+    b[21] = 64;  // hop limit
+    std::copy(source.begin(), source.end(), b.begin() + 22);
+    std::copy(destination.begin(), destination.end(), b.begin() + 38);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
 Bytes tagged(const Bytes& ethernet, const std::vector<std::uint16_t>& vlans, bool outerIsQinq) {
     Bytes b(ethernet.begin(), ethernet.begin() + 12);
     for (std::size_t i = 0; i < vlans.size(); ++i) {

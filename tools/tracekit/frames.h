@@ -14,6 +14,7 @@ namespace tracekit {
 
 using Bytes = std::vector<std::uint8_t>;
 using Address = std::array<std::uint8_t, 4>;
+using Address6 = std::array<std::uint8_t, 16>;
 
 // Transport headers (the bytes that follow the IPv4 header).
 Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags);
@@ -24,6 +25,11 @@ Bytes icmpHeader(std::uint8_t type, std::uint8_t code);
 // (options zero-filled) with the given protocol, addresses and payload.
 Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, const Bytes& payload,
                 std::uint8_t headerWords = 5);
+
+// An Ethernet frame (EtherType IPv6) carrying an IPv6 header with the given next header and
+// addresses, then `payload` (extension headers, if any, and the upper-layer header).
+Bytes ipv6Frame(std::uint8_t nextHeader, const Address6& source, const Address6& destination,
+                const Bytes& payload);
 
 // Link layers around an Ethernet frame: the frame with 802.1Q tags of the given ids (outer first,
 // TPID 0x8100, or 0x88a8 for the outer one with `outerIsQinq`) after its addresses; an Ethernet
