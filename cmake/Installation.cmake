@@ -30,6 +30,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES ${PROJECT_SOURCE_DIR}/samples/web-session.pcap
               ${PROJECT_SOURCE_DIR}/samples/port-scan.pcap
               ${PROJECT_SOURCE_DIR}/samples/rare-protocols.pcap
+              ${PROJECT_SOURCE_DIR}/samples/office-lan.pcap
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(TIDEWRACK_INSTALL_RECORDS ${PROJECT_BINARY_DIR}/install-records)

@@ -5,6 +5,9 @@
 //                      a ping, and ICMP errors (port unreachable, time exceeded)
 //   port-scan.pcap     a SYN scan of one host: open ports answer SYN+ACK, closed ones RST
 //   rare-protocols.pcap tunnels, routing and other protocols beside UDP services
+//   office-lan.pcap    a switch's trunk port in a small office as the year turns: staff and
+//                      guest VLANs, IPv4 and IPv6, ARP, LLDP and spanning tree, and a frame
+//                      tagged twice
 //
 // Usage: generate_samples <directory>
 #include <cstdio>
@@ -120,6 +123,75 @@ std::vector<Record> rareProtocols() {
     return s.records;
 }
 
+// An ARP request (operation 1) or reply (2) between two addresses of the staff's network.
+Bytes arp(std::uint8_t operation, Address sender, Address target) {
+    Bytes b = {0, 1, 0x08, 0, 6, 4, 0, operation, 2, 2, 2, 2, 2, 2};
+    b.insert(b.end(), sender.begin(), sender.end());
+    b.insert(b.end(), {4, 4, 4, 4, 4, 4});
+    b.insert(b.end(), target.begin(), target.end());
+    return b;
+}
+
+// The switch's LLDP announcement: chassis and port by MAC address, a time to live, the end.
+const Bytes lldp = {0x02, 0x07, 4, 2, 2, 2, 2,    2,    2, 0x04, 0x07, 3,
+                    2,    2,    2, 2, 2, 2, 0x06, 0x02, 0, 120,  0,    0};
+// A spanning-tree configuration BPDU under its 802.2 LLC header (38 bytes: the length field).
+const Bytes stp = {0x42, 0x42, 0x03, 0, 0, 0, 0, 0, 0x80, 0,    2, 2, 2, 2,    2, 2, 0, 0,    0,
+                   0,    0x80, 0,    2, 2, 2, 2, 2, 2,    0x80, 1, 0, 0, 0x14, 0, 2, 0, 0x0f, 0};
+
+// A trunk port: staff on VLAN 10 use IPv4, guests on VLAN 20 IPv6; the switch speaks LLDP and
+// spanning tree untagged, and a provider's frame arrives tagged twice (802.1ad outside 802.1Q).
+// The capture starts two seconds before 2025 (UTC) and ends three seconds into it.
+std::vector<Record> officeLan() {
+    const Address laptop{10, 10, 0, 23}, gateway{10, 10, 0, 1}, web{198, 51, 100, 7},
+        timeServer{192, 0, 2, 123};
+    const Address6 guest = {0x20, 0x01, 0x0d, 0xb8, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x42},
+                   site = {0x20, 0x01, 0x0d, 0xb8, 0xf0, 0x0d, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7},
+                   guestLink = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x42},
+                   router = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+                   allRouters = {0xff, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    constexpr std::uint16_t staff = 10, guests = 20;
+    Session s(1735689598);  // 2024-12-31 23:59:58 UTC
+    const auto staffFrame = [&](std::uint8_t protocol, Address from, Address to, Bytes payload,
+                                long gap) {
+        s.add(tagged(ipv4Frame(protocol, from, to, payload), {staff}), gap);
+    };
+    const auto guestFrame = [&](std::uint8_t next, const Address6& from, const Address6& to,
+                                Bytes payload, long gap) {
+        s.add(tagged(ipv6Frame(next, from, to, payload), {guests}), gap);
+    };
+    s.add(etherTypeFrame(0x88CC, Bytes(46, 0x02)), 10000);  // LLDP
+    s.add(tagged(etherTypeFrame(0x0806, arp(1, laptop, gateway)), {staff}), 100000);
+    s.add(tagged(etherTypeFrame(0x0806, arp(2, gateway, laptop)), {staff}), 900);
+    staffFrame(17, laptop, gateway, udpHeader(41000, 53, 33), 4000);
+    staffFrame(17, gateway, laptop, udpHeader(53, 41000, 49), 11000);
+    staffFrame(6, laptop, web, tcpHeader(50100, 443, 0x02), 2000);
+    staffFrame(6, web, laptop, tcpHeader(443, 50100, 0x12), 31000);
+    staffFrame(6, laptop, web, tcpHeader(50100, 443, 0x10), 900);
+    staffFrame(6, laptop, web, withPayload(tcpHeader(50100, 443, 0x18), 517), 1200);
+    // Router solicitation of a guest, with the hop-by-hop header that an MLD report carries next.
+    guestFrame(58, guestLink, allRouters, Bytes{133, 0, 0x7b, 0x4c, 0, 0, 0, 0}, 600000);
+    guestFrame(0, guestLink, {0xff, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x16},
+               Bytes{58, 0, 5, 2, 0, 0, 1, 0, 143, 0, 0x2c, 0x1d, 0, 0, 0, 0}, 1200);
+    guestFrame(58, router, guestLink, Bytes{134, 0, 0x3e, 0x21, 64, 0, 7, 8}, 3000);
+    guestFrame(6, guest, site, tcpHeader(51515, 443, 0x02), 800000);
+    guestFrame(6, site, guest, tcpHeader(443, 51515, 0x12), 42000);
+    guestFrame(6, guest, site, tcpHeader(51515, 443, 0x10), 700);
+    // The year turns here, between two segments of the staff's download.
+    staffFrame(6, web, laptop, withPayload(tcpHeader(443, 50100, 0x10), 1400), 400000);
+    staffFrame(6, web, laptop, withPayload(tcpHeader(443, 50100, 0x18), 620), 300);
+    staffFrame(6, laptop, web, tcpHeader(50100, 443, 0x10), 800);
+    s.add(etherTypeFrame(static_cast<std::uint16_t>(stp.size()), stp), 500000);
+    s.add(tagged(ipv4Frame(17, laptop, timeServer, udpHeader(123, 123, 48)), {100, staff}, true),
+          200000);
+    guestFrame(17, guest, site, udpHeader(50000, 443, 1200), 300000);
+    guestFrame(17, site, guest, udpHeader(443, 50000, 1200), 41000);
+    staffFrame(6, laptop, web, tcpHeader(50100, 443, 0x11), 900000);
+    staffFrame(6, web, laptop, tcpHeader(443, 50100, 0x11), 30000);
+    staffFrame(6, laptop, web, tcpHeader(50100, 443, 0x10), 700);
+    return s.records;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,5 +203,6 @@ int main(int argc, char** argv) {
     writeTrace(dir + "/web-session.pcap", webSession());
     writeTrace(dir + "/port-scan.pcap", portScan());
     writeTrace(dir + "/rare-protocols.pcap", rareProtocols());
+    writeTrace(dir + "/office-lan.pcap", officeLan());
     return 0;
 }
