@@ -15,7 +15,9 @@
 # bare_prepared_loop, which writes the same database through prepared statements: the ceiling
 # of what SQLite can do, and the price of the program's SQL text.
 # The extended record: tidewrack -x -r T -d db against tidewrack -r T -d db, in both modes, on the
-# same IPv4 trace, goal <= 1.05, with the classic tables of the two databases the same rows.
+# same IPv4 trace, goal <= 1.05, with the classic tables of the two databases the same rows; and
+# tidewrack -x on the IPv6 twin of the trace (the same traffic, every packet IPv6) against the
+# IPv4 run, goal <= 1.2: what an IPv6 frame costs against an IPv4 frame.
 # Start-up on a disk: the bundled sample analysed into a database on the root filesystem
 # against the same run on tmpfs, goal <= 1.5 (each create statement commits on its own).
 # Memory: peak RSS of mode 1 at 100k and 1M packets, equal within 1 MiB and under 16 MiB; at
@@ -173,6 +175,7 @@ mode_prep() {
         measure "$n.mode$m.prep" /dev/null "$bin/bare_prepared_loop" "$m" "$t" "$db.prep$m"
 }
 ext_tw() { rm -f "$db.ext$m" && measure "$n.ext$m.tw" "$text" "$tw" -x -r "$t" -d "$db.ext$m" -m "$m"; }
+ext6_tw() { rm -f "$db.six$m" && measure "$n.six$m.tw" "$text" "$tw" -x -r "$t6" -d "$db.six$m" -m "$m"; }
 # in_turn A B...: in the order given in odd rounds, the other way round in even ones, so that no
 # program always goes first; the program in the middle runs right beside both of its neighbours.
 in_turn() {
@@ -186,7 +189,8 @@ in_turn() {
 
 # pairs T SIZE: run every pair on trace T, several rounds.
 pairs() {
-    local t=$1 n=$2 db=$out/run.db dump=$out/dump.pcap text=$work/out.txt r m
+    local t=$1 n=$2 db=$out/run.db dump=$out/dump.pcap text=$work/out.txt r m t6
+    t6=$(trace "$n" --ipv6)
     for ((r = 1; r <= reps; r++)); do
         echo "  round $r of $reps ($n packets)" >&2
         in_turn read_prev read_tw read_base
@@ -195,7 +199,7 @@ pairs() {
             in_turn verbose_prev verbose_tw verbose_base
         fi
         for m in 1 2; do
-            in_turn mode_prev mode_tw ext_tw mode_base mode_prep
+            in_turn mode_prev mode_tw ext_tw ext6_tw mode_base mode_prep
         done
     done
     # The databases of the last round: the earlier program's file, byte for byte, and the
@@ -227,8 +231,10 @@ quotient() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # round_ratio LABEL: the median of the ratios of the two runs of each round, which were measured
 # one right after the other; it follows the program's cost even while the machine's load shifts.
 # The second argument names the other side (default base).
-round_ratio() {
-    paste -d' ' <(cut -d' ' -f1 "$work/results/$1.tw") <(cut -d' ' -f1 "$work/results/$1.${2:-base}") |
+round_ratio() { rounds_of "$1.tw" "$1.${2:-base}"; }
+# rounds_of A B: the median of A's time over B's, round by round.
+rounds_of() {
+    paste -d' ' <(cut -d' ' -f1 "$work/results/$1") <(cut -d' ' -f1 "$work/results/$2") |
         awk '{print $1 / $2}' | median | xargs printf '%.2f'
 }
 row() {  # row N NAME LABEL BASELINE GOAL
@@ -295,22 +301,26 @@ against_prev() {
     done
 }
 
-# extended N: the extended record against the classic run, mode by mode.
+# extended N: the extended record against the classic run, and IPv6 against IPv4, mode by mode.
 extended() {
     local n=$1 m a b per_round
     say ""
-    say "### $n packets: the extended record (\`-x\`) against the classic run, medians of $reps runs"
+    say "### $n packets: the extended record (\`-x\`) against the classic run, and IPv6 against IPv4, medians of $reps runs"
     say ""
-    say "| mode | \`-x\` s | classic s | ratio of medians | median of round ratios | goal | status | peak RSS KiB, \`-x\` / classic | classic tables |"
-    say "|---|---|---|---|---|---|---|---|---|"
+    say "| run | wall s | against | wall s | ratio of medians | median of round ratios | goal | status | peak RSS KiB | classic tables |"
+    say "|---|---|---|---|---|---|---|---|---|---|"
     for m in 1 2; do
         a=$(seconds_of "$n.ext$m.tw") b=$(seconds_of "$n.mode$m.tw")
-        per_round=$(paste -d' ' <(cut -d' ' -f1 "$work/results/$n.ext$m.tw") \
-            <(cut -d' ' -f1 "$work/results/$n.mode$m.tw") | awk '{print $1 / $2}' | median |
-            xargs printf '%.2f')
-        say "| $m | $a | $b | $(quotient "$a" "$b") | $per_round | <= 1.05 | $(
+        per_round=$(rounds_of "$n.ext$m.tw" "$n.mode$m.tw")
+        say "| \`-x -r T -d db -m $m\` | $a | \`-r T -d db -m $m\` | $b | $(quotient "$a" "$b") | $per_round | <= 1.05 | $(
             verdict "$per_round" 1.05) | $(kib_of "$n.ext$m.tw") / $(kib_of "$n.mode$m.tw") | $(
             cat "$work/results/$n.ext$m.same") |"
+    done
+    for m in 1 2; do
+        a=$(seconds_of "$n.six$m.tw") b=$(seconds_of "$n.ext$m.tw")
+        per_round=$(rounds_of "$n.six$m.tw" "$n.ext$m.tw")
+        say "| \`-x -r T6 -d db -m $m\` (IPv6) | $a | \`-x -r T -d db -m $m\` (IPv4) | $b | $(quotient "$a" "$b") | $per_round | <= 1.2 | $(
+            verdict "$per_round" 1.2) | $(kib_of "$n.six$m.tw") / $(kib_of "$n.ext$m.tw") | |"
     done
 }
 
@@ -328,9 +338,7 @@ startup() {
     local a b c
     a=$(seconds_of sample.disk.tw) b=$(seconds_of sample.shm.tw) c=$(seconds_of sample.disk.prev)
     local per_round
-    per_round=$(paste -d' ' <(cut -d' ' -f1 "$work/results/sample.disk.tw") \
-        <(cut -d' ' -f1 "$work/results/sample.shm.tw") | awk '{print $1 / $2}' | median |
-        xargs printf '%.2f')
+    per_round=$(rounds_of sample.disk.tw sample.shm.tw)
     say ""
     say "### Start-up: the 72-packet sample into a new database, medians of $reps runs"
     say ""

@@ -1,9 +1,10 @@
 // The extended record of real captures against tshark's reading of the same frames: the times
 // of the first and last frame, every analysed frame's local date, the frames not analysed by
-// kind, the VLANs, and the addresses and ports of tagged IPv4 frames; then the same IPv4 frames
-// moved under Linux cooked and raw IP headers.
+// kind, the VLANs, the addresses and ports of tagged IPv4 frames, and every IPv6 frame's row;
+// then the same IPv4 and IPv6 frames moved under Linux cooked and raw IP headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -33,8 +34,13 @@ const char* const captures[] = {
     "PcapsTest.testOpenOfflineWithTimestampPrecision.pcap",
     "quic_interop_V.pcapng",
     "snmp.pcap",
+    "suricata-verify_base64-decode-5885_input.pcap",
+    "suricata-verify_eve-flow-esp_input.pcap",
+    "suricata-verify_output-eve-ftp-data_input.pcap",
     "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap",
+    "suricata-verify_tls-subjectaltname_input.pcap",
     "syslog.pcap",
+    "test.pcap",
     "time_2106_overflow.pcapng",
 };
 
@@ -42,13 +48,16 @@ const char* const captures[] = {
 const std::string zone = "EST5EDT,M3.2.0,M11.1.0";
 
 const std::vector<std::string> fields = {
-    "frame.number", "frame.time_epoch", "frame.time",  "frame.len",   "frame.cap_len",
-    "eth.type",     "vlan.etype",       "vlan.id",     "ip.src",      "ip.dst",
-    "tcp.srcport",  "tcp.dstport",      "udp.srcport", "udp.dstport", "ip.proto",
+    "frame.number", "frame.time_epoch", "frame.time",      "frame.len",   "frame.cap_len",
+    "eth.type",     "vlan.etype",       "vlan.id",         "ip.src",      "ip.dst",
+    "tcp.srcport",  "tcp.dstport",      "udp.srcport",     "udp.dstport", "ip.proto",
+    "ipv6.src",     "ipv6.dst",         "frame.protocols", "tcp.flags",   "icmpv6.type",
+    "icmpv6.code",  "icmpv6.checksum",
 };
 enum Field {
     Number, Epoch, Time, Length, Captured, EthType, VlanType, VlanId, Source, Destination,
-    Protocol = 14,
+    TcpSource, TcpDestination, UdpSource, UdpDestination, Protocol, Source6, Destination6,
+    Layers, TcpFlags, Icmp6Type, Icmp6Code, Icmp6Checksum,
 };
 
 // tshark's epoch time "1213957237.965649000" as the extended record writes it.
@@ -95,11 +104,77 @@ std::string ports(const std::string& protocols, const std::string& tcp, const st
     return protocol == "6" ? outer(tcp) : protocol == "17" ? outer(udp) : "";
 }
 
+// The FRAMES6 row that tshark's reading of an IPv6 frame gives: "frame|source|destination|
+// protocol|source port|destination port|flags|length", with "*" where tshark does not tell
+// (an upper layer it names in its own way, ports of other protocols, a later fragment).
+std::string ipv6Row(const std::vector<std::string>& f) {
+    static const std::map<std::string, std::string> names = {
+        {"tcp", "TCP"}, {"udp", "UDP"}, {"icmpv6", "IPv6-ICMP"}, {"esp", "ESP"},
+        {"sctp", "SCTP"}, {"gre", "GRE"}, {"ip", "IP"}, {"ipv6", "IPv6"}};
+    std::vector<std::string> layers;
+    for (std::size_t start = 0, end; start < f[Layers].size(); start = end + 1) {
+        end = std::min(f[Layers].find(':', start), f[Layers].size());
+        layers.push_back(f[Layers].substr(start, end - start));
+    }
+    std::size_t at = std::find(layers.begin(), layers.end(), "ipv6") - layers.begin() + 1;
+    while (at < layers.size() && (layers[at].starts_with("ipv6.") || layers[at] == "ah")) {
+        ++at;
+    }
+    const auto name = at < layers.size() ? names.find(layers[at]) : names.end();
+    const std::string protocol = name == names.end() ? "*" : name->second;
+    std::string source = "*", destination = "*", flags;
+    if (protocol == "TCP") {
+        source = outer(f[TcpSource]), destination = outer(f[TcpDestination]);
+        const unsigned bits = std::stoul(outer(f[TcpFlags]), nullptr, 16);
+        const char* flagNames[] = {"FIN ", "SYN ", "RST ", "PSH ", "ACK ", "URG ", "ECE ", "CWR "};
+        for (int bit = 0; bit < 8; ++bit) {
+            flags += (bits >> bit & 1) != 0 ? flagNames[bit] : "";
+        }
+    } else if (protocol == "UDP") {
+        source = outer(f[UdpSource]), destination = outer(f[UdpDestination]);
+    } else if (protocol == "IPv6-ICMP") {
+        source = std::to_string(std::stoi(outer(f[Icmp6Type])) * 256 + std::stoi(outer(f[Icmp6Code])));
+        destination = std::to_string(std::stoul(outer(f[Icmp6Checksum]), nullptr, 16));
+    }
+    return f[Number] + "|" + outer(f[Source6]) + "|" + outer(f[Destination6]) + "|" + protocol +
+           "|" + source + "|" + destination + "|" + flags + "|" + f[Length];
+}
+
+// The differences between the rows and the expected ones, where "*" stands for anything.
+Rows differences(const Rows& actual, const Rows& expected) {
+    Rows found;
+    const auto fields = [](const std::string& row) {
+        std::vector<std::string> parts;
+        for (std::size_t start = 0, end;; start = end + 1) {
+            end = std::min(row.find('|', start), row.size());
+            parts.push_back(row.substr(start, end - start));
+            if (end == row.size()) {
+                return parts;
+            }
+        }
+    };
+    for (std::size_t i = 0; i < std::max(actual.size(), expected.size()) && found.size() < 10;
+         ++i) {
+        const auto a = i < actual.size() ? fields(actual[i]) : std::vector<std::string>();
+        const auto e = i < expected.size() ? fields(expected[i]) : std::vector<std::string>();
+        bool same = a.size() == e.size();
+        for (std::size_t k = 0; same && k < a.size(); ++k) {
+            same = e[k] == "*" || a[k] == e[k];
+        }
+        if (!same) {
+            found.push_back((i < actual.size() ? actual[i] : "(none)") + "  tshark: " +
+                            (i < expected.size() ? expected[i] : "(none)"));
+        }
+    }
+    return found;
+}
+
 struct Expected {
     std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> notAnalysed;
     std::map<int, std::pair<std::uint64_t, std::uint64_t>> vlans;
     std::map<int, std::string> dates;   // of the analysed frames
     Rows taggedFrames;                  // "frame|source|destination|source port|destination port"
+    Rows ipv6Frames;                    // as ipv6Row gives them
 };
 
 // What the extended record should hold, by tshark's reading of each frame's EtherTypes.
@@ -140,10 +215,16 @@ Expected expectedOf(const std::vector<std::vector<std::string>>& frames) {
             if (tags > 0) {
                 expected.taggedFrames.push_back(
                     f[Number] + "|" + outer(f[Source]) + "|" + outer(f[Destination]) + "|" +
-                    ports(f[Protocol], f[10], f[12]) + "|" + ports(f[Protocol], f[11], f[13]));
+                    ports(f[Protocol], f[TcpSource], f[UdpSource]) + "|" +
+                    ports(f[Protocol], f[TcpDestination], f[UdpDestination]));
             }
         } else if (types[tags] == "0x86dd") {
-            count("IPv6");
+            if (captured < network + 40) {
+                count("malformed IPv6");
+                continue;
+            }
+            expected.dates[std::stoi(f[Number])] = localDate(f[Time]);
+            expected.ipv6Frames.push_back(ipv6Row(f));
         } else if (types[tags] == "0x0806") {
             count("ARP");
         } else {
@@ -189,9 +270,14 @@ TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
         for (const auto& [frame, date] : expected.dates) {
             dates.push_back(std::to_string(frame) + "|" + date);
         }
-        EXPECT_EQ(query(db, "SELECT f.frame, d.date FROM frames AS f JOIN DAYS AS d ON d.frame = "
+        EXPECT_EQ(query(db, "SELECT f.frame, d.date FROM (SELECT frame FROM frames UNION ALL "
+                            "SELECT frame FROM FRAMES6) AS f JOIN DAYS AS d ON d.frame = "
                             "(SELECT max(frame) FROM DAYS WHERE frame <= f.frame) ORDER BY 1"),
                   dates);
+        EXPECT_EQ(differences(query(db, "SELECT frame, sIP, dIP, ipproto, sPort, dPort, flags, "
+                                        "len FROM FRAMES6 ORDER BY frame"),
+                              expected.ipv6Frames),
+                  Rows{});
         Rows kinds;
         for (const auto& [kind, counts] : expected.notAnalysed) {
             kinds.push_back(kind + "|" + std::to_string(counts.first) + "|" +
@@ -264,5 +350,16 @@ TEST_F(ExtendedCorpus, CookedAndRawIpTracesDecodeAsTsharkDecodesThem) {
                             "FROM frames ORDER BY frame"),
                   expected);
         EXPECT_GT(expected.size(), 3000u);
+        Rows ipv6Frames;
+        for (const auto& f : tsharkFields(trace, fields, zone)) {
+            if (!f[Source6].empty()) {
+                ipv6Frames.push_back(ipv6Row(f));
+            }
+        }
+        EXPECT_EQ(differences(query(db, "SELECT frame, sIP, dIP, ipproto, sPort, dPort, flags, "
+                                        "len FROM FRAMES6 ORDER BY frame"),
+                              ipv6Frames),
+                  Rows{});
+        EXPECT_EQ(ipv6Frames.size(), 12u);
     }
 }

@@ -1,6 +1,7 @@
 // PcapEngine::capture: fetch the next record from the reader, decode it into the packet view,
-// and in verbose mode print its line; or say why capture stops. In the extended record, frames
-// that are not analysed are counted and copied to the dump on the way to the next one.
+// and in verbose mode print its line; or say why capture stops. In the extended record, IPv6 is
+// analysed too, and frames that are not analysed are counted and copied to the dump on the way
+// to the next one.
 #include <cstdio>
 
 #include "capture/PcapEngine.h"
@@ -65,11 +66,16 @@ bool PcapEngine::decodeExtended(const pcap_pkthdr* header, const u_char* data) {
     const LinkFrame link = readLinkLayer(linkType, FrameBytes(data, header->caplen));
     census->tagged(link.vlan, header->len);
     if (link.kind == NetworkKind::Ipv4) {
+        view.ipv6 = false;
         decodeIpv4(view, clock, header, data, link.network);
         if (view.frameDecoded) {
             census->analysed();
             return true;
         }
+    } else if (link.kind == NetworkKind::Ipv6 &&
+               decodeIpv6(view, clock, header, data, link.network)) {
+        census->analysed();
+        return true;
     }
     census->notAnalysed(link, header->len);
     if (dumper != nullptr) {
@@ -83,6 +89,11 @@ void PcapEngine::printPacketLine() const {
     std::printf("%d: %s.%.6d ", v.packetCount, v.timeText, static_cast<int>(v.header->ts.tv_usec));
     if (!v.frameDecoded) {
         std::printf("truncated frame (%u bytes)\n", v.header->caplen);
+        return;
+    }
+    if (v.ipv6) {
+        std::printf("%s [%s]:%d  ->  [%s]:%d\n", v.protocolName, v.sourceText, v.sourcePort,
+                    v.destinationText, v.destinationPort);
         return;
     }
     const std::uint8_t* s = v.sourceAddress;

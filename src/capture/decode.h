@@ -22,6 +22,14 @@ namespace tidewrack {
 void decodeIpv4(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
                 const u_char* data, std::uint32_t ipOffset);
 
+// Fills the view from an IPv6 packet whose header starts `ipv6Offset` bytes into the frame: the
+// addresses as text, the upper-layer protocol after the extension headers, and its first two
+// words as the ports (0 for a fragment after the first, which has no upper-layer header); false,
+// with the view partly filled, when the header chain runs past the captured bytes. The packet is
+// not counted, nor its protocol marked as seen.
+bool decodeIpv6(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
+                const u_char* data, std::uint32_t ipv6Offset);
+
 // Counts the packet in `view` and decodes it as an Ethernet frame carrying IPv4.
 void decodePacket(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* header,
                   const u_char* data);

@@ -10,7 +10,7 @@ namespace tidewrack {
 namespace {
 
 constexpr const char* reasonNames[] = {
-    "IPv6", "ARP", "LLC", "not IP", "too short to decode", "rejected by the filter",
+    "malformed IPv6", "ARP", "LLC", "not IP", "too short to decode", "rejected by the filter",
 };
 static_assert(std::size(reasonNames) == FrameCensus::reasonCount);
 
@@ -31,7 +31,7 @@ FrameCensus::FrameCensus()
 void FrameCensus::notAnalysed(const LinkFrame& link, std::uint32_t length) {
     switch (link.kind) {
     case NetworkKind::Ipv4: reasons[TooShort].add(length); break;  // its header was not captured
-    case NetworkKind::Ipv6: reasons[Ipv6].add(length); break;
+    case NetworkKind::Ipv6: reasons[MalformedIpv6].add(length); break;
     case NetworkKind::Arp: reasons[Arp].add(length); break;
     case NetworkKind::EtherType: etherTypes[link.value & 0xFFFFu].add(length); break;
     case NetworkKind::Llc: reasons[Llc].add(length); break;

@@ -1,6 +1,6 @@
 // The account of every frame of an extended run: how many libpcap delivered and how many were
-// analysed, the frames not analysed by kind (IPv6, ARP, another EtherType, too short to decode,
-// rejected by the user's filter...), the tagged frames by outer VLAN id, and the times of the
+// analysed, the frames not analysed by kind (ARP, another EtherType, too short to decode,
+// malformed IPv6, rejected by the user's filter...), the tagged frames by outer VLAN id, and the times of the
 // first and last frame.
 //
 // Counting a frame costs an addition in a fixed array: every EtherType and every VLAN id has its
@@ -37,7 +37,7 @@ class FrameCensus {
   public:
     // Why a frame was not analysed, besides the EtherTypes and address families it may name.
     enum Reason : std::uint8_t {
-        Ipv6,
+        MalformedIpv6,  // its header chain runs past the captured bytes
         Arp,
         Llc,
         NotIp,
@@ -66,7 +66,7 @@ class FrameCensus {
     void notAnalysed(const LinkFrame& link, std::uint32_t length);
 
     struct Kind {
-        std::string name;  // "IPv6", "ARP", "EtherType 0x88cc", ...
+        std::string name;  // "ARP", "EtherType 0x88cc", ...
         FrameCounts counts;
     };
     // The kinds of the frames not analysed, the most frequent first.

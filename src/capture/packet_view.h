@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "capture/icmp_texts.h"
+#include "capture/ipv6_text.h"
 #include "capture/local_time_text.h"
 #include "capture/protocol_names.h"
 #include "capture/tcp_flags.h"
@@ -51,6 +52,12 @@ struct PacketView {
     char icmpTypeText[icmpTypeTextSize] = {};
     char icmpCodeText[icmpCodeTextSize] = {};
     std::uint8_t protocolSeen[protocolTableSize] = {};  // flag n: protocol n (0 to 141) was seen
+    // The extended record's IPv6 packets: their addresses are the texts below (the IPv4 address
+    // fields keep what the packet before left), and their protocol is the upper-layer header
+    // after the extension headers. protocolSeen is not touched: the classic tables are IPv4's.
+    bool ipv6 = false;
+    char sourceText[ipv6TextSize] = {};
+    char destinationText[ipv6TextSize] = {};
 };
 
 }  // namespace tidewrack

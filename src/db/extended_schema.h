@@ -14,6 +14,10 @@
 //                 date of a frame is that of the row with the greatest frame not above its own.
 //   NOT_ANALYSED  the frames delivered but not analysed, by kind, with their bytes on the wire.
 //   VLANS         the frames that carried a VLAN tag, by outer VLAN id, with their bytes.
+//   FRAMES6       one row per IPv6 packet, with the columns of FRAMES in the same meaning but
+//                 for the addresses, one text each (sIP, dIP) as RFC 5952 writes them; the
+//                 protocol is the upper-layer header after the extension headers, and the ports
+//                 are its first two words (0 for a fragment after the first).
 //
 // Frame numbers count every frame libpcap delivered, analysed or not, so that they are the
 // frame numbers other tools give the frames of a trace file.
@@ -33,6 +37,12 @@ inline constexpr const char* createNotAnalysed =
 inline constexpr const char* createVlans =
     "create table VLANS (vlan integer, frames integer, bytes integer);";
 
+inline constexpr const char* createFrames6 =
+    "create table FRAMES6 (frame integer, sIP varchar, sPort integer, dIP varchar, "
+    "dPort integer, ipproto varchar, flags varchar, time varchar, len integer);";
+
+inline constexpr const char* insertFrame6Format =
+    "INSERT INTO FRAMES6 VALUES(%d, '%s', %d, '%s', %d, '%s', '%s', '%s.%.6d', %u);";
 inline constexpr const char* insertDayFormat = "INSERT INTO DAYS VALUES(%d, '%s');";
 inline constexpr const char* insertUnknownDayFormat = "INSERT INTO DAYS VALUES(%d, NULL);";
 inline constexpr const char* insertNotAnalysedFormat =  // counts as unsigned 64-bit numbers

@@ -43,6 +43,7 @@ constexpr std::size_t namedKinds = 8;
 }  // namespace
 
 void Core::createExtendedTables() {
+    exec(sql::createFrames6);
     exec(sql::createCapture);
     exec(sql::createDays);
     exec(sql::createNotAnalysed);

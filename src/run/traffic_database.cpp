@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "capture/file_identity.h"
+#include "db/extended_schema.h"
 #include "db/traffic_schema.h"
 #include "run/core.h"
 #include "run/duration.h"
@@ -96,6 +97,13 @@ void Core::commitTransaction() {
 
 void Core::writePacketRows() {
     const PacketView& p = pcapEngine->view;
+    if (p.ipv6) {
+        execFormatted(sql::insertFrame6Format, p.packetCount, p.sourceText, p.sourcePort,
+                      p.destinationText, p.destinationPort, p.protocolName, p.tcpFlagsText,
+                      p.timeText, static_cast<int>(p.header->ts.tv_usec), p.header->len);
+        writeDayRow();
+        return;
+    }
     const std::uint8_t* s = p.sourceAddress;
     const std::uint8_t* d = p.destinationAddress;
     execFormatted(sql::insertFrameFormat, p.packetCount, s[0], s[1], s[2], s[3], p.sourcePort, d[0],

@@ -26,6 +26,7 @@ installed=(
     share/doc/tidewrack/README.md
     share/doc/tidewrack/examples/web-session.pcap
     share/doc/tidewrack/examples/port-scan.pcap
+    share/doc/tidewrack/examples/office-lan.pcap
     share/doc/tidewrack/examples/rare-protocols.pcap
 )
 for file in "${installed[@]}"; do
