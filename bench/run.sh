@@ -474,6 +474,8 @@ if ((callgrind)) && command -v valgrind >/dev/null; then
         rm -f "$db" && instructions "mode$m.prev" "$text" "$prev" -r "$t" -d "$db" -m "$m"
         rm -f "$db" && instructions "mode$m.base" "$text" "$bin/bare_sql_loop" "$m" "$t" "$db"
         rm -f "$db" && instructions "mode$m.prep" "$text" "$bin/bare_prepared_loop" "$m" "$t" "$db"
+        rm -f "$db" && instructions "ext$m.tw" "$text" "$tw" -x -r "$t" -d "$db" -m "$m"
+        rm -f "$db" && instructions "six$m.tw" "$text" "$tw" -x -r "$(trace "$small" --ipv6)" -d "$db" -m "$m"
     done
     rm -f "$db" "$dump"
     say ""
@@ -498,6 +500,15 @@ if ((callgrind)) && command -v valgrind >/dev/null; then
             c=$(cat "$work/results/$label.prep.ir") q=$(quotient "$a" "$c")
         fi
         say "| $label | $a | $b | $(quotient "$a" "$b") | $c | $q |"
+    done
+    say ""
+    say "| run | instructions | against | instructions | ratio |"
+    say "|---|---|---|---|---|"
+    for m in 1 2; do
+        a=$(cat "$work/results/ext$m.tw.ir") b=$(cat "$work/results/mode$m.tw.ir")
+        c=$(cat "$work/results/six$m.tw.ir")
+        say "| \`-x\`, mode $m | $a | classic, mode $m | $b | $(quotient "$a" "$b") |"
+        say "| \`-x\` on the IPv6 twin, mode $m | $c | \`-x\` on the IPv4 trace | $a | $(quotient "$c" "$a") |"
     done
 fi
 

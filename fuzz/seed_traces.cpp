@@ -65,6 +65,29 @@ std::vector<Record> wrapped(Bytes (*wrap)(const Bytes&)) {
     return records;
 }
 
+// IPv6: each upper layer, extension headers before it, fragments, and a chain cut short.
+std::vector<Record> ipv6Packets() {
+    const Address6 a = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+                   b = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    const Bytes tcp = tcpHeader(1025, 443, 0x12);
+    Bytes options = {6, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // 16 bytes, then TCP
+    options.insert(options.end(), tcp.begin(), tcp.end());
+    const Bytes firstFragment = {17, 0, 0, 1, 0, 0, 0, 7, 0, 53, 0, 53, 0, 8, 0, 0};
+    const Bytes laterFragment = {17, 0, 0, 0x40, 0, 0, 0, 7, 1, 2, 3, 4};
+    const Bytes authentication = {58, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 128, 0, 0, 0};
+    return {
+        {ipv6Frame(6, a, b, tcp)},
+        {ipv6Frame(17, a, b, udpHeader(5353, 53, 8))},
+        {ipv6Frame(58, b, a, {135, 0, 0x12, 0x34, 0, 0, 0, 0})},
+        {ipv6Frame(0, a, b, options)},
+        {ipv6Frame(44, a, b, firstFragment)},
+        {ipv6Frame(44, a, b, laterFragment)},
+        {ipv6Frame(51, a, b, authentication)},
+        {ipv6Frame(60, a, b, {6, 200, 0, 0, 0, 0, 0, 0})},  // a length far past the frame
+        {ipv6Frame(59, a, b, {})},
+    };
+}
+
 std::vector<Record> taggedAndOthers() {
     const Bytes udp = ipv4Frame(17, client, server, udpHeader(1000, 53, 8));
     return {
@@ -99,6 +122,14 @@ int main(int argc, char** argv) {
     writeTrace(dir + "/bsd-loopback.pcap",
                wrapped([](const Bytes& f) { return loopbackFrame(f, 2); }), DLT_NULL);
     writeTrace(dir + "/vlans-and-others.pcap", taggedAndOthers());
+    writeTrace(dir + "/ipv6-packets.pcap", ipv6Packets());
+    writeTrace(dir + "/ipv6-raw-ip.pcap", [] {
+        std::vector<Record> raw;
+        for (const Record& record : ipv6Packets()) {
+            raw.push_back({rawIpFrame(record.frame)});
+        }
+        return raw;
+    }(), DLT_RAW);
     writeTrace(dir + "/nanoseconds.pcap", everyProtocol(), DLT_EN10MB, PCAP_TSTAMP_PRECISION_NANO);
     writePcapng(dir + "/every-protocol.pcapng", everyProtocol());
     writePcapng(dir + "/odd-captured-lengths.pcapng", oddCapturedLengths());
