@@ -83,7 +83,8 @@ TEST_F(ExtendedRecord, EveryFrameIsAnalysedOrCountedByKind) {
     EXPECT_EQ(rows("SELECT * FROM CAPTURE"),
               Rows{trace + "|EN10MB|65535||1|0.5.7|2024-03-31T23:59:58.250000Z|"
                            "2024-04-01T00:00:01.999999Z|0|UTC|9|4||"});
-    EXPECT_EQ(rows("SELECT * FROM DAYS"), (Rows{"1|2024-03-31", "3|2023-11-14", "9|2024-04-01"}));
+    EXPECT_EQ(rows("SELECT frame, date FROM DAYS"),
+              (Rows{"1|2024-03-31", "3|2023-11-14", "9|2024-04-01"}));
     EXPECT_EQ(readTrace(dir.path("copy.pcap")).size(), records.size());
 
     const Outcome verbose = analyse(records, {"-v", "-m", "2"});
@@ -118,7 +119,8 @@ TEST_F(ExtendedRecord, ClassicTablesAndConsoleStayAsTheyAre) {
 }
 
 // Times that cross midnight, jump back by years and forward again: each frame's date, and the
-// full local time that the documented query gives, in UTC and fourteen hours east of it.
+// full local time that the documented query gives. West of UTC with summer time, the offset's
+// change is recorded too, so that every frame's time in UTC can be told.
 TEST_F(ExtendedRecord, DatesStayExactWhenTimesJump) {
     const std::vector<Record> records = {
         {udpFrame(), 1711929599, 500000},  // 2024-03-31 23:59:59.5 UTC
@@ -133,22 +135,28 @@ TEST_F(ExtendedRecord, DatesStayExactWhenTimesJump) {
                                   "f.frame) ORDER BY f.frame";
     ASSERT_EQ(analyse(records, {"-m", "2"}).status, 0);
     EXPECT_EQ(rows("SELECT * FROM DAYS"),
-              (Rows{"1|2024-03-31", "2|2024-04-01", "3|2021-01-01", "5|2024-04-01",
-                    "6|2106-02-07"}));
+              (Rows{"1|2024-03-31|0", "2|2024-04-01|0", "3|2021-01-01|0", "5|2024-04-01|0",
+                    "6|2106-02-07|0"}));
     EXPECT_EQ(rows(fullTimes),
               (Rows{"2024-03-31 23:59:59.500000", "2024-04-01 00:00:00.250000",
                     "2021-01-01 12:00:00.000000", "2021-01-01 12:00:01.000000",
                     "2024-04-01 00:00:01.000000", "2106-02-07 06:28:15.000000"}));
 
+    // 2024-03-10 in New York: 01:59:59 EST, then 03:00:01 EDT, then 23:30 EDT and the next day.
+    writeTrace(trace, {{udpFrame(), 1710053999}, {udpFrame(), 1710054001},
+                       {udpFrame(), 1710127800}, {udpFrame(), 1710131400}});
     std::filesystem::remove(db);
-    const Outcome east = runBinary("/usr/bin/env", {"TZ=XYZ-14", TIDEWRACK_BINARY, "-x", "-r",
-                                                    trace, "-d", db, "-m", "2"});
-    ASSERT_EQ(east.status, 0) << east.out;
+    const Outcome west = runBinary("/usr/bin/env", {"TZ=EST5EDT,M3.2.0,M11.1.0", TIDEWRACK_BINARY,
+                                                    "-x", "-r", trace, "-d", db, "-m", "2"});
+    ASSERT_EQ(west.status, 0) << west.out;
     EXPECT_EQ(rows("SELECT * FROM DAYS"),
-              (Rows{"1|2024-04-01", "3|2021-01-02", "5|2024-04-01", "6|2106-02-07"}));
-    EXPECT_EQ(rows(fullTimes)[0], "2024-04-01 13:59:59.500000");
+              (Rows{"1|2024-03-10|-18000", "2|2024-03-10|-14400", "4|2024-03-11|-14400"}));
+    EXPECT_EQ(rows("SELECT strftime('%s', d.date || ' ' || substr(f.time, 1, 8), "
+                   "-d.utc_offset || ' seconds') FROM FRAMES AS f JOIN DAYS AS d ON d.frame = "
+                   "(SELECT max(frame) FROM DAYS WHERE frame <= f.frame) ORDER BY f.frame"),
+              (Rows{"1710053999", "1710054001", "1710127800", "1710131400"}));
     EXPECT_EQ(rows("SELECT utc_offset, time_zone, first_utc FROM CAPTURE"),
-              Rows{"50400|XYZ|2024-03-31T23:59:59.500000Z"});
+              Rows{"-18000|EST|2024-03-10T06:59:59.000000Z"});
 }
 
 // The user's filter applies as it does without -x; the frames of the trace that it rejects are

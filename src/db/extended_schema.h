@@ -8,10 +8,12 @@
 //                 host, whose local times FRAMES.time holds, at the first frame; the frames
 //                 libpcap delivered and the frames analysed; for a live adapter the kernel's
 //                 received and dropped counts at the end, NULL for a trace file.
-//   DAYS          the local date (YYYY-MM-DD) of every analysed frame from `frame` on: one row
-//                 at the first frame and one each time the date changes from one analysed frame
-//                 to the next, either way; NULL for frames whose time has no local date. The
-//                 date of a frame is that of the row with the greatest frame not above its own.
+//   DAYS          the local date (YYYY-MM-DD) of every analysed frame from `frame` on, and the
+//                 host's UTC offset (seconds east) then: one row at the first frame and one
+//                 each time the date or the offset (summer time) changes from one analysed
+//                 frame to the next, either way; NULLs for frames whose time has no local
+//                 date. The date of a frame is that of the row with the greatest frame not
+//                 above its own, and its time in UTC its local date and time less the offset.
 //   NOT_ANALYSED  the frames delivered but not analysed, by kind, with their bytes on the wire.
 //   VLANS         the frames that carried a VLAN tag, by outer VLAN id, with their bytes.
 //   FRAMES6       one row per IPv6 packet, with the columns of FRAMES in the same meaning but
@@ -31,7 +33,7 @@ inline constexpr const char* createCapture =
     "utc_offset integer, time_zone varchar, frames_delivered integer, frames_analysed integer, "
     "kernel_received integer, kernel_dropped integer);";
 inline constexpr const char* createDays =
-    "create table DAYS (frame integer primary key, date varchar);";
+    "create table DAYS (frame integer primary key, date varchar, utc_offset integer);";
 inline constexpr const char* createNotAnalysed =
     "create table NOT_ANALYSED (kind varchar, frames integer, bytes integer);";
 inline constexpr const char* createVlans =
@@ -43,8 +45,8 @@ inline constexpr const char* createFrames6 =
 
 inline constexpr const char* insertFrame6Format =
     "INSERT INTO FRAMES6 VALUES(%d, '%s', %d, '%s', %d, '%s', '%s', '%s.%.6d', %u);";
-inline constexpr const char* insertDayFormat = "INSERT INTO DAYS VALUES(%d, '%s');";
-inline constexpr const char* insertUnknownDayFormat = "INSERT INTO DAYS VALUES(%d, NULL);";
+inline constexpr const char* insertDayFormat = "INSERT INTO DAYS VALUES(%d, '%s', %ld);";
+inline constexpr const char* insertUnknownDayFormat = "INSERT INTO DAYS VALUES(%d, NULL, NULL);";
 inline constexpr const char* insertNotAnalysedFormat =  // counts as unsigned 64-bit numbers
     "INSERT INTO NOT_ANALYSED VALUES('%s', %llu, %llu);";
 inline constexpr const char* insertVlanFormat = "INSERT INTO VLANS VALUES(%d, %llu, %llu);";

@@ -91,7 +91,9 @@ class Core {
     void writeExtendedRows();
     void writeCaptureRow();
     void printNotAnalysed() const;
-    int recordedDay = -2;  // the day of the last DAYS row (-1: no local date; -2: no row yet)
+    // The day and UTC offset of the last DAYS row; no local date is day -1, no row yet day -2.
+    int recordedDay = -2;
+    long recordedOffset = 0;
 };
 
 }  // namespace tidewrack

@@ -53,13 +53,15 @@ void Core::createExtendedTables() {
 void Core::writeDayRow() {
     const std::tm* local = pcapEngine->view.localTime;
     const int day = local != nullptr ? local->tm_year * 512 + local->tm_yday : -1;
-    if (day == recordedDay) {
+    const long offset = local != nullptr ? local->tm_gmtoff : 0;
+    if (day == recordedDay && offset == recordedOffset) {
         return;
     }
     recordedDay = day;
+    recordedOffset = offset;
     char date[32];
     if (local != nullptr && std::strftime(date, sizeof date, "%Y-%m-%d", local) != 0) {
-        execFormatted(sql::insertDayFormat, pcapEngine->view.packetCount, date);
+        execFormatted(sql::insertDayFormat, pcapEngine->view.packetCount, date, offset);
     } else {
         execFormatted(sql::insertUnknownDayFormat, pcapEngine->view.packetCount);
     }
