@@ -1,10 +1,10 @@
 // The run sequence of tidewrack-report.
 //
-// Every database is opened and checked before any is read, and the output file is written only
+// Every path is checked before any database is read; then the databases are opened one after
+// the other, never attached (a report may span more databases than SQLite attaches at once),
+// and each is checked and read in one pass into the one tally. The output file is written only
 // at the end, whole, and put in place last: a run refused for any of its inputs, or failing to
-// write any of its outputs, leaves no page. The databases
-// are then opened one after the other, never attached (a report may span more databases than
-// SQLite attaches at once), and each is read in one pass into the one tally.
+// write any of its outputs, leaves no page.
 #include "report/report_run.h"
 
 #include <sys/ioctl.h>
@@ -77,30 +77,6 @@ void checkOutputPath(const ReportOptions& options) {
     }
 }
 
-DatabaseSummary readDatabase(const std::string& path, ProtocolCatalog& catalog, TrafficTally& tally,
-                             Progress& progress, std::size_t number, std::size_t count) {
-    TrafficDatabase database(path);
-    DatabaseSummary summary{path, database.mode(), {}, unknownTime, unknownTime};
-    progress.database(number, count, path, database.frameEstimate());
-    FrameRow row;
-    while (database.next(row, catalog)) {
-        tally.add(row, catalog.kind(row.protocol));
-        summary.counts.add(row.length);
-        if (row.time != unknownTime) {
-            if (summary.first == unknownTime || row.time < summary.first) {
-                summary.first = row.time;
-            }
-            if (row.time > summary.last) {
-                summary.last = row.time;
-            }
-        }
-        if ((summary.counts.frames & 0xFFFF) == 0) {
-            progress.frames(summary.counts.frames);
-        }
-    }
-    return summary;
-}
-
 void writeOut(const std::string& content) {
     if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() ||
         std::fflush(stdout) != 0) {
@@ -111,19 +87,16 @@ void writeOut(const std::string& content) {
 int run(const ReportOptions& options) {
     checkOutputPath(options);
     for (const std::string& path : options.databases) {
-        TrafficDatabase checked(path);
+        TrafficDatabase::checkFile(path);
     }
     Progress progress(isatty(STDERR_FILENO) != 0);
-    ProtocolCatalog catalog;
     TrafficTally tally;
-    std::vector<DatabaseSummary> summaries;
-    summaries.reserve(options.databases.size());
     for (std::size_t i = 0; i < options.databases.size(); ++i) {
-        summaries.push_back(readDatabase(options.databases[i], catalog, tally, progress, i + 1,
-                                         options.databases.size()));
+        TrafficDatabase(options.databases[i])
+            .read(tally, progress, i + 1, options.databases.size());
     }
     progress.section("putting the sections together");
-    const Report report = buildReport(tally, catalog, std::move(summaries), options.top);
+    const Report report = buildReport(tally, options.top);
     // The page takes the old one's place only once the JSON document is out as well, so that
     // a run that fails leaves no page behind.
     std::optional<OutputFile> page;

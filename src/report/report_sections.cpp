@@ -267,11 +267,11 @@ Ranked<UnansweredRow> unansweredRows(const TrafficTally& tally, const ProtocolCa
 
 }  // namespace
 
-Report buildReport(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                   std::vector<DatabaseSummary> databases, std::size_t top) {
+Report buildReport(const TrafficTally& tally, std::size_t top) {
+    const ProtocolCatalog& catalog = tally.catalog;
     Report report;
     report.top = top;
-    for (const DatabaseSummary& database : databases) {
+    for (const DatabaseSummary& database : tally.databases) {
         report.total += database.counts;
         if (database.first != unknownTime &&
             (report.first == unknownTime || database.first < report.first)) {
@@ -279,7 +279,7 @@ Report buildReport(const TrafficTally& tally, const ProtocolCatalog& catalog,
         }
         report.last = std::max(report.last, database.last);
     }
-    report.databases = std::move(databases);
+    report.databases = tally.databases;
     for (std::size_t n = 0; n < tally.protocols.size(); ++n) {
         if (tally.protocols[n].frames > 0) {
             report.protocolNames.push_back(catalog.name(static_cast<std::uint16_t>(n)));

@@ -13,19 +13,10 @@
 #include <vector>
 
 #include "report/counts.h"
-#include "report/protocol_catalog.h"
 #include "report/timeline.h"
 #include "report/traffic_tally.h"
 
 namespace tidewrack::report {
-
-struct DatabaseSummary {
-    std::string path;
-    int mode = 0;
-    Counts counts;
-    std::int64_t first = unknownTime;  // the first and last known times, on its line of days
-    std::int64_t last = unknownTime;
-};
 
 template <typename Row>
 struct Ranked {
@@ -124,7 +115,6 @@ struct Report {
 
 inline constexpr std::uint64_t portScanThreshold = 10;  // distinct ports of one target
 
-Report buildReport(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                   std::vector<DatabaseSummary> databases, std::size_t top);
+Report buildReport(const TrafficTally& tally, std::size_t top);
 
 }  // namespace tidewrack::report

@@ -1,11 +1,26 @@
 // Counting one frame into the tally.
 #include "report/traffic_tally.h"
 
+#include <algorithm>
+
 #include "capture/tcp_flags.h"
 
 namespace tidewrack::report {
 
-void TrafficTally::add(const FrameRow& row, ProtocolKind kind) {
+void TrafficTally::startDatabase(const std::string& path, int mode) {
+    databases.push_back({path, mode, {}, unknownTime, unknownTime});
+}
+
+void TrafficTally::add(const FrameRow& row) {
+    const ProtocolKind kind = catalog.kind(row.protocol);
+    DatabaseSummary& database = databases.back();
+    database.counts.add(row.length);
+    if (row.time != unknownTime) {
+        if (database.first == unknownTime || row.time < database.first) {
+            database.first = row.time;
+        }
+        database.last = std::max(database.last, row.time);
+    }
     if (row.protocol >= protocols.size()) {
         protocols.resize(row.protocol + 1u);
     }

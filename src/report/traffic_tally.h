@@ -1,5 +1,6 @@
 // The counts behind every section of the report, gathered in one pass over the frames of all
-// databases.
+// databases. The tally owns everything the pass needs: the catalog of protocol names, each
+// database's own figures and the counts of the whole.
 //
 // Each frame is counted once in each of a few hash maps: per protocol, per endpoint (sent and
 // received), per conversation, per UDP destination port, per ICMP type and code, and per ICMP
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -82,10 +84,24 @@ constexpr bool isIcmpError(std::uint8_t type) {
     return type == 3 || type == 5 || type == 11 || type == 12;
 }
 
-struct TrafficTally {
-    void add(const FrameRow& row, ProtocolKind kind);
+// One database's figures, as the summary shows them.
+struct DatabaseSummary {
+    std::string path;
+    int mode = 0;
+    Counts counts;
+    std::int64_t first = unknownTime;  // the first and last known times, on its line of days
+    std::int64_t last = unknownTime;
+};
 
-    std::vector<Counts> protocols;  // by the catalog's number
+struct TrafficTally {
+    // The frames added next are those of this database.
+    void startDatabase(const std::string& path, int mode);
+    // Counts one frame of the current database; its protocol is a number of `catalog`.
+    void add(const FrameRow& row);
+
+    ProtocolCatalog catalog;
+    std::vector<DatabaseSummary> databases;  // in the order read
+    std::vector<Counts> protocols;           // by the catalog's number
     std::unordered_map<std::uint32_t, Endpoint> endpoints;
     std::unordered_map<ConversationKey, Conversation, KeyHash> conversations;
     std::unordered_map<std::uint16_t, Counts> udpPorts;      // by destination port
