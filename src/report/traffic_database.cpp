@@ -27,12 +27,12 @@ constexpr const char* selectFrames =
     "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
     "len FROM frames";
 
-std::uint32_t address(sqlite3_stmt* row, int first) {
+IpAddress address(sqlite3_stmt* row, int first) {
     std::uint32_t value = 0;
     for (int i = first; i < first + 4; ++i) {
         value = value << 8 | (static_cast<std::uint32_t>(sqlite3_column_int(row, i)) & 0xFFu);
     }
-    return value;
+    return {value};
 }
 
 std::string_view text(sqlite3_stmt* row, int column) {
