@@ -73,7 +73,9 @@ struct IcmpErrorKey {
 };
 
 struct KeyHash {
-    std::size_t operator()(IpAddress k) const noexcept { return mix(k.value, 0, 0); }
+    // Addresses as they are, as std::hash does for integers: neighbours fall in neighbouring
+    // buckets, which suits the runs of nearby addresses that traffic has.
+    std::size_t operator()(IpAddress k) const noexcept { return k.value; }
     std::size_t operator()(const ConversationKey& k) const noexcept {
         return mix(k.a.value, k.b.value,
                    std::uint64_t{k.portA} << 32 | std::uint64_t{k.portB} << 16 | k.protocol);
