@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <optional>
 
@@ -46,8 +45,8 @@ void complain(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", programName, terminalText(message).c_str());
 }
 
-// The width of the text: COLUMNS when set, else the terminal's, else no limit (the report goes
-// to a file or a pipe).
+// The width of the text: COLUMNS when set, else the terminal's, else 80 (the report goes to a
+// file or a pipe).
 std::size_t terminalWidth() {
     if (const char* columns = std::getenv("COLUMNS")) {
         const long n = std::strtol(columns, nullptr, 10);
@@ -59,7 +58,7 @@ std::size_t terminalWidth() {
     if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
-    return std::numeric_limits<std::size_t>::max();
+    return 80;
 }
 
 // The budget of the tally's hash maps: TIDEWRACK_REPORT_MEMORY KiB, or the default.

@@ -187,10 +187,17 @@ class Table {
             first = false;
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 const std::string title = terminalText(section.columns[columns[i]].title);
-                const std::string line = std::string(indent, ' ') + title +
-                                         std::string(titleWidth - displayWidth(title) + gap, ' ') +
-                                         cells[i];
-                out << fitToWidth(line, width) << "\n";
+                const bool front = fitOf(i) == Fit::CutFront;
+                std::string line = std::string(indent, ' ') + title;
+                if (indent + titleWidth + gap + displayWidth(cells[i]) <= width) {
+                    line += std::string(titleWidth - displayWidth(title) + gap, ' ') + cells[i];
+                } else {  // the value on a line of its own, further in
+                    line = fitToWidth(line, width) + "\n" + std::string(2 * indent, ' ') +
+                           fitToWidth(cells[i], width > 2 * indent ? width - 2 * indent : 1,
+                                      front);
+                }
+                out << fitToWidth(line, line.find('\n') == std::string::npos ? width : line.size())
+                    << "\n";
             }
         });
     }
