@@ -53,7 +53,7 @@ figure.chart figcaption { color: var(--muted); }
 .axis span { position: absolute; white-space: nowrap; }
 .axis.y { min-width: 4em; }
 .axis.y span { right: 0; transform: translateY(50%); }
-.axis.x { grid-column: 2; height: 2em; }
+.axis.x { grid-column: 2; height: 3em; line-height: 1.2; }
 .axis.x span { top: 4px; transform: translateX(-50%); }
 .axis.x span.first { transform: none; }
 .axis.x span.last { transform: translateX(-100%); }
@@ -67,10 +67,10 @@ footer { margin-top: 40px; color: var(--muted); font-size: 12px; }
 @media print {
   body { padding: 0; max-width: none; font-size: 11px; }
   h2, p.note, figcaption { break-after: avoid; }
-  section, figure.chart, tr, .figures { break-inside: avoid; }
+  figure.chart, tr, .figures { break-inside: avoid; }
   .table { overflow: visible; }
-  th, td { padding: 2px 5px; white-space: normal; }
-  td.n, th.n { white-space: nowrap; }
+  th, td { padding: 2px 5px; }
+  th, td.w { white-space: normal; }
   * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 }
 )";
@@ -80,9 +80,10 @@ bool numeric(Kind kind) {
            kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
 }
 
+// Numbers are aligned right; names may wrap in print, where nothing else does.
 std::string cellTag(const char* tag, Kind kind, std::string_view text) {
-    return std::string("<") + tag + (numeric(kind) ? " class=\"n\">" : ">") + htmlText(text) +
-           "</" + tag + ">";
+    const char* type = numeric(kind) ? " class=\"n\">" : kind == Kind::Text ? " class=\"w\">" : ">";
+    return std::string("<") + tag + type + htmlText(text) + "</" + tag + ">";
 }
 
 void table(const Section& section, const TimeAxis& axis, TextSink& out) {

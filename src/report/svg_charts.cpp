@@ -14,7 +14,7 @@ namespace tidewrack::report {
 namespace {
 
 constexpr double plotWidth = 1000, plotHeight = 200;  // the viewBox of a line chart's plot
-constexpr std::size_t maxTicks = 7, narrowTicks = 4;
+constexpr std::size_t maxTicks = 7;
 
 std::string number(double n) {
     char text[32];
@@ -141,22 +141,23 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
                     "<polyline class=\"line\" points=\"" + points + "\"/>";
         }
         html += "</svg>\n<div class=\"axis x\">";
-        // Up to seven labels spread evenly, of which four (the first, the last and two between)
-        // are kept on a narrow screen.
+        // Up to seven labels spread evenly; a narrow screen keeps the first, the last and
+        // those between that stay a third of the axis apart. A label's day goes on a line of its
+        // own.
         const std::size_t ticks = std::min(labels.size(), maxTicks);
-        const auto spread = [](std::size_t k, std::size_t count, std::size_t over) {
-            return count < 2 ? 0 : (k * over + (count - 1) / 2) / (count - 1);
-        };
-        std::vector<bool> narrow(ticks, ticks <= narrowTicks);
-        for (std::size_t j = 0; j < narrowTicks && ticks > narrowTicks; ++j) {
-            narrow[spread(j, narrowTicks, ticks - 1)] = true;
-        }
+        double kept = -1;
         for (std::size_t k = 0; k < ticks; ++k) {
-            const std::size_t i = spread(k, ticks, last);
+            const std::size_t i = ticks < 2 ? 0 : (k * last + (ticks - 1) / 2) / (ticks - 1);
+            const double at = last == 0 ? 0.0 : static_cast<double>(i) / last;
+            const bool narrow = k == 0 || k + 1 == ticks || (at - kept >= 0.3 && at <= 0.7);
+            kept = narrow ? at : kept;
             const char* place = k == 0 ? "first" : k + 1 == ticks ? "last" : "middle";
-            html += std::string("<span class=\"") + place + (narrow[k] ? "" : " wide") +
-                    "\" style=\"left:" + percent(last == 0 ? 0.0 : static_cast<double>(i) / last) +
-                    "\">" + htmlText(labels[i]) + "</span>";
+            std::string label = htmlText(labels[i]);
+            if (const std::size_t time = label.rfind(' '); time != std::string::npos) {
+                label.replace(time, 1, "<br>");
+            }
+            html += std::string("<span class=\"") + place + (narrow ? "" : " wide") +
+                    "\" style=\"left:" + percent(at) + "\">" + label + "</span>";
         }
         out << html << "</div>\n</figure>\n";
     }
