@@ -20,7 +20,8 @@ struct Declaration {
     std::span<const Column> columns{};
     std::string_view rows{};    // SQL reading the rows, a value per column (two for an end or a
                                 // share, none for a list of names), in no particular order
-    std::string_view order{};   // SQL ORDER BY for the rows
+    bool derived = false;       // rows of a GROUP BY, worked out once into a table of the store
+    std::string_view order{};   // SQL ORDER BY for the rows (by column names when derived)
     bool whole = false;         // every row, whatever --top says
     std::string_view by{};      // the order as people are told it: "bytes"
     std::string_view remark{};  // said after it, when `remarkIf` (SQL) holds of a row kept
@@ -199,14 +200,14 @@ constexpr Declaration declarations[] = {
              "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)), count(*), "
              "count(DISTINCT server), sum(frames) AS frames, sum(bytes) AS bytes "
              "FROM accepted GROUP BY 1",
-     .order = "bytes DESC, frames DESC, port", .by = "bytes", .remark = ephemeralRemark,
-     .remarkIf = "port IS NULL"},
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "udp_services", .title = "UDP services by destination port",
      .columns = udpServiceColumns,
      .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)), "
              "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
-     .order = "bytes DESC, frames DESC, port", .by = "bytes", .remark = ephemeralRemark,
-     .remarkIf = "port IS NULL"},
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
      .rows = "SELECT type, code, icmp_type_text(type), icmp_code_text(type, code), frames, bytes "
              "FROM icmp_message",
@@ -220,7 +221,7 @@ constexpr Declaration declarations[] = {
              "SELECT source, target, count(*) AS ports, sum(answered), sum(answered), count(*), "
              "group_concat(iif(answered, port, NULL)) FROM port GROUP BY 1, 2 "
              "HAVING count(*) >= " SCAN_PORTS,
-     .order = "ports DESC, source, target", .by = "ports"},
+     .derived = true, .order = "ports DESC, source, target", .by = "ports"},
     {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
      .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(type), "
              "icmp_code_text(type, code), frames, bytes FROM icmp_error",
@@ -234,7 +235,8 @@ constexpr Declaration declarations[] = {
              " AND syn_b AND frames_ab = 0) "
              "SELECT source, destination, port, count(*), sum(frames) AS frames, "
              "sum(bytes) AS bytes FROM attempt GROUP BY 1, 2, 3",
-     .order = "bytes DESC, frames DESC, source, destination, port", .by = "bytes"},
+     .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
+     .by = "bytes"},
 };
 // clang-format on
 #undef TCP_CONVERSATIONS
@@ -324,7 +326,12 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report) {
     section.chart = d.chart;
     section.record = d.record;
     if (!d.rows.empty()) {
-        const std::string rows(d.rows);
+        std::string rows(d.rows);
+        if (d.derived) {
+            const std::string table = "section_" + std::string(d.id);
+            store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            rows = "SELECT * FROM " + table;
+        }
         section.total = static_cast<std::uint64_t>(
             firstInteger(store, "SELECT count(*) FROM (" + rows + ")"));
         const bool cut = !d.whole && report.top != 0 && report.top < section.total;
