@@ -93,8 +93,8 @@ std::string rawText(const Cell& cell, Kind kind) {
 }
 
 bool quoted(Kind kind) {
-    return kind == Kind::Text || kind == Kind::Address || kind == Kind::End ||
-           kind == Kind::Time || kind == Kind::Interval;
+    return kind == Kind::Text || kind == Kind::Address || kind == Kind::End || kind == Kind::Time ||
+           kind == Kind::Interval;
 }
 
 }  // namespace

@@ -17,11 +17,11 @@ struct WidthRange {
 // The characters that do not take one column, ascending: combining marks and zero-width
 // characters take none, East Asian wide and fullwidth forms and emoji take two.
 constexpr std::array<WidthRange, 21> widthRanges = {{
-    {0x0300, 0x036F, 0}, {0x0483, 0x0489, 0}, {0x0591, 0x05BD, 0}, {0x1100, 0x115F, 2},
-    {0x1AB0, 0x1AFF, 0}, {0x1DC0, 0x1DFF, 0}, {0x200B, 0x200F, 0}, {0x20D0, 0x20FF, 0},
-    {0x2E80, 0x303E, 2}, {0x3041, 0x33FF, 2}, {0x3400, 0x4DBF, 2}, {0x4E00, 0x9FFF, 2},
-    {0xA000, 0xA4CF, 2}, {0xAC00, 0xD7A3, 2}, {0xF900, 0xFAFF, 2}, {0xFE00, 0xFE0F, 0},
-    {0xFE20, 0xFE2F, 0}, {0xFE30, 0xFE4F, 2}, {0xFF00, 0xFF60, 2}, {0xFFE0, 0xFFE6, 2},
+    {0x0300, 0x036F, 0},   {0x0483, 0x0489, 0}, {0x0591, 0x05BD, 0}, {0x1100, 0x115F, 2},
+    {0x1AB0, 0x1AFF, 0},   {0x1DC0, 0x1DFF, 0}, {0x200B, 0x200F, 0}, {0x20D0, 0x20FF, 0},
+    {0x2E80, 0x303E, 2},   {0x3041, 0x33FF, 2}, {0x3400, 0x4DBF, 2}, {0x4E00, 0x9FFF, 2},
+    {0xA000, 0xA4CF, 2},   {0xAC00, 0xD7A3, 2}, {0xF900, 0xFAFF, 2}, {0xFE00, 0xFE0F, 0},
+    {0xFE20, 0xFE2F, 0},   {0xFE30, 0xFE4F, 2}, {0xFF00, 0xFF60, 2}, {0xFFE0, 0xFFE6, 2},
     {0x1F300, 0x3FFFD, 2},
 }};
 static_assert(
@@ -115,8 +115,7 @@ std::string fitToWidth(std::string_view text, std::size_t width, bool front) {
     return kept + '~';
 }
 
-std::vector<std::string> wrapToWidth(std::string_view text, std::size_t width,
-                                     std::size_t indent) {
+std::vector<std::string> wrapToWidth(std::string_view text, std::size_t width, std::size_t indent) {
     const std::string margin(indent < width ? indent : 0, ' ');
     std::vector<std::string> lines(1);
     std::size_t used = 0;

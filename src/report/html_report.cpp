@@ -98,8 +98,7 @@ void table(const Section& section, const TimeAxis& axis, TextSink& out) {
     section.eachRow([&](const Row& row) {
         html = "<tr>";
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            const bool repeated =
-                columns[i].blankRepeat && i > 0 && row[i].text == row[i - 1].text;
+            const bool repeated = columns[i].blankRepeat && i > 0 && row[i].text == row[i - 1].text;
             if (columns[i].fit != Fit::Hidden) {
                 html += cellTag("td", columns[i].kind,
                                 repeated ? "" : peopleText(row[i], columns[i].kind, axis));

@@ -42,8 +42,7 @@ void jsonReport(const Report& report, TextSink& out) {
             section.eachRow([&](const Row& row) { out << object(section.columns, row); });
         } else if (!section.factColumns.empty()) {
             const std::string facts = object(section.factColumns, section.facts);
-            out << facts.substr(0, facts.size() - 1) << ", " << jsonString(section.rowsKey)
-                << ": ";
+            out << facts.substr(0, facts.size() - 1) << ", " << jsonString(section.rowsKey) << ": ";
             list(section, out);
             out << "}";
         } else {

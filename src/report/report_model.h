@@ -59,19 +59,19 @@ struct Chart {
     enum class Type : std::uint8_t { None, Bars, Lines };
     Type type = Type::None;
     std::string_view title{};
-    int label = 0;    // the column that names a bar, or a step of the lines
-    int first = -1;   // a bar per row of this column's values (or a line chart of them)
-    int second = -1;  // and a second segment (or a second line chart); -1 for none
-    int text = -1;    // the column written after a bar; -1 writes the bar's value
+    int label = 0;               // the column that names a bar, or a step of the lines
+    int first = -1;              // a bar per row of this column's values (or a line chart of them)
+    int second = -1;             // and a second segment (or a second line chart); -1 for none
+    int text = -1;               // the column written after a bar; -1 writes the bar's value
     bool replacesTable = false;  // people see the chart and not the rows
 };
 
 // A raw value. Which members hold it depends on the kind of its column.
 struct Cell {
     bool null = false;
-    std::int64_t number = 0;  // integer kinds; a share's part; an end's port, -1 for none
-    std::int64_t whole = 0;   // a share's whole
-    std::string text{};  // a text; the bytes of an address, or of an end's address
+    std::int64_t number = 0;           // integer kinds; a share's part; an end's port, -1 for none
+    std::int64_t whole = 0;            // a share's whole
+    std::string text{};                // a text; the bytes of an address, or of an end's address
     std::vector<std::string> items{};  // a list's items
 };
 using Row = std::vector<Cell>;
@@ -97,7 +97,7 @@ struct Section {
     // Calls `visit` with each row kept, in order.
     void eachRow(const std::function<void(const Row&)>& visit) const;
 
-    std::vector<Row> rows;              // rows made in memory, or
+    std::vector<Row> rows;             // rows made in memory, or
     std::shared_ptr<Statement> query;  // the statement that reads them from the store
 };
 

@@ -89,8 +89,7 @@ ReportOptions parseReportOptions(int argc, char** argv) {
     }
     if (!options.csv.empty()) {
         const auto ids = sectionIds();
-        if (options.csv != "list" &&
-            std::find(ids.begin(), ids.end(), options.csv) == ids.end()) {
+        if (options.csv != "list" && std::find(ids.begin(), ids.end(), options.csv) == ids.end()) {
             throw ReportError("--csv takes a section, not '" + options.csv +
                               "' (--csv list names them)");
         }

@@ -18,13 +18,13 @@ struct Declaration {
     std::string_view id{};
     std::string_view title{};
     std::span<const Column> columns{};
-    std::string_view rows{};    // SQL reading the rows, a value per column (two for an end or a
-                                // share, none for a list of names), in no particular order
-    bool derived = false;       // rows of a GROUP BY, worked out once into a table of the store
-    std::string_view order{};   // SQL ORDER BY for the rows (by column names when derived)
-    bool whole = false;         // every row, whatever --top says
-    std::string_view by{};      // the order as people are told it: "bytes"
-    std::string_view remark{};  // said after it, when `remarkIf` (SQL) holds of a row kept
+    std::string_view rows{};      // SQL reading the rows, a value per column (two for an end or a
+                                  // share, none for a list of names), in no particular order
+    bool derived = false;         // rows of a GROUP BY, worked out once into a table of the store
+    std::string_view order{};     // SQL ORDER BY for the rows (by column names when derived)
+    bool whole = false;           // every row, whatever --top says
+    std::string_view by{};        // the order as people are told it: "bytes"
+    std::string_view remark{};    // said after it, when `remarkIf` (SQL) holds of a row kept
     std::string_view remarkIf{};  // (always, when empty)
     Chart chart{};
     bool record = false;
@@ -32,6 +32,7 @@ struct Declaration {
     void (*complete)(Section&, TallyStore&, Report&) = nullptr;
 };
 
+// clang-format off
 constexpr std::string_view ephemeralRemark = "* is every port without a well-known service";
 
 constexpr Column databaseColumns[] = {
@@ -152,7 +153,6 @@ constexpr Column unansweredColumns[] = {
 void completeSummary(Section& section, TallyStore& store, Report& report);
 void completeTimeline(Section& section, TallyStore& store, Report& report);
 
-// clang-format off
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
      .rows = "SELECT path, mode, frames, bytes, first, last, last - first FROM database",
@@ -287,8 +287,8 @@ void completeSummary(Section& section, TallyStore& store, Report& report) {
     }
     const auto databases = static_cast<std::uint64_t>(totals.integer(9));
     report.axis.spansDays = !row[3].null && row[3].number >= microsecondsPerDay;
-    report.subject = databases == 1 ? std::string(totals.text(10))
-                                    : counted(databases, "database", "databases");
+    report.subject =
+        databases == 1 ? std::string(totals.text(10)) : counted(databases, "database", "databases");
     const auto text = [&](int column) {
         return peopleText(row[column], section.columns[column].kind, report.axis);
     };
@@ -310,8 +310,8 @@ void completeTimeline(Section& section, TallyStore& store, Report&) {
     section.rowsKey = "buckets";
     const auto busy = static_cast<std::uint64_t>(
         firstInteger(store, "SELECT count(*) FROM interval WHERE frames > 0"));
-    section.note = counted(section.total, "interval", "intervals") + " of " +
-                   intervalWidth(interval);
+    section.note =
+        counted(section.total, "interval", "intervals") + " of " + intervalWidth(interval);
     if (section.total > 1) {
         section.note += busy == section.total ? ", all with traffic"
                                               : ", " + groupDigits(busy) + " with traffic";
@@ -332,19 +332,19 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report) {
             store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
             rows = "SELECT * FROM " + table;
         }
-        section.total = static_cast<std::uint64_t>(
-            firstInteger(store, "SELECT count(*) FROM (" + rows + ")"));
+        section.total =
+            static_cast<std::uint64_t>(firstInteger(store, "SELECT count(*) FROM (" + rows + ")"));
         const bool cut = !d.whole && report.top != 0 && report.top < section.total;
         section.shown = cut ? report.top : section.total;
         const std::string kept = rows + " ORDER BY " + std::string(d.order) +
                                  (cut ? " LIMIT " + std::to_string(report.top) : "");
         section.query = std::make_shared<Statement>(store.prepare(kept));
         if (!d.by.empty() && section.shown > 0) {
-            section.note = (section.shown == section.total ? "all " + groupDigits(section.total)
-                                                           : "top " + groupDigits(section.shown) +
-                                                                 " of " +
-                                                                 groupDigits(section.total)) +
-                           ", by " + std::string(d.by);
+            section.note =
+                (section.shown == section.total
+                     ? "all " + groupDigits(section.total)
+                     : "top " + groupDigits(section.shown) + " of " + groupDigits(section.total)) +
+                ", by " + std::string(d.by);
             if (!d.remark.empty() &&
                 (d.remarkIf.empty() ||
                  firstInteger(store, "SELECT EXISTS (SELECT 1 FROM (" + kept + ") WHERE " +

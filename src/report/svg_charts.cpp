@@ -60,13 +60,13 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
     out << figure("bars", chart.title);
     if (chart.second >= 0) {
         out << "<figcaption class=\"legend\"><span class=\"key\"></span>" +
-                   htmlText(columns[chart.first].title) +
-                   " <span class=\"key second\"></span>" +
+                   htmlText(columns[chart.first].title) + " <span class=\"key second\"></span>" +
                    htmlText(columns[chart.second].title) + "</figcaption>\n";
     }
     section.eachRow([&](const Row& row) {
-        const double first = share ? fraction(row[chart.first])
-                                   : longest > 0 ? value(row, chart.first) / longest : 0;
+        const double first = share         ? fraction(row[chart.first])
+                             : longest > 0 ? value(row, chart.first) / longest
+                                           : 0;
         const double second = longest > 0 ? value(row, chart.second) / longest : 0;
         const Cell total{.number = row[chart.first].number +
                                    (chart.second < 0 ? 0 : row[chart.second].number)};
@@ -74,10 +74,11 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
                                       ? peopleText(row[chart.text], columns[chart.text].kind, axis)
                                       : peopleText(total, Kind::Bytes, axis);
         std::string html = "<span class=\"label\">" +
-                htmlText(peopleText(row[chart.label], columns[chart.label].kind, axis)) +
-                "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
-                "aria-hidden=\"true\"><rect class=\"bar\" width=\"" +
-                number(std::max(first * 1000, first > 0 ? 2.0 : 0.0)) + "\" height=\"10\"/>";
+                           htmlText(peopleText(row[chart.label], columns[chart.label].kind, axis)) +
+                           "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
+                           "aria-hidden=\"true\"><rect class=\"bar\" width=\"" +
+                           number(std::max(first * 1000, first > 0 ? 2.0 : 0.0)) +
+                           "\" height=\"10\"/>";
         if (second > 0) {
             html += "<rect class=\"bar second\" x=\"" + number(first * 1000) + "\" width=\"" +
                     number(std::max(second * 1000, 2.0)) + "\" height=\"10\"/>";
@@ -114,8 +115,8 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
         };
         std::string title(column.title);
         title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
-        std::string html = figure("lines", title + " over time") + "<figcaption>" + htmlText(title) +
-                "</figcaption>\n<div class=\"axis y\">";
+        std::string html = figure("lines", title + " over time") + "<figcaption>" +
+                           htmlText(title) + "</figcaption>\n<div class=\"axis y\">";
         std::string grid;
         for (std::uint64_t level = 0; level <= top; level += step) {
             const std::string text =

@@ -135,9 +135,8 @@ class Table {
         const auto whole = static_cast<std::int64_t>(largest);
         const std::size_t first = length(row[chart.first].number, whole);
         const std::size_t both =
-            chart.second < 0
-                ? first
-                : length(row[chart.first].number + row[chart.second].number, whole);
+            chart.second < 0 ? first
+                             : length(row[chart.first].number + row[chart.second].number, whole);
         return std::string(first, '#') + std::string(both - std::min(both, first), '=');
     }
 
@@ -193,8 +192,7 @@ class Table {
                     line += std::string(titleWidth - displayWidth(title) + gap, ' ') + cells[i];
                 } else {  // the value on a line of its own, further in
                     line = fitToWidth(line, width) + "\n" + std::string(2 * indent, ' ') +
-                           fitToWidth(cells[i], width > 2 * indent ? width - 2 * indent : 1,
-                                      front);
+                           fitToWidth(cells[i], width > 2 * indent ? width - 2 * indent : 1, front);
                 }
                 out << fitToWidth(line, line.find('\n') == std::string::npos ? width : line.size())
                     << "\n";

@@ -12,8 +12,8 @@ namespace {
 // What an entry of an unordered map costs: its node (the next pointer and the value, in a block
 // of malloc, which adds 8 bytes and rounds to 16) and a bucket and a half.
 template <typename Map>
-constexpr std::size_t entryCost = (sizeof(void*) + sizeof(typename Map::value_type) + 8 + 15) /
-                                      16 * 16 +
+constexpr std::size_t entryCost = (sizeof(void*) + sizeof(typename Map::value_type) + 8 + 15) / 16 *
+                                      16 +
                                   sizeof(void*) * 3 / 2;
 
 void bindAddress(Statement& statement, int parameter, IpAddress address) {

@@ -96,9 +96,9 @@ TEST(ReportInBrowser, ChromiumLoadsThePageWithoutConsoleMessages) {
 
     EXPECT_EQ(log.find(":CONSOLE"), std::string::npos) << log;
     static const std::regex chart(R"re(<figure class="chart[^>]*>[^]*?<svg viewBox="0 0 1000 )re");
-    EXPECT_EQ(std::distance(std::sregex_iterator(dom.begin(), dom.end(), chart),
-                            std::sregex_iterator()),
-              5)
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(dom.begin(), dom.end(), chart), std::sregex_iterator()),
+        5)
         << "protocol mix, bytes and frames over time, busiest intervals, endpoints";
     EXPECT_NE(dom.find(R"(<dd id="frames">72</dd>)"), std::string::npos);
     EXPECT_NE(dom.find(R"(<dd id="bytes">20,928</dd>)"), std::string::npos);
@@ -134,8 +134,8 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
                       attributeText(fileBytes(dir.path(name + ".html"))) + "\"></iframe>\n";
         }
     }
-    std::ofstream(dir.path("probe.html"))
-        << "<!DOCTYPE html>\n<html><body>\n" << frames << probe << "</body></html>\n";
+    std::ofstream(dir.path("probe.html")) << "<!DOCTYPE html>\n<html><body>\n"
+                                          << frames << probe << "</body></html>\n";
 
     for (const bool dark : {false, true}) {
         const std::string dom =
@@ -150,18 +150,18 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
                                   "value ->> 'ticks' >= iif(value ->> 'width' < 600, 3, 4), "
                                   "value ->> 'overlap', value ->> 'scrolling' > 0, "
                                   "value ->> 'dark' FROM json_each(?1)"),
-                  (std::vector<std::string>{
-                      "390|1|1|1|1|0|1|" + std::to_string(dark),
-                      "1280|1|1|1|1|0|0|" + std::to_string(dark),
-                      "390|1|1|1|1|0|1|" + std::to_string(dark),
-                      "1280|1|1|1|1|0|0|" + std::to_string(dark)}))
+                  (std::vector<std::string>{"390|1|1|1|1|0|1|" + std::to_string(dark),
+                                            "1280|1|1|1|1|0|0|" + std::to_string(dark),
+                                            "390|1|1|1|1|0|1|" + std::to_string(dark),
+                                            "1280|1|1|1|1|0|0|" + std::to_string(dark)}))
             << json;
     }
 }
 
 TEST(ReportInBrowser, PrintKeepsHeadingsWithTheirTablesAndFiguresOnOneLine) {
     if (!chromiumInstalled() || std::system("command -v pdftotext >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "chromium and pdftotext are needed (apt-get install chromium poppler-utils)";
+        GTEST_SKIP()
+            << "chromium and pdftotext are needed (apt-get install chromium poppler-utils)";
     }
     ScratchDir dir;
     // Long lists: 400 conversations of 40 minutes each, every one on the page, half of them of
@@ -178,13 +178,15 @@ TEST(ReportInBrowser, PrintKeepsHeadingsWithTheirTablesAndFiguresOnOneLine) {
                  nullptr, nullptr, nullptr);
     sqlite3_close(db);
     for (const std::string top : {"0", "37"}) {
-        ASSERT_EQ(runReport({"--top", top, "-o", dir.path("long.html"), dir.path("long.db")})
-                      .status,
-                  0);
+        ASSERT_EQ(
+            runReport({"--top", top, "-o", dir.path("long.html"), dir.path("long.db")}).status, 0);
         const std::string command =
             "timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
-            "--user-data-dir='" + dir.path("profile") + "' --no-pdf-header-footer "
-            "--print-to-pdf='" + dir.path("long.pdf") + "' 'file://" + dir.path("long.html") +
+            "--user-data-dir='" +
+            dir.path("profile") +
+            "' --no-pdf-header-footer "
+            "--print-to-pdf='" +
+            dir.path("long.pdf") + "' 'file://" + dir.path("long.html") +
             "' >/dev/null 2>&1 && pdftotext -layout '" + dir.path("long.pdf") + "' '" +
             dir.path("long.txt") + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);

@@ -43,8 +43,8 @@ TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
             {10, 255, 0, 1}, udp);
         char name[32];
         std::snprintf(name, sizeof name, "traces/t%04d.pcap", i);
-        tracekit::writeTrace(dir.path(name), {{frame, 1700000000}, {frame, 1700000001},
-                                              {frame, 1700000002}});
+        tracekit::writeTrace(dir.path(name),
+                             {{frame, 1700000000}, {frame, 1700000001}, {frame, 1700000002}});
     }
     const std::string bin = fs::path(TIDEWRACK_REPORT_BINARY).parent_path().string();
     const bool parallel = std::system("command -v parallel >/dev/null 2>&1") == 0;
@@ -57,9 +57,9 @@ TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
         ASSERT_NE(commands, "") << "no recipe with " << runner << " in the README";
         fs::remove_all(dir.path("dbs"));
         fs::remove(dir.path("traffic.html"));
-        const Outcome run =
-            runBinary("/usr/bin/env", {"-C", dir.path(""), "PATH=" + bin + ":" + std::getenv("PATH"),
-                                       "sh", "-ec", commands});
+        const Outcome run = runBinary(
+            "/usr/bin/env",
+            {"-C", dir.path(""), "PATH=" + bin + ":" + std::getenv("PATH"), "sh", "-ec", commands});
         ASSERT_EQ(run.status, 0) << runner << ": " << run.out << run.err;
         EXPECT_TRUE(fs::is_regular_file(dir.path("traffic.html"))) << runner;
 

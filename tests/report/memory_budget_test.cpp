@@ -16,8 +16,7 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
     std::vector<std::string> databases;
     for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
         databases.push_back(dir.path(sample + ".db"));
-        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap",
-                     databases.back());
+        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", databases.back());
     }
     // 6,000 frames of 600 conversations, each met ten times across the run: TCP handshakes
     // answered or not, a scan of 15 ports of one host, UDP, and ICMP errors.
@@ -25,22 +24,22 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
     sqlite3* db = nullptr;
     sqlite3_open(databases.back().c_str(), &db);
     sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
-    ASSERT_EQ(sqlite3_exec(
-                  db,
-                  "WITH RECURSIVE n(i, c) AS (SELECT 0, 0 UNION ALL "
-                  "SELECT i + 1, (i + 1) % 600 FROM n WHERE i < 5999) "
-                  "INSERT INTO frames SELECT i, 10, 0, iif(c < 100, 0, c / 100), "
-                  "iif(c < 100, 1, c % 100), 40000 + c, 10, 1, 0, c % 7, 20 + c % 30, "
-                  "iif(c < 100, 'TCP', CASE c % 4 WHEN 3 THEN 'UDP' WHEN 2 THEN 'ICMP' "
-                  "ELSE 'TCP' END), "
-                  "CASE i / 600 % 3 WHEN 0 THEN 'SYN ' WHEN 1 THEN 'ACK ' ELSE 'PSH ACK ' END, "
-                  "printf('12:%02d:%02d.000000', i / 600, i % 60), 60 + i % 1400 FROM n; "
-                  "UPDATE frames SET sPort = 3 * 256 + frame % 4 WHERE ipproto = 'ICMP'; "
-                  "INSERT INTO frames SELECT frame + 6000, dIP1, dIP2, dIP3, dIP4, dPort, sIP1, "
-                  "sIP2, sIP3, sIP4, sPort, ipproto, 'SYN ACK ', time, len FROM frames "
-                  "WHERE ipproto = 'TCP' AND frame % 5 = 0",
-                  nullptr, nullptr, nullptr),
-              SQLITE_OK)
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "WITH RECURSIVE n(i, c) AS (SELECT 0, 0 UNION ALL "
+                     "SELECT i + 1, (i + 1) % 600 FROM n WHERE i < 5999) "
+                     "INSERT INTO frames SELECT i, 10, 0, iif(c < 100, 0, c / 100), "
+                     "iif(c < 100, 1, c % 100), 40000 + c, 10, 1, 0, c % 7, 20 + c % 30, "
+                     "iif(c < 100, 'TCP', CASE c % 4 WHEN 3 THEN 'UDP' WHEN 2 THEN 'ICMP' "
+                     "ELSE 'TCP' END), "
+                     "CASE i / 600 % 3 WHEN 0 THEN 'SYN ' WHEN 1 THEN 'ACK ' ELSE 'PSH ACK ' END, "
+                     "printf('12:%02d:%02d.000000', i / 600, i % 60), 60 + i % 1400 FROM n; "
+                     "UPDATE frames SET sPort = 3 * 256 + frame % 4 WHERE ipproto = 'ICMP'; "
+                     "INSERT INTO frames SELECT frame + 6000, dIP1, dIP2, dIP3, dIP4, dPort, sIP1, "
+                     "sIP2, sIP3, sIP4, sPort, ipproto, 'SYN ACK ', time, len FROM frames "
+                     "WHERE ipproto = 'TCP' AND frame % 5 = 0",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
 

@@ -281,7 +281,8 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--top", "-1", "x.db"}, "--top needs a number of rows (0 for all), not '-1'"},
         {{"x.db", "-o"}, "option -o needs a value"},
         {{"--colour", "x.db"}, "unknown option --colour"},
-        {{"--csv", "talkers", "x.db"}, "--csv takes a section, not 'talkers' (--csv list names them)"},
+        {{"--csv", "talkers", "x.db"},
+         "--csv takes a section, not 'talkers' (--csv list names them)"},
         {{"--json", "--csv", "endpoints", "x.db"},
          "--csv and --json both write to standard output: give one"},
     };

@@ -52,7 +52,8 @@ std::size_t widest(const std::string& text) {
 // Whether iconv reads `text` as UTF-8 without complaint.
 bool validUtf8(const std::string& text, const ScratchDir& dir) {
     std::ofstream(dir.path("text"), std::ios::binary) << text;
-    const std::string command = "iconv -f UTF-8 -t UTF-8 '" + dir.path("text") + "' >/dev/null 2>&1";
+    const std::string command =
+        "iconv -f UTF-8 -t UTF-8 '" + dir.path("text") + "' >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -81,15 +82,15 @@ TEST(ReportTerminalText, NoLineIsWiderThanTheWidth) {
         }
     }
     // Off a terminal, 80 columns; on one, its width.
-    const Outcome file = runBinary("/usr/bin/env", {"-u", "COLUMNS", TIDEWRACK_REPORT_BINARY,
-                                                    databases.front()});
+    const Outcome file =
+        runBinary("/usr/bin/env", {"-u", "COLUMNS", TIDEWRACK_REPORT_BINARY, databases.front()});
     EXPECT_LE(widest(file.out), 80u) << file.out;
     EXPECT_GT(widest(file.out), 70u);
     const Outcome terminal = runBinary(
-        "/usr/bin/script", {"-qec",
-                            "stty cols 50; env -u COLUMNS '" TIDEWRACK_REPORT_BINARY "' '" +
-                                databases.front() + "'",
-                            "/dev/null"});
+        "/usr/bin/script",
+        {"-qec",
+         "stty cols 50; env -u COLUMNS '" TIDEWRACK_REPORT_BINARY "' '" + databases.front() + "'",
+         "/dev/null"});
     ASSERT_EQ(terminal.status, 0) << terminal.out;
     EXPECT_LE(widest(terminal.out) - 1, 50u) << terminal.out;  // each line ends "\r\n" there
     EXPECT_GT(widest(terminal.out) - 1, 40u) << terminal.out;

@@ -132,8 +132,9 @@ TEST(ReportUnusualDatabases, ManyDaysWidenTheIntervalsPastAnHour) {
               std::vector<std::string>{"8640000|51|5000|5001"});
     EXPECT_LT(json.out.size(), 50000u);
     EXPECT_LT(fileBytes(dir.path("days.html")).size(), 50000u);
-    EXPECT_NE(runReport({path}).out.find("Traffic over time (51 intervals of 100 d, all with traffic)"),
-              std::string::npos);
+    EXPECT_NE(
+        runReport({path}).out.find("Traffic over time (51 intervals of 100 d, all with traffic)"),
+        std::string::npos);
 }
 
 // The timeline widens its intervals as the span grows, through every kind of interval: frames
@@ -145,9 +146,12 @@ TEST(ReportUnusualDatabases, TheTimelineWidensThroughEveryKindOfInterval) {
     const struct {
         std::int64_t span, frames, interval;  // seconds, frames, seconds
         const char* width;
-    } cases[] = {{250, 300, 1, "1 s"},          {2500, 300, 10, "10 s"},
-                 {15000, 300, 60, "1 min"},     {150000, 300, 600, "10 min"},
-                 {900000, 300, 3600, "1 h"},    {2000000, 300, 86400, "1 d"},
+    } cases[] = {{250, 300, 1, "1 s"},
+                 {2500, 300, 10, "10 s"},
+                 {15000, 300, 60, "1 min"},
+                 {150000, 300, 600, "10 min"},
+                 {900000, 300, 3600, "1 h"},
+                 {2000000, 300, 86400, "1 d"},
                  {30000000, 3000, 864000, "10 d"}};
     for (const auto& c : cases) {
         const std::string path = dir.path(std::to_string(c.span) + ".db");
@@ -176,8 +180,7 @@ TEST(ReportUnusualDatabases, TheTimelineWidensThroughEveryKindOfInterval) {
                                       "?1 ->> '$.timeline.buckets[0].frames'"),
                   std::vector<std::string>{std::to_string(c.interval) + "|" +
                                            std::to_string(buckets) + "|" +
-                                           std::to_string(c.frames) + "|" +
-                                           std::to_string(first)})
+                                           std::to_string(c.frames) + "|" + std::to_string(first)})
             << c.width;
         const std::string text = runReport({path}, {"COLUMNS=200"}).out;
         EXPECT_NE(text.find("Traffic over time (" + std::to_string(buckets) + " intervals of " +
