@@ -242,12 +242,13 @@ constexpr Declaration declarations[] = {
 #undef TCP_CONVERSATIONS
 #undef SCAN_PORTS
 
-// Every section's column count matches its chart, and its ids are JSON member names.
+// Every chart names columns its section has, every section but a record reads rows, and ids
+// are JSON member names.
 static_assert([] {
     for (const Declaration& d : declarations) {
         const int columns = static_cast<int>(d.columns.size());
         if (d.chart.label >= columns || d.chart.first >= columns || d.chart.second >= columns ||
-            d.chart.text >= columns || (d.rows.empty() && d.complete == nullptr)) {
+            d.chart.text >= columns || (d.rows.empty() && !d.record)) {
             return false;
         }
         for (const char c : d.id) {
