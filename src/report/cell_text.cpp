@@ -104,6 +104,19 @@ double fraction(const Cell& share) {
                             : static_cast<double>(share.number) / static_cast<double>(share.whole);
 }
 
+bool isNumber(Kind kind) {
+    return kind == Kind::Count || kind == Kind::Bytes || kind == Kind::Number ||
+           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
+}
+
+std::string capitalized(std::string_view title) {
+    std::string text(title);
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    }
+    return text;
+}
+
 std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     switch (kind) {
     case Kind::Count:

@@ -29,6 +29,11 @@ Cell readCell(const Statement& statement, int& column, Kind kind);
 // A share as a fraction between 0 and 1.
 double fraction(const Cell& share);
 
+// Whether people read values of the kind as numbers, aligned to the right.
+bool isNumber(Kind kind);
+// A column's title at the head of a line: "Protocols seen".
+std::string capitalized(std::string_view title);
+
 // A count with its digits grouped by three: 1,234,567.
 std::string groupDigits(std::uint64_t n);
 // A size in bytes for an axis: "950 B", "3.4 kB", "12 MB", "1.2 GB" (powers of 1,000).

@@ -75,14 +75,11 @@ footer { margin-top: 40px; color: var(--muted); font-size: 12px; }
 }
 )";
 
-bool numeric(Kind kind) {
-    return kind == Kind::Count || kind == Kind::Bytes || kind == Kind::Number ||
-           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
-}
-
 // Numbers are aligned right; names may wrap in print, where nothing else does.
 std::string cellTag(const char* tag, Kind kind, std::string_view text) {
-    const char* type = numeric(kind) ? " class=\"n\">" : kind == Kind::Text ? " class=\"w\">" : ">";
+    const char* type = isNumber(kind)       ? " class=\"n\">"
+                       : kind == Kind::Text ? " class=\"w\">"
+                                            : ">";
     return std::string("<") + tag + type + htmlText(text) + "</" + tag + ">";
 }
 

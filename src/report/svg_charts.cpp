@@ -2,7 +2,6 @@
 #include "report/svg_charts.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -113,8 +112,7 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
         const auto x = [&](std::size_t i) {
             return last == 0 ? (i == 0 ? 0.0 : plotWidth) : plotWidth * i / last;
         };
-        std::string title(column.title);
-        title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
+        const std::string title = capitalized(column.title);
         std::string html = figure("lines", title + " over time") + "<figcaption>" +
                            htmlText(title) + "</figcaption>\n<div class=\"axis y\">";
         std::string grid;

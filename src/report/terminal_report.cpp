@@ -2,7 +2,6 @@
 #include "report/terminal_report.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "report/cell_text.h"
 #include "report/display_width.h"
@@ -13,11 +12,6 @@ namespace tidewrack::report {
 namespace {
 
 constexpr std::size_t indent = 2, gap = 2, barWidth = 24, minimumCut = 8;
-
-bool numeric(Kind kind) {
-    return kind == Kind::Count || kind == Kind::Bytes || kind == Kind::Number ||
-           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
-}
 
 void writeWrapped(const std::string& text, std::size_t width, TextSink& out) {
     for (const std::string& line : wrapToWidth(terminalText(text), width, indent)) {
@@ -157,7 +151,7 @@ class Table {
                 const Fit f = fitOf(i);
                 const std::string cell = fitToWidth(cells[i], widths[i], f == Fit::CutFront);
                 const std::string padding(widths[i] - displayWidth(cell), ' ');
-                const bool right = i < columns.size() && numeric(section.columns[columns[i]].kind);
+                const bool right = i < columns.size() && isNumber(section.columns[columns[i]].kind);
                 text += (right ? padding + cell : cell + padding) + std::string(gap, ' ');
             }
             text.erase(text.find_last_not_of(' ') + 1);
@@ -215,9 +209,9 @@ void writeRecord(const Section& section, const TimeAxis& axis, std::size_t width
         for (std::size_t i = 0; i < section.columns.size(); ++i) {
             const Column& column = section.columns[i];
             if (column.kind == Kind::Names) {
-                std::string title(column.title);
-                title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
-                writeWrapped(title + ": " + peopleText(row[i], column.kind, axis), width, out);
+                writeWrapped(capitalized(column.title) + ": " +
+                                 peopleText(row[i], column.kind, axis),
+                             width, out);
             }
         }
     });
