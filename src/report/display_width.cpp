@@ -1,6 +1,7 @@
 // Character widths from a table of ranges, and cutting and wrapping by them.
 #include "report/display_width.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -92,27 +93,15 @@ std::string fitToWidth(std::string_view text, std::size_t width, bool front) {
         return "";
     }
     std::vector<Character> all = characters(text);
-    std::string kept;
-    std::size_t used = 1;  // the '~'
     if (front) {
-        std::size_t i = all.size();
-        while (i > 0 && used + all[i - 1].width <= width) {
-            used += all[--i].width;
-        }
-        kept = "~";
-        for (; i < all.size(); ++i) {
-            kept += all[i].bytes;
-        }
-        return kept;
+        std::reverse(all.begin(), all.end());
     }
-    for (const Character& c : all) {
-        if (used + c.width > width) {
-            break;
-        }
-        used += c.width;
-        kept += c.bytes;
+    std::string kept;
+    for (std::size_t i = 0, used = 1; i < all.size() && used + all[i].width <= width; ++i) {
+        used += all[i].width;
+        kept = front ? std::string(all[i].bytes) + kept : kept + std::string(all[i].bytes);
     }
-    return kept + '~';
+    return front ? '~' + kept : kept + '~';
 }
 
 std::vector<std::string> wrapToWidth(std::string_view text, std::size_t width, std::size_t indent) {

@@ -71,7 +71,7 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
                                    (chart.second < 0 ? 0 : row[chart.second].number)};
         const std::string after = chart.text >= 0
                                       ? peopleText(row[chart.text], columns[chart.text].kind, axis)
-                                      : peopleText(total, Kind::Bytes, axis);
+                                      : peopleText(total, columns[chart.first].kind, axis);
         std::string html = "<span class=\"label\">" +
                            htmlText(peopleText(row[chart.label], columns[chart.label].kind, axis)) +
                            "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
