@@ -1,23 +1,39 @@
 #!/usr/bin/env bash
-# The tidewrack-report benchmark: times the report against tidewrack building the database it
-# reads, both measured in the same run, and checks the report's peak memory.
+# The tidewrack-report benchmark: times the report against the report of an earlier revision
+# and against tidewrack building the database it reads, and checks the report's peak memory,
+# all measured in the same run.
 #
 # Pairs, run one right after the other in alternating order, several rounds (medians of the
 # per-round ratios):
-#   tidewrack-report -o page.html DB          vs  tidewrack -r T -d DB (mode 1)    goal <= 0.5
-#   tidewrack-report DB      (text to a file) vs  the same                         goal <= 0.5
-#   tidewrack-report -o page.html D1..D200    vs  tidewrack-report -o page.html DB goal <= 1.5
+#   tidewrack-report DB         (text to a file)  vs  the earlier report, the same   goal <= 1.25
+#   tidewrack-report -o page.html DB              vs  the earlier report, the same   goal <= 1.25
+#   tidewrack-report -o page.html DB              vs  tidewrack -r T -d DB (mode 1)  goal <= 0.5
+#   tidewrack-report DB         (text to a file)  vs  the same                       goal <= 0.5
+#   tidewrack-report -o page.html D1..D200        vs  tidewrack-report -o page.html DB goal <= 1.5
 # where T is the 1M-packet benchmark trace, DB its mode-1 database, and D1..D200 are 200
-# databases of a 5,000-packet trace. Memory: the peak RSS of every report run at most 64 MiB.
-# Also measured, without a goal: --json on DB, and the page of T's mode-2 database.
+# databases of a 5,000-packet trace. Memory: the peak RSS of every report of those at most
+# 64 MiB. Also measured, without a goal: --json on DB, and the page of T's mode-2 database.
 #
-# Usage: bench/run_report.sh [--reps N] [--no-build]
-#   --reps N    rounds (default 5)
-#   --no-build  use the binaries already built
+# Then the memory the report needs whatever the traffic: C5M, a frames table of 5 million
+# distinct conversations (and about 6 million endpoints) made with sqlite3, is reported as
+# text (--rounds5m times); goal: peak RSS at most 128 MiB. The earlier report reads it once,
+# for the memory and time ratios (it takes some 2.3 GB; --no-baseline-5m skips it).
+#
+# Usage: bench/run_report.sh [--reps N] [--rounds5m N] [--no-baseline-5m] [--no-build]
+#                            [--baseline-rev REV | --baseline PROGRAM]
+#   --reps N        rounds of the 1M pairs (default 5)
+#   --rounds5m N    reports of C5M (default 1; each takes about a minute)
+#   --no-baseline-5m  do not run the earlier report on C5M
+#   --no-build      use the binaries already built
+#   --baseline-rev REV  the earlier report, built from that git revision of this repository
+#                   (default 02f54df, the report before its table model) in
+#                   $BENCH_DIR/baseline-report-REV, once
+#   --baseline PROGRAM  an earlier tidewrack-report already built, instead
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench; bench/run.sh keeps its traces there too), OUT_DIR (databases and
-# pages, default a directory in /dev/shm: see bench/run.sh on why). The report is printed and
-# saved as $BENCH_DIR/report-program.md.
+# pages, default a directory in /dev/shm: see bench/run.sh on why), TMPDIR (where the report
+# keeps its temporary database). The report is printed and saved as
+# $BENCH_DIR/report-program.md.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,11 +45,15 @@ if [[ -z $out ]]; then
     out=$work/report-out
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-report-bench
 fi
-reps=5 compile=1
+reps=5 rounds5m=1 baseline5m=1 compile=1 baseline_rev=02f54df baseline_program=
 while (($#)); do
     case $1 in
     --reps) reps=$2; shift ;;
+    --rounds5m) rounds5m=$2; shift ;;
+    --no-baseline-5m) baseline5m=0 ;;
     --no-build) compile=0 ;;
+    --baseline-rev) baseline_rev=$2; shift ;;
+    --baseline) baseline_program=$(realpath "$2"); shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -46,6 +66,26 @@ if ((compile)); then
 fi
 tw=$build/tidewrack report=$build/tidewrack-report bin=$build/bench
 mkdir -p "$work" "$out"
+
+# The earlier report: a release build of the given revision's sources, made once.
+if [[ -z $baseline_program ]]; then
+    commit=$(git -C "$repo" rev-parse --short "$baseline_rev^{commit}")
+    prev_dir=$work/baseline-report-$commit
+    baseline_program=$prev_dir/build/tidewrack-report
+    if [[ ! -x $baseline_program ]]; then
+        echo "building the report of $commit..." >&2
+        rm -rf "$prev_dir" && mkdir -p "$prev_dir/src"
+        git -C "$repo" archive "$commit" | tar -x -C "$prev_dir/src"
+        cmake -S "$prev_dir/src" -B "$prev_dir/build" -DCMAKE_BUILD_TYPE=Release \
+            -DTIDEWRACK_TESTS=OFF -DTIDEWRACK_BENCH=OFF >/dev/null
+        cmake --build "$prev_dir/build" -j2 --target tidewrack-report >/dev/null
+    fi
+    baseline_name="tidewrack-report $commit"
+else
+    baseline_name=$baseline_program
+fi
+before=$baseline_program
+
 summary=$work/report-program.md
 : >"$summary"
 say() { printf '%s\n' "$*" | tee -a "$summary"; }
@@ -79,45 +119,78 @@ round_ratio() {  # round_ratio A B: the median of A's time over B's, round by ro
     paste -d' ' <(cut -d' ' -f1 "$work/report-results/$1") <(cut -d' ' -f1 "$work/report-results/$2") |
         awk '{print $1 / $2}' | median | xargs printf '%.2f'
 }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 verdict() { awk -v v="$1" -v goal="$2" 'BEGIN {print (v <= goal) ? "met" : "NOT met"}'; }
 
 rm -rf "$work/report-results" "$work/report-stderr.log"
 mkdir -p "$work/report-results"
 big=$(trace 1000000) small=$(trace 5000)
-db=$out/traffic-1m.db db2=$out/frames-1m.db page=$out/page.html
+db=$out/traffic-1m.db db2=$out/frames-1m.db c5m=$out/conversations-5m.db page=$out/page.html
 echo "building the databases..." >&2
-rm -rf "$db" "$db2" "$out/many" && mkdir -p "$out/many"
+rm -rf "$db" "$db2" "$c5m" "$out/many" && mkdir -p "$out/many"
 "$tw" -r "$big" -d "$db" >/dev/null
 "$tw" -r "$big" -d "$db2" -m 2 >/dev/null
 "$tw" -r "$small" -d "$out/many/1.db" >/dev/null
 for i in $(seq 2 200); do cp "$out/many/1.db" "$out/many/$i.db"; done
 many=()
 for i in $(seq 1 200); do many+=("$out/many/$i.db"); done
+# Five million frames in tidewrack's frames table (mode 2), each a conversation of its own:
+# sources 10.x.y.z, destinations 172.16-31.x.y; 70 % TCP SYNs never answered, 20 % UDP to
+# port 53, 10 % ICMP (half of them port unreachable errors), over an hour.
+sqlite3 "$c5m" "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;
+CREATE TABLE frames (frame integer, sIP1 integer, sIP2 integer, sIP3 integer, sIP4 integer,
+    sPort integer, dIP1 integer, dIP2 integer, dIP3 integer, dIP4 integer, dPort integer,
+    ipproto varchar, flags varchar, time varchar, len integer);
+WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 4999999)
+INSERT INTO frames SELECT i + 1, 10, (i >> 16) & 255, (i >> 8) & 255, i & 255,
+    CASE WHEN i % 10 = 9 THEN iif(i % 20 = 9, 771, 2048) ELSE 1024 + i % 60000 END,
+    172, 16 + i % 16, (i >> 4) & 255, (i >> 12) & 255,
+    CASE WHEN i % 10 < 7 THEN 1 + i % 1024 ELSE 53 END,
+    CASE WHEN i % 10 < 7 THEN 'TCP' WHEN i % 10 < 9 THEN 'UDP' ELSE 'ICMP' END,
+    iif(i % 10 < 7, 'SYN ', ''),
+    printf('%02d:%02d:%02d.%06d', 12 + i * 720 / 3600000000, i * 720 / 60000000 % 60,
+           i * 720 / 1000000 % 60, i * 720 % 1000000),
+    60 + i % 1400 FROM n;" >/dev/null
 
 build_db() { rm -f "$out/run.db" && measure build /dev/null "$tw" -r "$big" -d "$out/run.db"; }
 html() { measure html /dev/null "$report" -o "$page" "$db"; }
 text() { measure text "$out/report.txt" "$report" "$db"; }
+before_html() { measure before_html /dev/null "$before" -o "$page" "$db"; }
+before_text() { measure before_text "$out/report.txt" "$before" "$db"; }
 json() { measure json "$out/report.json" "$report" --json "$db"; }
 mode2() { measure mode2 /dev/null "$report" -o "$page" "$db2"; }
 many() { measure many /dev/null "$report" -o "$page" "${many[@]}"; }
 for ((r = 1; r <= reps; r++)); do
     echo "  round $r of $reps" >&2
     if ((r % 2)); then
-        build_db && html && text && many && json && mode2
+        build_db && html && before_html && text && before_text && many && json && mode2
     else
-        mode2 && json && many && text && html && build_db
+        mode2 && json && many && before_text && text && before_html && html && build_db
     fi
 done
 rm -f "$out/run.db"
+for ((r = 1; r <= rounds5m; r++)); do
+    echo "  5M conversations, round $r of $rounds5m" >&2
+    measure c5m "$out/report.txt" "$report" "$c5m"
+done
+if ((baseline5m)); then
+    echo "  5M conversations, the earlier report" >&2
+    measure before_c5m "$out/report.txt" "$before" "$c5m"
+fi
 
 say "# tidewrack-report benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 say ""
 say "- CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $(nproc) cores; load average at start of the report: $(cut -d' ' -f1-3 /proc/loadavg)"
 say "- 1M trace: $(awk '{print $2}' "$big.info") packets, $(awk '{print $4}' "$big.info") conversations; 5k trace: $(awk '{print $2}' "$small.info") packets; databases on $(df --output=fstype "$out" | tail -1)"
+say "- earlier report: $baseline_name"
 say ""
 say "| run | wall s (median of $reps) | peak RSS KiB | against | ratio (median of rounds) | goal | status |"
 say "|---|---|---|---|---|---|---|"
 say "| \`tidewrack -r T -d DB\` (mode 1, the baseline) | $(seconds_of build) | $(kib_of build) | | | | |"
+ratio=$(round_ratio text before_text)
+say "| \`tidewrack-report DB\` (text) | $(seconds_of text) | $(kib_of text) | the earlier report ($(seconds_of before_text) s) | $ratio | <= 1.25 | $(verdict "$ratio" 1.25) |"
+ratio=$(round_ratio html before_html)
+say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | the earlier report ($(seconds_of before_html) s) | $ratio | <= 1.25 | $(verdict "$ratio" 1.25) |"
 ratio=$(round_ratio html build)
 say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | baseline | $ratio | <= 0.5 | $(verdict "$ratio" 0.5) |"
 ratio=$(round_ratio text build)
@@ -134,6 +207,18 @@ for label in html text json mode2 many; do
     ((kib > highest)) && highest=$kib
 done
 say ""
-say "- highest peak RSS of the report: $highest KiB (goal: at most 65536 KiB): $( ((highest <= 65536)) && echo met || echo NOT met)"
+say "- highest peak RSS of the report on those: $highest KiB (goal: at most 65536 KiB): $( ((highest <= 65536)) && echo met || echo NOT met)"
+say ""
+say "5 million distinct conversations (C5M, $(du -m "$c5m" | cut -f1) MB), text report:"
+say ""
+say "| run | wall s | peak RSS KiB | goal | status |"
+say "|---|---|---|---|---|"
+kib=$(kib_of c5m)
+say "| \`tidewrack-report C5M\` | $(seconds_of c5m) | $kib | <= 131072 KiB | $( ((kib <= 131072)) && echo met || echo NOT met) |"
+if ((baseline5m)); then
+    say "| the earlier report | $(seconds_of before_c5m) | $(kib_of before_c5m) | | |"
+    say ""
+    say "- against the earlier report: peak RSS $(ratio "$kib" "$(kib_of before_c5m)") times, wall time $(ratio "$(seconds_of c5m)" "$(seconds_of before_c5m)") times"
+fi
 rm -rf "$out"
 echo "report saved in $summary" >&2

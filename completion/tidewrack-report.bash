@@ -1,6 +1,6 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
-# words, an HTML file name after -o, and nothing after --top, which takes a number. It needs
-# nothing but bash itself.
+# words, an HTML file name after -o, the sections after --csv, and nothing after --top, which
+# takes a number. It needs nothing but bash itself.
 
 _tidewrack_report() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=
@@ -18,6 +18,12 @@ _tidewrack_report() {
     -t | --top)
         return # a number of rows: nothing to offer
         ;;
+    -c | --csv)
+        mapfile -t COMPREPLY < <(compgen -W "list databases summary protocols timeline
+            busiest_intervals endpoints conversations tcp_services udp_services icmp_messages
+            port_scans icmp_errors unanswered_syns" -- "$cur")
+        return
+        ;;
     -o | --output)
         compopt -o filenames 2>/dev/null || :
         mapfile -t COMPREPLY < <(compgen -f -X '!*.html' -- "$cur"; compgen -d -- "$cur")
@@ -26,8 +32,8 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -h -V --top --output --json --help
-            --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -h -V --top --output --json --csv
+            --help --version" -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")

@@ -79,7 +79,7 @@ OutputFile::OutputFile(std::string outputPath) : path(std::move(outputPath)) {
 
 OutputFile::~OutputFile() {
     if (fd >= 0) {
-        close(fd);
+        ::close(fd);
     }
     if (!temporary.empty()) {
         unlink(temporary.c_str());
@@ -98,11 +98,14 @@ void OutputFile::write(std::string_view content) {
         }
         content.remove_prefix(written < 0 ? 0 : static_cast<std::size_t>(written));
     }
+}
+
+void OutputFile::close() {
     // On disk before it takes the old page's place, so that a crash leaves one or the other.
     if (!temporary.empty() && fsync(fd) != 0) {
         fail(errno);
     }
-    const int closed = close(fd);
+    const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) {
         fail(errno);

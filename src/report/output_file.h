@@ -24,8 +24,10 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Writes `content`, the whole of the file, and closes it.
+    // Writes the next piece of the file.
     void write(std::string_view content);
+    // Puts the file on disk (a new file) and closes it.
+    void close();
     // Puts the new file in place of the old page; nothing to do for a device or FIFO.
     void commit();
 

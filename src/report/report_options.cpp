@@ -4,16 +4,18 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 #include "report/report_error.h"
+#include "report/report_sections.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-constexpr const char* shortOptions = ":t:o:jhV";
+constexpr const char* shortOptions = ":t:o:jc:hV";
 
 // One option a line: the manual page and completion tests read them from here.
 // clang-format off
@@ -21,6 +23,7 @@ constexpr option longOptions[] = {
     {"top", required_argument, nullptr, 't'},
     {"output", required_argument, nullptr, 'o'},
     {"json", no_argument, nullptr, 'j'},
+    {"csv", required_argument, nullptr, 'c'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -48,10 +51,12 @@ const char* reportUsage() {
            "  -t, --top <n>          rows per list (default 10, 0 for every row)\n"
            "  -o, --output <file>    write the report as one HTML page to <file>\n"
            "  -j, --json             write the report as JSON to standard output\n"
+           "  -c, --csv <section>    write one section as CSV to standard output\n"
+           "                         (--csv list names the sections)\n"
            "  -h, --help             display this help\n"
            "  -V, --version          display the version\n"
            "\n"
-           "Without -o or -j the report is printed as text tables, sized to the terminal.\n";
+           "Without -o, -j or -c the report is printed as text, fitted to the terminal.\n";
 }
 
 ReportOptions parseReportOptions(int argc, char** argv) {
@@ -69,6 +74,7 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             options.htmlPath = optarg;
             break;
         case 'j': options.json = true; break;
+        case 'c': options.csv = optarg; break;
         case 'h': options.help = true; break;
         case 'V': options.version = true; break;
         case ':': throw ReportError(std::string("option ") + argv[optind - 1] + " needs a value");
@@ -81,7 +87,17 @@ ReportOptions parseReportOptions(int argc, char** argv) {
     for (int i = optind; i < argc; ++i) {
         options.databases.emplace_back(argv[i]);
     }
-    if (!options.help && !options.version && options.databases.empty()) {
+    if (!options.csv.empty()) {
+        const auto ids = sectionIds();
+        if (options.csv != "list" && std::find(ids.begin(), ids.end(), options.csv) == ids.end()) {
+            throw ReportError("--csv takes a section, not '" + options.csv +
+                              "' (--csv list names them)");
+        }
+        if (options.json) {
+            throw ReportError("--csv and --json both write to standard output: give one");
+        }
+    }
+    if (!options.help && !options.version && options.csv != "list" && options.databases.empty()) {
         throw ReportError("no database given (try --help)");
     }
     return options;

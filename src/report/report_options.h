@@ -1,11 +1,14 @@
 // The command line of tidewrack-report:
 //
-//   tidewrack-report [-t N | --top N] [-o FILE | --output FILE] [-j | --json] DATABASE...
+//   tidewrack-report [-t N | --top N] [-o FILE | --output FILE]
+//                    [-j | --json | -c SECTION | --csv SECTION] DATABASE...
+//   tidewrack-report -c list | --csv list
 //   tidewrack-report -h | --help
 //   tidewrack-report -V | --version
 //
-// Without -o or -j the report goes to standard output as text tables; -o writes the HTML page
-// to FILE and -j the JSON document to standard output, and both may be given together.
+// Without -o, -j or -c the report goes to standard output as text; -o writes the HTML page to
+// FILE, and -j the JSON document or -c one section's CSV to standard output (not both); -o
+// goes with either.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +21,7 @@ struct ReportOptions {
     std::size_t top = 10;  // rows per list; 0 for all
     std::string htmlPath;  // empty for none
     bool json = false;
+    std::string csv;  // a section's id, "list" for the ids, or empty for none
     bool help = false;
     bool version = false;
     std::vector<std::string> databases;

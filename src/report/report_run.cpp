@@ -1,10 +1,10 @@
 // The run sequence of tidewrack-report.
 //
-// Every database is opened and checked before any is read, and the output file is written only
+// Every path is checked before any database is read; then the databases are opened one after
+// the other, never attached (a report may span more databases than SQLite attaches at once),
+// and each is checked and read in one pass into the one tally. The output file is written only
 // at the end, whole, and put in place last: a run refused for any of its inputs, or failing to
-// write any of its outputs, leaves no page. The databases
-// are then opened one after the other, never attached (a report may span more databases than
-// SQLite attaches at once), and each is read in one pass into the one tally.
+// write any of its outputs, leaves no page.
 #include "report/report_run.h"
 
 #include <sys/ioctl.h>
@@ -18,6 +18,7 @@
 #include <new>
 #include <optional>
 
+#include "report/csv_report.h"
 #include "report/escaped_text.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
@@ -27,7 +28,9 @@
 #include "report/report_options.h"
 #include "report/report_sections.h"
 #include "report/terminal_report.h"
+#include "report/text_sink.h"
 #include "report/traffic_database.h"
+#include "report/traffic_tally.h"
 #include "version.h"
 
 namespace tidewrack::report {
@@ -42,8 +45,8 @@ void complain(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", programName, terminalText(message).c_str());
 }
 
-// The width for the text tables: COLUMNS when set, else the terminal's, else no limit (the
-// report goes to a file or a pipe).
+// The width of the text: COLUMNS when set, else the terminal's, else 80 (the report goes to a
+// file or a pipe).
 std::size_t terminalWidth() {
     if (const char* columns = std::getenv("COLUMNS")) {
         const long n = std::strtol(columns, nullptr, 10);
@@ -55,7 +58,22 @@ std::size_t terminalWidth() {
     if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
-    return 0;
+    return 80;
+}
+
+// The budget of the tally's hash maps: TIDEWRACK_REPORT_MEMORY KiB, or the default.
+std::size_t tallyBudget() {
+    const char* kib = std::getenv("TIDEWRACK_REPORT_MEMORY");
+    if (kib == nullptr || *kib == '\0') {
+        return TrafficTally::defaultBudget;
+    }
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(kib, &end, 10);
+    if (*kib < '0' || *kib > '9' || *end != '\0' || n == 0 || n > (1ull << 40)) {
+        throw ReportError(std::string("TIDEWRACK_REPORT_MEMORY takes a number of KiB, not '") +
+                          kib + "'");
+    }
+    return static_cast<std::size_t>(n) * 1024;
 }
 
 // Refused before anything is read: a page path that names a directory, or one of the
@@ -77,67 +95,48 @@ void checkOutputPath(const ReportOptions& options) {
     }
 }
 
-DatabaseSummary readDatabase(const std::string& path, ProtocolCatalog& catalog, TrafficTally& tally,
-                             Progress& progress, std::size_t number, std::size_t count) {
-    TrafficDatabase database(path);
-    DatabaseSummary summary{path, database.mode(), {}, unknownTime, unknownTime};
-    progress.database(number, count, path, database.frameEstimate());
-    FrameRow row;
-    while (database.next(row, catalog)) {
-        tally.add(row, catalog.kind(row.protocol));
-        summary.counts.add(row.length);
-        if (row.time != unknownTime) {
-            if (summary.first == unknownTime || row.time < summary.first) {
-                summary.first = row.time;
-            }
-            if (row.time > summary.last) {
-                summary.last = row.time;
-            }
-        }
-        if ((summary.counts.frames & 0xFFFF) == 0) {
-            progress.frames(summary.counts.frames);
-        }
-    }
-    return summary;
-}
-
-void writeOut(const std::string& content) {
+void writeOut(std::string_view content) {
     if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() ||
         std::fflush(stdout) != 0) {
         throw ReportError(std::string("standard output: ") + std::strerror(errno));
     }
 }
 
-int run(const ReportOptions& options) {
+int run(const ReportOptions& options, std::size_t budget) {
     checkOutputPath(options);
     for (const std::string& path : options.databases) {
-        TrafficDatabase checked(path);
+        TrafficDatabase::checkFile(path);
     }
     Progress progress(isatty(STDERR_FILENO) != 0);
-    ProtocolCatalog catalog;
-    TrafficTally tally;
-    std::vector<DatabaseSummary> summaries;
-    summaries.reserve(options.databases.size());
+    TrafficTally tally(budget);
     for (std::size_t i = 0; i < options.databases.size(); ++i) {
-        summaries.push_back(readDatabase(options.databases[i], catalog, tally, progress, i + 1,
-                                         options.databases.size()));
+        TrafficDatabase(options.databases[i])
+            .read(tally, progress, i + 1, options.databases.size());
     }
     progress.section("putting the sections together");
-    const Report report = buildReport(tally, catalog, std::move(summaries), options.top);
-    // The page takes the old one's place only once the JSON document is out as well, so that
-    // a run that fails leaves no page behind.
+    const Report report = buildReport(tally.finish(), options.top);
+    // The page takes the old one's place only once what goes to standard output is out as
+    // well, so that a run that fails leaves no page behind.
     std::optional<OutputFile> page;
     if (!options.htmlPath.empty()) {
         progress.section("writing " + options.htmlPath);
         page.emplace(options.htmlPath);
-        page->write(htmlReport(report));
+        TextSink file([&](std::string_view piece) { page->write(piece); });
+        htmlReport(report, file);
+        file.flush();
+        page->close();
+    }
+    progress.section("writing the report");
+    TextSink out(writeOut);
+    if (options.json) {
+        jsonReport(report, out);
+    } else if (!options.csv.empty()) {
+        csvReport(*report.find(options.csv), out);
+    } else if (!page) {
+        terminalReport(report, terminalWidth(), out);
     }
     progress.finish();
-    if (options.json) {
-        writeOut(jsonReport(report));
-    } else if (!page) {
-        writeOut(terminalReport(report, terminalWidth()));
-    }
+    out.flush();
     if (page) {
         page->commit();
     }
@@ -162,8 +161,21 @@ int runReport(int argc, char** argv) {
         std::puts("tidewrack-report " TIDEWRACK_VERSION);
         return 0;
     }
+    if (options.csv == "list") {
+        for (const std::string_view id : sectionIds()) {
+            std::printf("%.*s\n", static_cast<int>(id.size()), id.data());
+        }
+        return 0;
+    }
+    std::size_t budget = 0;
     try {
-        return run(options);
+        budget = tallyBudget();
+    } catch (const ReportError& error) {
+        complain(error.what());
+        return 2;
+    }
+    try {
+        return run(options, budget);
     } catch (const ReportError& error) {
         complain(error.what());
     } catch (const std::bad_alloc&) {

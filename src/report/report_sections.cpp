@@ -1,309 +1,405 @@
-// Putting the tally in order: one function per section, and the ranking they share.
+// The declarations of the sections, and the report made of them.
 #include "report/report_sections.h"
 
 #include <algorithm>
-#include <map>
-#include <string_view>
-#include <tuple>
-#include <utility>
+#include <string>
 
-#include "capture/icmp_texts.h"
-#include "capture/service_tables.h"
+#include "report/cell_text.h"
+#include "report/time_of_day.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-// Bytes, then frames, both descending: negative when `x` comes first, 0 when they tie.
-int compareCounts(const Counts& x, const Counts& y) {
-    if (x.bytes != y.bytes) {
-        return x.bytes > y.bytes ? -1 : 1;
-    }
-    if (x.frames != y.frames) {
-        return x.frames > y.frames ? -1 : 1;
-    }
-    return 0;
-}
+// A source that sent SYN to this many distinct ports of one target, or more, is scanning it.
+#define SCAN_PORTS "10"
 
-// Sorts the rows with `before` and keeps the first `top` of them (all with 0).
-template <typename Row, typename Before>
-Ranked<Row> rank(std::vector<Row> rows, std::size_t top, Before before) {
-    Ranked<Row> ranked;
-    ranked.total = rows.size();
-    if (top != 0 && top < rows.size()) {
-        std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(top), rows.end(),
-                          before);
-        rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(top), rows.end());
-    } else {
-        std::sort(rows.begin(), rows.end(), before);
-    }
-    ranked.rows = std::move(rows);
-    return ranked;
-}
+struct Declaration {
+    std::string_view id{};
+    std::string_view title{};
+    std::span<const Column> columns{};
+    std::string_view rows{};      // SQL reading the rows, a value per column (two for an end or a
+                                  // share, none for a list of names), in no particular order
+    bool derived = false;         // rows of a GROUP BY, worked out once into a table of the store
+    std::string_view order{};     // SQL ORDER BY for the rows (by column names when derived)
+    bool whole = false;           // every row, whatever --top says
+    std::string_view by{};        // the order as people are told it: "bytes"
+    std::string_view remark{};    // said after it, when `remarkIf` (SQL) holds of a row kept
+    std::string_view remarkIf{};  // (always, when empty)
+    Chart chart{};
+    bool record = false;
+    // Makes what the rows and the order cannot say: a record's row, facts, a note of its own.
+    void (*complete)(Section&, TallyStore&, Report&) = nullptr;
+};
 
-// The ranking of rows by their `counts`, ties broken by `key`.
-template <typename Row, typename Key>
-auto byCounts(Key key) {
-    return [key](const Row& x, const Row& y) {
-        const int order = compareCounts(x.counts, y.counts);
-        return order != 0 ? order < 0 : key(x) < key(y);
-    };
-}
+// clang-format off
+constexpr std::string_view ephemeralRemark = "* is every port without a well-known service";
 
-Counts bothWays(const Counts& one, const Counts& other) {
-    Counts sum = one;
-    return sum += other;
-}
+constexpr Column databaseColumns[] = {
+    {"path", "database", Kind::Text, Fit::CutFront},
+    {"mode", "mode", Kind::Number},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"duration", "duration", Kind::Duration, Fit::Drop},
+};
 
-Ranked<ProtocolRow> protocolRows(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                                 std::size_t top) {
-    std::vector<ProtocolRow> rows;
-    for (std::size_t n = 0; n < tally.protocols.size(); ++n) {
-        if (tally.protocols[n].frames > 0) {
-            rows.push_back({catalog.name(static_cast<std::uint16_t>(n)), tally.protocols[n]});
+constexpr Column summaryColumns[] = {
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"first", "first", Kind::Time},
+    {"last", "last", Kind::Time},
+    {"duration", "duration", Kind::Duration},
+    {"days", "days", Kind::Number},
+    {"protocols", "protocols seen", Kind::Names},
+    {"endpoints", "endpoints", Kind::Count},
+    {"conversations", "conversations", Kind::Count},
+};
+
+constexpr Column protocolColumns[] = {
+    {"name", "protocol", Kind::Text, Fit::Cut},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+    {"share", "share", Kind::Share},
+};
+
+constexpr Column intervalColumns[] = {
+    {"day", "day", Kind::Number, Fit::Hidden},
+    {"start", "interval", Kind::Interval},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+};
+constexpr Column timelineFacts[] = {{"interval", "interval, s", Kind::Number}};
+
+constexpr Column endpointColumns[] = {
+    {"address", "address", Kind::Address},
+    {"frames_sent", "frames sent", Kind::Count, Fit::Drop},
+    {"bytes_sent", "bytes sent", Kind::Bytes},
+    {"frames_received", "frames received", Kind::Count, Fit::Drop},
+    {"bytes_received", "bytes received", Kind::Bytes},
+};
+
+constexpr Column conversationColumns[] = {
+    {"protocol", "protocol", Kind::Text, Fit::Cut},
+    {"a", "a", Kind::End},
+    {"b", "b", Kind::End},
+    {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop},
+    {"bytes_a_to_b", "bytes a>b", Kind::Bytes},
+    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::Drop},
+    {"bytes_b_to_a", "bytes b>a", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"duration", "duration", Kind::Duration, Fit::Drop},
+};
+
+constexpr Column tcpServiceColumns[] = {
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"connections", "connections", Kind::Count},
+    {"servers", "servers", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column udpServiceColumns[] = {
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column icmpMessageColumns[] = {
+    {"type", "type", Kind::Number},
+    {"code", "code", Kind::Number},
+    {"message", "message", Kind::Text, Fit::Cut},
+    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column portScanColumns[] = {
+    {"source", "source", Kind::Address},
+    {"target", "target", Kind::Address},
+    {"ports", "ports", Kind::Count},
+    {"answered", "answered", Kind::Count},
+    {"answered_share", "share", Kind::Share},
+    {"open_ports", "open ports", Kind::Ports, Fit::Cut},
+};
+
+constexpr Column icmpErrorColumns[] = {
+    {"reporter", "reported by", Kind::Address},
+    {"sent_to", "sent to", Kind::Address},
+    {"type", "type", Kind::Number, Fit::Hidden},
+    {"code", "code", Kind::Number, Fit::Hidden},
+    {"message", "message", Kind::Text, Fit::Cut},
+    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column unansweredColumns[] = {
+    {"source", "source", Kind::Address},
+    {"destination", "destination", Kind::Address},
+    {"port", "port", Kind::Number},
+    {"attempts", "attempts", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+// The TCP conversations: protocol numbers the catalog knows as TCP.
+#define TCP_CONVERSATIONS "conversation WHERE protocol IN (SELECT number FROM protocol WHERE tcp)"
+
+void completeSummary(Section& section, TallyStore& store, Report& report);
+void completeTimeline(Section& section, TallyStore& store, Report& report);
+
+constexpr Declaration declarations[] = {
+    {.id = "databases", .title = "Databases", .columns = databaseColumns,
+     .rows = "SELECT path, mode, frames, bytes, first, last, last - first FROM database",
+     .order = "number", .whole = true},
+    {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
+     .complete = completeSummary},
+    {.id = "protocols", .title = "Protocol mix", .columns = protocolColumns,
+     .rows = "SELECT name, frames, bytes, bytes, (SELECT sum(bytes) FROM protocol) FROM protocol "
+             "WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, name", .by = "bytes",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol", .label = 0,
+               .first = 3, .text = 3}},
+    {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
+     .rows = "SELECT start / 86400000000, start, frames, bytes FROM interval", .order = "start",
+     .whole = true,
+     .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = 1, .first = 3,
+               .second = 2, .replacesTable = true},
+     .complete = completeTimeline},
+    {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
+     .rows = "SELECT start / 86400000000, start, frames, bytes FROM interval WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, start", .by = "bytes",
+     .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals", .label = 1,
+               .first = 3}},
+    {.id = "endpoints", .title = "Endpoints", .columns = endpointColumns,
+     .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received "
+             "FROM endpoint",
+     .order = "bytes_sent + bytes_received DESC, frames_sent + frames_received DESC, address",
+     .by = "bytes sent and received",
+     .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
+               .label = 0, .first = 2, .second = 4}},
+    {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
+     .rows = "SELECT p.name, c.a, iif(p.ports, c.port_a, NULL), c.b, iif(p.ports, c.port_b, NULL), "
+             "c.frames_ab, c.bytes_ab, c.frames_ba, c.bytes_ba, c.first, c.last, c.last - c.first "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+     .order = "c.bytes_ab + c.bytes_ba DESC, c.frames_ab + c.frames_ba DESC, p.name, c.a, "
+              "c.port_a, c.b, c.port_b",
+     .by = "bytes", .remark = "a is the lower end, by address then port"},
+    {.id = "tcp_services", .title = "TCP services that accepted connections",
+     .columns = tcpServiceColumns,
+     .rows = "WITH accepted (server, port, frames, bytes) AS ("
+             "SELECT a, port_a, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_ack_a UNION ALL "
+             "SELECT b, port_b, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_ack_b) "
+             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)), count(*), "
+             "count(DISTINCT server), sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM accepted GROUP BY 1",
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "udp_services", .title = "UDP services by destination port",
+     .columns = udpServiceColumns,
+     .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)), "
+             "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
+     .rows = "SELECT type, code, icmp_type_text(type), icmp_code_text(type, code), frames, bytes "
+             "FROM icmp_message",
+     .order = "bytes DESC, frames DESC, type, code", .by = "bytes"},
+    {.id = "port_scans", .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target", .columns = portScanColumns,
+     .rows = "WITH probe (source, target, port, answered) AS ("
+             "SELECT a, b, port_b, syn_ack_b FROM " TCP_CONVERSATIONS " AND syn_a UNION ALL "
+             "SELECT b, a, port_a, syn_ack_a FROM " TCP_CONVERSATIONS " AND syn_b), "
+             "port (source, target, port, answered) AS ("
+             "SELECT source, target, port, max(answered) FROM probe GROUP BY 1, 2, 3) "
+             "SELECT source, target, count(*) AS ports, sum(answered), sum(answered), count(*), "
+             "group_concat(iif(answered, port, NULL)) FROM port GROUP BY 1, 2 "
+             "HAVING count(*) >= " SCAN_PORTS,
+     .derived = true, .order = "ports DESC, source, target", .by = "ports"},
+    {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
+     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(type), "
+             "icmp_code_text(type, code), frames, bytes FROM icmp_error",
+     .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes"},
+    {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
+     .columns = unansweredColumns,
+     .rows = "WITH attempt (source, destination, port, frames, bytes) AS ("
+             "SELECT a, b, port_b, frames_ab, bytes_ab FROM " TCP_CONVERSATIONS
+             " AND syn_a AND frames_ba = 0 UNION ALL "
+             "SELECT b, a, port_a, frames_ba, bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_b AND frames_ab = 0) "
+             "SELECT source, destination, port, count(*), sum(frames) AS frames, "
+             "sum(bytes) AS bytes FROM attempt GROUP BY 1, 2, 3",
+     .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
+     .by = "bytes"},
+};
+// clang-format on
+#undef TCP_CONVERSATIONS
+#undef SCAN_PORTS
+
+// Every chart names columns its section has, every section but a record reads rows, and ids
+// are JSON member names.
+static_assert([] {
+    for (const Declaration& d : declarations) {
+        const int columns = static_cast<int>(d.columns.size());
+        if (d.chart.label >= columns || d.chart.first >= columns || d.chart.second >= columns ||
+            d.chart.text >= columns || (d.rows.empty() && !d.record)) {
+            return false;
         }
-    }
-    return rank(
-        std::move(rows), top,
-        byCounts<ProtocolRow>([](const ProtocolRow& r) -> const std::string& { return r.name; }));
-}
-
-Ranked<EndpointRow> endpointRows(const TrafficTally& tally, std::size_t top) {
-    std::vector<EndpointRow> rows;
-    rows.reserve(tally.endpoints.size());
-    for (const auto& [address, counts] : tally.endpoints) {
-        rows.push_back({address, counts});
-    }
-    return rank(std::move(rows), top, [](const EndpointRow& x, const EndpointRow& y) {
-        const int order = compareCounts(bothWays(x.counts.sent, x.counts.received),
-                                        bothWays(y.counts.sent, y.counts.received));
-        return order != 0 ? order < 0 : x.address < y.address;
-    });
-}
-
-Ranked<ConversationRow> conversationRows(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                                         std::size_t top) {
-    std::vector<ConversationRow> rows;
-    rows.reserve(tally.conversations.size());
-    for (const auto& [key, counts] : tally.conversations) {
-        const ProtocolKind kind = catalog.kind(key.protocol);
-        rows.push_back({catalog.name(key.protocol),
-                        kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp, key, counts});
-    }
-    return rank(std::move(rows), top, [](const ConversationRow& x, const ConversationRow& y) {
-        const int order = compareCounts(bothWays(x.counts.aToB, x.counts.bToA),
-                                        bothWays(y.counts.aToB, y.counts.bToA));
-        return order != 0 ? order < 0
-                          : std::tie(x.protocol, x.key.a, x.key.portA, x.key.b, x.key.portB) <
-                                std::tie(y.protocol, y.key.a, y.key.portA, y.key.b, y.key.portB);
-    });
-}
-
-bool wellKnown(const char* service) {
-    return std::string_view(service) != ephemeralService;
-}
-
-// Every TCP conversation whose server answered SYN ACK is a connection accepted by the
-// service on the server's port.
-Ranked<TcpServiceRow> tcpServiceRows(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                                     std::size_t top) {
-    struct Service {
-        std::uint64_t connections = 0;
-        std::vector<std::uint32_t> servers;
-        Counts counts;
-    };
-    std::map<int, Service> services;
-    for (const auto& [key, conversation] : tally.conversations) {
-        if (catalog.kind(key.protocol) != ProtocolKind::Tcp) {
-            continue;
-        }
-        const auto accepted = [&, &c = conversation](std::uint32_t server, std::uint16_t port) {
-            Service& service = services[wellKnown(tcpServiceName(port)) ? port : foldedPorts];
-            ++service.connections;
-            service.servers.push_back(server);
-            service.counts += bothWays(c.aToB, c.bToA);
-        };
-        if (conversation.handshake & SynAckFromA) {
-            accepted(key.a, key.portA);
-        }
-        if (conversation.handshake & SynAckFromB) {
-            accepted(key.b, key.portB);
-        }
-    }
-    std::vector<TcpServiceRow> rows;
-    for (auto& [port, service] : services) {
-        std::sort(service.servers.begin(), service.servers.end());
-        const auto distinct = std::unique(service.servers.begin(), service.servers.end());
-        rows.push_back({port,
-                        port == foldedPorts ? ephemeralService
-                                            : tcpServiceName(static_cast<std::uint16_t>(port)),
-                        service.connections,
-                        static_cast<std::uint64_t>(distinct - service.servers.begin()),
-                        service.counts});
-    }
-    return rank(std::move(rows), top,
-                byCounts<TcpServiceRow>([](const TcpServiceRow& r) { return r.port; }));
-}
-
-Ranked<UdpServiceRow> udpServiceRows(const TrafficTally& tally, std::size_t top) {
-    std::map<int, Counts> services;
-    for (const auto& [port, counts] : tally.udpPorts) {
-        services[wellKnown(udpServiceName(port)) ? port : foldedPorts] += counts;
-    }
-    std::vector<UdpServiceRow> rows;
-    for (const auto& [port, counts] : services) {
-        rows.push_back({port,
-                        port == foldedPorts ? ephemeralService
-                                            : udpServiceName(static_cast<std::uint16_t>(port)),
-                        counts});
-    }
-    return rank(std::move(rows), top,
-                byCounts<UdpServiceRow>([](const UdpServiceRow& r) { return r.port; }));
-}
-
-Ranked<IcmpMessageRow> icmpMessageRows(const TrafficTally& tally, std::size_t top) {
-    std::vector<IcmpMessageRow> rows;
-    for (const auto& [typeAndCode, counts] : tally.icmpMessages) {
-        const auto type = static_cast<std::uint8_t>(typeAndCode >> 8);
-        const auto code = static_cast<std::uint8_t>(typeAndCode & 0xFF);
-        const IcmpTexts texts = icmpTexts(type, code);
-        rows.push_back({type, code, std::string(texts.type), std::string(texts.code), counts});
-    }
-    return rank(std::move(rows), top, byCounts<IcmpMessageRow>([](const IcmpMessageRow& r) {
-                    return std::pair(r.type, r.code);
-                }));
-}
-
-// A source that sent SYNs to at least portScanThreshold distinct ports of one target.
-Ranked<PortScanRow> portScanRows(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                                 std::size_t top) {
-    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::pair<std::uint16_t, bool>>>
-        probes;  // (source, target) -> (port, answered) per attempt
-    for (const auto& [key, conversation] : tally.conversations) {
-        if (catalog.kind(key.protocol) != ProtocolKind::Tcp) {
-            continue;
-        }
-        if (conversation.handshake & SynFromA) {
-            probes[{key.a, key.b}].emplace_back(key.portB,
-                                                (conversation.handshake & SynAckFromB) != 0);
-        }
-        if (conversation.handshake & SynFromB) {
-            probes[{key.b, key.a}].emplace_back(key.portA,
-                                                (conversation.handshake & SynAckFromA) != 0);
-        }
-    }
-    std::vector<PortScanRow> rows;
-    for (auto& [pair, attempts] : probes) {
-        // Answered first among the attempts at one port, so that the first of each port tells.
-        std::sort(attempts.begin(), attempts.end(), [](const auto& x, const auto& y) {
-            return x.first != y.first ? x.first < y.first : x.second > y.second;
-        });
-        PortScanRow row{pair.first, pair.second, 0, 0, {}};
-        for (std::size_t i = 0; i < attempts.size(); ++i) {
-            if (i > 0 && attempts[i].first == attempts[i - 1].first) {
-                continue;
+        for (const char c : d.id) {
+            if (!(c == '_' || (c >= 'a' && c <= 'z'))) {
+                return false;
             }
-            ++row.ports;
-            if (attempts[i].second) {
-                ++row.answered;
-                row.openPorts.push_back(attempts[i].first);
+        }
+    }
+    return true;
+}());
+
+std::int64_t firstInteger(TallyStore& store, const std::string& sql) {
+    Statement statement = store.prepare(sql);
+    return statement.step() ? statement.integer(0) : 0;
+}
+
+// "1 database", "3 intervals".
+std::string counted(std::uint64_t n, const char* one, const char* many) {
+    return groupDigits(n) + ' ' + (n == 1 ? one : many);
+}
+
+void completeSummary(Section& section, TallyStore& store, Report& report) {
+    Statement totals = store.prepare(
+        "SELECT sum(frames), sum(bytes), min(first), max(last), max(last) - min(first), "
+        "iif(min(first) IS NULL, 0, max(last) / 86400000000 + 1), NULL, "
+        "(SELECT count(*) FROM endpoint), (SELECT count(*) FROM conversation), count(*), "
+        "min(path) FROM database");
+    totals.step();
+    Row row;
+    int at = 0;
+    for (const Column& column : section.columns) {
+        row.push_back(readCell(totals, at, column.kind));
+    }
+    Statement names = store.prepare("SELECT name FROM protocol WHERE frames > 0 ORDER BY name");
+    while (names.step()) {
+        row[6].items.emplace_back(names.text(0));
+    }
+    const auto databases = static_cast<std::uint64_t>(totals.integer(9));
+    report.axis.spansDays = !row[3].null && row[3].number >= microsecondsPerDay;
+    report.subject =
+        databases == 1 ? std::string(totals.text(10)) : counted(databases, "database", "databases");
+    const auto text = [&](int column) {
+        return peopleText(row[column], section.columns[column].kind, report.axis);
+    };
+    section.note = counted(databases, "database", "databases") + ", " + text(0) + " frames, " +
+                   text(1) + " bytes";
+    if (!row[2].null) {
+        section.note += ", " + text(2) + " to " + text(3) + " (" + text(4) + ")";
+    }
+    section.rows.push_back(std::move(row));
+    section.total = section.shown = 1;
+}
+
+void completeTimeline(Section& section, TallyStore& store, Report&) {
+    const std::int64_t interval = firstInteger(store, "SELECT interval FROM timeline");
+    Cell seconds;
+    seconds.number = interval / microsecondsPerSecond;
+    section.factColumns = timelineFacts;
+    section.facts = {seconds};
+    section.rowsKey = "buckets";
+    const auto busy = static_cast<std::uint64_t>(
+        firstInteger(store, "SELECT count(*) FROM interval WHERE frames > 0"));
+    section.note =
+        counted(section.total, "interval", "intervals") + " of " + intervalWidth(interval);
+    if (section.total > 1) {
+        section.note += busy == section.total ? ", all with traffic"
+                                              : ", " + groupDigits(busy) + " with traffic";
+    }
+}
+
+Section makeSection(const Declaration& d, TallyStore& store, Report& report) {
+    Section section;
+    section.id = d.id;
+    section.title = d.title;
+    section.columns = d.columns;
+    section.chart = d.chart;
+    section.record = d.record;
+    if (!d.rows.empty()) {
+        std::string rows(d.rows);
+        if (d.derived) {
+            const std::string table = "section_" + std::string(d.id);
+            store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            rows = "SELECT * FROM " + table;
+        }
+        section.total =
+            static_cast<std::uint64_t>(firstInteger(store, "SELECT count(*) FROM (" + rows + ")"));
+        const bool cut = !d.whole && report.top != 0 && report.top < section.total;
+        section.shown = cut ? report.top : section.total;
+        const std::string kept = rows + " ORDER BY " + std::string(d.order) +
+                                 (cut ? " LIMIT " + std::to_string(report.top) : "");
+        section.query = std::make_shared<Statement>(store.prepare(kept));
+        if (!d.by.empty() && section.shown > 0) {
+            section.note =
+                (section.shown == section.total
+                     ? "all " + groupDigits(section.total)
+                     : "top " + groupDigits(section.shown) + " of " + groupDigits(section.total)) +
+                ", by " + std::string(d.by);
+            if (!d.remark.empty() &&
+                (d.remarkIf.empty() ||
+                 firstInteger(store, "SELECT EXISTS (SELECT 1 FROM (" + kept + ") WHERE " +
+                                         std::string(d.remarkIf) + ")"))) {
+                section.note += "; " + std::string(d.remark);
             }
         }
-        if (row.ports >= portScanThreshold) {
-            rows.push_back(std::move(row));
-        }
     }
-    return rank(std::move(rows), top, [](const PortScanRow& x, const PortScanRow& y) {
-        return std::tie(y.ports, x.source, x.target) < std::tie(x.ports, y.source, y.target);
-    });
-}
-
-Ranked<IcmpErrorRow> icmpErrorRows(const TrafficTally& tally, std::size_t top) {
-    std::vector<IcmpErrorRow> rows;
-    for (const auto& [key, counts] : tally.icmpErrors) {
-        const auto type = static_cast<std::uint8_t>(key.typeAndCode >> 8);
-        const auto code = static_cast<std::uint8_t>(key.typeAndCode & 0xFF);
-        const IcmpTexts texts = icmpTexts(type, code);
-        rows.push_back({key.reporter, key.sentTo, type, code, std::string(texts.type),
-                        std::string(texts.code), counts});
+    if (d.complete != nullptr) {
+        d.complete(section, store, report);
     }
-    return rank(std::move(rows), top, byCounts<IcmpErrorRow>([](const IcmpErrorRow& r) {
-                    return std::tie(r.reporter, r.sentTo, r.type, r.code);
-                }));
-}
-
-// A TCP conversation in which one side sent SYN and the other side sent nothing at all.
-Ranked<UnansweredRow> unansweredRows(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                                     std::size_t top) {
-    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint16_t>, UnansweredRow> attempts;
-    const auto attempt = [&](std::uint32_t source, std::uint32_t destination, std::uint16_t port,
-                             const Counts& sent) {
-        UnansweredRow& row = attempts
-                                 .try_emplace({source, destination, port},
-                                              UnansweredRow{source, destination, port, 0, {}})
-                                 .first->second;
-        ++row.attempts;
-        row.counts += sent;
-    };
-    for (const auto& [key, conversation] : tally.conversations) {
-        if (catalog.kind(key.protocol) != ProtocolKind::Tcp) {
-            continue;
-        }
-        if ((conversation.handshake & SynFromA) && conversation.bToA.frames == 0) {
-            attempt(key.a, key.b, key.portB, conversation.aToB);
-        }
-        if ((conversation.handshake & SynFromB) && conversation.aToB.frames == 0) {
-            attempt(key.b, key.a, key.portA, conversation.bToA);
-        }
-    }
-    std::vector<UnansweredRow> rows;
-    for (const auto& [key, row] : attempts) {
-        rows.push_back(row);
-    }
-    return rank(std::move(rows), top, byCounts<UnansweredRow>([](const UnansweredRow& r) {
-                    return std::tie(r.source, r.destination, r.port);
-                }));
+    return section;
 }
 
 }  // namespace
 
-Report buildReport(const TrafficTally& tally, const ProtocolCatalog& catalog,
-                   std::vector<DatabaseSummary> databases, std::size_t top) {
+void Section::eachRow(const std::function<void(const Row&)>& visit) const {
+    if (!query) {
+        for (const Row& row : rows) {
+            visit(row);
+        }
+        return;
+    }
+    query->reset();
+    Row row(columns.size());
+    while (query->step()) {
+        int at = 0;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            row[i] = readCell(*query, at, columns[i].kind);
+        }
+        visit(row);
+    }
+}
+
+const Section* Report::find(std::string_view id) const {
+    const auto found = std::find_if(sections.begin(), sections.end(),
+                                    [&](const Section& s) { return s.id == id; });
+    return found == sections.end() ? nullptr : &*found;
+}
+
+std::vector<std::string_view> sectionIds() {
+    std::vector<std::string_view> ids;
+    for (const Declaration& d : declarations) {
+        ids.push_back(d.id);
+    }
+    return ids;
+}
+
+Report buildReport(TallyStore& store, std::size_t top) {
     Report report;
     report.top = top;
-    for (const DatabaseSummary& database : databases) {
-        report.total += database.counts;
-        if (database.first != unknownTime &&
-            (report.first == unknownTime || database.first < report.first)) {
-            report.first = database.first;
-        }
-        report.last = std::max(report.last, database.last);
+    for (const Declaration& d : declarations) {
+        report.sections.push_back(makeSection(d, store, report));
     }
-    report.databases = std::move(databases);
-    for (std::size_t n = 0; n < tally.protocols.size(); ++n) {
-        if (tally.protocols[n].frames > 0) {
-            report.protocolNames.push_back(catalog.name(static_cast<std::uint16_t>(n)));
-        }
-    }
-    std::sort(report.protocolNames.begin(), report.protocolNames.end());
-
-    report.protocols = protocolRows(tally, catalog, top);
-    report.interval = tally.timeline.interval();
-    report.timeline = tally.timeline.buckets();
-    std::vector<Timeline::Bucket> busy;
-    std::copy_if(report.timeline.begin(), report.timeline.end(), std::back_inserter(busy),
-                 [](const Timeline::Bucket& b) { return b.counts.frames > 0; });
-    report.busiest =
-        rank(std::move(busy), top,
-             byCounts<Timeline::Bucket>([](const Timeline::Bucket& b) { return b.start; }));
-    report.endpoints = endpointRows(tally, top);
-    report.conversations = conversationRows(tally, catalog, top);
-    report.tcpServices = tcpServiceRows(tally, catalog, top);
-    report.udpServices = udpServiceRows(tally, top);
-    report.icmpMessages = icmpMessageRows(tally, top);
-    report.portScans = portScanRows(tally, catalog, top);
-    report.icmpErrors = icmpErrorRows(tally, top);
-    report.unanswered = unansweredRows(tally, catalog, top);
     return report;
 }
 

@@ -2,16 +2,18 @@
 #include "report/svg_charts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "report/cell_text.h"
 #include "report/escaped_text.h"
-#include "report/text_format.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-constexpr int chartWidth = 720;
+constexpr double plotWidth = 1000, plotHeight = 200;  // the viewBox of a line chart's plot
+constexpr std::size_t maxTicks = 7;
 
 std::string number(double n) {
     char text[32];
@@ -19,98 +21,145 @@ std::string number(double n) {
     return text;
 }
 
-std::string open(const std::string& title, int height) {
-    const std::string size = std::to_string(chartWidth) + "\" height=\"" + std::to_string(height);
-    return "<svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + size +
-           "\" viewBox=\"0 0 " + std::to_string(chartWidth) + ' ' + std::to_string(height) +
-           "\" role=\"img\" aria-label=\"" + htmlText(title) + "\"><title>" + htmlText(title) +
-           "</title>";
+std::string percent(double share) {
+    return number(100 * share) + "%";
 }
 
-std::string text(double x, double y, const std::string& content, const char* anchor = "start") {
-    return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" text-anchor=\"" + anchor + "\">" +
-           htmlText(content) + "</text>";
+std::string figure(const char* type, std::string_view title) {
+    const std::string label = htmlText(title);
+    return std::string("<figure class=\"chart ") + type + "\" role=\"img\" aria-label=\"" + label +
+           "\">\n";
 }
 
-std::string rect(const char* kind, double x, double y, double width, double height) {
-    return "<rect class=\"" + std::string(kind) + "\" x=\"" + number(x) + "\" y=\"" + number(y) +
-           "\" width=\"" + number(width) + "\" height=\"" + number(height) + "\"/>";
+// A round step for an axis up to `highest` in about four steps: 1, 2 or 5 times a power of ten.
+std::uint64_t roundStep(std::uint64_t highest) {
+    const double raw = std::max(1.0, static_cast<double>(highest) / 4);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+        if (factor * power >= raw) {
+            return static_cast<std::uint64_t>(factor * power);
+        }
+    }
+    return static_cast<std::uint64_t>(10 * power);
 }
 
 }  // namespace
 
-std::string barChart(const std::string& title, const std::vector<Bar>& bars,
-                     const std::vector<std::string>& legend) {
-    constexpr int row = 24, labelWidth = 170, valueWidth = 130, top = 8;
-    const int legendHeight = legend.empty() ? 0 : row;
-    const int height = top + legendHeight + row * static_cast<int>(bars.size()) + 4;
-    std::uint64_t longest = 1;
-    for (const Bar& bar : bars) {
-        longest = std::max(longest, bar.first + bar.second);
+void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
+    const Chart& chart = section.chart;
+    const auto& columns = section.columns;
+    const bool share = columns[chart.first].kind == Kind::Share;
+    const auto value = [&](const Row& row, int column) {
+        return column < 0 ? 0.0 : static_cast<double>(row[column].number);
+    };
+    double longest = 0;
+    section.eachRow([&](const Row& row) {
+        longest = std::max(longest, value(row, chart.first) + value(row, chart.second));
+    });
+    out << figure("bars", chart.title);
+    if (chart.second >= 0) {
+        out << "<figcaption class=\"legend\"><span class=\"key\"></span>" +
+                   htmlText(columns[chart.first].title) + " <span class=\"key second\"></span>" +
+                   htmlText(columns[chart.second].title) + "</figcaption>\n";
     }
-    const double scale = static_cast<double>(chartWidth - labelWidth - valueWidth) / longest;
-    std::string svg = open(title, height);
-    for (std::size_t i = 0; i < legend.size() && i < 2; ++i) {
-        const double x = labelWidth + 160.0 * i;
-        svg += rect(i == 0 ? "bar" : "bar second", x, top + 4, 12, 12) +
-               text(x + 18, top + 15, legend[i]);
-    }
-    for (std::size_t i = 0; i < bars.size(); ++i) {
-        const Bar& bar = bars[i];
-        const double y = top + legendHeight + row * static_cast<double>(i);
-        const double first = bar.first * scale, second = bar.second * scale;
-        svg += text(labelWidth - 8, y + 16, bar.label, "end");
-        svg += rect("bar", labelWidth, y + 4, std::max(first, 1.0), row - 8);
-        if (bar.second > 0) {
-            svg += rect("bar second", labelWidth + first, y + 4, second, row - 8);
+    section.eachRow([&](const Row& row) {
+        const double first = share         ? fraction(row[chart.first])
+                             : longest > 0 ? value(row, chart.first) / longest
+                                           : 0;
+        const double second = longest > 0 ? value(row, chart.second) / longest : 0;
+        const Cell total{.number = row[chart.first].number +
+                                   (chart.second < 0 ? 0 : row[chart.second].number)};
+        const std::string after = chart.text >= 0
+                                      ? peopleText(row[chart.text], columns[chart.text].kind, axis)
+                                      : peopleText(total, columns[chart.first].kind, axis);
+        std::string html = "<span class=\"label\">" +
+                           htmlText(peopleText(row[chart.label], columns[chart.label].kind, axis)) +
+                           "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
+                           "aria-hidden=\"true\"><rect class=\"bar\" width=\"" +
+                           number(std::max(first * 1000, first > 0 ? 2.0 : 0.0)) +
+                           "\" height=\"10\"/>";
+        if (second > 0) {
+            html += "<rect class=\"bar second\" x=\"" + number(first * 1000) + "\" width=\"" +
+                    number(std::max(second * 1000, 2.0)) + "\" height=\"10\"/>";
         }
-        svg += text(labelWidth + first + second + 6, y + 16, bar.value);
-    }
-    return svg + "</svg>";
+        out << html << "</svg><span class=\"value\">" << htmlText(after) << "</span>\n";
+    });
+    out << "</figure>\n";
 }
 
-std::string lineChart(const std::string& title, const std::vector<std::uint64_t>& values,
-                      const std::vector<std::string>& labels) {
-    constexpr int height = 220, left = 90, right = 20, top = 12, bottom = 36;
-    constexpr double plotWidth = chartWidth - left - right, plotHeight = height - top - bottom;
-    const std::uint64_t highest = std::max<std::uint64_t>(
-        1, values.empty() ? 1 : *std::max_element(values.begin(), values.end()));
-    const std::size_t steps = values.size() > 1 ? values.size() - 1 : 1;
-    const auto x = [&](std::size_t i) { return left + plotWidth * static_cast<double>(i) / steps; };
-    const auto y = [&](std::uint64_t v) {
-        return top + plotHeight -
-               plotHeight * static_cast<double>(v) / static_cast<double>(highest);
-    };
-
-    std::string svg = open(title, height);
-    for (const std::uint64_t level : {std::uint64_t{0}, highest / 2, highest}) {
-        svg += "<line class=\"grid\" x1=\"" + number(left) + "\" x2=\"" + number(left + plotWidth) +
-               "\" y1=\"" + number(y(level)) + "\" y2=\"" + number(y(level)) + "\"/>";
-        svg += text(left - 8, y(level) + 4, groupDigits(level), "end");
-    }
-    std::string points;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        points += number(x(i)) + ',' + number(y(values[i])) + ' ';
-    }
-    if (values.size() == 1) {
-        svg += "<circle class=\"point\" cx=\"" + number(x(0)) + "\" cy=\"" + number(y(values[0])) +
-               "\" r=\"3\"/>";
-    } else if (!values.empty()) {
-        svg += "<polygon class=\"area\" points=\"" + number(x(0)) + ',' + number(y(0)) + ' ' +
-               points + number(x(values.size() - 1)) + ',' + number(y(0)) + "\"/>";
-        svg += "<polyline class=\"line\" points=\"" + points + "\"/>";
-    }
-    if (!labels.empty()) {
-        const std::size_t last = labels.size() - 1;
-        svg += text(x(0), height - 12, labels.front(), "start");
-        if (last >= 2) {
-            svg += text(x(last / 2), height - 12, labels[last / 2], "middle");
+void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
+    const Chart& chart = section.chart;
+    std::vector<std::string> labels;
+    std::vector<std::vector<std::uint64_t>> series(chart.second < 0 ? 1 : 2);
+    section.eachRow([&](const Row& row) {
+        labels.push_back(peopleText(row[chart.label], section.columns[chart.label].kind, axis));
+        series[0].push_back(static_cast<std::uint64_t>(row[chart.first].number));
+        if (chart.second >= 0) {
+            series[1].push_back(static_cast<std::uint64_t>(row[chart.second].number));
         }
-        if (last >= 1) {
-            svg += text(x(last), height - 12, labels.back(), "end");
+    });
+    for (std::size_t s = 0; s < series.size(); ++s) {
+        const Column& column = section.columns[s == 0 ? chart.first : chart.second];
+        const std::vector<std::uint64_t>& values = series[s];
+        const std::uint64_t highest =
+            values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+        const std::uint64_t step = roundStep(highest);
+        const std::uint64_t top = std::max<std::uint64_t>(step, (highest + step - 1) / step * step);
+        const auto y = [&](std::uint64_t v) {
+            return plotHeight - plotHeight * static_cast<double>(v) / static_cast<double>(top);
+        };
+        const std::size_t last = values.empty() ? 0 : values.size() - 1;
+        const auto x = [&](std::size_t i) {
+            return last == 0 ? (i == 0 ? 0.0 : plotWidth) : plotWidth * i / last;
+        };
+        const std::string title = capitalized(column.title);
+        std::string html = figure("lines", title + " over time") + "<figcaption>" +
+                           htmlText(title) + "</figcaption>\n<div class=\"axis y\">";
+        std::string grid;
+        for (std::uint64_t level = 0; level <= top; level += step) {
+            const std::string text =
+                column.kind == Kind::Bytes ? byteSize(level) : groupDigits(level);
+            html += "<span style=\"bottom:" + percent(static_cast<double>(level) / top) + "\">" +
+                    htmlText(text) + "</span>";
+            grid += "<line class=\"grid\" x1=\"0\" x2=\"1000\" y1=\"" + number(y(level)) +
+                    "\" y2=\"" + number(y(level)) + "\"/>";
         }
+        // One value is a level line across the plot.
+        std::string points;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            points += number(x(i)) + ',' + number(y(values[i])) + ' ';
+        }
+        if (values.size() == 1) {
+            points += number(plotWidth) + ',' + number(y(values[0])) + ' ';
+        }
+        html += "</div>\n<svg viewBox=\"0 0 1000 200\" preserveAspectRatio=\"none\" "
+                "aria-hidden=\"true\">" +
+                grid;
+        if (!values.empty()) {
+            html += "<polygon class=\"area\" points=\"0,200 " + points + "1000,200\"/>" +
+                    "<polyline class=\"line\" points=\"" + points + "\"/>";
+        }
+        html += "</svg>\n<div class=\"axis x\">";
+        // Up to seven labels spread evenly; a narrow screen keeps the first, the last and
+        // those between that stay a third of the axis apart. A label's day goes on a line of its
+        // own.
+        const std::size_t ticks = std::min(labels.size(), maxTicks);
+        double kept = -1;
+        for (std::size_t k = 0; k < ticks; ++k) {
+            const std::size_t i = ticks < 2 ? 0 : (k * last + (ticks - 1) / 2) / (ticks - 1);
+            const double at = last == 0 ? 0.0 : static_cast<double>(i) / last;
+            const bool narrow = k == 0 || k + 1 == ticks || (at - kept >= 0.3 && at <= 0.7);
+            kept = narrow ? at : kept;
+            const char* place = k == 0 ? "first" : k + 1 == ticks ? "last" : "middle";
+            std::string label = htmlText(labels[i]);
+            if (const std::size_t time = label.rfind(' '); time != std::string::npos) {
+                label.replace(time, 1, "<br>");
+            }
+            html += std::string("<span class=\"") + place + (narrow ? "" : " wide") +
+                    "\" style=\"left:" + percent(at) + "\">" + label + "</span>";
+        }
+        out << html << "</div>\n</figure>\n";
     }
-    return svg + "</svg>";
 }
 
 }  // namespace tidewrack::report

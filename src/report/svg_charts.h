@@ -1,30 +1,24 @@
-// Charts as inline SVG elements for the HTML report: horizontal bars for shares, a line for a
-// series over time. Each chart is one <svg class="chart"> with its own width and height, drawn
-// in the page's fonts and colours (the classes are styled by the page's CSS), and titled for
-// screen readers. Nothing in them runs or fetches.
+// The page's charts of a section, as its chart hint (report_model.h) asks: bars, one a row, or
+// lines over the timeline. Shapes are SVG drawn in a viewBox and stretched to the width of the
+// page; labels, values and axes are the page's own text beside them, at the size of the tables'
+// text, so that a chart fills any screen and stays legible on a narrow one. Byte axes count in
+// kB, MB and GB. Colours and fonts come from the page's CSS (its light and dark schemes);
+// nothing in a chart runs or fetches.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "report/report_model.h"
+#include "report/text_sink.h"
 
 namespace tidewrack::report {
 
-struct Bar {
-    std::string label;
-    std::uint64_t first;   // the bar's first segment
-    std::uint64_t second;  // and its second, drawn after it (0 for a bar of one segment)
-    std::string value;     // the text written after the bar
-};
+// A <figure> of one bar a row, each as long as its share (for a column of shares) or against
+// the longest, with its label before it and its value after it; a bar of two segments has a
+// legend of the two columns.
+void barChart(const Section& section, const TimeAxis& axis, TextSink& out);
 
-// One bar a row, scaled to the longest; `legend` names the two segments (empty for none).
-std::string barChart(const std::string& title, const std::vector<Bar>& bars,
-                     const std::vector<std::string>& legend = {});
-
-// A line through `values`, one a step from left to right, over an area shading; the x axis is
-// labelled with `labels` at the first, middle and last step, the y axis with 0, half and the
-// highest value.
-std::string lineChart(const std::string& title, const std::vector<std::uint64_t>& values,
-                      const std::vector<std::string>& labels);
+// A <figure> for each column the chart names: a line through the rows' values over an area
+// shading, a value axis of round numbers and a time axis of up to seven labels (four on a
+// narrow screen).
+void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out);
 
 }  // namespace tidewrack::report

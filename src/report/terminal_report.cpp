@@ -1,212 +1,247 @@
-// Writing each section of the report as a heading and a text table.
+// Laying the sections out as text.
 #include "report/terminal_report.h"
 
 #include <algorithm>
 
+#include "report/cell_text.h"
+#include "report/display_width.h"
 #include "report/escaped_text.h"
-#include "report/report_labels.h"
-#include "report/text_format.h"
-#include "report/text_table.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-using Align = TextTable::Align;
-using Column = TextTable::Column;
+constexpr std::size_t indent = 2, gap = 2, barWidth = 24, minimumCut = 8;
 
-constexpr std::size_t barWidth = 24;
-
-Column label(std::string title, bool cuttable = false) {
-    return {std::move(title), Align::Left, false, cuttable};
-}
-Column number(std::string title, bool droppable = false) {
-    return {std::move(title), Align::Right, droppable, false};
-}
-Column optional(std::string title, Align align = Align::Left) {
-    return {std::move(title), align, true, false};
+void writeWrapped(const std::string& text, std::size_t width, TextSink& out) {
+    for (const std::string& line : wrapToWidth(terminalText(text), width, indent)) {
+        out << line << "\n";
+    }
 }
 
-std::string bar(std::uint64_t part, std::uint64_t whole) {
-    return std::string(whole == 0 ? 0 : (part * barWidth + whole / 2) / whole, '#');
-}
-
-class Writer {
+// A section's rows as people see them: the visible columns, and a bar when it has a chart of
+// bars.
+class Table {
   public:
-    Writer(const Report& report, std::size_t width) : report(report), width(width) {}
+    Table(const Section& section, const TimeAxis& axis) : section(section), axis(axis) {
+        for (std::size_t i = 0; i < section.columns.size(); ++i) {
+            if (section.columns[i].fit != Fit::Hidden) {
+                columns.push_back(i);
+            }
+        }
+        bars = section.chart.type == Chart::Type::Bars;
+    }
 
-    // A heading, with the rank of the rows when there are any, then the table or "none".
-    template <typename Row>
-    void section(const std::string& title, const Ranked<Row>& ranked, const std::string& order,
-                 const TextTable& table) {
-        if (ranked.rows.empty()) {
-            out += '\n' + title + "\n  none\n";
+    void write(std::size_t width, TextSink& out) {
+        const std::size_t n = columns.size() + bars;
+        std::vector<std::size_t> widths(n, 0);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            widths[i] = displayWidth(section.columns[columns[i]].title);
+        }
+        section.eachRow([&](const Row& row) {
+            const std::vector<std::string> cells = texts(row);
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                widths[i] = std::max(widths[i], displayWidth(cells[i]));
+            }
+            largest = std::max(largest, barValue(row));
+        });
+        if (bars) {
+            widths.back() = barWidth;
+        }
+        shown.assign(n, true);
+        if (fit(widths, width)) {
+            rows(widths, out);
         } else {
-            out += '\n' + title + " (" + rankLabel(ranked) + ", by " + order + ")\n" +
-                   table.render(width);
+            blocks(width, out);
         }
     }
 
-    void summary();
-    void protocols();
-    void timeline();
-    void endpoints();
-    void conversations();
-    void services();
-    void worthALook();
+  private:
+    Fit fitOf(std::size_t i) const {
+        return i < columns.size() ? section.columns[columns[i]].fit : Fit::Drop;
+    }
 
-    const Report& report;
-    std::size_t width;
-    std::string out;
+    std::size_t total(const std::vector<std::size_t>& widths) const {
+        std::size_t sum = indent, count = 0;
+        for (std::size_t i = 0; i < widths.size(); ++i) {
+            if (shown[i]) {
+                sum += widths[i];
+                ++count;
+            }
+        }
+        return sum + (count > 1 ? (count - 1) * gap : 0);
+    }
+
+    // Drops, then cuts, columns until the table fits; false when it cannot.
+    bool fit(std::vector<std::size_t>& widths, std::size_t width) {
+        for (std::size_t i = widths.size(); i-- > 0 && total(widths) > width;) {
+            shown[i] = fitOf(i) != Fit::Drop;
+        }
+        while (total(widths) > width) {
+            std::size_t widest = widths.size();
+            for (std::size_t i = 0; i < widths.size(); ++i) {
+                const Fit f = fitOf(i);
+                if (shown[i] && (f == Fit::Cut || f == Fit::CutFront) && widths[i] > minimumCut &&
+                    (widest == widths.size() || widths[i] > widths[widest])) {
+                    widest = i;
+                }
+            }
+            if (widest == widths.size()) {
+                return false;
+            }
+            --widths[widest];
+        }
+        return true;
+    }
+
+    std::vector<std::string> texts(const Row& row) const {
+        std::vector<std::string> cells;
+        for (const std::size_t c : columns) {
+            const Column& column = section.columns[c];
+            const bool repeated = column.blankRepeat && c > 0 && row[c].text == row[c - 1].text;
+            cells.push_back(repeated ? "" : terminalText(peopleText(row[c], column.kind, axis)));
+        }
+        return cells;
+    }
+
+    // The bar's length is its share of the whole, or its value against the largest.
+    double barValue(const Row& row) const {
+        if (!bars) {
+            return 0;
+        }
+        const Chart& chart = section.chart;
+        if (section.columns[chart.first].kind == Kind::Share) {
+            return fraction(row[chart.first]);
+        }
+        return static_cast<double>(row[chart.first].number +
+                                   (chart.second < 0 ? 0 : row[chart.second].number));
+    }
+
+    std::string bar(const Row& row) const {
+        const Chart& chart = section.chart;
+        const bool share = section.columns[chart.first].kind == Kind::Share;
+        const auto length = [&](std::int64_t part, std::int64_t whole) {
+            return whole <= 0 ? 0 : static_cast<std::size_t>((part * barWidth + whole / 2) / whole);
+        };
+        if (share) {
+            return std::string(length(row[chart.first].number, row[chart.first].whole), '#');
+        }
+        const auto whole = static_cast<std::int64_t>(largest);
+        const std::size_t first = length(row[chart.first].number, whole);
+        const std::size_t both =
+            chart.second < 0 ? first
+                             : length(row[chart.first].number + row[chart.second].number, whole);
+        return std::string(first, '#') + std::string(both - std::min(both, first), '=');
+    }
+
+    void rows(const std::vector<std::size_t>& widths, TextSink& out) const {
+        std::vector<std::string> titles;
+        for (const std::size_t c : columns) {
+            titles.push_back(terminalText(section.columns[c].title));
+        }
+        if (bars) {
+            titles.emplace_back();
+        }
+        const auto line = [&](const std::vector<std::string>& cells) {
+            std::string text(indent, ' ');
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (!shown[i]) {
+                    continue;
+                }
+                const Fit f = fitOf(i);
+                const std::string cell = fitToWidth(cells[i], widths[i], f == Fit::CutFront);
+                const std::string padding(widths[i] - displayWidth(cell), ' ');
+                const bool right = i < columns.size() && isNumber(section.columns[columns[i]].kind);
+                text += (right ? padding + cell : cell + padding) + std::string(gap, ' ');
+            }
+            text.erase(text.find_last_not_of(' ') + 1);
+            out << text << "\n";
+        };
+        line(titles);
+        section.eachRow([&](const Row& row) {
+            std::vector<std::string> cells = texts(row);
+            if (bars) {
+                cells.push_back(bar(row));
+            }
+            line(cells);
+        });
+    }
+
+    // Each row as lines of "title  value", for a table that no width of columns can fit.
+    void blocks(std::size_t width, TextSink& out) const {
+        std::size_t titleWidth = 0;
+        for (const std::size_t c : columns) {
+            titleWidth = std::max(titleWidth, displayWidth(section.columns[c].title));
+        }
+        bool first = true;
+        section.eachRow([&](const Row& row) {
+            const std::vector<std::string> cells = texts(row);
+            out << (first ? "" : "\n");
+            first = false;
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const std::string title = terminalText(section.columns[columns[i]].title);
+                const bool front = fitOf(i) == Fit::CutFront;
+                std::string line = std::string(indent, ' ') + title;
+                if (indent + titleWidth + gap + displayWidth(cells[i]) <= width) {
+                    line += std::string(titleWidth - displayWidth(title) + gap, ' ') + cells[i];
+                } else {  // the value on a line of its own, further in
+                    line = fitToWidth(line, width) + "\n" + std::string(2 * indent, ' ') +
+                           fitToWidth(cells[i], width > 2 * indent ? width - 2 * indent : 1, front);
+                }
+                out << fitToWidth(line, line.find('\n') == std::string::npos ? width : line.size())
+                    << "\n";
+            }
+        });
+    }
+
+    const Section& section;
+    const TimeAxis& axis;
+    std::vector<std::size_t> columns;  // the columns people see
+    bool bars = false;
+    double largest = 0;
+    std::vector<bool> shown;
 };
 
-void Writer::summary() {
-    const std::size_t n = report.databases.size();
-    out += "Traffic report: " + std::to_string(n) + (n == 1 ? " database, " : " databases, ") +
-           groupDigits(report.total.frames) + " frames, " + groupDigits(report.total.bytes) +
-           " bytes";
-    if (report.first != unknownTime) {
-        out += ", " + timeLabel(report, report.first) + " to " + timeLabel(report, report.last) +
-               " (" + formatDuration(report.last - report.first) + ")";
-    }
-    out += "\nProtocols seen: ";
-    for (std::size_t i = 0; i < report.protocolNames.size(); ++i) {
-        out += (i > 0 ? ", " : "") + terminalText(report.protocolNames[i]);
-    }
-    out += report.protocolNames.empty() ? "none\n" : "\n";
-
-    TextTable table({label("database", true), number("mode"), number("frames"), number("bytes"),
-                     optional("first"), optional("last"), number("duration", true)});
-    for (const DatabaseSummary& d : report.databases) {
-        table.addRow({d.path, std::to_string(d.mode), groupDigits(d.counts.frames),
-                      groupDigits(d.counts.bytes), timeLabel(report, d.first),
-                      timeLabel(report, d.last),
-                      d.first == unknownTime ? "-" : formatDuration(d.last - d.first)});
-    }
-    out += "\nDatabases\n" + table.render(width);
-}
-
-void Writer::protocols() {
-    TextTable table({label("protocol", true), number("frames"), number("bytes"), number("share"),
-                     optional("")});
-    for (const ProtocolRow& p : report.protocols.rows) {
-        table.addRow({p.name, groupDigits(p.counts.frames), groupDigits(p.counts.bytes),
-                      formatShare(p.counts.bytes, report.total.bytes),
-                      bar(p.counts.bytes, report.total.bytes)});
-    }
-    section("Protocol mix", report.protocols, "bytes", table);
-}
-
-void Writer::timeline() {
-    std::uint64_t busiest = 0;
-    for (const Timeline::Bucket& b : report.busiest.rows) {
-        busiest = std::max(busiest, b.counts.bytes);
-    }
-    TextTable table({label("interval"), number("frames"), number("bytes"), optional("")});
-    for (const Timeline::Bucket& b : report.busiest.rows) {
-        table.addRow({intervalLabel(report, b.start), groupDigits(b.counts.frames),
-                      groupDigits(b.counts.bytes), bar(b.counts.bytes, busiest)});
-    }
-    section("Traffic over time: " + std::to_string(report.timeline.size()) +
-                (report.timeline.size() == 1 ? " interval of " : " intervals of ") +
-                intervalWidth(report) + "; the busiest",
-            report.busiest, "bytes", table);
-}
-
-void Writer::endpoints() {
-    TextTable table({label("address"), number("frames sent", true), number("bytes sent"),
-                     number("frames received", true), number("bytes received")});
-    for (const EndpointRow& e : report.endpoints.rows) {
-        table.addRow({formatAddress(e.address), groupDigits(e.counts.sent.frames),
-                      groupDigits(e.counts.sent.bytes), groupDigits(e.counts.received.frames),
-                      groupDigits(e.counts.received.bytes)});
-    }
-    section("Endpoints", report.endpoints, "bytes sent and received", table);
-}
-
-void Writer::conversations() {
-    TextTable table({label("protocol", true), label("a"), label("b"), number("frames a>b"),
-                     number("bytes a>b"), number("frames b>a"), number("bytes b>a"),
-                     optional("first"), optional("duration", Align::Right)});
-    for (const ConversationRow& c : report.conversations.rows) {
-        table.addRow(
-            {c.protocol, endA(c), endB(c), groupDigits(c.counts.aToB.frames),
-             groupDigits(c.counts.aToB.bytes), groupDigits(c.counts.bToA.frames),
-             groupDigits(c.counts.bToA.bytes), timeLabel(report, c.counts.first),
-             c.counts.first == unknownTime ? "-" : formatDuration(c.counts.last - c.counts.first)});
-    }
-    section("Conversations", report.conversations, "bytes", table);
-}
-
-void Writer::services() {
-    TextTable tcp({number("port"), label("service", true), number("connections"), number("servers"),
-                   number("frames"), number("bytes")});
-    for (const TcpServiceRow& s : report.tcpServices.rows) {
-        tcp.addRow({portLabel(s.port), s.service, groupDigits(s.connections),
-                    groupDigits(s.servers), groupDigits(s.counts.frames),
-                    groupDigits(s.counts.bytes)});
-    }
-    section("TCP services that accepted connections", report.tcpServices, "bytes", tcp);
-
-    TextTable udp({number("port"), label("service", true), number("frames"), number("bytes")});
-    for (const UdpServiceRow& s : report.udpServices.rows) {
-        udp.addRow({portLabel(s.port), s.service, groupDigits(s.counts.frames),
-                    groupDigits(s.counts.bytes)});
-    }
-    section("UDP services by destination port", report.udpServices, "bytes", udp);
-
-    TextTable icmp({number("type"), number("code"), label("message", true), label("detail", true),
-                    number("frames"), number("bytes")});
-    for (const IcmpMessageRow& m : report.icmpMessages.rows) {
-        icmp.addRow({std::to_string(m.type), std::to_string(m.code), m.message,
-                     m.detail == m.message ? "" : m.detail, groupDigits(m.counts.frames),
-                     groupDigits(m.counts.bytes)});
-    }
-    section("ICMP messages", report.icmpMessages, "bytes", icmp);
-}
-
-void Writer::worthALook() {
-    TextTable scans({label("source"), label("target"), number("ports"), number("answered"),
-                     number("share"), label("open ports", true)});
-    for (const PortScanRow& s : report.portScans.rows) {
-        scans.addRow({formatAddress(s.source), formatAddress(s.target), groupDigits(s.ports),
-                      groupDigits(s.answered), formatShare(s.answered, s.ports),
-                      s.openPorts.empty() ? "-" : joinPorts(s.openPorts, ",")});
-    }
-    section("Port scans: SYN to " + std::to_string(portScanThreshold) +
-                " or more ports of one target",
-            report.portScans, "ports", scans);
-
-    TextTable errors({label("reported by"), label("sent to"), label("message", true),
-                      label("detail", true), number("frames"), number("bytes")});
-    for (const IcmpErrorRow& e : report.icmpErrors.rows) {
-        errors.addRow({formatAddress(e.reporter), formatAddress(e.sentTo), e.message, e.detail,
-                       groupDigits(e.counts.frames), groupDigits(e.counts.bytes)});
-    }
-    section("ICMP errors", report.icmpErrors, "bytes", errors);
-
-    TextTable unanswered({label("source"), label("destination"), number("attempts"),
-                          number("frames"), number("bytes")});
-    for (const UnansweredRow& u : report.unanswered.rows) {
-        unanswered.addRow({formatAddress(u.source), formatEnd(u.destination, u.port),
-                           groupDigits(u.attempts), groupDigits(u.counts.frames),
-                           groupDigits(u.counts.bytes)});
-    }
-    section("TCP connection attempts never answered", report.unanswered, "bytes", unanswered);
+// The record's title and note, and its lists on lines of their own.
+void writeRecord(const Section& section, const TimeAxis& axis, std::size_t width, TextSink& out) {
+    writeWrapped(section.title + ": " + section.note, width, out);
+    section.eachRow([&](const Row& row) {
+        for (std::size_t i = 0; i < section.columns.size(); ++i) {
+            const Column& column = section.columns[i];
+            if (column.kind == Kind::Names) {
+                writeWrapped(capitalized(column.title) + ": " +
+                                 peopleText(row[i], column.kind, axis),
+                             width, out);
+            }
+        }
+    });
 }
 
 }  // namespace
 
-std::string terminalReport(const Report& report, std::size_t width) {
-    Writer writer(report, width);
-    writer.summary();
-    writer.protocols();
-    writer.timeline();
-    writer.endpoints();
-    writer.conversations();
-    writer.services();
-    writer.worthALook();
-    return writer.out;
+void terminalReport(const Report& report, std::size_t width, TextSink& out) {
+    for (const Section& section : report.sections) {
+        if (section.record) {
+            writeRecord(section, report.axis, width, out);
+        }
+    }
+    for (const Section& section : report.sections) {
+        if (section.record) {
+            continue;
+        }
+        out << "\n";
+        if (section.shown == 0) {
+            writeWrapped(section.title, width, out);
+            out << "  none\n";
+            continue;
+        }
+        writeWrapped(section.note.empty() ? section.title
+                                          : section.title + " (" + section.note + ")",
+                     width, out);
+        if (!section.chart.replacesTable) {
+            Table(section, report.axis).write(width, out);
+        }
+    }
 }
 
 }  // namespace tidewrack::report

@@ -27,12 +27,12 @@ constexpr const char* selectFrames =
     "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
     "len FROM frames";
 
-std::uint32_t address(sqlite3_stmt* row, int first) {
+IpAddress address(sqlite3_stmt* row, int first) {
     std::uint32_t value = 0;
     for (int i = first; i < first + 4; ++i) {
         value = value << 8 | (static_cast<std::uint32_t>(sqlite3_column_int(row, i)) & 0xFFu);
     }
-    return value;
+    return {value};
 }
 
 std::string_view text(sqlite3_stmt* row, int column) {
@@ -87,16 +87,21 @@ std::uint8_t tcpFlags(std::string_view names) {
 
 }  // namespace
 
-TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databasePath) {
+void TrafficDatabase::checkFile(const std::string& path) {
     // SQLite opens a missing path read-only without complaint until the first read, and other
     // open modes would create it; the file system is asked first.
     struct stat file {};
     if (stat(path.c_str(), &file) != 0) {
-        fail(errno == ENOENT ? "no such file" : std::strerror(errno));
+        throw ReportError(path + ": " + (errno == ENOENT ? "no such file" : std::strerror(errno)));
     }
     if (!S_ISREG(file.st_mode)) {
-        fail(S_ISDIR(file.st_mode) ? "is a directory" : "not a regular file");
+        throw ReportError(path + ": " +
+                          (S_ISDIR(file.st_mode) ? "is a directory" : "not a regular file"));
     }
+}
+
+TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databasePath) {
+    checkFile(path);
     const std::string name = sqliteName();
     sqlite3* connection = nullptr;
     // One thread uses the connection, so it goes without its mutex, which each column read
@@ -216,27 +221,34 @@ std::int64_t TrafficDatabase::frameEstimate() {
     return rows;
 }
 
-bool TrafficDatabase::next(FrameRow& row, ProtocolCatalog& catalog) {
+void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t number,
+                           std::size_t count) {
+    progress.database(number, count, path, frameEstimate());
+    tally.startDatabase(path, analysisMode);
     sqlite3_stmt* const f = frames.get();
-    const int stepped = sqlite3_step(f);
-    if (stepped == SQLITE_DONE) {
-        return false;
+    FrameRow row;
+    int stepped;
+    for (std::uint64_t read = 1; (stepped = sqlite3_step(f)) == SQLITE_ROW; ++read) {
+        row.source = address(f, 0);
+        row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 4));
+        row.destination = address(f, 5);
+        row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 9));
+        row.protocol = tally.catalog.number(text(f, 10));
+        row.tcpFlags =
+            tally.catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 11)) : 0;
+        row.time = days.place(parseTimeOfDay(text(f, 12)));
+        const std::int64_t length = sqlite3_column_int64(f, 13);
+        row.length = length < 0            ? 0
+                     : length > UINT32_MAX ? UINT32_MAX
+                                           : static_cast<std::uint32_t>(length);
+        tally.add(row);
+        if ((read & 0xFFFF) == 0) {
+            progress.frames(read);
+        }
     }
-    if (stepped != SQLITE_ROW) {
+    if (stepped != SQLITE_DONE) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
     }
-    row.source = address(f, 0);
-    row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 4));
-    row.destination = address(f, 5);
-    row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 9));
-    row.protocol = catalog.number(text(f, 10));
-    row.tcpFlags = catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 11)) : 0;
-    row.time = days.place(parseTimeOfDay(text(f, 12)));
-    const std::int64_t length = sqlite3_column_int64(f, 13);
-    row.length = length < 0            ? 0
-                 : length > UINT32_MAX ? UINT32_MAX
-                                       : static_cast<std::uint32_t>(length);
-    return true;
 }
 
 }  // namespace tidewrack::report

@@ -15,7 +15,7 @@
 //
 // The frames are read in stored order, which is capture order, by one prepared statement that
 // selects only the columns the report counts by; times are placed on the database's own line of
-// days as they come.
+// days as they come, and every frame goes straight into the tally.
 #pragma once
 
 #include <sqlite3.h>
@@ -25,9 +25,9 @@
 #include <optional>
 #include <string>
 
-#include "report/frame_row.h"
-#include "report/protocol_catalog.h"
+#include "report/progress.h"
 #include "report/time_of_day.h"
+#include "report/traffic_tally.h"
 
 namespace tidewrack::report {
 
@@ -35,15 +35,19 @@ class TrafficDatabase {
   public:
     explicit TrafficDatabase(const std::string& path);
 
-    int mode() const { return analysisMode; }
-    // The highest row number of the frames table: the number of frames, for progress.
-    std::int64_t frameEstimate();
+    // Refuses a path that names no regular file, without SQLite: a cheap look at every path
+    // before any database is read.
+    static void checkFile(const std::string& path);
 
-    // Reads the next frame into `row`, naming its protocol through `catalog`; false after the
-    // last one. A read that fails midway is a ReportError.
-    bool next(FrameRow& row, ProtocolCatalog& catalog);
+    int mode() const { return analysisMode; }
+
+    // Reads every frame into `tally`, as database `number` of `count`. A read that fails midway
+    // is a ReportError.
+    void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count);
 
   private:
+    // The highest row number of the frames table: the number of frames, for progress.
+    std::int64_t frameEstimate();
     // The name to open the path by, without a file made beside it (the path itself, or an
     // immutable URI for a WAL-mode database without its log); refuses a log left without its
     // index.

@@ -1,12 +1,20 @@
 // The counts behind every section of the report, gathered in one pass over the frames of all
-// databases.
+// databases. The tally owns everything the pass needs: the catalog of protocol names, each
+// database's own figures, the counts of the whole and the store they end in.
 //
-// Each frame is counted once in each of a few hash maps: per protocol, per endpoint (sent and
+// Each frame is counted once in each of a few tables: per protocol, per endpoint (sent and
 // received), per conversation, per UDP destination port, per ICMP type and code, and per ICMP
 // error between two hosts, and once on the timeline. What the sections derive further (TCP
 // services, port scans, unanswered connection attempts) comes from the conversations at the
-// end. Memory thus grows with the distinct endpoints, conversations, ports and messages met,
-// never with the number of frames.
+// end.
+//
+// Memory stays within a budget however many endpoints, conversations and ICMP errors the
+// traffic holds: those three are counted in hash maps until the maps' estimated size passes
+// the budget, then written to the store (tally_store.h) as parts and counted afresh. The other
+// tables are small by nature (at most 65,536 ports, type-and-code pairs, catalog names, and
+// the timeline's few hundred intervals). finish() writes everything to the store and adds the
+// parts up there, so the report is exact whether or not the maps ever passed their budget; a
+// tally within it writes each count once, at the end.
 //
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
@@ -14,20 +22,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "report/counts.h"
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
+#include "report/tally_store.h"
 #include "report/time_of_day.h"
 #include "report/timeline.h"
 
 namespace tidewrack::report {
 
 struct ConversationKey {
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
+    IpAddress a;
+    IpAddress b;
     std::uint16_t portA = 0;  // 0 for protocols without ports
     std::uint16_t portB = 0;
     std::uint16_t protocol = 0;
@@ -56,19 +66,22 @@ struct Endpoint {
 };
 
 struct IcmpErrorKey {
-    std::uint32_t reporter = 0;  // the host that sent the error
-    std::uint32_t sentTo = 0;
+    IpAddress reporter;  // the host that sent the error
+    IpAddress sentTo;
     std::uint16_t typeAndCode = 0;
     bool operator==(const IcmpErrorKey&) const = default;
 };
 
 struct KeyHash {
-    std::size_t operator()(const ConversationKey& k) const {
-        return mix(k.a, k.b,
+    // Addresses as they are, as std::hash does for integers: neighbours fall in neighbouring
+    // buckets, which suits the runs of nearby addresses that traffic has.
+    std::size_t operator()(IpAddress k) const noexcept { return k.value; }
+    std::size_t operator()(const ConversationKey& k) const noexcept {
+        return mix(k.a.value, k.b.value,
                    std::uint64_t{k.portA} << 32 | std::uint64_t{k.portB} << 16 | k.protocol);
     }
-    std::size_t operator()(const IcmpErrorKey& k) const {
-        return mix(k.reporter, k.sentTo, k.typeAndCode);
+    std::size_t operator()(const IcmpErrorKey& k) const noexcept {
+        return mix(k.reporter.value, k.sentTo.value, k.typeAndCode);
     }
     static std::size_t mix(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
         std::uint64_t h = (x << 32 | y) * 0x9E3779B97F4A7C15ull ^ z * 0xC2B2AE3D27D4EB4Full;
@@ -82,16 +95,47 @@ constexpr bool isIcmpError(std::uint8_t type) {
     return type == 3 || type == 5 || type == 11 || type == 12;
 }
 
-struct TrafficTally {
-    void add(const FrameRow& row, ProtocolKind kind);
+// One database's figures, as the summary shows them.
+struct DatabaseSummary {
+    std::string path;
+    int mode = 0;
+    Counts counts;
+    std::int64_t first = unknownTime;  // the first and last known times, on its line of days
+    std::int64_t last = unknownTime;
+};
 
-    std::vector<Counts> protocols;  // by the catalog's number
-    std::unordered_map<std::uint32_t, Endpoint> endpoints;
+class TrafficTally {
+  public:
+    // The default budget of the hash maps, in bytes.
+    static constexpr std::size_t defaultBudget = 40 << 20;
+
+    explicit TrafficTally(std::size_t budget = defaultBudget) : budget(budget) {}
+
+    // The frames added next are those of this database.
+    void startDatabase(const std::string& path, int mode);
+    // Counts one frame of the current database; its protocol is a number of `catalog`.
+    void add(const FrameRow& row);
+    // Writes every count to the store and adds the parts up; the tally is spent.
+    TallyStore& finish();
+
+    ProtocolCatalog catalog;
+
+  private:
+    // The estimated size of the three maps that grow with the traffic, in bytes.
+    std::size_t estimatedSize() const;
+    // Writes the three maps to the store's parts and empties them.
+    void spill();
+
+    std::size_t budget;
+    std::vector<DatabaseSummary> databases;  // in the order read
+    std::vector<Counts> protocols;           // by the catalog's number
+    std::unordered_map<IpAddress, Endpoint, KeyHash> endpoints;
     std::unordered_map<ConversationKey, Conversation, KeyHash> conversations;
+    std::unordered_map<IcmpErrorKey, Counts, KeyHash> icmpErrors;
     std::unordered_map<std::uint16_t, Counts> udpPorts;      // by destination port
     std::unordered_map<std::uint16_t, Counts> icmpMessages;  // by type << 8 | code
-    std::unordered_map<IcmpErrorKey, Counts, KeyHash> icmpErrors;
     Timeline timeline;
+    TallyStore store;
 };
 
 }  // namespace tidewrack::report

@@ -1,12 +1,25 @@
-// The HTML report of the web-session sample as a real browser meets it: Debian's chromium,
-// headless, loads the page and logs nothing to its console (the page's Content-Security-Policy
-// makes any script or fetch a logged violation), every chart is an SVG element of non-zero
-// size in the rendered DOM, and the DOM holds the key figures and the top talker.
+// The HTML report as a real browser meets it: Debian's chromium, headless.
+//
+// The page loads without a message on the console (its Content-Security-Policy makes any script
+// or fetch a logged violation), and its DOM holds the key figures and the top talker. Then the
+// page is laid out at 390 and 1280 pixels wide, in the light and the dark scheme, each in an
+// iframe of that width (a headless window is never narrower than 500 pixels) measured by a
+// script of the test: the page is never wider than the screen (wide tables scroll in their own
+// box), every chart takes the width of its section, no chart text is smaller than the tables'
+// text, a time axis has more than three labels on the wide screen and at least three on the
+// narrow one, none overlapping, and the dark scheme is dark. Printed (to PDF, read back by
+// poppler's pdftotext where it is installed), no page ends with a section's heading and no
+// figure is broken across lines.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <regex>
+#include <set>
+#include <sstream>
 
+#include "db/traffic_schema.h"
 #include "report_test_kit.h"
 
 using namespace testkit;
@@ -18,36 +31,75 @@ bool chromiumInstalled() {
     return std::system("command -v chromium >/dev/null 2>&1") == 0;
 }
 
+// Chromium's DOM of `page` after loading, with `switches` added; fails the test if it fails.
+std::string renderedDom(const ScratchDir& dir, const std::string& page,
+                        const std::string& switches = "") {
+    const std::string command =
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic "
+        "--no-first-run --disable-background-networking --disable-component-update "
+        "--disable-sync --user-data-dir='" +
+        dir.path("profile") + "' --enable-logging=stderr --v=0 " + switches +
+        " --dump-dom 'file://" + page + "' >'" + dir.path("dom.html") + "' 2>'" +
+        dir.path("chromium.log") + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << fileBytes(dir.path("chromium.log"));
+    return fileBytes(dir.path("dom.html"));
+}
+
+std::string attributeText(std::string text) {
+    std::string escaped;
+    for (const char c : text) {
+        escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+    }
+    return escaped;
+}
+
+// Measures each iframe's page once the whole document has loaded, into <body data-layout>.
+constexpr const char* probe = R"(<script>
+addEventListener('load', () => {
+  const layouts = [...document.querySelectorAll('iframe')].map(frame => {
+    const w = frame.contentWindow, d = frame.contentDocument;
+    const shown = e => e.getClientRects().length > 0 && w.getComputedStyle(e).display != 'none';
+    const size = e => parseFloat(w.getComputedStyle(e).fontSize);
+    const all = s => [...d.querySelectorAll(s)];
+    const rgb = w.getComputedStyle(d.body).backgroundColor.match(/\d+/g).map(Number);
+    const section = d.querySelector('section').getBoundingClientRect().width;
+    return {width: w.innerWidth,
+            pageFits: d.documentElement.scrollWidth <= w.innerWidth,
+            legible: Math.min(...all('figure.chart span, figure.chart figcaption').filter(shown)
+                                  .map(size)) >= size(d.querySelector('td')),
+            chartsFill: all('figure.chart').every(f =>
+                Math.abs(f.getBoundingClientRect().width - section) < 1),
+            ticks: Math.min(...all('figure.lines').map(f =>
+                [...f.querySelectorAll('.axis.x span')].filter(shown).length)),
+            overlap: all('figure.lines').some(f => {
+                const s = [...f.querySelectorAll('.axis.x span')].filter(shown)
+                              .map(e => e.getBoundingClientRect());
+                return s.some((r, i) => i > 0 && r.left < s[i - 1].right); }),
+            scrolling: all('div.table').filter(t => t.scrollWidth > t.clientWidth + 1).length,
+            dark: rgb[0] + rgb[1] + rgb[2] < 150};
+  });
+  document.body.setAttribute('data-layout', JSON.stringify(layouts));
+});
+</script>)";
+
 }  // namespace
 
-TEST(ReportInBrowser, ChromiumRendersTheChartsAndFiguresWithoutConsoleMessages) {
+TEST(ReportInBrowser, ChromiumLoadsThePageWithoutConsoleMessages) {
     if (!chromiumInstalled()) {
         GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
     }
     ScratchDir dir;
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", dir.path("web.db"));
     ASSERT_EQ(runReport({"-o", dir.path("web.html"), dir.path("web.db")}).status, 0);
-    const std::string command =
-        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic "
-        "--no-first-run --disable-background-networking --disable-component-update "
-        "--disable-sync --user-data-dir='" +
-        dir.path("profile") + "' --enable-logging=stderr --v=0 --dump-dom 'file://" +
-        dir.path("web.html") + "' >'" + dir.path("dom.html") + "' 2>'" + dir.path("chromium.log") +
-        "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << fileBytes(dir.path("chromium.log"));
-    const std::string dom = fileBytes(dir.path("dom.html")),
-                      log = fileBytes(dir.path("chromium.log"));
+    const std::string dom = renderedDom(dir, dir.path("web.html"));
+    const std::string log = fileBytes(dir.path("chromium.log"));
 
     EXPECT_EQ(log.find(":CONSOLE"), std::string::npos) << log;
-    static const std::regex chart(R"re(<svg class="chart"[^>]* width="(\d+)" height="(\d+)")re");
-    int charts = 0;
-    for (auto m = std::sregex_iterator(dom.begin(), dom.end(), chart); m != std::sregex_iterator();
-         ++m) {
-        ++charts;
-        EXPECT_GT(std::stoi((*m)[1]), 0);
-        EXPECT_GT(std::stoi((*m)[2]), 0);
-    }
-    EXPECT_EQ(charts, 4) << "protocol mix, bytes and frames over time, endpoints";
+    static const std::regex chart(R"re(<figure class="chart[^>]*>[^]*?<svg viewBox="0 0 1000 )re");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(dom.begin(), dom.end(), chart), std::sregex_iterator()),
+        5)
+        << "protocol mix, bytes and frames over time, busiest intervals, endpoints";
     EXPECT_NE(dom.find(R"(<dd id="frames">72</dd>)"), std::string::npos);
     EXPECT_NE(dom.find(R"(<dd id="bytes">20,928</dd>)"), std::string::npos);
     const std::size_t endpoints = dom.find(R"(<section id="endpoints">)");
@@ -55,4 +107,119 @@ TEST(ReportInBrowser, ChromiumRendersTheChartsAndFiguresWithoutConsoleMessages) 
     EXPECT_EQ(dom.find("<tbody>\n<tr><td>", endpoints),
               dom.find("<tbody>\n<tr><td>192.168.1.23</td>", endpoints))
         << "the top talker heads the endpoints";
+}
+
+TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
+    if (!chromiumInstalled()) {
+        GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
+    }
+    ScratchDir dir;
+    // The web session, and three days of a frame a minute, whose time labels carry their day.
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", dir.path("web.db"));
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.path("days.db").c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "WITH RECURSIVE n(m) AS (SELECT 0 UNION ALL SELECT m + 1 FROM n WHERE m < 4319) "
+                 "INSERT INTO frames SELECT m, 10,0,0,1, 1000, 10,0,0,2, 53, 'UDP', '', "
+                 "printf('%02d:%02d:00.000000', m / 60 % 24, m % 60), 100 + m % 900 FROM n",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    std::string frames;
+    for (const std::string name : {"web", "days"}) {
+        ASSERT_EQ(runReport({"-o", dir.path(name + ".html"), dir.path(name + ".db")}).status, 0);
+        for (const int width : {390, 1280}) {
+            frames += "<iframe style=\"width:" + std::to_string(width) +
+                      "px;height:600px;border:0\" srcdoc=\"" +
+                      attributeText(fileBytes(dir.path(name + ".html"))) + "\"></iframe>\n";
+        }
+    }
+    std::ofstream(dir.path("probe.html")) << "<!DOCTYPE html>\n<html><body>\n"
+                                          << frames << probe << "</body></html>\n";
+
+    for (const bool dark : {false, true}) {
+        const std::string dom =
+            renderedDom(dir, dir.path("probe.html"), dark ? "--force-dark-mode" : "");
+        static const std::regex layout(R"re(data-layout="([^"]*)")re");
+        std::smatch found;
+        ASSERT_TRUE(std::regex_search(dom, found, layout)) << dom.substr(0, 2000);
+        const std::string json = std::regex_replace(found[1].str(), std::regex("&quot;"), "\"");
+        // Each frame: width, page fits, legible, charts fill, ticks, overlap, scrolling, dark.
+        EXPECT_EQ(jsonQuery(json, "SELECT value ->> 'width', value ->> 'pageFits', "
+                                  "value ->> 'legible', value ->> 'chartsFill', "
+                                  "value ->> 'ticks' >= iif(value ->> 'width' < 600, 3, 4), "
+                                  "value ->> 'overlap', value ->> 'scrolling' > 0, "
+                                  "value ->> 'dark' FROM json_each(?1)"),
+                  (std::vector<std::string>{"390|1|1|1|1|0|1|" + std::to_string(dark),
+                                            "1280|1|1|1|1|0|0|" + std::to_string(dark),
+                                            "390|1|1|1|1|0|1|" + std::to_string(dark),
+                                            "1280|1|1|1|1|0|0|" + std::to_string(dark)}))
+            << json;
+    }
+}
+
+TEST(ReportInBrowser, PrintKeepsHeadingsWithTheirTablesAndFiguresOnOneLine) {
+    if (!chromiumInstalled() || std::system("command -v pdftotext >/dev/null 2>&1") != 0) {
+        GTEST_SKIP()
+            << "chromium and pdftotext are needed (apt-get install chromium poppler-utils)";
+    }
+    ScratchDir dir;
+    // Long lists: 400 conversations of 40 minutes each, every one on the page, half of them of
+    // a protocol whose name is too long for the paper's width, so that the table must narrow.
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.path("long.db").c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "WITH RECURSIVE n(i, c) AS (SELECT 0, 0 UNION ALL SELECT i + 1, (i + 1) % 400 "
+                 "FROM n WHERE i < 1599) INSERT INTO frames SELECT i, 10, 0, c / 250, c % 250, "
+                 "1024 + c, 10, 9, 0, c % 9, 443, iif(i % 2, 'TCP', 'A PROTOCOL OF A NAME SO "
+                 "LONG THAT IT MUST WRAP IN PRINT'), 'ACK ', printf('12:%02d:%02d.%06d', i / 30, "
+                 "i % 60, i * 7919 % 1000000), 60 + i * 31 % 1400 FROM n",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    for (const std::string top : {"0", "37"}) {
+        ASSERT_EQ(
+            runReport({"--top", top, "-o", dir.path("long.html"), dir.path("long.db")}).status, 0);
+        const std::string command =
+            "timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+            "--user-data-dir='" +
+            dir.path("profile") +
+            "' --no-pdf-header-footer "
+            "--print-to-pdf='" +
+            dir.path("long.pdf") + "' 'file://" + dir.path("long.html") +
+            "' >/dev/null 2>&1 && pdftotext -layout '" + dir.path("long.pdf") + "' '" +
+            dir.path("long.txt") + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::string page = fileBytes(dir.path("long.html")),
+                          text = fileBytes(dir.path("long.txt"));
+        std::set<std::string> headings;
+        static const std::regex heading("<h2>([^<]*)</h2>");
+        for (auto m = std::sregex_iterator(page.begin(), page.end(), heading);
+             m != std::sregex_iterator(); ++m) {
+            headings.insert((*m)[1]);
+        }
+        // pdftotext ends each page with a form feed.
+        std::istringstream pages(text);
+        int pageCount = 0;
+        for (std::string sheet; std::getline(pages, sheet, '\f');) {
+            std::istringstream lines(sheet);
+            std::string last;
+            for (std::string line; std::getline(lines, line);) {
+                if (line.find_first_not_of(' ') != std::string::npos) {
+                    last = line.substr(line.find_first_not_of(' '));
+                }
+            }
+            pageCount += !last.empty();
+            EXPECT_EQ(headings.count(last), 0u) << "a page ends with the heading " << last;
+        }
+        EXPECT_GT(pageCount, top == "0" ? 8 : 3);
+        // Every figure of more than one word (a duration, a share) on one line of the print.
+        static const std::regex figure(R"re(<td class="n">([^<]* [^<]*)</td>)re");
+        int figures = 0;
+        for (auto m = std::sregex_iterator(page.begin(), page.end(), figure);
+             m != std::sregex_iterator(); ++m, ++figures) {
+            EXPECT_NE(text.find((*m)[1]), std::string::npos) << (*m)[1] << " is broken";
+        }
+        EXPECT_GT(figures, 30);
+    }
 }

@@ -1,6 +1,7 @@
-// The terminal and JSON reports of the three bundled samples, compared whole with the golden
-// files in tests/report/golden/. Run with TIDEWRACK_UPDATE_GOLDEN=1 to write the golden files anew
-// from the current output (then read the diff before committing it).
+// The terminal and JSON reports of the three bundled samples, and the page of the web session,
+// compared whole with the golden files in tests/report/golden/. Run with
+// TIDEWRACK_UPDATE_GOLDEN=1 to write the golden files anew from the current output (then read
+// the diff before committing it).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,7 +25,7 @@ void expectGolden(const std::string& actual, const std::string& name) {
 
 }  // namespace
 
-TEST(ReportGolden, SamplesGiveTheGoldenTerminalAndJsonReports) {
+TEST(ReportGolden, SamplesGiveTheGoldenTextJsonAndPage) {
     for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
         // Run beside the database, so that the report names it as a user would.
         ScratchDir dir;
@@ -37,6 +38,10 @@ TEST(ReportGolden, SamplesGiveTheGoldenTerminalAndJsonReports) {
         EXPECT_EQ(text.err + json.err, "");
         expectGolden(text.out, sample + ".txt");
         expectGolden(json.out, sample + ".json");
+        if (sample == "web-session") {
+            ASSERT_EQ(runReport({"-o", "page.html", db}, {}, dir.path("")).status, 0);
+            expectGolden(fileBytes(dir.path("page.html")), sample + ".html");
+        }
         EXPECT_EQ(jsonQuery(json.out, "SELECT json_valid(?1)"), std::vector<std::string>{"1"});
     }
 }

@@ -281,12 +281,20 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--top", "-1", "x.db"}, "--top needs a number of rows (0 for all), not '-1'"},
         {{"x.db", "-o"}, "option -o needs a value"},
         {{"--colour", "x.db"}, "unknown option --colour"},
+        {{"--csv", "talkers", "x.db"},
+         "--csv takes a section, not 'talkers' (--csv list names them)"},
+        {{"--json", "--csv", "endpoints", "x.db"},
+         "--csv and --json both write to standard output: give one"},
     };
     for (const auto& c : cases) {
         const Outcome run = runReport(c.args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err, "tidewrack-report: " + c.message + "\n");
     }
+    const Outcome budget = runReport({"x.db"}, {"TIDEWRACK_REPORT_MEMORY=lots"});
+    EXPECT_EQ(budget.status, 2);
+    EXPECT_EQ(budget.err,
+              "tidewrack-report: TIDEWRACK_REPORT_MEMORY takes a number of KiB, not 'lots'\n");
     const Outcome help = runReport({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tidewrack-report [options] DATABASE..."), std::string::npos);

@@ -102,7 +102,7 @@ TEST(ReportUnusualDatabases, MidnightAndUnknownTimesKeepTheClockRight) {
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', value ->> 'connections' "
                                  "FROM json_each(?1, '$.tcp_services')"),
               std::vector<std::string>{"80|1"});
-    const Outcome text = runReport({path});
+    const Outcome text = runReport({path}, {"COLUMNS=200"});
     EXPECT_NE(text.out.find("day 0 23:59:58.500000 to day 1 00:00:02.000000 (3.500 s)"),
               std::string::npos)
         << text.out;
@@ -132,7 +132,62 @@ TEST(ReportUnusualDatabases, ManyDaysWidenTheIntervalsPastAnHour) {
               std::vector<std::string>{"8640000|51|5000|5001"});
     EXPECT_LT(json.out.size(), 50000u);
     EXPECT_LT(fileBytes(dir.path("days.html")).size(), 50000u);
-    EXPECT_NE(runReport({path}).out.find("51 intervals of 100 d;"), std::string::npos);
+    EXPECT_NE(
+        runReport({path}).out.find("Traffic over time (51 intervals of 100 d, all with traffic)"),
+        std::string::npos);
+}
+
+// The timeline widens its intervals as the span grows, through every kind of interval: frames
+// spread evenly over each span (never 12 hours apart, so that each midnight is seen) give the
+// interval that keeps the count within 300, every frame in the interval it falls in, and a
+// note of how many intervals there are.
+TEST(ReportUnusualDatabases, TheTimelineWidensThroughEveryKindOfInterval) {
+    ScratchDir dir;
+    const struct {
+        std::int64_t span, frames, interval;  // seconds, frames, seconds
+        const char* width;
+    } cases[] = {{250, 300, 1, "1 s"},
+                 {2500, 300, 10, "10 s"},
+                 {15000, 300, 60, "1 min"},
+                 {150000, 300, 600, "10 min"},
+                 {900000, 300, 3600, "1 h"},
+                 {2000000, 300, 86400, "1 d"},
+                 {30000000, 3000, 864000, "10 d"}};
+    for (const auto& c : cases) {
+        const std::string path = dir.path(std::to_string(c.span) + ".db");
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+        // Frame k at k * span / (frames - 1) seconds, on the clock of its day.
+        const std::string last = std::to_string(c.frames - 1);
+        const std::string insert =
+            "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " + last +
+            "), t(k, s) AS (SELECT k, k * " + std::to_string(c.span) + " / " + last +
+            " FROM n) INSERT INTO frames SELECT k, 10,0,0,1, 1000, 10,0,0,2, 53, 'UDP', '', "
+            "printf('%02d:%02d:%02d.000000', s / 3600 % 24, s / 60 % 60, s % 60), 100 FROM t";
+        ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        const Outcome json = runReport({"--json", path});
+        ASSERT_EQ(json.status, 0) << json.err;
+        const std::int64_t buckets = c.span / c.interval + 1;
+        // The first interval holds the frames with k * span / (frames - 1) < interval.
+        const std::int64_t first = (c.interval * (c.frames - 1) + c.span - 1) / c.span;
+        EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.timeline.interval', "
+                                      "json_array_length(?1, '$.timeline.buckets'), "
+                                      "(SELECT sum(value ->> 'frames') FROM "
+                                      "json_each(?1, '$.timeline.buckets')), "
+                                      "?1 ->> '$.timeline.buckets[0].frames'"),
+                  std::vector<std::string>{std::to_string(c.interval) + "|" +
+                                           std::to_string(buckets) + "|" +
+                                           std::to_string(c.frames) + "|" + std::to_string(first)})
+            << c.width;
+        const std::string text = runReport({path}, {"COLUMNS=200"}).out;
+        EXPECT_NE(text.find("Traffic over time (" + std::to_string(buckets) + " intervals of " +
+                            c.width + ", "),
+                  std::string::npos)
+            << text;
+    }
 }
 
 // Far more databases than SQLite attaches at once: every one has its line, and the traffic
@@ -165,7 +220,7 @@ TEST(ReportUnusualDatabases, TwoHundredDatabasesMakeOneReport) {
 TEST(ReportUnusualDatabases, TerminalReportFitsTheWidthItIsGiven) {
     ScratchDir dir;
     makeDatabase(samples + "/web-session.pcap", dir.path("web.db"));
-    const Outcome wide = runReport({dir.path("web.db")});
+    const Outcome wide = runReport({dir.path("web.db")}, {"COLUMNS=200"});
     const Outcome narrow = runReport({dir.path("web.db")}, {"COLUMNS=100"});
     const std::string conversations = "  protocol  a                  b  ";
     const auto titles = [&](const std::string& report) {

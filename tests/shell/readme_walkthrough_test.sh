@@ -13,7 +13,7 @@
 set -euo pipefail
 readme=$(realpath "$1") program=$(realpath "$2") samples=$(realpath "$3") report=$(realpath "$4")
 export TZ=UTC LC_ALL=C
-unset COLUMNS  # the report's tables are shown as they come out into a file, at full width
+unset COLUMNS  # the report's tables are shown as they come out into a file, 80 columns wide
 
 command -v sqlite3 >/dev/null || {
     echo "FAIL: the sqlite3 shell is needed (apt-get install sqlite3)"

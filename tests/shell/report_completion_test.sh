@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The bash completion of tidewrack-report, driven the way bash drives it: every option of the
 # program offered, long and short; databases, that is any file, as its words; HTML pages and
-# directories after -o; nothing after --top.
+# directories after -o; every section the program declares, and list, after --csv; nothing
+# after --top.
 #
 # Usage: report_completion_test.sh <completion script> <report_options.cpp with the options>
+#                                  <report_sections.cpp with the sections>
 set -euo pipefail
-completion=$(realpath "$1") options_source=$(realpath "$2")
+completion=$(realpath "$1") options_source=$(realpath "$2") sections_source=$(realpath "$3")
 
 completion_function=_tidewrack_report completed_command=tidewrack-report
 # shellcheck source=completion_harness.sh
@@ -22,6 +24,10 @@ web.html" tidewrack-report -t 5 ""
 expect "pages
 web.html" tidewrack-report -o ""
 expect "web.html" tidewrack-report --output = we
+expect "$( (echo list; sed -n 's/^ *{\.id = "\([a-z_]*\)".*/\1/p' "$sections_source") |
+    LC_ALL=C sort)" tidewrack-report --csv ""
+expect "port_scans
+protocols" tidewrack-report -c p
 
 offered=$(complete_words tidewrack-report -)
 options=0

@@ -1,0 +1,236 @@
+// Formatting cells for people and for scripts, kind by kind.
+#include "report/cell_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "report/escaped_text.h"
+#include "report/time_of_day.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+std::string addressText(std::string_view bytes) {
+    if (bytes.size() != 4) {
+        return "?";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned char>(bytes[0]),
+                  static_cast<unsigned char>(bytes[1]), static_cast<unsigned char>(bytes[2]),
+                  static_cast<unsigned char>(bytes[3]));
+    return text;
+}
+
+std::string endText(const Cell& cell) {
+    return addressText(cell.text) + (cell.number < 0 ? "" : ':' + std::to_string(cell.number));
+}
+
+std::string dayPrefix(std::int64_t time, const TimeAxis& axis) {
+    return axis.spansDays ? "day " + std::to_string(time / microsecondsPerDay) + " " : "";
+}
+
+// "0.486 s", "12 min 5 s", "3 h 02 min", "2 d 04 h".
+std::string durationText(std::int64_t microseconds) {
+    const std::int64_t seconds = microseconds / microsecondsPerSecond;
+    char text[48];
+    if (seconds < 60) {
+        std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
+    } else if (seconds < 3600) {
+        std::snprintf(text, sizeof text, "%d min %d s", static_cast<int>(seconds / 60),
+                      static_cast<int>(seconds % 60));
+    } else if (seconds < 86400) {
+        std::snprintf(text, sizeof text, "%d h %02d min", static_cast<int>(seconds / 3600),
+                      static_cast<int>(seconds / 60 % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld d %02d h", static_cast<long long>(seconds / 86400),
+                      static_cast<int>(seconds / 3600 % 24));
+    }
+    return text;
+}
+
+// Seconds with six decimals: "0.486500".
+std::string secondsText(std::int64_t microseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%06lld",
+                  static_cast<long long>(microseconds / microsecondsPerSecond),
+                  static_cast<long long>(microseconds % microsecondsPerSecond));
+    return text;
+}
+
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : separator) + item;
+    }
+    return text;
+}
+
+// The value of a kind that is one text or number, as JSON and CSV write it (JSON quotes the
+// textual kinds); "" for null.
+std::string rawText(const Cell& cell, Kind kind) {
+    if (kind == Kind::Ports || kind == Kind::Names) {
+        return joined(cell.items, " ");
+    }
+    if (cell.null) {
+        return "";
+    }
+    switch (kind) {
+    case Kind::Text: return cell.text;
+    case Kind::Address: return addressText(cell.text);
+    case Kind::End: return endText(cell);
+    case Kind::Time: return formatTimeOfDay(cell.number);
+    case Kind::Interval: return formatTimeOfDay(cell.number).substr(0, 8);
+    case Kind::Duration: return secondsText(cell.number);
+    case Kind::Share: {
+        char text[32];
+        const double value = fraction(cell);
+        return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    }
+    default: return std::to_string(cell.number);
+    }
+}
+
+bool quoted(Kind kind) {
+    return kind == Kind::Text || kind == Kind::Address || kind == Kind::End || kind == Kind::Time ||
+           kind == Kind::Interval;
+}
+
+}  // namespace
+
+double fraction(const Cell& share) {
+    return share.whole == 0 ? 0.0
+                            : static_cast<double>(share.number) / static_cast<double>(share.whole);
+}
+
+bool isNumber(Kind kind) {
+    return kind == Kind::Count || kind == Kind::Bytes || kind == Kind::Number ||
+           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
+}
+
+std::string capitalized(std::string_view title) {
+    std::string text(title);
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
+    switch (kind) {
+    case Kind::Count:
+    case Kind::Bytes: return groupDigits(static_cast<std::uint64_t>(cell.number));
+    case Kind::Port: return cell.null ? "*" : std::to_string(cell.number);
+    case Kind::Time:
+        return cell.null ? "-" : dayPrefix(cell.number, axis) + formatTimeOfDay(cell.number);
+    case Kind::Interval:
+        return dayPrefix(cell.number, axis) + formatTimeOfDay(cell.number).substr(0, 8);
+    case Kind::Duration: return cell.null || cell.number < 0 ? "-" : durationText(cell.number);
+    case Kind::Share: {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f %%", 100.0 * fraction(cell));
+        return text;
+    }
+    case Kind::Ports: return cell.items.empty() ? "-" : joined(cell.items, ",");
+    case Kind::Names: return cell.items.empty() ? "none" : joined(cell.items, ", ");
+    default: return cell.null ? "-" : rawText(cell, kind);
+    }
+}
+
+std::string jsonValue(const Cell& cell, Kind kind) {
+    if (kind == Kind::Ports) {
+        return '[' + joined(cell.items, ", ") + ']';
+    }
+    if (kind == Kind::Names) {
+        std::string json;
+        for (const std::string& item : cell.items) {
+            json += (json.empty() ? "" : ", ") + jsonString(item);
+        }
+        return '[' + json + ']';
+    }
+    if (cell.null) {
+        return "null";
+    }
+    return quoted(kind) ? jsonString(rawText(cell, kind)) : rawText(cell, kind);
+}
+
+std::string csvValue(const Cell& cell, Kind kind) {
+    return rawText(cell, kind);
+}
+
+Cell readCell(const Statement& statement, int& column, Kind kind) {
+    Cell cell;
+    const int at = column++;
+    cell.null = statement.isNull(at);
+    switch (kind) {
+    case Kind::Text:
+    case Kind::Address: cell.text = statement.text(at); break;
+    case Kind::End:
+        cell.text = statement.text(at);
+        cell.number = statement.isNull(column) ? -1 : statement.integer(column);
+        ++column;
+        break;
+    case Kind::Share:
+        cell.number = statement.integer(at);
+        cell.whole = statement.integer(column++);
+        break;
+    case Kind::Ports: {
+        // A list from group_concat, in no promised order: the ports ascending.
+        std::vector<int> ports;
+        const std::string_view text = statement.text(at);
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find(',', start);
+            end = end == std::string_view::npos ? text.size() : end;
+            int port = 0;
+            std::from_chars(text.data() + start, text.data() + end, port);
+            ports.push_back(port);
+            start = end + 1;
+        }
+        std::sort(ports.begin(), ports.end());
+        for (const int port : ports) {
+            cell.items.push_back(std::to_string(port));
+        }
+        break;
+    }
+    case Kind::Names: break;  // lists of texts are made in memory
+    default: cell.number = statement.integer(at);
+    }
+    return cell;
+}
+
+std::string groupDigits(std::uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            grouped += ',';
+        }
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
+std::string byteSize(std::uint64_t bytes) {
+    constexpr const char* units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1000 && unit + 1 < std::size(units)) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 || value >= 10 ? "%.0f %s" : "%.1f %s", value,
+                  units[unit]);
+    return text;
+}
+
+std::string intervalWidth(std::int64_t microseconds) {
+    const std::int64_t seconds = microseconds / microsecondsPerSecond;
+    return seconds >= 86400  ? groupDigits(static_cast<std::uint64_t>(seconds / 86400)) + " d"
+           : seconds >= 3600 ? std::to_string(seconds / 3600) + " h"
+           : seconds >= 60   ? std::to_string(seconds / 60) + " min"
+                             : std::to_string(seconds) + " s";
+}
+
+}  // namespace tidewrack::report

@@ -1,0 +1,113 @@
+// The report as a list of sections, each declared once (report_sections.cpp) and shown alike by
+// every output: the terminal's text, the page, JSON and CSV.
+//
+// A section has an id (its member name in the JSON and the name --csv takes), a title and a
+// note for people, columns, rows of cells, and perhaps a chart. A column has a key (its JSON
+// member and CSV heading), a title for people, the kind of value its cells hold and its fit:
+// what a terminal too narrow for the table may do with it. A cell holds the raw value; its
+// column's kind says what the value means, how people see it and how JSON and CSV write it,
+// all in cell_text.cpp. The rows of a section are read from the tally's store each time an
+// output goes through them, so that a section of millions of rows is never held whole.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/sql_statement.h"
+
+namespace tidewrack::report {
+
+enum class Kind : std::uint8_t {
+    Text,      // a name or a path
+    Count,     // frames, connections, ports...: digits grouped for people
+    Bytes,     // a number of bytes: as Count, and in kB, MB, GB on a chart's axis
+    Number,    // an integer shown as it is: a mode, a day, an ICMP type or code, seconds
+    Port,      // a port; null stands for every port without a well-known service, shown "*"
+    Address,   // an IP address: its bytes
+    End,       // an address and, for TCP and UDP, a port: address:port, or the address alone
+    Time,      // microseconds on the report's line of days (time_of_day.h); null when unknown
+    Interval,  // the start of an interval of the timeline: a time shown to the second
+    Duration,  // microseconds; null when unknown
+    Share,     // a part of a whole: a fraction, shown as a percentage
+    Ports,     // a list of ports
+    Names,     // a list of texts
+};
+
+enum class Fit : std::uint8_t {
+    Keep,      // always shown whole
+    Drop,      // left out of a table too wide, the rightmost first
+    Cut,       // shortened at its end, marked with '~'
+    CutFront,  // shortened at its start: a path keeps its file name
+    Hidden,    // for scripts only: people see it within another column (a day within its time)
+};
+
+struct Column {
+    std::string_view key;
+    std::string_view title;
+    Kind kind;
+    Fit fit = Fit::Keep;
+    bool blankRepeat = false;  // people see it blank where it repeats the column before
+};
+
+// How the page draws a section, and the terminal a bar beside each row.
+struct Chart {
+    enum class Type : std::uint8_t { None, Bars, Lines };
+    Type type = Type::None;
+    std::string_view title{};
+    int label = 0;               // the column that names a bar, or a step of the lines
+    int first = -1;              // a bar per row of this column's values (or a line chart of them)
+    int second = -1;             // and a second segment (or a second line chart); -1 for none
+    int text = -1;               // the column written after a bar; -1 writes the bar's value
+    bool replacesTable = false;  // people see the chart and not the rows
+};
+
+// A raw value. Which members hold it depends on the kind of its column.
+struct Cell {
+    bool null = false;
+    std::int64_t number = 0;           // integer kinds; a share's part; an end's port, -1 for none
+    std::int64_t whole = 0;            // a share's whole
+    std::string text{};                // a text; the bytes of an address, or of an end's address
+    std::vector<std::string> items{};  // a list's items
+};
+using Row = std::vector<Cell>;
+
+// What people's times need to know of the report as a whole.
+struct TimeAxis {
+    bool spansDays = false;  // times are shown with their day ("day 1 00:00:02.000000")
+};
+
+struct Section {
+    std::string_view id;
+    std::string title;
+    std::string note;  // for people: what the rows are and how they are ordered
+    std::span<const Column> columns;
+    Chart chart;
+    bool record = false;  // one row: the report's heading for people, an object in JSON
+    std::span<const Column> factColumns;  // facts of the whole section, written before the rows
+    Row facts;                            // in JSON, which then holds the rows as `rowsKey`
+    std::string_view rowsKey;
+    std::uint64_t total = 0;  // the rows before the cut
+    std::uint64_t shown = 0;  // the rows kept
+
+    // Calls `visit` with each row kept, in order.
+    void eachRow(const std::function<void(const Row&)>& visit) const;
+
+    std::vector<Row> rows;             // rows made in memory, or
+    std::shared_ptr<Statement> query;  // the statement that reads them from the store
+};
+
+struct Report {
+    std::size_t top = 0;
+    TimeAxis axis;
+    std::string subject;  // what the page's title names: the one database, or "3 databases"
+    std::vector<Section> sections;
+
+    const Section* find(std::string_view id) const;
+};
+
+}  // namespace tidewrack::report

@@ -1,0 +1,55 @@
+// The tally's store: a temporary SQLite database that holds the report's counts in tables, so
+// that every section is a query over them and memory stays within a budget whatever they hold.
+//
+// The tally counts in hash maps and, whenever they pass their budget, writes them into the
+// *_part tables and starts afresh; at the end it writes the rest and the small tables, and
+// aggregate() adds the parts up with GROUP BY into the tables the sections read. SQLite keeps a
+// temporary database in its page cache up to the cache size and in a file past it (in TMPDIR,
+// else /var/tmp or /tmp), removed as soon as it is made, and its sorter spills to such files
+// as well: the store itself needs a bounded amount of memory.
+//
+// The tables the sections read (addresses are BLOBs of their bytes, times are microseconds on
+// the line of days, NULL when unknown):
+//   database(number, path, mode, frames, bytes, first, last)
+//   protocol(number, name, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
+//   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
+//   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received)
+//   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
+//                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b)
+//   udp_destination(port, frames, bytes), icmp_message(type, code, frames, bytes)
+//   icmp_error(reporter, sent_to, type, code, frames, bytes)
+// and functions for the names the sections show: known_tcp_port(p) and known_udp_port(p) (p,
+// or NULL for a port without a well-known service), tcp_service(p) and udp_service(p) (its
+// name; EPHEMERAL for NULL), icmp_type_text(type) and icmp_code_text(type, code).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string_view>
+
+#include "report/sql_statement.h"
+
+namespace tidewrack::report {
+
+class TallyStore {
+  public:
+    // The page cache the store may take, in bytes; its sorter takes as much at most.
+    static constexpr int cacheBytes = 16 << 20;
+
+    TallyStore();
+
+    Statement prepare(std::string_view sql) { return Statement(db.get(), sql); }
+    void run(const char* sql);  // one or more statements without rows
+
+    // Adds the parts up into the tables the sections read.
+    void aggregate();
+
+  private:
+    struct Close {
+        void operator()(sqlite3* connection) const { sqlite3_close(connection); }
+    };
+    std::unique_ptr<sqlite3, Close> db;
+};
+
+}  // namespace tidewrack::report

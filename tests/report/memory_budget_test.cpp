@@ -1,0 +1,64 @@
+// The report is exact whatever its memory budget: with a budget of 1 KiB the tally moves its
+// counts to the temporary database every few frames and adds the parts up at the end, and the
+// report is byte for byte the one made within memory, for the samples and for traffic whose
+// conversations come back again and again across the moves.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "db/traffic_schema.h"
+#include "report_test_kit.h"
+
+using namespace testkit;
+using namespace reportkit;
+
+TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
+    ScratchDir dir;
+    std::vector<std::string> databases;
+    for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
+        databases.push_back(dir.path(sample + ".db"));
+        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", databases.back());
+    }
+    // 6,000 frames of 600 conversations, each met ten times across the run: TCP handshakes
+    // answered or not, a scan of 15 ports of one host, UDP, and ICMP errors.
+    databases.push_back(dir.path("mixed.db"));
+    sqlite3* db = nullptr;
+    sqlite3_open(databases.back().c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "WITH RECURSIVE n(i, c) AS (SELECT 0, 0 UNION ALL "
+                     "SELECT i + 1, (i + 1) % 600 FROM n WHERE i < 5999) "
+                     "INSERT INTO frames SELECT i, 10, 0, iif(c < 100, 0, c / 100), "
+                     "iif(c < 100, 1, c % 100), 40000 + c, 10, 1, 0, c % 7, 20 + c % 30, "
+                     "iif(c < 100, 'TCP', CASE c % 4 WHEN 3 THEN 'UDP' WHEN 2 THEN 'ICMP' "
+                     "ELSE 'TCP' END), "
+                     "CASE i / 600 % 3 WHEN 0 THEN 'SYN ' WHEN 1 THEN 'ACK ' ELSE 'PSH ACK ' END, "
+                     "printf('12:%02d:%02d.000000', i / 600, i % 60), 60 + i % 1400 FROM n; "
+                     "UPDATE frames SET sPort = 3 * 256 + frame % 4 WHERE ipproto = 'ICMP'; "
+                     "INSERT INTO frames SELECT frame + 6000, dIP1, dIP2, dIP3, dIP4, dPort, sIP1, "
+                     "sIP2, sIP3, sIP4, sPort, ipproto, 'SYN ACK ', time, len FROM frames "
+                     "WHERE ipproto = 'TCP' AND frame % 5 = 0",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    for (const std::string& database : databases) {
+        const Outcome within = runReport({"--json", "--top", "0", database});
+        const Outcome spilled =
+            runReport({"--json", "--top", "0", database}, {"TIDEWRACK_REPORT_MEMORY=1"});
+        ASSERT_EQ(within.status, 0) << within.err;
+        ASSERT_EQ(spilled.status, 0) << spilled.err;
+        EXPECT_EQ(spilled.out, within.out) << database;
+    }
+    EXPECT_EQ(jsonQuery(runReport({"--json", databases.back()}).out,
+                        "SELECT ?1 ->> '$.summary.conversations', "
+                        "json_array_length(?1, '$.port_scans') > 0, "
+                        "json_array_length(?1, '$.unanswered_syns') > 0, "
+                        "json_array_length(?1, '$.icmp_errors') > 0"),
+              std::vector<std::string>{"600|1|1|1"});
+    // And all of them at once, as one body of traffic.
+    std::vector<std::string> all = {"--top", "0"};
+    all.insert(all.end(), databases.begin(), databases.end());
+    EXPECT_EQ(runReport(all, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(all).out);
+}

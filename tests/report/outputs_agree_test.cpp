@@ -1,0 +1,122 @@
+// Every output comes from one declaration of each section: for every section of the three
+// samples, the CSV that --csv writes holds the rows and fields of the JSON document, under the
+// same keys, and --csv list names exactly the document's sections.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "report_test_kit.h"
+
+using namespace testkit;
+using namespace reportkit;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The records of a CSV text as RFC 4180 reads them: quoted fields may hold commas and doubled
+// quotes.
+Rows parseCsv(const std::string& text) {
+    Rows rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                rows.back().back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                rows.back().back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\n') {
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    rows.pop_back();  // after the last line end
+    return rows;
+}
+
+// The rows of the JSON member at `path` (a list, or one object), each field as CSV writes it:
+// a number as the document spells it, a text unquoted, null empty, a list's items joined by
+// blanks. The first row holds the keys.
+Rows jsonRows(const std::string& json, const std::string& path) {
+    const std::string rowsOf =
+        jsonQuery(json, "SELECT json_type(?1, '" + path + "')").front() == "object"
+            ? "json_each(json_array(json_extract(?1, '" + path + "')))"
+            : "json_each(?1, '" + path + "')";
+    Rows rows;
+    std::string last;
+    for (const std::string& line : jsonQuery(
+             json, "SELECT r.id, f.key, CASE f.type WHEN 'null' THEN '' WHEN 'text' THEN f.value "
+                   "WHEN 'array' THEN (SELECT group_concat(i.value, ' ') FROM json_each(f.value) "
+                   "AS i) ELSE r.value -> ('$.' || f.key) END FROM " +
+                       rowsOf + " AS r, json_each(r.value) AS f ORDER BY r.id, f.id")) {
+        const std::size_t first = line.find('|'), second = line.find('|', first + 1);
+        if (line.substr(0, first) != last) {
+            last = line.substr(0, first);
+            if (rows.empty()) {
+                rows.emplace_back();
+            }
+            rows.emplace_back();
+        }
+        if (rows.size() == 2) {
+            rows.front().push_back(line.substr(first + 1, second - first - 1));
+        }
+        rows.back().push_back(line.substr(second + 1));
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST(ReportOutputsAgree, CsvHoldsTheJsonRowsOfEverySection) {
+    const Outcome list = runReport({"--csv", "list"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> ids;
+    std::istringstream lines(list.out);
+    for (std::string id; std::getline(lines, id);) {
+        ids.push_back(id);
+    }
+    for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
+        ScratchDir dir;
+        const std::string db = dir.path(sample + ".db");
+        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", db);
+        const Outcome json = runReport({"--json", "--top", "3", db});
+        ASSERT_EQ(json.status, 0) << json.err;
+        EXPECT_EQ(jsonQuery(json.out, "SELECT key FROM json_each(?1) WHERE key NOT IN "
+                                      "('generator', 'top')"),
+                  ids);
+        for (const std::string& id : ids) {
+            const Outcome csv = runReport({"--csv", id, "--top", "3", db});
+            ASSERT_EQ(csv.status, 0) << csv.err;
+            Rows rows = parseCsv(csv.out), expected = jsonRows(json.out, "$." + id);
+            if (id == "timeline") {
+                expected = jsonRows(json.out, "$.timeline.buckets");
+            }
+            ASSERT_FALSE(rows.empty()) << sample << " " << id;
+            if (expected.empty()) {
+                rows.erase(rows.begin());  // the heading of no rows
+            }
+            EXPECT_EQ(rows, expected) << sample << " " << id << ":\n" << csv.out;
+        }
+    }
+}
+
+// A field with a comma or a quote is quoted, its quotes doubled; one with neither is not.
+TEST(ReportOutputsAgree, CsvQuotesFieldsAsRfc4180Has) {
+    ScratchDir dir;
+    const std::string db = dir.path("a \"quoted\", named.db");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", db);
+    const Outcome csv = runReport({"--csv", "databases", db});
+    EXPECT_EQ(csv.out, "path,mode,frames,bytes,first,last,duration\n\"" +
+                           dir.path("a \"\"quoted\"\", named.db") +
+                           "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800\n");
+}
