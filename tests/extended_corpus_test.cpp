@@ -78,7 +78,7 @@ std::string localDate(const std::string& time) {
     if (std::sscanf(time.c_str(), "%3s %d, %d", month, &day, &year) != 3) {
         return "?";
     }
-    char text[16];
+    char text[48];
     std::snprintf(text, sizeof text, "%04d-%02zu-%02d", year, months.find(month) / 3 + 1, day);
     return text;
 }
