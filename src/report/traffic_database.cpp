@@ -135,15 +135,14 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
     sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, static_cast<int*>(nullptr));
     sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, static_cast<int*>(nullptr));
     sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, maxLength);
-    checkTable("frames", true);
+    // The first read of the file, where SQLite finds out what it is (firstValue says why it
+    // cannot be read), then its tables.
+    firstValue("SELECT 1 FROM sqlite_master LIMIT 1");
+    checkTables();
     frames.reset(prepare(selectFrames, "frames"));
-    if (checkTable("frames6", false)) {
+    if (hasFrames6) {
         frames6.reset(prepare(selectFrames6, "FRAMES6"));
     }
-    hasCapture = checkTable("capture", false);
-    hasDays = checkTable("days", false);
-    hasNotAnalysed = checkTable("not_analysed", false);
-    hasVlans = checkTable("vlans", false);
     analysisMode = firstValue("SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND "
                               "name = 'IPPROTO' COLLATE NOCASE")
                        ? 1
@@ -187,30 +186,43 @@ std::string TrafficDatabase::sqliteName() const {
     return "file:" + uriPath(path) + "?immutable=1";
 }
 
-bool TrafficDatabase::checkTable(const char* name, bool required) {
-    // SQLite's own reading of the schema, which the type column of sqlite_master need not match.
-    const std::string quoted = std::string("'") + name + "'";
-    const std::optional<std::string> type = firstValue(
-        ("SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = " + quoted +
-         " COLLATE NOCASE")
-            .c_str());
-    if (!type) {
-        if (required) {
-            fail(std::string("no ") + name + " table" + notTidewracks);
+void TrafficDatabase::checkTables() {
+    // SQLite's own reading of the schema, which the type column of sqlite_master need not match;
+    // the columns of a table are looked at only when it is an ordinary one, since those of a
+    // virtual table would need its module.
+    const std::unique_ptr<sqlite3_stmt, Close> tables(
+        prepare("SELECT lower(t.name), t.type, CASE t.type WHEN 'table' THEN EXISTS (SELECT 1 "
+                "FROM pragma_table_xinfo(t.name) AS c WHERE c.hidden != 0) END "
+                "FROM pragma_table_list AS t WHERE t.schema = 'main' AND lower(t.name) IN "
+                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans') "
+                "ORDER BY lower(t.name) = 'frames' DESC",
+                "schema"));
+    bool frames = false;
+    int stepped;
+    while ((stepped = sqlite3_step(tables.get())) == SQLITE_ROW) {
+        const std::string name(text(tables.get(), 0)), type(text(tables.get(), 1));
+        if (type == "view") {
+            fail(name + " is a view, not a table" + notTidewracks);
         }
-        return false;
+        if (type != "table") {
+            fail(name + " is a virtual table" + notTidewracks);
+        }
+        if (sqlite3_column_int(tables.get(), 2) != 0) {
+            fail(name + " has a generated or hidden column" + notTidewracks);
+        }
+        frames = frames || name == "frames";
+        hasFrames6 = hasFrames6 || name == "frames6";
+        hasCapture = hasCapture || name == "capture";
+        hasDays = hasDays || name == "days";
+        hasNotAnalysed = hasNotAnalysed || name == "not_analysed";
+        hasVlans = hasVlans || name == "vlans";
     }
-    if (*type == "view") {
-        fail(std::string(name) + " is a view, not a table" + notTidewracks);
+    if (stepped != SQLITE_DONE) {
+        fail(std::string("cannot read: ") + sqlite3_errmsg(db.get()));
     }
-    if (*type != "table") {
-        fail(std::string(name) + " is a virtual table" + notTidewracks);
+    if (!frames) {
+        fail(std::string("no frames table") + notTidewracks);
     }
-    if (firstValue(
-            ("SELECT 1 FROM pragma_table_xinfo(" + quoted + ") WHERE hidden != 0").c_str())) {
-        fail(std::string(name) + " has a generated or hidden column" + notTidewracks);
-    }
-    return true;
 }
 
 void TrafficDatabase::fail(const std::string& what) const {

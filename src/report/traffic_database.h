@@ -65,9 +65,9 @@ class TrafficDatabase {
     // immutable URI for a WAL-mode database without its log); refuses a log left without its
     // index.
     std::string sqliteName() const;
-    // Whether the database has the table `name`; refuses one that is not an ordinary table of
-    // plain columns, and a missing one that is `required`.
-    bool checkTable(const char* name, bool required);
+    // Finds which of the tables the report reads the database has, in one look at its schema;
+    // refuses one that is not an ordinary table of plain columns, and a missing frames table.
+    void checkTables();
     // A statement of `sql`, which the database's own tables must answer.
     sqlite3_stmt* prepare(const std::string& sql, const char* table);
     // The first column of the first row of `sql` as text, or nothing when it has no row.
@@ -84,7 +84,8 @@ class TrafficDatabase {
     std::unique_ptr<sqlite3_stmt, Close> frames;
     std::unique_ptr<sqlite3_stmt, Close> frames6;  // null without FRAMES6
     int analysisMode = 2;
-    bool hasCapture = false, hasDays = false, hasNotAnalysed = false, hasVlans = false;
+    bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
+         hasVlans = false;
 };
 
 }  // namespace tidewrack::report
