@@ -346,7 +346,8 @@ void completeDatabases(Section& section, TallyStore& store, Report&) {
 void completeSummary(Section& section, TallyStore& store, Report& report) {
     Statement totals = store.prepare(
         "SELECT sum(frames), sum(bytes), min(first), max(last), max(last) - min(first), "
-        "iif(min(first) IS NULL, 0, max(last) / 86400000000 + 1), NULL, "
+        "iif(min(first) IS NULL, 0, max(last) / 86400000000 - min(first) / 86400000000 + 1), "
+        "NULL, "
         "(SELECT count(*) FROM endpoint), (SELECT count(*) FROM conversation), min(first), "
         "max(last), NULL, NULL, count(*), min(path) FROM database");
     totals.step();
