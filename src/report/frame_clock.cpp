@@ -5,13 +5,6 @@
 
 namespace tidewrack::report {
 
-namespace {
-
-// The widest UTC offset a DAYS row may have: a day and more is not an offset.
-constexpr std::int64_t widestOffset = 26 * 3600;
-
-}  // namespace
-
 FrameClock::FrameClock(const TimeAxis& axis, sqlite3_stmt* daysRows)
     : dated(axis.dated), origin(axis.origin), days(daysRows) {
     if (dated && days != nullptr) {

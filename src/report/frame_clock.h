@@ -20,6 +20,9 @@ namespace tidewrack::report {
 
 class FrameClock {
   public:
+    // The widest UTC offset a DAYS row may have, in seconds: a day and more is not an offset.
+    static constexpr std::int64_t widestOffset = 26 * 3600;
+
     // `days` selects frame, date, utc_offset of DAYS in frame order; it is read on a dated
     // axis only, and may be null on the other.
     FrameClock(const TimeAxis& axis, sqlite3_stmt* days);

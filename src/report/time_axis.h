@@ -27,8 +27,10 @@ struct DatabaseDates {
     bool dated = false;  // it has CAPTURE and DAYS
     // The UTC microseconds of the earliest local midnight its DAYS rows name, INT64_MAX without.
     std::int64_t earliestMidnight = INT64_MAX;
-    std::vector<std::int64_t> offsets;  // the distinct UTC offsets of CAPTURE and DAYS, seconds
-    std::string zone;                   // CAPTURE.time_zone
+    // The distinct UTC offsets of CAPTURE and DAYS, in seconds: two at most, since more would
+    // tell no more.
+    std::vector<std::int64_t> offsets;
+    std::string zone;  // CAPTURE.time_zone
 };
 
 struct TimeAxis {

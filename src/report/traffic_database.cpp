@@ -275,10 +275,19 @@ DatabaseDates TrafficDatabase::dates() {
     }
     const std::unique_ptr<sqlite3_stmt, Close> capture(
         prepare("SELECT utc_offset, time_zone FROM capture LIMIT 1", "CAPTURE"));
+    // Two distinct offsets tell as much as any more: the axis is then in UTC.
+    const auto addOffset = [&](std::int64_t offset) {
+        if (dates.offsets.size() < 2 &&
+            std::find(dates.offsets.begin(), dates.offsets.end(), offset) == dates.offsets.end()) {
+            dates.offsets.push_back(offset);
+        }
+    };
     int stepped = sqlite3_step(capture.get());
     if (stepped == SQLITE_ROW) {
-        if (sqlite3_column_type(capture.get(), 0) != SQLITE_NULL) {
-            dates.offsets.push_back(sqlite3_column_int64(capture.get(), 0));
+        const std::int64_t offset = sqlite3_column_int64(capture.get(), 0);
+        if (sqlite3_column_type(capture.get(), 0) != SQLITE_NULL &&
+            offset >= -FrameClock::widestOffset && offset <= FrameClock::widestOffset) {
+            addOffset(offset);
         }
         dates.zone = text(capture.get(), 1);
     }
@@ -287,11 +296,7 @@ DatabaseDates TrafficDatabase::dates() {
     while ((stepped = sqlite3_step(days.get())) == SQLITE_ROW) {
         if (const std::optional<std::int64_t> midnight = FrameClock::midnight(days.get())) {
             dates.earliestMidnight = std::min(dates.earliestMidnight, *midnight);
-            const std::int64_t offset = sqlite3_column_int64(days.get(), 2);
-            if (std::find(dates.offsets.begin(), dates.offsets.end(), offset) ==
-                dates.offsets.end()) {
-                dates.offsets.push_back(offset);
-            }
+            addOffset(sqlite3_column_int64(days.get(), 2));
         }
     }
     if (stepped != SQLITE_DONE) {
