@@ -12,7 +12,9 @@
 #   tidewrack-report -o page.html D1..D200        vs  tidewrack-report -o page.html DB goal <= 1.5
 # where T is the 1M-packet benchmark trace, DB its mode-1 database, and D1..D200 are 200
 # databases of a 5,000-packet trace. Memory: the peak RSS of every report of those at most
-# 64 MiB. Also measured, without a goal: --json on DB, and the page of T's mode-2 database.
+# 64 MiB. Also measured, without a goal: --json on DB, the page of T's mode-2 database, and
+# the page of T's database made with -x (DBX: its frames merged with FRAMES6 by number and
+# placed on the axis of real time by DAYS), against the page of DB.
 #
 # Then the memory the report needs whatever the traffic: C5M, a frames table of 5 million
 # distinct conversations (and about 6 million endpoints) made with sqlite3, is reported as
@@ -125,11 +127,13 @@ verdict() { awk -v v="$1" -v goal="$2" 'BEGIN {print (v <= goal) ? "met" : "NOT 
 rm -rf "$work/report-results" "$work/report-stderr.log"
 mkdir -p "$work/report-results"
 big=$(trace 1000000) small=$(trace 5000)
-db=$out/traffic-1m.db db2=$out/frames-1m.db c5m=$out/conversations-5m.db page=$out/page.html
+db=$out/traffic-1m.db db2=$out/frames-1m.db dbx=$out/extended-1m.db c5m=$out/conversations-5m.db
+page=$out/page.html
 echo "building the databases..." >&2
-rm -rf "$db" "$db2" "$c5m" "$out/many" && mkdir -p "$out/many"
+rm -rf "$db" "$db2" "$dbx" "$c5m" "$out/many" && mkdir -p "$out/many"
 "$tw" -r "$big" -d "$db" >/dev/null
 "$tw" -r "$big" -d "$db2" -m 2 >/dev/null
+"$tw" -x -r "$big" -d "$dbx" >/dev/null
 "$tw" -r "$small" -d "$out/many/1.db" >/dev/null
 for i in $(seq 2 200); do cp "$out/many/1.db" "$out/many/$i.db"; done
 many=()
@@ -159,13 +163,14 @@ before_html() { measure before_html /dev/null "$before" -o "$page" "$db"; }
 before_text() { measure before_text "$out/report.txt" "$before" "$db"; }
 json() { measure json "$out/report.json" "$report" --json "$db"; }
 mode2() { measure mode2 /dev/null "$report" -o "$page" "$db2"; }
+extended() { measure extended /dev/null "$report" -o "$page" "$dbx"; }
 many() { measure many /dev/null "$report" -o "$page" "${many[@]}"; }
 for ((r = 1; r <= reps; r++)); do
     echo "  round $r of $reps" >&2
     if ((r % 2)); then
-        build_db && html && before_html && text && before_text && many && json && mode2
+        build_db && html && before_html && text && before_text && many && json && mode2 && extended
     else
-        mode2 && json && many && before_text && text && before_html && html && build_db
+        extended && mode2 && json && many && before_text && text && before_html && html && build_db
     fi
 done
 rm -f "$out/run.db"
@@ -199,10 +204,12 @@ ratio=$(round_ratio json build)
 say "| \`tidewrack-report --json DB\` | $(seconds_of json) | $(kib_of json) | baseline | $ratio | | |"
 ratio=$(round_ratio mode2 build)
 say "| \`tidewrack-report -o page.html DB2\` (mode 2) | $(seconds_of mode2) | $(kib_of mode2) | baseline | $ratio | | |"
+ratio=$(round_ratio extended html)
+say "| \`tidewrack-report -o page.html DBX\` (made with -x) | $(seconds_of extended) | $(kib_of extended) | the page of DB | $ratio | | |"
 ratio=$(round_ratio many html)
 say "| \`tidewrack-report -o page.html D1..D200\` | $(seconds_of many) | $(kib_of many) | the page of DB | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
 highest=0
-for label in html text json mode2 many; do
+for label in html text json mode2 extended many; do
     kib=$(kib_of "$label")
     ((kib > highest)) && highest=$kib
 done

@@ -19,8 +19,8 @@ _tidewrack_report() {
         return # a number of rows: nothing to offer
         ;;
     -c | --csv)
-        mapfile -t COMPREPLY < <(compgen -W "list databases summary protocols timeline
-            busiest_intervals endpoints conversations tcp_services udp_services icmp_messages
+        mapfile -t COMPREPLY < <(compgen -W "list databases summary protocols not_analysed
+            vlans timeline busiest_intervals endpoints conversations tcp_services udp_services icmp_messages
             port_scans icmp_errors unanswered_syns" -- "$cur")
         return
         ;;

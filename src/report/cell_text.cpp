@@ -6,29 +6,21 @@
 #include <cstdio>
 
 #include "report/escaped_text.h"
+#include "report/ip_address.h"
 #include "report/time_of_day.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-std::string addressText(std::string_view bytes) {
-    if (bytes.size() != 4) {
-        return "?";
-    }
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned char>(bytes[0]),
-                  static_cast<unsigned char>(bytes[1]), static_cast<unsigned char>(bytes[2]),
-                  static_cast<unsigned char>(bytes[3]));
-    return text;
-}
-
+// address:port, [IPv6 address]:port, or the address alone.
 std::string endText(const Cell& cell) {
-    return addressText(cell.text) + (cell.number < 0 ? "" : ':' + std::to_string(cell.number));
-}
-
-std::string dayPrefix(std::int64_t time, const TimeAxis& axis) {
-    return axis.spansDays ? "day " + std::to_string(time / microsecondsPerDay) + " " : "";
+    const std::string address = ipAddressText(cell.text);
+    if (cell.number < 0) {
+        return address;
+    }
+    return (cell.text.size() == 16 ? '[' + address + ']' : address) + ':' +
+           std::to_string(cell.number);
 }
 
 // "0.486 s", "12 min 5 s", "3 h 02 min", "2 d 04 h".
@@ -67,20 +59,27 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return text;
 }
 
+// Whether the cell is null as scripts see it: a time in UTC is, on an axis without dates.
+bool rawNull(const Cell& cell, Kind kind, const TimeAxis& axis) {
+    return cell.null || (kind == Kind::UtcTime && !axis.dated);
+}
+
 // The value of a kind that is one text or number, as JSON and CSV write it (JSON quotes the
 // textual kinds); "" for null.
-std::string rawText(const Cell& cell, Kind kind) {
+std::string rawText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     if (kind == Kind::Ports || kind == Kind::Names) {
         return joined(cell.items, " ");
     }
-    if (cell.null) {
+    if (rawNull(cell, kind, axis)) {
         return "";
     }
     switch (kind) {
-    case Kind::Text: return cell.text;
-    case Kind::Address: return addressText(cell.text);
+    case Kind::Text:
+    case Kind::Protocol: return cell.text;
+    case Kind::Address: return ipAddressText(cell.text);
     case Kind::End: return endText(cell);
     case Kind::Time: return formatTimeOfDay(cell.number);
+    case Kind::UtcTime: return axis.utcText(cell.number);
     case Kind::Interval: return formatTimeOfDay(cell.number).substr(0, 8);
     case Kind::Duration: return secondsText(cell.number);
     case Kind::Share: {
@@ -93,7 +92,8 @@ std::string rawText(const Cell& cell, Kind kind) {
 }
 
 bool quoted(Kind kind) {
-    return kind == Kind::Text || kind == Kind::Address || kind == Kind::End || kind == Kind::Time ||
+    return kind == Kind::Text || kind == Kind::Address || kind == Kind::End ||
+           kind == Kind::Protocol || kind == Kind::Time || kind == Kind::UtcTime ||
            kind == Kind::Interval;
 }
 
@@ -122,10 +122,15 @@ std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     case Kind::Count:
     case Kind::Bytes: return groupDigits(static_cast<std::uint64_t>(cell.number));
     case Kind::Port: return cell.null ? "*" : std::to_string(cell.number);
+    case Kind::Protocol:
+        // A name that says IPv6 already (IPv6-ICMP) is said as it is.
+        return cell.null ? "-"
+               : cell.number == 6 && cell.text.find("IPv6") == std::string::npos
+                   ? cell.text + " (IPv6)"
+                   : cell.text;
     case Kind::Time:
-        return cell.null ? "-" : dayPrefix(cell.number, axis) + formatTimeOfDay(cell.number);
-    case Kind::Interval:
-        return dayPrefix(cell.number, axis) + formatTimeOfDay(cell.number).substr(0, 8);
+    case Kind::UtcTime: return cell.null ? "-" : axis.timeText(cell.number);
+    case Kind::Interval: return axis.intervalText(cell.number);
     case Kind::Duration: return cell.null || cell.number < 0 ? "-" : durationText(cell.number);
     case Kind::Share: {
         char text[16];
@@ -134,11 +139,11 @@ std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     }
     case Kind::Ports: return cell.items.empty() ? "-" : joined(cell.items, ",");
     case Kind::Names: return cell.items.empty() ? "none" : joined(cell.items, ", ");
-    default: return cell.null ? "-" : rawText(cell, kind);
+    default: return cell.null ? "-" : rawText(cell, kind, axis);
     }
 }
 
-std::string jsonValue(const Cell& cell, Kind kind) {
+std::string jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis) {
     if (kind == Kind::Ports) {
         return '[' + joined(cell.items, ", ") + ']';
     }
@@ -149,14 +154,15 @@ std::string jsonValue(const Cell& cell, Kind kind) {
         }
         return '[' + json + ']';
     }
-    if (cell.null) {
+    if (rawNull(cell, kind, axis)) {
         return "null";
     }
-    return quoted(kind) ? jsonString(rawText(cell, kind)) : rawText(cell, kind);
+    const std::string raw = rawText(cell, kind, axis);
+    return quoted(kind) ? jsonString(raw) : raw;
 }
 
-std::string csvValue(const Cell& cell, Kind kind) {
-    return rawText(cell, kind);
+std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis) {
+    return rawText(cell, kind, axis);
 }
 
 Cell readCell(const Statement& statement, int& column, Kind kind) {
@@ -170,6 +176,10 @@ Cell readCell(const Statement& statement, int& column, Kind kind) {
         cell.text = statement.text(at);
         cell.number = statement.isNull(column) ? -1 : statement.integer(column);
         ++column;
+        break;
+    case Kind::Protocol:
+        cell.text = statement.text(at);
+        cell.number = statement.integer(column++);
         break;
     case Kind::Share:
         cell.number = statement.integer(at);

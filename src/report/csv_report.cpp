@@ -22,14 +22,14 @@ std::string field(std::string_view value) {
 
 }  // namespace
 
-void csvReport(const Section& section, TextSink& out) {
+void csvReport(const Section& section, const TimeAxis& axis, TextSink& out) {
     for (std::size_t i = 0; i < section.columns.size(); ++i) {
         out << (i > 0 ? "," : "") << field(section.columns[i].key);
     }
     out << "\n";
     section.eachRow([&](const Row& row) {
         for (std::size_t i = 0; i < section.columns.size(); ++i) {
-            out << (i > 0 ? "," : "") << field(csvValue(row[i], section.columns[i].kind));
+            out << (i > 0 ? "," : "") << field(csvValue(row[i], section.columns[i].kind, axis));
         }
         out << "\n";
     });

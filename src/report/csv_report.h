@@ -11,6 +11,7 @@
 
 namespace tidewrack::report {
 
-void csvReport(const Section& section, TextSink& out);
+// Times are written as on `axis`.
+void csvReport(const Section& section, const TimeAxis& axis, TextSink& out);
 
 }  // namespace tidewrack::report

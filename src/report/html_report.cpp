@@ -77,9 +77,9 @@ footer { margin-top: 40px; color: var(--muted); font-size: 12px; }
 
 // Numbers are aligned right; names may wrap in print, where nothing else does.
 std::string cellTag(const char* tag, Kind kind, std::string_view text) {
-    const char* type = isNumber(kind)       ? " class=\"n\">"
-                       : kind == Kind::Text ? " class=\"w\">"
-                                            : ">";
+    const char* type = isNumber(kind)                                 ? " class=\"n\">"
+                       : kind == Kind::Text || kind == Kind::Protocol ? " class=\"w\">"
+                                                                      : ">";
     return std::string("<") + tag + type + htmlText(text) + "</" + tag + ">";
 }
 
@@ -114,6 +114,12 @@ std::string header(const Section& section, const TimeAxis& axis) {
     section.eachRow([&](const Row& row) {
         for (std::size_t i = 0; i < section.columns.size(); ++i) {
             const Column& column = section.columns[i];
+            // Scripts' figures, and those that have nothing to say, are not shown.
+            if (column.fit == Fit::Hidden ||
+                (column.fit == Fit::Drop &&
+                 (column.kind == Kind::Names ? row[i].items.empty() : row[i].null))) {
+                continue;
+            }
             html += "<div><dt>" + htmlText(column.title) + "</dt><dd id=\"" +
                     std::string(column.key) + "\">" +
                     htmlText(peopleText(row[i], column.kind, axis)) + "</dd></div>";
@@ -160,7 +166,7 @@ void htmlReport(const Report& report, TextSink& out) {
         }
     }
     for (const Section& s : report.sections) {
-        if (!s.record) {
+        if (!s.record && !s.absent) {
             section(s, report.axis, out);
         }
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "report/sql_statement.h"
+#include "report/time_axis.h"
 
 namespace tidewrack::report {
 
@@ -28,9 +29,13 @@ enum class Kind : std::uint8_t {
     Bytes,     // a number of bytes: as Count, and in kB, MB, GB on a chart's axis
     Number,    // an integer shown as it is: a mode, a day, an ICMP type or code, seconds
     Port,      // a port; null stands for every port without a well-known service, shown "*"
-    Address,   // an IP address: its bytes
-    End,       // an address and, for TCP and UDP, a port: address:port, or the address alone
-    Time,      // microseconds on the report's line of days (time_of_day.h); null when unknown
+    Address,   // an IP address: its 4 or 16 bytes
+    End,       // an address and, for TCP and UDP, a port: address:port, [IPv6 address]:port, or
+               // the address alone
+    Protocol,  // a name of one family's protocol or message, and the family (4 or 6): people see
+               // "(IPv6)" after the name of one of IPv6; scripts get the name as stored
+    Time,      // microseconds on the report's time axis (time_axis.h); null when unknown
+    UtcTime,   // the same, for scripts in UTC (ISO 8601); null on an axis without dates
     Interval,  // the start of an interval of the timeline: a time shown to the second
     Duration,  // microseconds; null when unknown
     Share,     // a part of a whole: a fraction, shown as a percentage
@@ -69,17 +74,13 @@ struct Chart {
 // A raw value. Which members hold it depends on the kind of its column.
 struct Cell {
     bool null = false;
-    std::int64_t number = 0;           // integer kinds; a share's part; an end's port, -1 for none
+    std::int64_t number = 0;           // integer kinds; a share's part; an end's port, -1 for none;
+                                       // a protocol's family
     std::int64_t whole = 0;            // a share's whole
     std::string text{};                // a text; the bytes of an address, or of an end's address
     std::vector<std::string> items{};  // a list's items
 };
 using Row = std::vector<Cell>;
-
-// What people's times need to know of the report as a whole.
-struct TimeAxis {
-    bool spansDays = false;  // times are shown with their day ("day 1 00:00:02.000000")
-};
 
 struct Section {
     std::string_view id;
@@ -91,6 +92,7 @@ struct Section {
     std::span<const Column> factColumns;  // facts of the whole section, written before the rows
     Row facts;                            // in JSON, which then holds the rows as `rowsKey`
     std::string_view rowsKey;
+    bool absent = false;      // no database recorded it: JSON null, not shown to people
     std::uint64_t total = 0;  // the rows before the cut
     std::uint64_t shown = 0;  // the rows kept
 

@@ -108,13 +108,19 @@ int run(const ReportOptions& options, std::size_t budget) {
         TrafficDatabase::checkFile(path);
     }
     Progress progress(isatty(STDERR_FILENO) != 0);
+    // What each database says of its dates decides the time axis before any frame is read.
+    std::vector<DatabaseDates> dates;
+    for (const std::string& path : options.databases) {
+        dates.push_back(TrafficDatabase(path).dates());
+    }
+    const TimeAxis axis = TimeAxis::of(dates);
     TrafficTally tally(budget);
     for (std::size_t i = 0; i < options.databases.size(); ++i) {
         TrafficDatabase(options.databases[i])
-            .read(tally, progress, i + 1, options.databases.size());
+            .read(tally, progress, i + 1, options.databases.size(), axis);
     }
     progress.section("putting the sections together");
-    const Report report = buildReport(tally.finish(), options.top);
+    const Report report = buildReport(tally.finish(axis), options.top, axis);
     // The page takes the old one's place only once what goes to standard output is out as
     // well, so that a run that fails leaves no page behind.
     std::optional<OutputFile> page;
@@ -131,7 +137,7 @@ int run(const ReportOptions& options, std::size_t budget) {
     if (options.json) {
         jsonReport(report, out);
     } else if (!options.csv.empty()) {
-        csvReport(*report.find(options.csv), out);
+        csvReport(*report.find(options.csv), report.axis, out);
     } else if (!page) {
         terminalReport(report, terminalWidth(), out);
     }

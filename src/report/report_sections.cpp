@@ -28,6 +28,7 @@ struct Declaration {
     std::string_view remarkIf{};  // (always, when empty)
     Chart chart{};
     bool record = false;
+    bool extendedOnly = false;  // recorded by databases made with tidewrack -x only
     // Makes what the rows and the order cannot say: a record's row, facts, a note of its own.
     void (*complete)(Section&, TallyStore&, Report&) = nullptr;
 };
@@ -43,8 +44,13 @@ constexpr Column databaseColumns[] = {
     {"first", "first", Kind::Time, Fit::Drop},
     {"last", "last", Kind::Time, Fit::Drop},
     {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"record", "record", Kind::Text, Fit::Hidden},
+    {"time_goes_back", "time goes back", Kind::Count, Fit::Hidden},
 };
 
+// A record's column that may Drop is said only when it has something to say.
 constexpr Column summaryColumns[] = {
     {"frames", "frames", Kind::Count},
     {"bytes", "bytes", Kind::Bytes},
@@ -55,13 +61,32 @@ constexpr Column summaryColumns[] = {
     {"protocols", "protocols seen", Kind::Names},
     {"endpoints", "endpoints", Kind::Count},
     {"conversations", "conversations", Kind::Count},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"time_zone", "times in", Kind::Text, Fit::Hidden},  // people read it in the note
+    {"classic", "classic record (IPv4 only, no dates)", Kind::Text, Fit::Drop},
 };
 
 constexpr Column protocolColumns[] = {
-    {"name", "protocol", Kind::Text, Fit::Cut},
+    {"name", "protocol", Kind::Protocol, Fit::Cut},
+    {"family", "family", Kind::Text, Fit::Hidden},
     {"frames", "frames", Kind::Count, Fit::Drop},
     {"bytes", "bytes", Kind::Bytes},
     {"share", "share", Kind::Share},
+};
+
+constexpr Column notAnalysedColumns[] = {
+    {"kind", "kind", Kind::Text, Fit::Cut},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"share", "share of frames", Kind::Share},
+};
+
+constexpr Column vlanColumns[] = {
+    {"vlan", "VLAN", Kind::Number},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"share", "share of frames", Kind::Share},
 };
 
 constexpr Column intervalColumns[] = {
@@ -69,6 +94,7 @@ constexpr Column intervalColumns[] = {
     {"start", "interval", Kind::Interval},
     {"frames", "frames", Kind::Count},
     {"bytes", "bytes", Kind::Bytes},
+    {"start_utc", "start (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 constexpr Column timelineFacts[] = {{"interval", "interval, s", Kind::Number}};
 
@@ -81,7 +107,8 @@ constexpr Column endpointColumns[] = {
 };
 
 constexpr Column conversationColumns[] = {
-    {"protocol", "protocol", Kind::Text, Fit::Cut},
+    {"protocol", "protocol", Kind::Protocol, Fit::Cut},
+    {"family", "family", Kind::Text, Fit::Hidden},
     {"a", "a", Kind::End},
     {"b", "b", Kind::End},
     {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop},
@@ -91,6 +118,8 @@ constexpr Column conversationColumns[] = {
     {"first", "first", Kind::Time, Fit::Drop},
     {"last", "last", Kind::Time, Fit::Drop},
     {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 
 constexpr Column tcpServiceColumns[] = {
@@ -112,8 +141,9 @@ constexpr Column udpServiceColumns[] = {
 constexpr Column icmpMessageColumns[] = {
     {"type", "type", Kind::Number},
     {"code", "code", Kind::Number},
-    {"message", "message", Kind::Text, Fit::Cut},
+    {"message", "message", Kind::Protocol, Fit::Cut},
     {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"family", "family", Kind::Text, Fit::Hidden},
     {"frames", "frames", Kind::Count, Fit::Drop},
     {"bytes", "bytes", Kind::Bytes},
 };
@@ -132,8 +162,9 @@ constexpr Column icmpErrorColumns[] = {
     {"sent_to", "sent to", Kind::Address},
     {"type", "type", Kind::Number, Fit::Hidden},
     {"code", "code", Kind::Number, Fit::Hidden},
-    {"message", "message", Kind::Text, Fit::Cut},
+    {"message", "message", Kind::Protocol, Fit::Cut},
     {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"family", "family", Kind::Text, Fit::Hidden},
     {"frames", "frames", Kind::Count, Fit::Drop},
     {"bytes", "bytes", Kind::Bytes},
 };
@@ -150,29 +181,48 @@ constexpr Column unansweredColumns[] = {
 // The TCP conversations: protocol numbers the catalog knows as TCP.
 #define TCP_CONVERSATIONS "conversation WHERE protocol IN (SELECT number FROM protocol WHERE tcp)"
 
+void completeDatabases(Section& section, TallyStore& store, Report& report);
 void completeSummary(Section& section, TallyStore& store, Report& report);
 void completeTimeline(Section& section, TallyStore& store, Report& report);
 
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
-     .rows = "SELECT path, mode, frames, bytes, first, last, last - first FROM database",
-     .order = "number", .whole = true},
+     .rows = "SELECT path, mode, frames, bytes, first, last, last - first, first, last, "
+             "iif(dated, 'extended', 'classic'), back FROM database",
+     .order = "place", .whole = true, .complete = completeDatabases},
     {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
      .complete = completeSummary},
     {.id = "protocols", .title = "Protocol mix", .columns = protocolColumns,
-     .rows = "SELECT name, frames, bytes, bytes, (SELECT sum(bytes) FROM protocol) FROM protocol "
-             "WHERE frames > 0",
-     .order = "bytes DESC, frames DESC, name", .by = "bytes",
+     .rows = "SELECT name, family, family_name(family), frames, bytes, bytes, "
+             "(SELECT sum(bytes) FROM protocol) FROM protocol WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, name, family", .by = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol", .label = 0,
-               .first = 3, .text = 3}},
+               .first = 4, .text = 4}},
+    {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
+     .rows = "SELECT kind, frames, bytes, frames, (SELECT sum(delivered) FROM database) "
+             "FROM not_analysed",
+     .order = "frames DESC, bytes DESC, kind", .by = "frames",
+     .remark = "share of all the frames delivered",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
+               .label = 0, .first = 3, .text = 3},
+     .extendedOnly = true},
+    {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
+     .rows = "SELECT vlan, frames, bytes, frames, (SELECT sum(delivered) FROM database) FROM vlan",
+     .order = "frames DESC, bytes DESC, vlan", .by = "frames",
+     .remark = "share of all the frames delivered",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
+               .label = 0, .first = 3, .text = 3},
+     .extendedOnly = true},
     {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000, start, frames, bytes FROM interval", .order = "start",
+     .rows = "SELECT start / 86400000000, start, frames, bytes, start FROM interval",
+     .order = "start",
      .whole = true,
      .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = 1, .first = 3,
                .second = 2, .replacesTable = true},
      .complete = completeTimeline},
     {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000, start, frames, bytes FROM interval WHERE frames > 0",
+     .rows = "SELECT start / 86400000000, start, frames, bytes, start FROM interval "
+             "WHERE frames > 0",
      .order = "bytes DESC, frames DESC, start", .by = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals", .label = 1,
                .first = 3}},
@@ -184,11 +234,12 @@ constexpr Declaration declarations[] = {
      .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
                .label = 0, .first = 2, .second = 4}},
     {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
-     .rows = "SELECT p.name, c.a, iif(p.ports, c.port_a, NULL), c.b, iif(p.ports, c.port_b, NULL), "
-             "c.frames_ab, c.bytes_ab, c.frames_ba, c.bytes_ba, c.first, c.last, c.last - c.first "
+     .rows = "SELECT p.name, p.family, family_name(p.family), c.a, iif(p.ports, c.port_a, NULL), "
+             "c.b, iif(p.ports, c.port_b, NULL), c.frames_ab, c.bytes_ab, c.frames_ba, c.bytes_ba, "
+             "c.first, c.last, c.last - c.first, c.first, c.last "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
-     .order = "c.bytes_ab + c.bytes_ba DESC, c.frames_ab + c.frames_ba DESC, p.name, c.a, "
-              "c.port_a, c.b, c.port_b",
+     .order = "c.bytes_ab + c.bytes_ba DESC, c.frames_ab + c.frames_ba DESC, p.name, p.family, "
+              "c.a, c.port_a, c.b, c.port_b",
      .by = "bytes", .remark = "a is the lower end, by address then port"},
     {.id = "tcp_services", .title = "TCP services that accepted connections",
      .columns = tcpServiceColumns,
@@ -209,9 +260,10 @@ constexpr Declaration declarations[] = {
      .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
      .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
-     .rows = "SELECT type, code, icmp_type_text(type), icmp_code_text(type, code), frames, bytes "
+     .rows = "SELECT type, code, icmp_type_text(family, type), family, "
+             "icmp_code_text(family, type, code), family_name(family), frames, bytes "
              "FROM icmp_message",
-     .order = "bytes DESC, frames DESC, type, code", .by = "bytes"},
+     .order = "bytes DESC, frames DESC, family, type, code", .by = "bytes"},
     {.id = "port_scans", .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target", .columns = portScanColumns,
      .rows = "WITH probe (source, target, port, answered) AS ("
              "SELECT a, b, port_b, syn_ack_b FROM " TCP_CONVERSATIONS " AND syn_a UNION ALL "
@@ -223,8 +275,9 @@ constexpr Declaration declarations[] = {
              "HAVING count(*) >= " SCAN_PORTS,
      .derived = true, .order = "ports DESC, source, target", .by = "ports"},
     {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
-     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(type), "
-             "icmp_code_text(type, code), frames, bytes FROM icmp_error",
+     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(f, type), f, "
+             "icmp_code_text(f, type, code), family_name(f), frames, bytes "
+             "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
      .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes"},
     {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
      .columns = unansweredColumns,
@@ -270,33 +323,79 @@ std::string counted(std::uint64_t n, const char* one, const char* many) {
     return groupDigits(n) + ' ' + (n == 1 ? one : many);
 }
 
+// Names the databases whose time goes back, which no span can show.
+void completeDatabases(Section& section, TallyStore& store, Report&) {
+    constexpr int named = 3;
+    Statement back = store.prepare(
+        "SELECT path, back, count(*) OVER () FROM database WHERE back > 0 ORDER BY place LIMIT " +
+        std::to_string(named));
+    std::string list;
+    std::int64_t count = 0;
+    while (back.step()) {
+        list += (list.empty() ? "" : ", ") + std::string(back.text(0)) + " (" +
+                counted(static_cast<std::uint64_t>(back.integer(1)), "time", "times") + ")";
+        count = back.integer(2);
+    }
+    if (count > 0) {
+        section.note = "time goes back in " + list +
+                       (count > named ? " and " + groupDigits(count - named) + " more" : "") +
+                       "; first and last are the earliest and latest times";
+    }
+}
+
 void completeSummary(Section& section, TallyStore& store, Report& report) {
     Statement totals = store.prepare(
         "SELECT sum(frames), sum(bytes), min(first), max(last), max(last) - min(first), "
-        "iif(min(first) IS NULL, 0, max(last) / 86400000000 + 1), NULL, "
-        "(SELECT count(*) FROM endpoint), (SELECT count(*) FROM conversation), count(*), "
-        "min(path) FROM database");
+        "iif(min(first) IS NULL, 0, max(last) / 86400000000 - min(first) / 86400000000 + 1), "
+        "NULL, "
+        "(SELECT count(*) FROM endpoint), (SELECT count(*) FROM conversation), min(first), "
+        "max(last), NULL, NULL, count(*), min(path) FROM database");
     totals.step();
     Row row;
     int at = 0;
     for (const Column& column : section.columns) {
         row.push_back(readCell(totals, at, column.kind));
     }
-    Statement names = store.prepare("SELECT name FROM protocol WHERE frames > 0 ORDER BY name");
+    Statement names =
+        store.prepare("SELECT DISTINCT name FROM protocol WHERE frames > 0 ORDER BY name");
     while (names.step()) {
         row[6].items.emplace_back(names.text(0));
     }
-    const auto databases = static_cast<std::uint64_t>(totals.integer(9));
-    report.axis.spansDays = !row[3].null && row[3].number >= microsecondsPerDay;
+    // The classic databases: each by name, all of them by their number.
+    constexpr int named = 3;
+    Statement classic = store.prepare(
+        "SELECT path, count(*) OVER (), (SELECT count(*) FROM database) FROM database "
+        "WHERE NOT dated ORDER BY place LIMIT " +
+        std::to_string(named));
+    std::int64_t classics = 0, all = 0;
+    std::string paths;
+    while (classic.step()) {
+        paths += (paths.empty() ? "" : ", ") + std::string(classic.text(0));
+        classics = classic.integer(1);
+        all = classic.integer(2);
+    }
+    row[12].null = classics == 0;
+    row[12].text =
+        classics > 1 && classics == all
+            ? "all " + groupDigits(static_cast<std::uint64_t>(all)) + " databases"
+        : classics > named
+            ? paths + " and " + groupDigits(static_cast<std::uint64_t>(classics - named)) + " more"
+            : paths;
+    row[11].text = report.axis.zone;
+    row[11].null = !report.axis.dated;
+    const auto databases = static_cast<std::uint64_t>(totals.integer(13));
+    report.axis.spansDays =
+        !row[3].null && row[3].number / microsecondsPerDay > row[2].number / microsecondsPerDay;
     report.subject =
-        databases == 1 ? std::string(totals.text(10)) : counted(databases, "database", "databases");
+        databases == 1 ? std::string(totals.text(14)) : counted(databases, "database", "databases");
     const auto text = [&](int column) {
         return peopleText(row[column], section.columns[column].kind, report.axis);
     };
     section.note = counted(databases, "database", "databases") + ", " + text(0) + " frames, " +
                    text(1) + " bytes";
     if (!row[2].null) {
-        section.note += ", " + text(2) + " to " + text(3) + " (" + text(4) + ")";
+        section.note += ", " + text(2) + " to " + text(3) +
+                        (report.axis.dated ? " " + report.axis.zone : "") + " (" + text(4) + ")";
     }
     section.rows.push_back(std::move(row));
     section.total = section.shown = 1;
@@ -326,7 +425,9 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report) {
     section.columns = d.columns;
     section.chart = d.chart;
     section.record = d.record;
-    if (!d.rows.empty()) {
+    section.absent = d.extendedOnly && firstInteger(store, "SELECT count(*) FROM database "
+                                                           "WHERE dated") == 0;
+    if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
         if (d.derived) {
             const std::string table = "section_" + std::string(d.id);
@@ -394,9 +495,10 @@ std::vector<std::string_view> sectionIds() {
     return ids;
 }
 
-Report buildReport(TallyStore& store, std::size_t top) {
+Report buildReport(TallyStore& store, std::size_t top, const TimeAxis& axis) {
     Report report;
     report.top = top;
+    report.axis = axis;
     for (const Declaration& d : declarations) {
         report.sections.push_back(makeSection(d, store, report));
     }

@@ -140,22 +140,32 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
                     "<polyline class=\"line\" points=\"" + points + "\"/>";
         }
         html += "</svg>\n<div class=\"axis x\">";
-        // Up to seven labels spread evenly; a narrow screen keeps the first, the last and
-        // those between that stay a third of the axis apart. A label's day goes on a line of its
-        // own.
+        // Up to seven labels spread evenly; a narrow screen keeps the first, the last and the
+        // one nearest the middle, when it is within a tenth of the axis of it: a label as wide
+        // as a date then stays clear of the others. A label's day or date goes on a line of
+        // its own.
         const std::size_t ticks = std::min(labels.size(), maxTicks);
-        double kept = -1;
-        for (std::size_t k = 0; k < ticks; ++k) {
+        const auto place = [&](std::size_t k) {
             const std::size_t i = ticks < 2 ? 0 : (k * last + (ticks - 1) / 2) / (ticks - 1);
-            const double at = last == 0 ? 0.0 : static_cast<double>(i) / last;
-            const bool narrow = k == 0 || k + 1 == ticks || (at - kept >= 0.3 && at <= 0.7);
-            kept = narrow ? at : kept;
-            const char* place = k == 0 ? "first" : k + 1 == ticks ? "last" : "middle";
+            return std::pair(i, last == 0 ? 0.0 : static_cast<double>(i) / last);
+        };
+        std::size_t middle = 0;
+        for (std::size_t k = 1; k + 1 < ticks; ++k) {
+            if (std::abs(place(k).second - 0.5) <= 0.1 &&
+                (middle == 0 ||
+                 std::abs(place(k).second - 0.5) < std::abs(place(middle).second - 0.5))) {
+                middle = k;
+            }
+        }
+        for (std::size_t k = 0; k < ticks; ++k) {
+            const auto [i, at] = place(k);
+            const bool narrow = k == 0 || k + 1 == ticks || k == middle;
+            const char* where = k == 0 ? "first" : k + 1 == ticks ? "last" : "middle";
             std::string label = htmlText(labels[i]);
             if (const std::size_t time = label.rfind(' '); time != std::string::npos) {
                 label.replace(time, 1, "<br>");
             }
-            html += std::string("<span class=\"") + place + (narrow ? "" : " wide") +
+            html += std::string("<span class=\"") + where + (narrow ? "" : " wide") +
                     "\" style=\"left:" + percent(at) + "\">" + label + "</span>";
         }
         out << html << "</div>\n</figure>\n";

@@ -5,6 +5,7 @@
 
 #include "capture/icmp_texts.h"
 #include "capture/service_tables.h"
+#include "report/icmp6_texts.h"
 #include "report/report_error.h"
 
 namespace tidewrack::report {
@@ -12,14 +13,18 @@ namespace tidewrack::report {
 namespace {
 
 constexpr const char* schema = R"(
-CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, frames INTEGER,
-                       bytes INTEGER, first INTEGER, last INTEGER);
-CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, tcp INTEGER, ports INTEGER,
-                       frames INTEGER, bytes INTEGER);
+CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, dated INTEGER,
+                       frames INTEGER, bytes INTEGER, first INTEGER, last INTEGER, back INTEGER,
+                       delivered INTEGER, place INTEGER);
+CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, family INTEGER, tcp INTEGER,
+                       ports INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER);
 CREATE TABLE timeline (interval INTEGER);
 CREATE TABLE udp_destination (port INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER);
-CREATE TABLE icmp_message (type INTEGER, code INTEGER, frames INTEGER, bytes INTEGER);
+CREATE TABLE icmp_message (family INTEGER, type INTEGER, code INTEGER, frames INTEGER,
+                           bytes INTEGER);
+CREATE TABLE not_analysed_part (kind TEXT, frames INTEGER, bytes INTEGER);
+CREATE TABLE vlan_part (vlan INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE endpoint_part (address BLOB, frames_sent INTEGER, bytes_sent INTEGER,
                             frames_received INTEGER, bytes_received INTEGER);
 CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB, port_b INTEGER,
@@ -44,6 +49,10 @@ SELECT protocol, a, port_a, b, port_b, sum(frames_ab) AS frames_ab, sum(bytes_ab
 CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes
   FROM icmp_error_part GROUP BY reporter, sent_to, type, code;
+CREATE TABLE not_analysed AS
+SELECT kind, sum(frames) AS frames, sum(bytes) AS bytes FROM not_analysed_part GROUP BY kind;
+CREATE TABLE vlan AS
+SELECT vlan, sum(frames) AS frames, sum(bytes) AS bytes FROM vlan_part GROUP BY vlan;
 DELETE FROM endpoint_part;
 DELETE FROM conversation_part;
 DELETE FROM icmp_error_part;
@@ -75,12 +84,26 @@ void serviceName(sqlite3_context* context, int, sqlite3_value** arguments) {
                             : name(static_cast<std::uint16_t>(sqlite3_value_int(arguments[0]))));
 }
 
-// icmp_type_text(type), icmp_code_text(type, code).
+// icmp_type_text(family, type), icmp_code_text(family, type, code): ICMP's texts, or ICMPv6's.
 void icmpText(sqlite3_context* context, int count, sqlite3_value** arguments) {
-    const IcmpTexts texts =
-        icmpTexts(static_cast<std::uint8_t>(sqlite3_value_int(arguments[0])),
-                  static_cast<std::uint8_t>(count > 1 ? sqlite3_value_int(arguments[1]) : 0));
-    textResult(context, count > 1 ? texts.code : texts.type);
+    const auto type = static_cast<std::uint8_t>(sqlite3_value_int(arguments[1]));
+    const auto code = static_cast<std::uint8_t>(count > 2 ? sqlite3_value_int(arguments[2]) : 0);
+    if (sqlite3_value_int(arguments[0]) == 6) {
+        const Icmp6Texts texts = icmp6Texts(type, code);
+        if (texts.type.empty()) {
+            sqlite3_result_null(context);
+        } else {
+            textResult(context, count > 2 ? texts.code : texts.type);
+        }
+        return;
+    }
+    const IcmpTexts texts = icmpTexts(type, code);
+    textResult(context, count > 2 ? texts.code : texts.type);
+}
+
+// family_name(family): "IPv4" or "IPv6".
+void familyName(sqlite3_context* context, int, sqlite3_value** arguments) {
+    textResult(context, sqlite3_value_int(arguments[0]) == 6 ? "IPv6" : "IPv4");
 }
 
 }  // namespace
@@ -110,8 +133,9 @@ TallyStore::TallyStore() {
         {"known_udp_port", 1, knownPort, udpServiceName},
         {"tcp_service", 1, serviceName, tcpServiceName},
         {"udp_service", 1, serviceName, udpServiceName},
-        {"icmp_type_text", 1, icmpText, nullptr},
-        {"icmp_code_text", 2, icmpText, nullptr},
+        {"icmp_type_text", 2, icmpText, nullptr},
+        {"icmp_code_text", 3, icmpText, nullptr},
+        {"family_name", 1, familyName, nullptr},
     };
     for (const auto& f : functions) {
         sqlite3_create_function_v2(db.get(), f.name, f.arguments, flags,

@@ -8,19 +8,24 @@
 // else /var/tmp or /tmp), removed as soon as it is made, and its sorter spills to such files
 // as well: the store itself needs a bounded amount of memory.
 //
-// The tables the sections read (addresses are BLOBs of their bytes, times are microseconds on
-// the line of days, NULL when unknown):
-//   database(number, path, mode, frames, bytes, first, last)
-//   protocol(number, name, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
+// The tables the sections read (addresses are BLOBs of their 4 or 16 bytes, so that length()
+// tells the family; times are microseconds on the report's axis, NULL when unknown; a family
+// is 4 or 6):
+//   database(number, path, mode, dated, frames, bytes, first, last, back, delivered, place)
+//       number: in the order given; place: in the order shown; back: the frames whose time
+//       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL
+//   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
 //   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
 //   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received)
 //   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
 //                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b)
-//   udp_destination(port, frames, bytes), icmp_message(type, code, frames, bytes)
+//   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
+//   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record
 // and functions for the names the sections show: known_tcp_port(p) and known_udp_port(p) (p,
 // or NULL for a port without a well-known service), tcp_service(p) and udp_service(p) (its
-// name; EPHEMERAL for NULL), icmp_type_text(type) and icmp_code_text(type, code).
+// name; EPHEMERAL for NULL), icmp_type_text(family, type) and icmp_code_text(family, type,
+// code) (NULL for an ICMPv6 type without a name), and family_name(family) ("IPv4", "IPv6").
 #pragma once
 
 #include <sqlite3.h>

@@ -202,13 +202,15 @@ class Table {
     std::vector<bool> shown;
 };
 
-// The record's title and note, and its lists on lines of their own.
+// The record's title and note, then its lists, and the texts it has something to say in, on
+// lines of their own.
 void writeRecord(const Section& section, const TimeAxis& axis, std::size_t width, TextSink& out) {
     writeWrapped(section.title + ": " + section.note, width, out);
     section.eachRow([&](const Row& row) {
         for (std::size_t i = 0; i < section.columns.size(); ++i) {
             const Column& column = section.columns[i];
-            if (column.kind == Kind::Names) {
+            if (column.kind == Kind::Names ||
+                (column.kind == Kind::Text && column.fit == Fit::Drop && !row[i].null)) {
                 writeWrapped(capitalized(column.title) + ": " +
                                  peopleText(row[i], column.kind, axis),
                              width, out);
@@ -226,7 +228,7 @@ void terminalReport(const Report& report, std::size_t width, TextSink& out) {
         }
     }
     for (const Section& section : report.sections) {
-        if (section.record) {
+        if (section.record || section.absent) {
             continue;
         }
         out << "\n";

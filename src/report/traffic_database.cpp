@@ -1,16 +1,19 @@
 // Opening and checking tidewrack's databases, and reading their frames.
 #include "report/traffic_database.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
 #include "capture/tcp_flags.h"
+#include "report/frame_clock.h"
 #include "report/report_error.h"
 
 namespace tidewrack::report {
@@ -24,15 +27,27 @@ constexpr int maxLength = 1000000;
 constexpr const char* notTidewracks = ": not a database written by tidewrack";
 
 constexpr const char* selectFrames =
-    "SELECT sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, time, "
-    "len FROM frames";
+    "SELECT frame, sIP1, sIP2, sIP3, sIP4, sPort, dIP1, dIP2, dIP3, dIP4, dPort, ipproto, flags, "
+    "time, len FROM frames";
+constexpr const char* selectFrames6 =
+    "SELECT frame, sIP, sPort, dIP, dPort, ipproto, flags, time, len FROM frames6";
 
 IpAddress address(sqlite3_stmt* row, int first) {
     std::uint32_t value = 0;
     for (int i = first; i < first + 4; ++i) {
         value = value << 8 | (static_cast<std::uint32_t>(sqlite3_column_int(row, i)) & 0xFFu);
     }
-    return {value};
+    return IpAddress::v4(value);
+}
+
+// An IPv6 address of FRAMES6's text; a text that is no IPv6 address counts as "::".
+IpAddress address6(sqlite3_stmt* row, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+    unsigned char bytes[16] = {};
+    if (text == nullptr || inet_pton(AF_INET6, text, bytes) != 1) {
+        std::fill(std::begin(bytes), std::end(bytes), 0);
+    }
+    return IpAddress::v6(bytes);
 }
 
 std::string_view text(sqlite3_stmt* row, int column) {
@@ -120,17 +135,28 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
     sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, static_cast<int*>(nullptr));
     sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, static_cast<int*>(nullptr));
     sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, maxLength);
-    checkFrames();
-    sqlite3_stmt* statement = nullptr;
-    const int prepared = sqlite3_prepare_v2(db.get(), selectFrames, -1, &statement, nullptr);
-    frames.reset(statement);
-    if (prepared != SQLITE_OK) {
-        fail(std::string("the frames table is not tidewrack's: ") + sqlite3_errmsg(db.get()));
+    // The first read of the file, where SQLite finds out what it is (firstValue says why it
+    // cannot be read), then its tables.
+    firstValue("SELECT 1 FROM sqlite_master LIMIT 1");
+    checkTables();
+    frames.reset(prepare(selectFrames, "frames"));
+    if (hasFrames6) {
+        frames6.reset(prepare(selectFrames6, "FRAMES6"));
     }
     analysisMode = firstValue("SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND "
                               "name = 'IPPROTO' COLLATE NOCASE")
                        ? 1
                        : 2;
+}
+
+sqlite3_stmt* TrafficDatabase::prepare(const std::string& sql, const char* table) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        fail(std::string("the ") + table +
+             " table is not tidewrack's: " + sqlite3_errmsg(db.get()));
+    }
+    return statement;
 }
 
 std::string TrafficDatabase::sqliteName() const {
@@ -160,22 +186,42 @@ std::string TrafficDatabase::sqliteName() const {
     return "file:" + uriPath(path) + "?immutable=1";
 }
 
-void TrafficDatabase::checkFrames() {
-    // SQLite's own reading of the schema, which the type column of sqlite_master need not match.
-    const std::optional<std::string> type =
-        firstValue("SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = 'frames' "
-                   "COLLATE NOCASE");
-    if (!type) {
+void TrafficDatabase::checkTables() {
+    // SQLite's own reading of the schema, which the type column of sqlite_master need not match;
+    // the columns of a table are looked at only when it is an ordinary one, since those of a
+    // virtual table would need its module.
+    const std::unique_ptr<sqlite3_stmt, Close> tables(
+        prepare("SELECT lower(t.name), t.type, CASE t.type WHEN 'table' THEN EXISTS (SELECT 1 "
+                "FROM pragma_table_xinfo(t.name) AS c WHERE c.hidden != 0) END "
+                "FROM pragma_table_list AS t WHERE t.schema = 'main' AND lower(t.name) IN "
+                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans') "
+                "ORDER BY lower(t.name) = 'frames' DESC",
+                "schema"));
+    bool frames = false;
+    int stepped;
+    while ((stepped = sqlite3_step(tables.get())) == SQLITE_ROW) {
+        const std::string name(text(tables.get(), 0)), type(text(tables.get(), 1));
+        if (type == "view") {
+            fail(name + " is a view, not a table" + notTidewracks);
+        }
+        if (type != "table") {
+            fail(name + " is a virtual table" + notTidewracks);
+        }
+        if (sqlite3_column_int(tables.get(), 2) != 0) {
+            fail(name + " has a generated or hidden column" + notTidewracks);
+        }
+        frames = frames || name == "frames";
+        hasFrames6 = hasFrames6 || name == "frames6";
+        hasCapture = hasCapture || name == "capture";
+        hasDays = hasDays || name == "days";
+        hasNotAnalysed = hasNotAnalysed || name == "not_analysed";
+        hasVlans = hasVlans || name == "vlans";
+    }
+    if (stepped != SQLITE_DONE) {
+        fail(std::string("cannot read: ") + sqlite3_errmsg(db.get()));
+    }
+    if (!frames) {
         fail(std::string("no frames table") + notTidewracks);
-    }
-    if (*type == "view") {
-        fail(std::string("frames is a view, not a table") + notTidewracks);
-    }
-    if (*type != "table") {
-        fail(std::string("frames is a virtual table") + notTidewracks);
-    }
-    if (firstValue("SELECT 1 FROM pragma_table_xinfo('frames') WHERE hidden != 0")) {
-        fail(std::string("frames has a generated or hidden column") + notTidewracks);
     }
 }
 
@@ -221,33 +267,139 @@ std::int64_t TrafficDatabase::frameEstimate() {
     return rows;
 }
 
+DatabaseDates TrafficDatabase::dates() {
+    DatabaseDates dates;
+    dates.dated = hasCapture && hasDays;
+    if (!dates.dated) {
+        return dates;
+    }
+    const std::unique_ptr<sqlite3_stmt, Close> capture(
+        prepare("SELECT utc_offset, time_zone FROM capture LIMIT 1", "CAPTURE"));
+    // Two distinct offsets tell as much as any more: the axis is then in UTC.
+    const auto addOffset = [&](std::int64_t offset) {
+        if (dates.offsets.size() < 2 &&
+            std::find(dates.offsets.begin(), dates.offsets.end(), offset) == dates.offsets.end()) {
+            dates.offsets.push_back(offset);
+        }
+    };
+    int stepped = sqlite3_step(capture.get());
+    if (stepped == SQLITE_ROW) {
+        const std::int64_t offset = sqlite3_column_int64(capture.get(), 0);
+        if (sqlite3_column_type(capture.get(), 0) != SQLITE_NULL &&
+            offset >= -FrameClock::widestOffset && offset <= FrameClock::widestOffset) {
+            addOffset(offset);
+        }
+        dates.zone = text(capture.get(), 1);
+    }
+    const std::unique_ptr<sqlite3_stmt, Close> days(
+        prepare("SELECT frame, date, utc_offset FROM days", "DAYS"));
+    while ((stepped = sqlite3_step(days.get())) == SQLITE_ROW) {
+        if (const std::optional<std::int64_t> midnight = FrameClock::midnight(days.get())) {
+            dates.earliestMidnight = std::min(dates.earliestMidnight, *midnight);
+            addOffset(sqlite3_column_int64(days.get(), 2));
+        }
+    }
+    if (stepped != SQLITE_DONE) {
+        fail(std::string("cannot read DAYS: ") + sqlite3_errmsg(db.get()));
+    }
+    return dates;
+}
+
+namespace {
+
+// The columns of FRAMES and of FRAMES6 into `row`.
+void readFrame(sqlite3_stmt* f, FrameRow& row, TrafficTally& tally) {
+    row.source = address(f, 1);
+    row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 5));
+    row.destination = address(f, 6);
+    row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 10));
+    row.protocol = tally.catalog.number(text(f, 11), 4);
+    row.tcpFlags =
+        tally.catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 12)) : 0;
+}
+
+void readFrame6(sqlite3_stmt* f, FrameRow& row, TrafficTally& tally) {
+    row.source = address6(f, 1);
+    row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 2));
+    row.destination = address6(f, 3);
+    row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 4));
+    row.protocol = tally.catalog.number(text(f, 5), 6);
+    row.tcpFlags = tally.catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 6)) : 0;
+}
+
+std::uint32_t wireLength(sqlite3_stmt* f, int column) {
+    const std::int64_t length = sqlite3_column_int64(f, column);
+    return length < 0 ? 0 : length > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(length);
+}
+
+}  // namespace
+
 void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t number,
-                           std::size_t count) {
+                           std::size_t count, const TimeAxis& axis) {
     progress.database(number, count, path, frameEstimate());
-    tally.startDatabase(path, analysisMode);
+    tally.startDatabase(path, analysisMode, hasCapture && hasDays);
+    std::unique_ptr<sqlite3_stmt, Close> days;
+    if (axis.dated) {
+        days.reset(prepare("SELECT frame, date, utc_offset FROM days ORDER BY frame", "DAYS"));
+    }
+    FrameClock clock(axis, days.get());
     sqlite3_stmt* const f = frames.get();
+    sqlite3_stmt* const f6 = frames6.get();
     FrameRow row;
-    int stepped;
-    for (std::uint64_t read = 1; (stepped = sqlite3_step(f)) == SQLITE_ROW; ++read) {
-        row.source = address(f, 0);
-        row.sourcePort = static_cast<std::uint16_t>(sqlite3_column_int(f, 4));
-        row.destination = address(f, 5);
-        row.destinationPort = static_cast<std::uint16_t>(sqlite3_column_int(f, 9));
-        row.protocol = tally.catalog.number(text(f, 10));
-        row.tcpFlags =
-            tally.catalog.kind(row.protocol) == ProtocolKind::Tcp ? tcpFlags(text(f, 11)) : 0;
-        row.time = days.place(parseTimeOfDay(text(f, 12)));
-        const std::int64_t length = sqlite3_column_int64(f, 13);
-        row.length = length < 0            ? 0
-                     : length > UINT32_MAX ? UINT32_MAX
-                                           : static_cast<std::uint32_t>(length);
+    int stepped = sqlite3_step(f);
+    int stepped6 = f6 != nullptr ? sqlite3_step(f6) : SQLITE_DONE;
+    for (std::uint64_t read = 1; stepped == SQLITE_ROW || stepped6 == SQLITE_ROW; ++read) {
+        // The frame of the lower number next: FRAMES and FRAMES6 share one count.
+        const bool four =
+            stepped == SQLITE_ROW &&
+            (stepped6 != SQLITE_ROW || sqlite3_column_int64(f, 0) <= sqlite3_column_int64(f6, 0));
+        if (four) {
+            readFrame(f, row, tally);
+            row.time = clock.place(sqlite3_column_int64(f, 0), text(f, 13));
+            row.length = wireLength(f, 14);
+            stepped = sqlite3_step(f);
+        } else {
+            readFrame6(f6, row, tally);
+            row.time = clock.place(sqlite3_column_int64(f6, 0), text(f6, 7));
+            row.length = wireLength(f6, 8);
+            stepped6 = sqlite3_step(f6);
+        }
         tally.add(row);
         if ((read & 0xFFFF) == 0) {
             progress.frames(read);
         }
     }
-    if (stepped != SQLITE_DONE) {
+    if (stepped != SQLITE_DONE || stepped6 != SQLITE_DONE || clock.failed()) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
+    }
+    readCounts(tally);
+}
+
+void TrafficDatabase::readCounts(TrafficTally& tally) {
+    const auto each = [&](const char* sql, const char* table, const auto& take) {
+        const std::unique_ptr<sqlite3_stmt, Close> rows(prepare(sql, table));
+        int stepped;
+        while ((stepped = sqlite3_step(rows.get())) == SQLITE_ROW) {
+            take(rows.get());
+        }
+        if (stepped != SQLITE_DONE) {
+            fail(std::string("cannot read ") + table + ": " + sqlite3_errmsg(db.get()));
+        }
+    };
+    if (hasCapture) {
+        each("SELECT frames_delivered FROM capture LIMIT 1", "CAPTURE",
+             [&](sqlite3_stmt* r) { tally.delivered(sqlite3_column_int64(r, 0)); });
+    }
+    if (hasNotAnalysed) {
+        each("SELECT kind, frames, bytes FROM not_analysed", "NOT_ANALYSED", [&](sqlite3_stmt* r) {
+            tally.notAnalysed(text(r, 0), sqlite3_column_int64(r, 1), sqlite3_column_int64(r, 2));
+        });
+    }
+    if (hasVlans) {
+        each("SELECT vlan, frames, bytes FROM vlans", "VLANS", [&](sqlite3_stmt* r) {
+            tally.vlan(sqlite3_column_int64(r, 0), sqlite3_column_int64(r, 1),
+                       sqlite3_column_int64(r, 2));
+        });
     }
 }
 

@@ -1,21 +1,26 @@
-// A database that tidewrack wrote, opened read-only, and the one pass that reads its frames.
+// A database that tidewrack wrote, opened read-only, what it says of its dates, and the one pass
+// that reads its frames.
 //
 // Opening checks what the report needs before SQLite is asked for anything: the path names a
 // regular file (so that no file is ever created), SQLite reads it as a database, and it holds
-// tidewrack's frames table with the columns the report reads. Each refusal is a ReportError
-// naming the path. The mode is 1 when the database has the IPPROTO table that a full analysis
-// writes, 2 otherwise.
+// tidewrack's frames table with the columns the report reads, and the extended record's tables
+// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them. Each refusal is
+// a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
+// full analysis writes, 2 otherwise. A database with CAPTURE and DAYS records dates (it was
+// made with tidewrack -x); one without is classic: IPv4 only, times of day only.
 //
 // The file may have been made by anyone, so it is opened as SQLite advises for such files, and
-// the frames table is read only when it is an ordinary table of plain columns: a view, a
-// virtual table or a generated column would run the file author's code on every read. Nothing
+// a table is read only when it is an ordinary table of plain columns: a view, a virtual table
+// or a generated column would run the file author's code on every read. Nothing
 // is made beside it either: a WAL-mode database is read without its log unless a writer left
 // the log with its index, and a log without its index is refused, as is a database left with a
 // hot journal (a writer stopped in a transaction), each with the way to recover it.
 //
-// The frames are read in stored order, which is capture order, by one prepared statement that
-// selects only the columns the report counts by; times are placed on the database's own line of
-// days as they come, and every frame goes straight into the tally.
+// The frames are read in stored order, which is capture order, by a prepared statement that
+// selects only the columns the report counts by; FRAMES6, when there is one, is read beside
+// FRAMES and the two merged by frame number, so that every analysed frame comes in capture
+// order. Times are placed on the report's axis as they come (frame_clock.h), and every frame
+// goes straight into the tally, its IPv6 addresses read from their text without allocating.
 #pragma once
 
 #include <sqlite3.h>
@@ -26,7 +31,7 @@
 #include <string>
 
 #include "report/progress.h"
-#include "report/time_of_day.h"
+#include "report/time_axis.h"
 #include "report/traffic_tally.h"
 
 namespace tidewrack::report {
@@ -41,19 +46,30 @@ class TrafficDatabase {
 
     int mode() const { return analysisMode; }
 
-    // Reads every frame into `tally`, as database `number` of `count`. A read that fails midway
-    // is a ReportError.
-    void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count);
+    // What the database says of its dates: read before any database's frames, so that the
+    // report chooses its time axis first.
+    DatabaseDates dates();
+
+    // Reads every frame into `tally`, as database `number` of `count`, with its times on
+    // `axis`, and the counts of the frames not analysed and of the VLANs. A read that fails
+    // midway is a ReportError.
+    void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count,
+              const TimeAxis& axis);
 
   private:
+    // The frames delivered, and those not analysed by kind and tagged by VLAN, into `tally`.
+    void readCounts(TrafficTally& tally);
     // The highest row number of the frames table: the number of frames, for progress.
     std::int64_t frameEstimate();
     // The name to open the path by, without a file made beside it (the path itself, or an
     // immutable URI for a WAL-mode database without its log); refuses a log left without its
     // index.
     std::string sqliteName() const;
-    // Refuses a frames table that is missing or not an ordinary table of plain columns.
-    void checkFrames();
+    // Finds which of the tables the report reads the database has, in one look at its schema;
+    // refuses one that is not an ordinary table of plain columns, and a missing frames table.
+    void checkTables();
+    // A statement of `sql`, which the database's own tables must answer.
+    sqlite3_stmt* prepare(const std::string& sql, const char* table);
     // The first column of the first row of `sql` as text, or nothing when it has no row.
     std::optional<std::string> firstValue(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
@@ -66,8 +82,10 @@ class TrafficDatabase {
     std::string path;
     std::unique_ptr<sqlite3, Close> db;
     std::unique_ptr<sqlite3_stmt, Close> frames;
+    std::unique_ptr<sqlite3_stmt, Close> frames6;  // null without FRAMES6
     int analysisMode = 2;
-    DayLine days;
+    bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
+         hasVlans = false;
 };
 
 }  // namespace tidewrack::report

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "capture/tcp_flags.h"
+#include "report/icmp6_texts.h"
 
 namespace tidewrack::report {
 
@@ -16,9 +17,9 @@ constexpr std::size_t entryCost = (sizeof(void*) + sizeof(typename Map::value_ty
                                       16 +
                                   sizeof(void*) * 3 / 2;
 
-void bindAddress(Statement& statement, int parameter, IpAddress address) {
-    const auto bytes = address.bytes();
-    statement.bindBlob(parameter, bytes.data(), static_cast<int>(bytes.size()));
+void bindAddress(Statement& statement, int parameter, const IpAddress& address) {
+    unsigned char bytes[16];
+    statement.bindBlob(parameter, bytes, static_cast<int>(address.bytes(bytes)));
 }
 
 void bindTime(Statement& statement, int parameter, std::int64_t time) {
@@ -36,8 +37,27 @@ void bindCounts(Statement& statement, int first, const Counts& counts) {
 
 }  // namespace
 
-void TrafficTally::startDatabase(const std::string& path, int mode) {
-    databases.push_back({path, mode, {}, unknownTime, unknownTime});
+void TrafficTally::startDatabase(const std::string& path, int mode, bool dated) {
+    DatabaseSummary& database = databases.emplace_back();
+    database.path = path;
+    database.mode = mode;
+    database.dated = dated;
+}
+
+void TrafficTally::notAnalysed(std::string_view kind, std::int64_t frames, std::int64_t bytes) {
+    store.prepare("INSERT INTO not_analysed_part VALUES (?1, ?2, ?3)")
+        .bindText(1, kind)
+        .bind(2, frames)
+        .bind(3, bytes)
+        .run();
+}
+
+void TrafficTally::vlan(std::int64_t vlan, std::int64_t frames, std::int64_t bytes) {
+    store.prepare("INSERT INTO vlan_part VALUES (?1, ?2, ?3)")
+        .bind(1, vlan)
+        .bind(2, frames)
+        .bind(3, bytes)
+        .run();
 }
 
 void TrafficTally::add(const FrameRow& row) {
@@ -49,6 +69,8 @@ void TrafficTally::add(const FrameRow& row) {
             database.first = row.time;
         }
         database.last = std::max(database.last, row.time);
+        database.timeGoesBack += row.time < database.previous;
+        database.previous = row.time;
     }
     if (row.protocol >= protocols.size()) {
         protocols.resize(row.protocol + 1u);
@@ -85,12 +107,15 @@ void TrafficTally::add(const FrameRow& row) {
         }
         break;
     case ProtocolKind::Udp: udpPorts[row.destinationPort].add(row.length); break;
-    case ProtocolKind::Icmp:
-        icmpMessages[row.sourcePort].add(row.length);
-        if (isIcmpError(static_cast<std::uint8_t>(row.sourcePort >> 8))) {
+    case ProtocolKind::Icmp: {
+        const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
+        const bool six = row.source.family == 6;
+        icmpMessages[std::uint32_t{six} << 16 | row.sourcePort].add(row.length);
+        if (six ? isIcmp6Error(type) : isIcmpError(type)) {
             icmpErrors[{row.source, row.destination, row.sourcePort}].add(row.length);
         }
         break;
+    }
     case ProtocolKind::Other: break;
     }
     if (estimatedSize() > budget) {
@@ -146,27 +171,54 @@ void TrafficTally::spill() {
     icmpErrors.clear();
 }
 
-TallyStore& TrafficTally::finish() {
+TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     spill();
     store.run("BEGIN");
-    Statement database = store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    for (std::size_t i = 0; i < databases.size(); ++i) {
-        const DatabaseSummary& d = databases[i];
-        database.bind(1, static_cast<std::int64_t>(i)).bindText(2, d.path).bind(3, d.mode);
-        bindCounts(database, 4, d.counts);
-        bindTime(database, 6, d.first);
-        bindTime(database, 7, d.last);
-        database.run();
+    // In the order given; on a dated axis, in the order of their first times (those without a
+    // known time last), as rotated captures are read.
+    std::vector<std::size_t> order(databases.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
     }
-    Statement protocol = store.prepare("INSERT INTO protocol VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    if (axis.dated) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+            const std::int64_t a = databases[x].first, b = databases[y].first;
+            return a != unknownTime && (b == unknownTime || a < b);
+        });
+    }
+    Statement database =
+        store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    for (std::size_t place = 0; place < order.size(); ++place) {
+        const DatabaseSummary& d = databases[order[place]];
+        database.bind(1, static_cast<std::int64_t>(order[place]))
+            .bindText(2, d.path)
+            .bind(3, d.mode)
+            .bind(4, d.dated);
+        bindCounts(database, 5, d.counts);
+        bindTime(database, 7, d.first);
+        bindTime(database, 8, d.last);
+        if (axis.dated) {
+            database.bind(9, static_cast<std::int64_t>(d.timeGoesBack));
+        } else {
+            database.bindNull(9);
+        }
+        if (d.delivered >= 0) {
+            database.bind(10, d.delivered);
+        } else {
+            database.bindNull(10);
+        }
+        database.bind(11, static_cast<std::int64_t>(place)).run();
+    }
+    Statement protocol = store.prepare("INSERT INTO protocol VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     for (std::size_t n = 0; n < protocols.size(); ++n) {
         const auto number = static_cast<std::uint16_t>(n);
         const ProtocolKind kind = catalog.kind(number);
         protocol.bind(1, number)
             .bindText(2, catalog.name(number))
-            .bind(3, kind == ProtocolKind::Tcp)
-            .bind(4, kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp);
-        bindCounts(protocol, 5, protocols[n]);
+            .bind(3, catalog.family(number))
+            .bind(4, kind == ProtocolKind::Tcp)
+            .bind(5, kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp);
+        bindCounts(protocol, 6, protocols[n]);
         protocol.run();
     }
     Statement interval = store.prepare("INSERT INTO interval VALUES (?1, ?2, ?3)");
@@ -182,10 +234,10 @@ TallyStore& TrafficTally::finish() {
         bindCounts(udp, 2, counts);
         udp.run();
     }
-    Statement icmp = store.prepare("INSERT INTO icmp_message VALUES (?1, ?2, ?3, ?4)");
-    for (const auto& [typeAndCode, counts] : icmpMessages) {
-        icmp.bind(1, typeAndCode >> 8).bind(2, typeAndCode & 0xFF);
-        bindCounts(icmp, 3, counts);
+    Statement icmp = store.prepare("INSERT INTO icmp_message VALUES (?1, ?2, ?3, ?4, ?5)");
+    for (const auto& [key, counts] : icmpMessages) {
+        icmp.bind(1, key >> 16 ? 6 : 4).bind(2, key >> 8 & 0xFF).bind(3, key & 0xFF);
+        bindCounts(icmp, 4, counts);
         icmp.run();
     }
     store.run("COMMIT");

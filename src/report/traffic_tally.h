@@ -3,8 +3,12 @@
 // database's own figures, the counts of the whole and the store they end in.
 //
 // Each frame is counted once in each of a few tables: per protocol, per endpoint (sent and
-// received), per conversation, per UDP destination port, per ICMP type and code, and per ICMP
-// error between two hosts, and once on the timeline. What the sections derive further (TCP
+// received), per conversation, per UDP destination port, per ICMP type and code (of ICMP and
+// of ICMPv6 apart), and per ICMP error between two hosts, and once on the timeline. Frames of
+// IPv4 and of IPv6 are counted alike: an address holds its family, and a protocol is a name
+// of one family (protocol_catalog.h). What the extended record counts besides the frames (the
+// frames delivered, those not analysed by kind, the tagged ones by VLAN) goes to the store as
+// it is read, to be added up there. What the sections derive further (TCP
 // services, port scans, unanswered connection attempts) comes from the conversations at the
 // end.
 //
@@ -23,6 +27,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -30,6 +35,7 @@
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
 #include "report/tally_store.h"
+#include "report/time_axis.h"
 #include "report/time_of_day.h"
 #include "report/timeline.h"
 
@@ -74,17 +80,20 @@ struct IcmpErrorKey {
 
 struct KeyHash {
     // Addresses as they are, as std::hash does for integers: neighbours fall in neighbouring
-    // buckets, which suits the runs of nearby addresses that traffic has.
-    std::size_t operator()(IpAddress k) const noexcept { return k.value; }
+    // buckets, which suits the runs of nearby addresses that traffic has. An IPv6 address folds
+    // its network half into its interface half.
+    std::size_t operator()(const IpAddress& k) const noexcept { return fold(k); }
     std::size_t operator()(const ConversationKey& k) const noexcept {
-        return mix(k.a.value, k.b.value,
+        return mix(fold(k.a), fold(k.b),
                    std::uint64_t{k.portA} << 32 | std::uint64_t{k.portB} << 16 | k.protocol);
     }
     std::size_t operator()(const IcmpErrorKey& k) const noexcept {
-        return mix(k.reporter.value, k.sentTo.value, k.typeAndCode);
+        return mix(fold(k.reporter), fold(k.sentTo), k.typeAndCode);
     }
+    static std::uint64_t fold(const IpAddress& k) { return k.low ^ k.high; }
     static std::size_t mix(std::uint64_t x, std::uint64_t y, std::uint64_t z) {
-        std::uint64_t h = (x << 32 | y) * 0x9E3779B97F4A7C15ull ^ z * 0xC2B2AE3D27D4EB4Full;
+        std::uint64_t h =
+            (x << 32 ^ x >> 32 ^ y) * 0x9E3779B97F4A7C15ull ^ z * 0xC2B2AE3D27D4EB4Full;
         return static_cast<std::size_t>(h ^ h >> 29);
     }
 };
@@ -99,9 +108,13 @@ constexpr bool isIcmpError(std::uint8_t type) {
 struct DatabaseSummary {
     std::string path;
     int mode = 0;
+    bool dated = false;  // it records dates: made with tidewrack -x
     Counts counts;
-    std::int64_t first = unknownTime;  // the first and last known times, on its line of days
+    std::int64_t first = unknownTime;  // the earliest and latest known times, on the axis
     std::int64_t last = unknownTime;
+    std::int64_t previous = unknownTime;  // the time of the frame before, in capture order
+    std::uint64_t timeGoesBack = 0;       // frames earlier than the frame before them
+    std::int64_t delivered = -1;          // CAPTURE.frames_delivered, -1 without
 };
 
 class TrafficTally {
@@ -111,12 +124,18 @@ class TrafficTally {
 
     explicit TrafficTally(std::size_t budget = defaultBudget) : budget(budget) {}
 
-    // The frames added next are those of this database.
-    void startDatabase(const std::string& path, int mode);
+    // The frames added next are those of this database, which records dates or not.
+    void startDatabase(const std::string& path, int mode, bool dated);
     // Counts one frame of the current database; its protocol is a number of `catalog`.
     void add(const FrameRow& row);
-    // Writes every count to the store and adds the parts up; the tally is spent.
-    TallyStore& finish();
+    // The current database's frames delivered, a kind of the frames it did not analyse, and a
+    // VLAN of its tagged frames.
+    void delivered(std::int64_t frames) { databases.back().delivered = frames; }
+    void notAnalysed(std::string_view kind, std::int64_t frames, std::int64_t bytes);
+    void vlan(std::int64_t vlan, std::int64_t frames, std::int64_t bytes);
+    // Writes every count to the store and adds the parts up; the tally is spent. On a dated
+    // axis the databases are placed in the order of their first times.
+    TallyStore& finish(const TimeAxis& axis);
 
     ProtocolCatalog catalog;
 
@@ -133,7 +152,7 @@ class TrafficTally {
     std::unordered_map<ConversationKey, Conversation, KeyHash> conversations;
     std::unordered_map<IcmpErrorKey, Counts, KeyHash> icmpErrors;
     std::unordered_map<std::uint16_t, Counts> udpPorts;      // by destination port
-    std::unordered_map<std::uint16_t, Counts> icmpMessages;  // by type << 8 | code
+    std::unordered_map<std::uint32_t, Counts> icmpMessages;  // by family << 16 | type << 8 | code
     Timeline timeline;
     TallyStore store;
 };

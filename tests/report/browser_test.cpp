@@ -21,6 +21,7 @@
 
 #include "db/traffic_schema.h"
 #include "report_test_kit.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
 using namespace reportkit;
@@ -114,8 +115,26 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
         GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
     }
     ScratchDir dir;
-    // The web session, and three days of a frame a minute, whose time labels carry their day.
+    // The web session; three days of a frame a minute, whose time labels carry their day; and
+    // the same made with -x, of IPv4 and IPv6, whose labels carry their date and whose tables
+    // of IPv6 ends scroll in their box even on the wide screen.
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", dir.path("web.db"));
+    std::vector<tracekit::Record> minutes;
+    for (long m = 0; m < 4320; ++m) {
+        const tracekit::Bytes udp = tracekit::udpHeader(static_cast<std::uint16_t>(40000 + m % 7),
+                                                        443, static_cast<std::size_t>(m % 900));
+        tracekit::Address6 from{0x20, 0x01, 0x0d, 0xb8, 0xac, 0x09, 0xd5, 0xae,
+                                0xa4, 0xd3, 0xfe, 0x47, 0x69, 0x1e, 0x80, 0x7d};
+        from[15] = static_cast<std::uint8_t>(m % 5);
+        minutes.push_back({m % 2 ? tracekit::ipv4Frame(17, {10, 0, 0, 1}, {10, 0, 0, 2}, udp)
+                                 : tracekit::ipv6Frame(17, from,
+                                                       tracekit::Address6{0xfd, 0, 0, 0, 0, 0, 0, 0,
+                                                                          0, 0, 0, 0, 0, 0, 0, 1},
+                                                       udp),
+                           1735689600 + 60 * m});
+    }
+    tracekit::writeTrace(dir.path("dated.pcap"), minutes);
+    makeExtendedDatabase(dir.path("dated.pcap"), dir.path("dated.db"));
     sqlite3* db = nullptr;
     sqlite3_open(dir.path("days.db").c_str(), &db);
     sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
@@ -126,7 +145,7 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
                  nullptr, nullptr, nullptr);
     sqlite3_close(db);
     std::string frames;
-    for (const std::string name : {"web", "days"}) {
+    for (const std::string name : {"web", "days", "dated"}) {
         ASSERT_EQ(runReport({"-o", dir.path(name + ".html"), dir.path(name + ".db")}).status, 0);
         for (const int width : {390, 1280}) {
             frames += "<iframe style=\"width:" + std::to_string(width) +
@@ -153,7 +172,9 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
                   (std::vector<std::string>{"390|1|1|1|1|0|1|" + std::to_string(dark),
                                             "1280|1|1|1|1|0|0|" + std::to_string(dark),
                                             "390|1|1|1|1|0|1|" + std::to_string(dark),
-                                            "1280|1|1|1|1|0|0|" + std::to_string(dark)}))
+                                            "1280|1|1|1|1|0|0|" + std::to_string(dark),
+                                            "390|1|1|1|1|0|1|" + std::to_string(dark),
+                                            "1280|1|1|1|1|0|1|" + std::to_string(dark)}))
             << json;
     }
 }

@@ -1,5 +1,6 @@
-// The terminal and JSON reports of the three bundled samples, and the page of the web session,
-// compared whole with the golden files in tests/report/golden/. Run with
+// The terminal and JSON reports of the four bundled samples (the office LAN's database made
+// with -x, the others' classic), and the page of the web session, compared whole with the
+// golden files in tests/report/golden/. Run with
 // TIDEWRACK_UPDATE_GOLDEN=1 to write the golden files anew from the current output (then read
 // the diff before committing it).
 #include <gtest/gtest.h>
@@ -26,11 +27,16 @@ void expectGolden(const std::string& actual, const std::string& name) {
 }  // namespace
 
 TEST(ReportGolden, SamplesGiveTheGoldenTextJsonAndPage) {
-    for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
+    for (const std::string sample : {"web-session", "port-scan", "rare-protocols", "office-lan"}) {
         // Run beside the database, so that the report names it as a user would.
         ScratchDir dir;
-        const std::string db = sample + ".db";
-        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", dir.path(db));
+        const std::string db = sample + ".db",
+                          trace = std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap";
+        if (sample == "office-lan") {
+            ASSERT_EQ(runProgram({"-x", "-r", trace, "-d", dir.path(db)}).status, 0);
+        } else {
+            makeDatabase(trace, dir.path(db));
+        }
         const Outcome text = runReport({db}, {}, dir.path("")),
                       json = runReport({"--json", db}, {}, dir.path(""));
         ASSERT_EQ(text.status, 0) << text.err;
@@ -63,7 +69,7 @@ TEST(ReportGolden, PortScanIsFoundWithItsAnsweredShare) {
 TEST(ReportGolden, EveryJsonMemberIsInTheManualPage) {
     const std::string page = fileBytes(TIDEWRACK_REPORT_MANUAL);
     ASSERT_FALSE(page.empty());
-    for (const std::string sample : {"web-session", "port-scan"}) {
+    for (const std::string sample : {"web-session", "port-scan", "office-lan"}) {
         const std::string json =
             fileBytes(std::string(TIDEWRACK_GOLDEN_DIR) + "/" + sample + ".json");
         for (const std::string& key :

@@ -18,17 +18,6 @@ namespace {
 
 constexpr int traces = 1000;
 
-// The shell commands of the README's block that follows the comment `marker`.
-std::string recipe(const std::string& marker) {
-    const std::string readme = fileBytes(TIDEWRACK_README);
-    const std::size_t at = readme.find("<!-- " + marker + " -->\n```sh\n");
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t start = readme.find('\n', readme.find("```sh", at)) + 1;
-    return readme.substr(start, readme.find("```", start) - start);
-}
-
 }  // namespace
 
 TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
@@ -53,7 +42,7 @@ TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
             std::printf("GNU parallel is not installed (apt-get install parallel): skipped\n");
             continue;
         }
-        const std::string commands = recipe("many databases with " + runner);
+        const std::string commands = readmeRecipe("many databases with " + runner);
         ASSERT_NE(commands, "") << "no recipe with " << runner << " in the README";
         fs::remove_all(dir.path("dbs"));
         fs::remove(dir.path("traffic.html"));

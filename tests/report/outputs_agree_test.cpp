@@ -1,6 +1,6 @@
-// Every output comes from one declaration of each section: for every section of the three
-// samples, the CSV that --csv writes holds the rows and fields of the JSON document, under the
-// same keys, and --csv list names exactly the document's sections.
+// Every output comes from one declaration of each section: for every section of the four
+// samples (the office LAN's made with -x), the CSV that --csv writes holds the rows and fields of
+// the JSON document, under the same keys, and --csv list names exactly the document's sections.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -85,10 +85,15 @@ TEST(ReportOutputsAgree, CsvHoldsTheJsonRowsOfEverySection) {
     for (std::string id; std::getline(lines, id);) {
         ids.push_back(id);
     }
-    for (const std::string sample : {"web-session", "port-scan", "rare-protocols"}) {
+    for (const std::string sample : {"web-session", "port-scan", "rare-protocols", "office-lan"}) {
         ScratchDir dir;
-        const std::string db = dir.path(sample + ".db");
-        makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", db);
+        const std::string db = dir.path(sample + ".db"),
+                          trace = std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap";
+        if (sample == "office-lan") {
+            makeExtendedDatabase(trace, db);
+        } else {
+            makeDatabase(trace, db);
+        }
         const Outcome json = runReport({"--json", "--top", "3", db});
         ASSERT_EQ(json.status, 0) << json.err;
         EXPECT_EQ(jsonQuery(json.out, "SELECT key FROM json_each(?1) WHERE key NOT IN "
@@ -116,7 +121,9 @@ TEST(ReportOutputsAgree, CsvQuotesFieldsAsRfc4180Has) {
     const std::string db = dir.path("a \"quoted\", named.db");
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", db);
     const Outcome csv = runReport({"--csv", "databases", db});
-    EXPECT_EQ(csv.out, "path,mode,frames,bytes,first,last,duration\n\"" +
-                           dir.path("a \"\"quoted\"\", named.db") +
-                           "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800\n");
+    EXPECT_EQ(
+        csv.out,
+        "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back\n\"" +
+            dir.path("a \"\"quoted\"\", named.db") +
+            "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,\n");
 }

@@ -85,7 +85,7 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
 
 // A frames table made to keep the report busy or fill its memory is refused before a row is
 // read: a view that never ends, a virtual table, a column computed as 500 MB on each read, and
-// a row longer than any tidewrack writes.
+// a row longer than any tidewrack writes; and so are such tables of the extended record.
 TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
     ScratchDir dir;
     const std::string columns = frameColumns + ", ", tail = ": not a database written by tidewrack";
@@ -110,6 +110,19 @@ TEST(ReportRefusals, CraftedFramesTablesAreRefusedAtOnce) {
              "len); "
              "INSERT INTO frames (ipproto) VALUES (printf('%.*c', 2000000, 'x'))",
          "cannot read the frames: string or blob too big"},
+        // The extended record's tables are read as warily: a DAYS that never ends, a FRAMES6
+        // that computes.
+        {"days-view.db",
+         "CREATE TABLE frames (" + columns +
+             "len); CREATE TABLE capture (utc_offset); CREATE VIEW days (frame, date, "
+             "utc_offset) AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+             "SELECT x, '2025-01-01', 0 FROM c",
+         "days is a view, not a table" + tail},
+        {"frames6-generated.db",
+         "CREATE TABLE frames (" + columns +
+             "len); CREATE TABLE FRAMES6 (frame, sIP, sPort, dIP, dPort, ipproto, flags, time, "
+             "len AS (length(printf('%.*c', 500000000, 'x'))))",
+         "frames6 has a generated or hidden column" + tail},
     };
     for (const auto& c : cases) {
         makeSqlite(dir.path(c.name), c.sql);

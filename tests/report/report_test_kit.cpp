@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "database.h"
 
 namespace reportkit {
@@ -24,6 +26,25 @@ void makeDatabase(const std::string& trace, const std::string& database, int mod
     const testkit::Outcome run =
         testkit::runProgram({"-r", trace, "-d", database, "-m", std::to_string(mode)});
     ASSERT_EQ(run.status, 0) << run.out;
+}
+
+void makeExtendedDatabase(const std::string& trace, const std::string& database,
+                          const std::string& zone) {
+    const std::string tidewrack =
+        std::filesystem::path(TIDEWRACK_REPORT_BINARY).parent_path() / "tidewrack";
+    const testkit::Outcome run = testkit::runBinary(
+        "/usr/bin/env", {"TZ=" + zone, tidewrack, "-x", "-r", trace, "-d", database});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+}
+
+std::string readmeRecipe(const std::string& marker) {
+    const std::string readme = testkit::fileBytes(TIDEWRACK_README);
+    const std::size_t at = readme.find("<!-- " + marker + " -->\n```sh\n");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t start = readme.find('\n', readme.find("```sh", at)) + 1;
+    return readme.substr(start, readme.find("```", start) - start);
 }
 
 std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql) {

@@ -21,6 +21,15 @@ testkit::Outcome runReport(const std::vector<std::string>& args,
 // Analyses `trace` into the new database `database` in `mode`; fails the test if it cannot.
 void makeDatabase(const std::string& trace, const std::string& database, int mode = 1);
 
+// Analyses `trace` into `database` with the extended record (-x), in the time zone `zone` (as
+// TZ names it); fails the test if it cannot.
+void makeExtendedDatabase(const std::string& trace, const std::string& database,
+                          const std::string& zone = "UTC");
+
+// The shell commands of the README's block that follows the comment <!-- marker -->; empty
+// when there is none.
+std::string readmeRecipe(const std::string& marker);
+
 // The rows of `sql`, run by SQLite over the JSON document bound as ?1, each row's columns
 // joined by '|'.
 std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql);

@@ -60,7 +60,7 @@ TEST(ReportUnusualDatabases, ModeTwoReportsWhatModeOneDoes) {
         makeDatabase(samples + "/" + sample + ".pcap", dir.path(sample + "-2"), 2);
         const Outcome one = runReport({"--json", "--top", "0", dir.path(sample + "-1")});
         const Outcome two = runReport({"--json", "--top", "0", dir.path(sample + "-2")});
-        const std::string sameParts = "SELECT json_remove(?1, '$.databases')";
+        const std::string sameParts = "SELECT json_remove(?1, '$.databases', '$.summary.classic')";
         EXPECT_EQ(jsonQuery(one.out, sameParts), jsonQuery(two.out, sameParts)) << sample;
         EXPECT_EQ(jsonQuery(two.out, "SELECT ?1 ->> '$.databases[0].mode'"),
                   std::vector<std::string>{"2"});

@@ -1,0 +1,186 @@
+// Databases made with tidewrack -x, which record the date of every frame: the report places them
+// on one axis of real time. A trace split at midnight into two files keeps its true span, a
+// thousand hourly files (the README's recipe for rotated captures) are listed in date order
+// whatever order they are given in, times are told in the one local zone of the databases or
+// in UTC when they have several, a database whose time goes back is named, and a classic
+// database among them turns the report back to its days, naming the classic one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "report_test_kit.h"
+#include "tracekit/frames.h"
+
+using namespace testkit;
+using namespace reportkit;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long newYear = 1735689600;  // 2025-01-01 00:00:00 UTC
+
+// A DNS query of host 10.0.0.`host`, stamped `seconds` and `microseconds`.
+tracekit::Record query(int host, long seconds, long microseconds = 0) {
+    tracekit::Bytes udp = tracekit::udpHeader(static_cast<std::uint16_t>(40000 + host), 53, 20);
+    return {tracekit::ipv4Frame(17,
+                                {10, 0, static_cast<std::uint8_t>(host / 256),
+                                 static_cast<std::uint8_t>(host % 256)},
+                                {10, 255, 0, 1}, udp),
+            seconds, microseconds};
+}
+
+// A trace from 23:59:47 on New Year's Eve to 00:00:12.602 (UTC), a frame a second, cut at
+// midnight into before.pcap and after.pcap.
+void splitAtMidnight(const ScratchDir& dir) {
+    std::vector<tracekit::Record> before, after;
+    for (long s = -13; s < 0; ++s) {
+        before.push_back(query(1, newYear + s));
+    }
+    for (long s = 0; s <= 12; ++s) {
+        after.push_back(query(2, newYear + s));
+    }
+    after.push_back(query(2, newYear + 12, 602000));
+    tracekit::writeTrace(dir.path("before.pcap"), before);
+    tracekit::writeTrace(dir.path("after.pcap"), after);
+}
+
+}  // namespace
+
+TEST(ReportDatedDatabases, ATraceSplitAtMidnightReportsItsTrueSpan) {
+    ScratchDir dir;
+    splitAtMidnight(dir);
+    makeExtendedDatabase(dir.path("before.pcap"), dir.path("before.db"));
+    makeExtendedDatabase(dir.path("after.pcap"), dir.path("after.db"));
+    // Given the wrong way round, as a shell's glob may.
+    const Outcome json = runReport({"--json", dir.path("after.db"), dir.path("before.db")});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.summary.duration', ?1 ->> '$.summary.days', "
+                                  "?1 ->> '$.summary.first_utc', ?1 ->> '$.summary.last_utc', "
+                                  "?1 ->> '$.summary.first', ?1 ->> '$.summary.time_zone', "
+                                  "json_array_length(?1, '$.timeline.buckets')"),
+              std::vector<std::string>{"25.602|2|2024-12-31T23:59:47.000000Z|"
+                                       "2025-01-01T00:00:12.602000Z|23:59:47.000000|UTC|26"});
+    EXPECT_EQ(jsonQuery(json.out, "SELECT substr(value ->> 'path', -9), value ->> 'first_utc', "
+                                  "value ->> 'record', value ->> 'time_goes_back' "
+                                  "FROM json_each(?1, '$.databases')"),
+              (std::vector<std::string>{"before.db|2024-12-31T23:59:47.000000Z|extended|0",
+                                        "/after.db|2025-01-01T00:00:00.000000Z|extended|0"}));
+    EXPECT_EQ(jsonQuery(json.out,
+                        "SELECT value ->> 'day', value ->> 'start', value ->> 'start_utc' "
+                        "FROM json_each(?1, '$.timeline.buckets') WHERE key IN (12, 13)"),
+              (std::vector<std::string>{"0|23:59:59|2024-12-31T23:59:59.000000Z",
+                                        "1|00:00:00|2025-01-01T00:00:00.000000Z"}));
+    const Outcome text = runReport({dir.path("after.db"), dir.path("before.db")}, {"COLUMNS=200"});
+    EXPECT_NE(text.out.find("2 databases, 27 frames, 1,674 bytes, 2024-12-31 23:59:47.000000 to "
+                            "2025-01-01 00:00:12.602000 UTC (25.602 s)"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("  2025-01-01 00:00:12  "), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("Classic"), std::string::npos);
+}
+
+// Times are told in the databases' own zone when they share one offset, else in UTC; the
+// intervals start on local midnight and whole hours.
+TEST(ReportDatedDatabases, TimesAreToldInTheOneZoneOrInUtc) {
+    ScratchDir dir;
+    splitAtMidnight(dir);
+    makeExtendedDatabase(dir.path("before.pcap"), dir.path("paris.db"), "Europe/Paris");
+    makeExtendedDatabase(dir.path("after.pcap"), dir.path("york.db"), "America/New_York");
+    const Outcome paris = runReport({"--json", dir.path("paris.db")});
+    ASSERT_EQ(paris.status, 0) << paris.err;
+    EXPECT_EQ(jsonQuery(paris.out, "SELECT ?1 ->> '$.summary.time_zone', "
+                                   "?1 ->> '$.summary.first', ?1 ->> '$.summary.first_utc', "
+                                   "?1 ->> '$.timeline.buckets[0].day', ?1 ->> '$.summary.days'"),
+              std::vector<std::string>{
+                  "UTC+01:00 (CET)|00:59:47.000000|2024-12-31T23:59:47.000000Z|0|1"});
+    EXPECT_NE(runReport({dir.path("paris.db")}, {"COLUMNS=200"})
+                  .out.find("2025-01-01 00:59:47.000000 to 2025-01-01 00:59:59.000000 UTC+01:00 "
+                            "(CET) (12.000 s)"),
+              std::string::npos);
+    const Outcome both = runReport({"--json", dir.path("york.db"), dir.path("paris.db")});
+    EXPECT_EQ(jsonQuery(both.out, "SELECT ?1 ->> '$.summary.time_zone', ?1 ->> '$.summary.first', "
+                                  "?1 ->> '$.summary.last', ?1 ->> '$.summary.duration', "
+                                  "?1 ->> '$.databases[0].path' LIKE '%paris.db'"),
+              std::vector<std::string>{"UTC|23:59:47.000000|00:00:12.602000|25.602|1"});
+}
+
+// A trace whose clock was set back midway: the report says so, and spans its earliest to its
+// latest time; a classic database with it turns the whole report back to its days.
+TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
+    ScratchDir dir;
+    tracekit::writeTrace(dir.path("back.pcap"),
+                         {query(1, newYear + 100), query(1, newYear + 200), query(1, newYear + 150),
+                          query(1, newYear + 300), query(1, newYear + 250)});
+    makeExtendedDatabase(dir.path("back.pcap"), dir.path("back.db"));
+    const Outcome json = runReport({"--json", dir.path("back.db")});
+    EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.databases[0].time_goes_back', "
+                                  "?1 ->> '$.databases[0].duration', ?1 ->> '$.summary.first'"),
+              std::vector<std::string>{"2|200.0|00:01:40.000000"});
+    EXPECT_NE(runReport({dir.path("back.db")}, {"COLUMNS=200"})
+                  .out.find("Databases (time goes back in " + dir.path("back.db") +
+                            " (2 times); first and last are the earliest and latest times)"),
+              std::string::npos);
+
+    splitAtMidnight(dir);
+    makeDatabase(dir.path("before.pcap"), dir.path("classic.db"));
+    const Outcome mixed = runReport({"--json", dir.path("back.db"), dir.path("classic.db")});
+    ASSERT_EQ(mixed.status, 0) << mixed.err;
+    EXPECT_EQ(jsonQuery(mixed.out,
+                        "SELECT ?1 ->> '$.summary.classic' LIKE '%/classic.db', "
+                        "?1 -> '$.summary.first_utc', ?1 -> '$.summary.time_zone', "
+                        "?1 -> '$.databases[0].time_goes_back', ?1 ->> '$.databases[1].record', "
+                        "json_array_length(?1, '$.not_analysed'), ?1 ->> '$.summary.days'"),
+              std::vector<std::string>{"1|null|null|null|classic|0|1"});
+    EXPECT_NE(runReport({dir.path("back.db"), dir.path("classic.db")}, {"COLUMNS=300"})
+                  .out.find("\nClassic record (IPv4 only, no dates): " + dir.path("classic.db")),
+              std::string::npos);
+}
+
+// The README's recipe for rotated captures, run as it stands on a thousand hourly files named
+// as tcpdump -G names them; the report, given their databases shuffled, lists them in date
+// order.
+TEST(ReportDatedDatabases, AThousandRotatedCapturesAreListedInDateOrder) {
+    constexpr int files = 1000;
+    ScratchDir dir;
+    const std::string commands = readmeRecipe("rotated captures");
+    ASSERT_NE(commands, "") << "no recipe for rotated captures in the README";
+    for (int i = 0; i < files; ++i) {
+        const long start = newYear + 3600L * i;
+        const std::time_t t = start;
+        char name[64];
+        std::strftime(name, sizeof name, "capture-%Y%m%d-%H%M%S.pcap", std::gmtime(&t));
+        tracekit::writeTrace(dir.path(name), {query(i, start), query(i, start + 1, 500000)});
+    }
+    const std::string bin = fs::path(TIDEWRACK_REPORT_BINARY).parent_path().string();
+    const Outcome run =
+        runBinary("/usr/bin/env", {"-C", dir.path(""), "PATH=" + bin + ":" + std::getenv("PATH"),
+                                   "sh", "-ec", commands});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(fs::is_regular_file(dir.path("traffic.html")));
+
+    std::vector<std::string> args;
+    for (const auto& entry : fs::directory_iterator(dir.path("dbs"))) {
+        args.push_back(entry.path().string());
+    }
+    ASSERT_EQ(args.size(), static_cast<std::size_t>(files));
+    std::shuffle(args.begin(), args.end(), std::mt19937(20));
+    args.insert(args.begin(), {"--json", "--top", "0"});
+    const Outcome json = runReport(args);
+    ASSERT_EQ(json.status, 0) << json.err;
+    // Every database in its hour's place: the n-th shown starts n hours into the year, and its
+    // name says so.
+    EXPECT_EQ(jsonQuery(json.out,
+                        "SELECT count(*), sum((unixepoch(substr(value ->> 'first_utc', 1, 19)) - "
+                        "1735689600) / 3600 = key), sum(substr(value ->> 'path', -18, 8) = "
+                        "replace(substr(value ->> 'first_utc', 1, 10), '-', '')) "
+                        "FROM json_each(?1, '$.databases')"),
+              std::vector<std::string>{"1000|1000|1000"});
+    EXPECT_EQ(jsonQuery(json.out,
+                        "SELECT ?1 ->> '$.summary.first_utc', ?1 ->> '$.summary.last_utc', "
+                        "?1 ->> '$.summary.frames', ?1 ->> '$.timeline.interval'"),
+              std::vector<std::string>{
+                  "2025-01-01T00:00:00.000000Z|2025-02-11T15:00:01.500000Z|2000|86400"});
+}
