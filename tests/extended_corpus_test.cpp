@@ -290,19 +290,17 @@ TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
                             std::to_string(counts.second));
         }
         EXPECT_EQ(query(db, "SELECT * FROM VLANS ORDER BY vlan"), vlans);
-        EXPECT_EQ(query(db, "SELECT frame, printf('%d.%d.%d.%d', sIP1, sIP2, sIP3, sIP4), "
-                            "printf('%d.%d.%d.%d', dIP1, dIP2, dIP3, dIP4), "
-                            "CASE WHEN ipproto IN ('TCP', 'UDP') THEN sPort ELSE '' END, "
-                            "CASE WHEN ipproto IN ('TCP', 'UDP') THEN dPort ELSE '' END "
-                            "FROM frames WHERE frame IN (" +
-                            [&] {
-                                std::string list = "0";
-                                for (const std::string& row : expected.taggedFrames) {
-                                    list += "," + row.substr(0, row.find('|'));
-                                }
-                                return list;
-                            }() + ") ORDER BY frame"),
-                  expected.taggedFrames);
+        std::string tagged = "SELECT frame, printf('%d.%d.%d.%d', sIP1, sIP2, sIP3, sIP4), "
+                             "printf('%d.%d.%d.%d', dIP1, dIP2, dIP3, dIP4), "
+                             "CASE WHEN ipproto IN ('TCP', 'UDP') THEN sPort ELSE '' END, "
+                             "CASE WHEN ipproto IN ('TCP', 'UDP') THEN dPort ELSE '' END "
+                             "FROM frames WHERE frame IN (0";
+        for (const std::string& row : expected.taggedFrames) {
+            tagged += ',';
+            tagged += row.substr(0, row.find('|'));
+        }
+        tagged += ") ORDER BY frame";
+        EXPECT_EQ(query(db, tagged), expected.taggedFrames);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pcap/dlt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "capture/link_layer.h"
@@ -21,9 +22,9 @@ LinkFrame read(LinkType type, const Frame& frame) {
 // Ethernet addresses, then the given EtherType field (and whatever follows), then a payload
 // byte of IPv4 (version 4, header length 5).
 Frame ethernet(const Frame& typeAndTags) {
-    Frame frame(12, 0xAA);
-    frame.insert(frame.end(), typeAndTags.begin(), typeAndTags.end());
-    frame.push_back(0x45);
+    Frame frame(12 + typeAndTags.size() + 1, 0xAA);
+    std::copy(typeAndTags.begin(), typeAndTags.end(), frame.begin() + 12);
+    frame.back() = 0x45;
     return frame;
 }
 

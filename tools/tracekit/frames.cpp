@@ -13,6 +13,14 @@ void put16(Bytes& b, std::size_t at, std::uint16_t v) {
     b[at + 1] = static_cast<std::uint8_t>(v);
 }
 
+// Appends the bytes from `first` to the end of `from`. (vector::insert at the end draws false
+// array-bounds warnings from g++ 12 once inlined.)
+void append(Bytes& b, const Bytes& from, std::size_t first = 0) {
+    const std::size_t at = b.size(), count = from.size() - first;
+    b.resize(at + count);
+    std::copy(from.begin() + static_cast<long>(first), from.end(), b.begin() + static_cast<long>(at));
+}
+
 }  // namespace
 
 Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags) {
@@ -59,7 +67,7 @@ Bytes ipv4Frame(std::uint8_t protocol, Address source, Address destination, cons
         b[26 + i] = source[i];
         b[30 + i] = destination[i];
     }
-    b.insert(b.end(), payload.begin(), payload.end());
+    append(b, payload);
     return b;
 }
 
@@ -77,7 +85,7 @@ Bytes ipv6Frame(std::uint8_t nextHeader, const Address6& source, const Address6&
     b[21] = 64;  // hop limit
     std::copy(source.begin(), source.end(), b.begin() + 22);
     std::copy(destination.begin(), destination.end(), b.begin() + 38);
-    b.insert(b.end(), payload.begin(), payload.end());
+    append(b, payload);
     return b;
 }
 
@@ -89,14 +97,14 @@ Bytes tagged(const Bytes& ethernet, const std::vector<std::uint16_t>& vlans, boo
                            static_cast<std::uint8_t>(vlans[i] >> 8 & 0x0F),
                            static_cast<std::uint8_t>(vlans[i])});
     }
-    b.insert(b.end(), ethernet.begin() + 12, ethernet.end());
+    append(b, ethernet, 12);
     return b;
 }
 
 Bytes etherTypeFrame(std::uint16_t etherType, const Bytes& payload) {
     Bytes b(14, 0x02);
     put16(b, 12, etherType);
-    b.insert(b.end(), payload.begin(), payload.end());
+    append(b, payload);
     return b;
 }
 
@@ -114,7 +122,7 @@ Bytes cookedFrame(const Bytes& ethernet, int version) {
         b[11] = 6;
     }
     std::copy(ethernet.begin() + 6, ethernet.begin() + 12, b.begin() + (version == 1 ? 6 : 12));
-    b.insert(b.end(), ethernet.begin() + 14, ethernet.end());
+    append(b, ethernet, 14);
     return b;
 }
 
@@ -125,7 +133,7 @@ Bytes rawIpFrame(const Bytes& ethernet) {
 Bytes loopbackFrame(const Bytes& ethernet, std::uint32_t family) {
     Bytes b = {static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(family >> 8),
                static_cast<std::uint8_t>(family >> 16), static_cast<std::uint8_t>(family >> 24)};
-    b.insert(b.end(), ethernet.begin() + 14, ethernet.end());
+    append(b, ethernet, 14);
     return b;
 }
 
