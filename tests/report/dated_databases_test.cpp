@@ -75,7 +75,7 @@ TEST(ReportDatedDatabases, ATraceSplitAtMidnightReportsItsTrueSpan) {
                                         "1|00:00:00|2025-01-01T00:00:00.000000Z"}));
     const Outcome text = runReport({dir.path("after.db"), dir.path("before.db")}, {"COLUMNS=200"});
     EXPECT_NE(text.out.find("2 databases, 27 frames, 1,674 bytes, 2024-12-31 23:59:47.000000 to "
-                            "2025-01-01 00:00:12.602000 UTC (25.602 s)"),
+                            "2025-01-01 00:00:12.602000 UTC (25.602 s, "),
               std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  2025-01-01 00:00:12  "), std::string::npos) << text.out;
@@ -98,7 +98,7 @@ TEST(ReportDatedDatabases, TimesAreToldInTheOneZoneOrInUtc) {
                   "UTC+01:00 (CET)|00:59:47.000000|2024-12-31T23:59:47.000000Z|0|1"});
     EXPECT_NE(runReport({dir.path("paris.db")}, {"COLUMNS=200"})
                   .out.find("2025-01-01 00:59:47.000000 to 2025-01-01 00:59:59.000000 UTC+01:00 "
-                            "(CET) (12.000 s)"),
+                            "(CET) (12.000 s, "),
               std::string::npos);
     const Outcome both = runReport({"--json", dir.path("york.db"), dir.path("paris.db")});
     EXPECT_EQ(jsonQuery(both.out, "SELECT ?1 ->> '$.summary.time_zone', ?1 ->> '$.summary.first', "

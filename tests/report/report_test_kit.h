@@ -3,6 +3,8 @@
 // JSON functions.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,5 +35,17 @@ std::string readmeRecipe(const std::string& marker);
 // The rows of `sql`, run by SQLite over the JSON document bound as ?1, each row's columns
 // joined by '|'.
 std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql);
+
+// Handshake times in microseconds by "client end > server end" (ends written as the report
+// writes them: address:port, [IPv6 address]:port).
+using Handshakes = std::map<std::string, std::int64_t>;
+
+// tshark's tcp.analysis.ack_rtt on the first SYN ACK of each pair of ends in `capture` (its
+// first TCP stream, when the pair was used again), where it has one; the SYN ACKs quoted by
+// ICMP errors left aside.
+Handshakes tsharkHandshakes(const std::string& capture);
+
+// The handshake times of the report's JSON document, of every conversation that has one.
+Handshakes reportHandshakes(const std::string& json);
 
 }  // namespace reportkit

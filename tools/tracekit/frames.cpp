@@ -33,6 +33,16 @@ Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::ui
     return b;
 }
 
+Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags,
+                std::uint32_t sequence, std::uint32_t acknowledgement) {
+    Bytes b = tcpHeader(sourcePort, destinationPort, flags);
+    for (int i = 0; i < 4; ++i) {
+        b[4 + i] = static_cast<std::uint8_t>(sequence >> (24 - 8 * i));
+        b[8 + i] = static_cast<std::uint8_t>(acknowledgement >> (24 - 8 * i));
+    }
+    return b;
+}
+
 Bytes udpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::size_t payload) {
     Bytes b(8 + payload, 0x61);
     put16(b, 0, sourcePort);
