@@ -285,7 +285,8 @@ constexpr Column unansweredColumns[] = {
 #define PERCENTILES                                                                            \
     "sum(iif(rank = (count + 1) / 2, time, 0)) AS median, "                                    \
     "sum(iif(rank = (95 * count + 99) / 100, time, 0)) AS p95"
-#define HANDSHAKE_REMARK "from the client's first SYN to the server's first SYN ACK"
+#define HANDSHAKE_REMARK                                                                       \
+    "from the client's last SYN before the server's first SYN ACK to that SYN ACK"
 
 // The name of a server end's port, NULL for a port without a well-known service.
 #define SERVICE_NAME                                                                           \
@@ -422,7 +423,9 @@ constexpr Declaration declarations[] = {
              "icmp_code_text(family, type, code), family_name(family), frames, bytes "
              "FROM icmp_message",
      .order = "bytes DESC, frames DESC, family, type, code", .by = "bytes"},
-    {.id = "port_scans", .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target", .columns = portScanColumns,
+    {.id = "port_scans",
+     .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
+     .columns = portScanColumns,
      .rows = "WITH probe (source, target, port, answered) AS ("
              "SELECT a, b, port_b, syn_ack_b FROM " TCP_CONVERSATIONS " AND syn_a UNION ALL "
              "SELECT b, a, port_a, syn_ack_a FROM " TCP_CONVERSATIONS " AND syn_b), "
@@ -589,7 +592,8 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
         row[6].items.emplace_back(names.text(0));
     }
     // The classic databases: each by name, all of them by their number.
-    const auto all = static_cast<std::uint64_t>(firstInteger(store, "SELECT count(*) FROM database"));
+    const auto all =
+        static_cast<std::uint64_t>(firstInteger(store, "SELECT count(*) FROM database"));
     const auto classics = static_cast<std::uint64_t>(
         firstInteger(store, "SELECT count(*) FROM database WHERE NOT dated"));
     row[12].null = classics == 0;

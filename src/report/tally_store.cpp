@@ -36,7 +36,7 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
                                 syn_first_a INTEGER, syn_first_b INTEGER,
                                 syn_ack_first_a INTEGER, syn_ack_first_b INTEGER,
                                 rst_first_a INTEGER, rst_first_b INTEGER, rst_last_a INTEGER,
-                                rst_last_b INTEGER);
+                                rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER);
 CREATE TABLE baseline_database (path TEXT, place INTEGER);
 CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
     WITHOUT ROWID;
@@ -61,14 +61,20 @@ SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_b
        iif(p.tcp, tcp_state(seen, client, frames_ab, frames_ba, syn_ack_first_a,
                             syn_ack_first_b, rst_first_a, rst_first_b, rst_last_a, rst_last_b),
            NULL) AS state,
-       CASE WHEN client = 0 AND syn_ack_first_b >= syn_first_a THEN syn_ack_first_b - syn_first_a
-            WHEN client = 1 AND syn_ack_first_a >= syn_first_b THEN syn_ack_first_a - syn_first_b
+       CASE client
+       WHEN 0 THEN syn_ack_first_b -
+                   coalesce(iif(syn_last_a <= syn_ack_first_b, syn_last_a, NULL),
+                            iif(syn_first_a <= syn_ack_first_b, syn_first_a, NULL))
+       WHEN 1 THEN syn_ack_first_a -
+                   coalesce(iif(syn_last_b <= syn_ack_first_a, syn_last_b, NULL),
+                            iif(syn_first_b <= syn_ack_first_a, syn_first_b, NULL))
        END AS handshake
   FROM (SELECT protocol, a, port_a, b, port_b, sum(frames_ab) AS frames_ab,
                sum(bytes_ab) AS bytes_ab, sum(frames_ba) AS frames_ba, sum(bytes_ba) AS bytes_ba,
                min(first) AS first, max(last) AS last, bits_or(seen) AS seen,
                tcp_client(bits_or(seen), min(syn_first_a), min(syn_first_b)) AS client,
                min(syn_first_a) AS syn_first_a, min(syn_first_b) AS syn_first_b,
+               max(syn_last_a) AS syn_last_a, max(syn_last_b) AS syn_last_b,
                min(syn_ack_first_a) AS syn_ack_first_a, min(syn_ack_first_b) AS syn_ack_first_b,
                min(rst_first_a) AS rst_first_a, min(rst_first_b) AS rst_first_b,
                max(rst_last_a) AS rst_last_a, max(rst_last_b) AS rst_last_b
@@ -141,7 +147,8 @@ void familyName(sqlite3_context* context, int, sqlite3_value** arguments) {
 
 // bits_or(x): the bitwise or of the group's values (0 for none).
 void bitsOrStep(sqlite3_context* context, int, sqlite3_value** arguments) {
-    auto* bits = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, sizeof(std::int64_t)));
+    auto* bits =
+        static_cast<std::int64_t*>(sqlite3_aggregate_context(context, sizeof(std::int64_t)));
     if (bits != nullptr) {
         *bits |= sqlite3_value_int64(arguments[0]);
     }

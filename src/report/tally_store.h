@@ -22,8 +22,11 @@
 //                handshake)
 //       client: the end that opened it, 0 for a and 1 for b, NULL without a SYN; server: the
 //       server end of TCP and UDP (tcp_states.h), NULL for other protocols; state: the TCP
-//       state's code; handshake: microseconds from the client's first SYN to the server's first
-//       SYN ACK, NULL unless both are known
+//       state's code; handshake: microseconds from the SYN that the server's first SYN ACK
+//       answers (the client's last SYN not later than it) to that SYN ACK, NULL unless both are
+//       known. When a conversation was written in several parts and a part without the SYN ACK
+//       holds a SYN later than it, the SYN answered is no longer known: the client's first SYN
+//       stands for it, as tshark's tcp.analysis.ack_rtt measures.
 //   server_end(protocol, tcp, address, port, frames, bytes): a view, a row per conversation of
 //       TCP or UDP, its protocol's name and its server end
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)

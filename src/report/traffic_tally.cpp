@@ -122,6 +122,11 @@ void TrafficTally::add(const FrameRow& row) {
         if ((row.tcpFlags & (TcpSyn | TcpAck)) == TcpSyn) {
             seen |= TcpEnd::Syn;
             keepFirst(conversation.synFirst[end], row.time);
+            // A SYN sent after the other end's SYN ACK is not the one it answered.
+            const std::int64_t answer = conversation.synAckFirst[1 - end];
+            if (row.time != unknownTime && (answer == unknownTime || row.time <= answer)) {
+                conversation.synLast[end] = std::max(conversation.synLast[end], row.time);
+            }
         } else if (isSynAck(row.tcpFlags)) {
             seen |= TcpEnd::SynAck;
             keepFirst(conversation.synAckFirst[end], row.time);
@@ -173,7 +178,7 @@ void TrafficTally::spill() {
     }
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20)");
+        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
     for (const auto& [key, c] : conversations) {
         conversation.bind(1, key.protocol);
         bindAddress(conversation, 2, key.a);
@@ -190,6 +195,7 @@ void TrafficTally::spill() {
             bindTime(conversation, 15 + end, c.synAckFirst[end]);
             bindTime(conversation, 17 + end, c.rstFirst[end]);
             bindTime(conversation, 19 + end, c.rstLast[end]);
+            bindTime(conversation, 21 + end, c.synLast[end]);
         }
         conversation.run();
     }

@@ -4,14 +4,14 @@
 //
 // Each frame is counted once in each of a few tables: per protocol, per endpoint (sent and
 // received, and its first and last time), per conversation (and, for TCP, the flags each end
-// sent and the times of its first SYN, first SYN ACK and first and last RST: what its client,
-// state and handshake time follow from, tcp_states.h), per UDP destination port, per ICMP type
-// and code (of ICMP and of ICMPv6 apart), and per ICMP error between two hosts, and once on
-// the timeline. Frames of IPv4 and of IPv6 are counted alike: an address holds its family,
-// and a protocol is a name of one family (protocol_catalog.h). What the extended record
-// counts besides the frames (the frames delivered, those not analysed by kind, the tagged ones
-// by VLAN) goes to the store as it is read, to be added up there. What the sections derive
-// further (services, port scans, unanswered connection attempts, handshake times by server)
+// sent and the times of its first SYN, last SYN before the answer, first SYN ACK and first and
+// last RST: what its client, state and handshake time follow from, tcp_states.h), per UDP
+// destination port, per ICMP type and code (of ICMP and of ICMPv6 apart), and per ICMP error
+// between two hosts, and once on the timeline. Frames of IPv4 and of IPv6 are counted alike: an
+// address holds its family, and a protocol is a name of one family (protocol_catalog.h). What the
+// extended record counts besides the frames (the frames delivered, those not analysed by kind, the
+// tagged ones by VLAN) goes to the store as it is read, to be added up there. What the sections
+// derive further (services, port scans, unanswered connection attempts, handshake times by server)
 // comes from the conversations at the end.
 //
 // Memory stays within a budget however many endpoints, conversations and ICMP errors the
@@ -62,9 +62,11 @@ struct Conversation {
     Counts bToA;
     std::int64_t first = unknownTime;
     std::int64_t last = unknownTime;
-    // Of TCP, by end (a, b): the times of its first SYN (without ACK), first SYN ACK, and first
-    // and last RST; unknownTime for none.
+    // Of TCP, by end (a, b): the times of its first SYN (without ACK), its last SYN not later
+    // than the other end's first SYN ACK (as known so far), its first SYN ACK, and its first and
+    // last RST; unknownTime for none.
     std::int64_t synFirst[2] = {unknownTime, unknownTime};
+    std::int64_t synLast[2] = {unknownTime, unknownTime};
     std::int64_t synAckFirst[2] = {unknownTime, unknownTime};
     std::int64_t rstFirst[2] = {unknownTime, unknownTime};
     std::int64_t rstLast[2] = {unknownTime, unknownTime};

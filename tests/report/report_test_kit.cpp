@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -67,12 +68,12 @@ std::int64_t nanoseconds(const std::string& seconds) {
 
 }  // namespace
 
-Handshakes tsharkHandshakes(const std::string& capture) {
+TsharkHandshakes tsharkHandshakes(const std::string& capture) {
     const std::string command =
         "tshark -r '" + capture +
-        "' --disable-protocol teredo -Y 'tcp.flags.syn == 1 && tcp.flags.ack == 1 && !icmp && "
-        "!icmpv6' -T fields -e tcp.stream -e ip.src -e ipv6.src -e tcp.srcport -e ip.dst "
-        "-e ipv6.dst -e tcp.dstport -e tcp.analysis.ack_rtt -e frame.time_epoch 2>/dev/null";
+        "' --disable-protocol teredo -Y 'tcp.flags.syn == 1 && !icmp && !icmpv6' -T fields "
+        "-e tcp.flags -e ip.src -e ipv6.src -e tcp.srcport -e ip.dst -e ipv6.dst -e tcp.dstport "
+        "-e tcp.analysis.ack_rtt -e frame.time_epoch 2>/dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char buffer[65536];
@@ -82,8 +83,9 @@ Handshakes tsharkHandshakes(const std::string& capture) {
     if (pipe) {
         pclose(pipe);
     }
-    Handshakes times;
-    std::set<std::string> seen;  // pairs of ends met in an earlier stream
+    TsharkHandshakes handshakes;
+    std::map<std::string, std::vector<std::int64_t>> syns;  // the clients' SYNs, nanoseconds
+    std::set<std::string> seen;                             // pairs whose SYN ACK came
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::vector<std::string> f;
@@ -96,16 +98,38 @@ Handshakes tsharkHandshakes(const std::string& capture) {
                             const std::string& port) {
             return (six.empty() ? four : "[" + six + "]") + ":" + port;
         };
-        // The SYN ACK goes from the server to the client.
-        const std::string key = end(f[4], f[5], f[6]) + " > " + end(f[1], f[2], f[3]);
-        if (seen.insert(key).second && !f[7].empty()) {
-            // A database holds times to the microsecond, cut: the SYN's and the SYN ACK's times
-            // of a trace of nanoseconds are cut before they are subtracted.
-            const std::int64_t synAck = nanoseconds(f[8]), time = nanoseconds(f[7]);
-            times[key] = synAck / 1000 - (synAck - time) / 1000;
+        const std::string source = end(f[1], f[2], f[3]), destination = end(f[4], f[5], f[6]);
+        const std::int64_t time = nanoseconds(f[8]);
+        if ((std::stoi(f[0], nullptr, 16) & 0x10) == 0) {
+            syns[source + " > " + destination].push_back(time);
+            continue;
+        }
+        // The SYN ACK goes from the server to the client. A database holds times to the
+        // microsecond, cut: the times of a trace of nanoseconds are cut before they are
+        // subtracted.
+        const std::string key = destination + " > " + source;
+        if (!seen.insert(key).second) {
+            continue;
+        }
+        std::int64_t last = -1;
+        int before = 0;
+        for (const std::int64_t syn : syns[key]) {
+            if (syn <= time) {
+                last = std::max(last, syn);
+                ++before;
+            }
+        }
+        if (before > 0) {
+            handshakes.fromLastSyn[key] = time / 1000 - last / 1000;
+        }
+        if (before > 1) {
+            handshakes.sentAgain.insert(key);
+        }
+        if (!f[7].empty()) {
+            handshakes.ackRtt[key] = time / 1000 - (time - nanoseconds(f[7])) / 1000;
         }
     }
-    return times;
+    return handshakes;
 }
 
 Handshakes reportHandshakes(const std::string& json) {

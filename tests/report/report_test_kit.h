@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,17 @@ std::vector<std::string> jsonQuery(const std::string& json, const std::string& s
 // writes them: address:port, [IPv6 address]:port).
 using Handshakes = std::map<std::string, std::int64_t>;
 
-// tshark's tcp.analysis.ack_rtt on the first SYN ACK of each pair of ends in `capture` (its
-// first TCP stream, when the pair was used again), where it has one; the SYN ACKs quoted by
-// ICMP errors left aside.
-Handshakes tsharkHandshakes(const std::string& capture);
+// tshark's view of the first SYN ACK of each pair of ends in `capture` (its first TCP stream,
+// when the pair was used again; the SYN ACKs quoted by ICMP errors left aside): the time from
+// the client's last SYN before it, by tshark's frame times, when there is one; tshark's own
+// tcp.analysis.ack_rtt on it, when it has one; and the pairs whose client sent more than one
+// SYN before it.
+struct TsharkHandshakes {
+    Handshakes fromLastSyn;
+    Handshakes ackRtt;
+    std::set<std::string> sentAgain;
+};
+TsharkHandshakes tsharkHandshakes(const std::string& capture);
 
 // The handshake times of the report's JSON document, of every conversation that has one.
 Handshakes reportHandshakes(const std::string& json);
