@@ -6,13 +6,13 @@
 // ports probed; TCP states by conversations; handshake times by their median, slowest first;
 // changes by their size), ties broken by frames and then by the row's own key, so that the
 // same databases always give the same report; the endpoints and conversations are ranked as
-// --by says. Each list keeps its first `top` rows (all with 0) and says how many it had. The databases stay in the order given (in the order of their first
-// times when every one records dates), and the timeline keeps every interval. The sections of
-// what only the extended record holds (frames not analysed, VLANs) are absent when no database
-// records them, or when a filter applies (they count frames that no filter can look at); those
-// of what is new since a baseline are absent without one. Ports without a well-known service
-// fold into one EPHEMERAL row of the service lists, but for the services by traffic, where each
-// server port counts.
+// --by says. Each list keeps its first `top` rows (all with 0) and says how many it had. The
+// databases stay in the order given (in the order of their first times when every one records
+// dates), and the timeline keeps every interval. The sections of what only the extended record
+// holds (frames not analysed, VLANs) are absent when no database records them, or when a filter
+// applies (they count frames that no filter can look at); those of what is new since a baseline are
+// absent without one. Ports without a well-known service fold into one EPHEMERAL row of the service
+// lists, but for the services by traffic, where each server port counts.
 #pragma once
 
 #include <cstddef>

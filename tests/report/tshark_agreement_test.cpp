@@ -267,8 +267,8 @@ TEST(ReportTsharkAgreement, ConversationsAndEndpointsMatchTsharksTables) {
 // them: --host with the capture's busiest address (ip.addr or ipv6.addr of the outer header,
 // #1, since ICMP errors quote others), with the /64 of its busiest IPv6 address, --port with the
 // busiest server port (tcp.port or udp.port, ICMP errors left out, as they quote ports too),
-// --protocol with that port's protocol and that address, and --from and --to with the middle third of the capture's
-// span, as dates and times and as times of day (frame.time_epoch).
+// --protocol with that port's protocol and that address, and --from and --to with the middle third
+// of the capture's span, as dates and times and as times of day (frame.time_epoch).
 TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
@@ -286,8 +286,9 @@ TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
         const std::string hostField = host.find(':') == std::string::npos ? "ip.addr" : "ipv6.addr";
         const std::string port = first("SELECT ?1 ->> '$.services_by_traffic[0].port'");
         const std::string protocol = first("SELECT ?1 ->> '$.services_by_traffic[0].protocol'");
-        const std::int64_t span[] = {epochMicroseconds(first("SELECT ?1 ->> '$.summary.first_utc'")),
-                                     epochMicroseconds(first("SELECT ?1 ->> '$.summary.last_utc'"))};
+        const std::int64_t span[] = {
+            epochMicroseconds(first("SELECT ?1 ->> '$.summary.first_utc'")),
+            epochMicroseconds(first("SELECT ?1 ->> '$.summary.last_utc'"))};
         const std::int64_t start = span[0] + (span[1] - span[0]) / 3,
                            end = span[0] + (span[1] - span[0]) * 2 / 3;
         const auto [from, fromEpoch] = timeTexts(start);

@@ -135,9 +135,9 @@ TEST(ReportUnusualDatabases, ManyDaysWidenTheIntervalsPastAnHour) {
               std::vector<std::string>{"8640000|51|5000|5001"});
     EXPECT_LT(json.out.size(), 50000u);
     EXPECT_LT(fileBytes(dir.path("days.html")).size(), 50000u);
-    EXPECT_NE(
-        runReport({path}).out.find("Traffic over time (51 intervals of 100 d, all with traffic; peak "),
-        std::string::npos);
+    EXPECT_NE(runReport({path}).out.find(
+                  "Traffic over time (51 intervals of 100 d, all with traffic; peak "),
+              std::string::npos);
 }
 
 // The timeline widens its intervals as the span grows, through every kind of interval: frames

@@ -18,7 +18,8 @@ void put16(Bytes& b, std::size_t at, std::uint16_t v) {
 void append(Bytes& b, const Bytes& from, std::size_t first = 0) {
     const std::size_t at = b.size(), count = from.size() - first;
     b.resize(at + count);
-    std::copy(from.begin() + static_cast<long>(first), from.end(), b.begin() + static_cast<long>(at));
+    std::copy(from.begin() + static_cast<long>(first), from.end(),
+              b.begin() + static_cast<long>(at));
 }
 
 }  // namespace
