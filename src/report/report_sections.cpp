@@ -468,9 +468,8 @@ constexpr Declaration declarations[] = {
     {.id = "new_services", .title = "Services not seen in the baseline",
      .columns = trafficServiceColumns,
      .rows = "SELECT protocol, port, " SERVICE_NAME ", count(*), count(DISTINCT address), "
-             "sum(frames) AS frames, sum(bytes) AS bytes FROM server_end AS s "
-             "WHERE NOT EXISTS (SELECT 1 FROM baseline_server AS b WHERE b.protocol = s.protocol "
-             "AND b.port = s.port) GROUP BY protocol, port",
+             "sum(frames) AS frames, sum(bytes) AS bytes FROM server_end GROUP BY protocol, port "
+             "HAVING (protocol, port) NOT IN (SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .baselineOnly = true},
     {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
