@@ -5,8 +5,11 @@
 #
 # Pairs, run one right after the other in alternating order, several rounds (medians of the
 # per-round ratios):
-#   tidewrack-report DB         (text to a file)  vs  the earlier report, the same   goal <= 1.25
-#   tidewrack-report -o page.html DB              vs  the earlier report, the same   goal <= 1.25
+#   tidewrack-report DB         (text to a file)  vs  the earlier report, the same   goal <= 1.5
+#   tidewrack-report -o page.html DB              vs  the earlier report, the same   goal <= 1.5
+#   tidewrack-report --host H DB, --port P --protocol TCP DB, --from F --to T DB (text)
+#                                                 vs  the earlier report's text      goal <= 1.5
+#   tidewrack-report --baseline DB DB (text)      vs  the earlier report's text      goal <= 1.5
 #   tidewrack-report -o page.html DB              vs  tidewrack -r T -d DB (mode 1)  goal <= 0.5
 #   tidewrack-report DB         (text to a file)  vs  the same                       goal <= 0.5
 #   tidewrack-report -o page.html D1..D200        vs  tidewrack-report -o page.html DB goal <= 1.5
@@ -18,8 +21,9 @@
 #
 # Then the memory the report needs whatever the traffic: C5M, a frames table of 5 million
 # distinct conversations (and about 6 million endpoints) made with sqlite3, is reported as
-# text (--rounds5m times); goal: peak RSS at most 128 MiB. The earlier report reads it once,
-# for the memory and time ratios (it takes some 2.3 GB; --no-baseline-5m skips it).
+# text (--rounds5m times), and once against itself as a baseline; goal: peak RSS at most
+# 128 MiB. The earlier report reads it once, for the memory and time ratios (--no-baseline-5m
+# skips it).
 #
 # Usage: bench/run_report.sh [--reps N] [--rounds5m N] [--no-baseline-5m] [--no-build]
 #                            [--baseline-rev REV | --baseline PROGRAM]
@@ -28,8 +32,8 @@
 #   --no-baseline-5m  do not run the earlier report on C5M
 #   --no-build      use the binaries already built
 #   --baseline-rev REV  the earlier report, built from that git revision of this repository
-#                   (default 02f54df, the report before its table model) in
-#                   $BENCH_DIR/baseline-report-REV, once
+#                   (default bd70d00, the report before TCP states, handshake times, filters
+#                   and baselines) in $BENCH_DIR/baseline-report-REV, once
 #   --baseline PROGRAM  an earlier tidewrack-report already built, instead
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench; bench/run.sh keeps its traces there too), OUT_DIR (databases and
@@ -47,7 +51,7 @@ if [[ -z $out ]]; then
     out=$work/report-out
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-report-bench
 fi
-reps=5 rounds5m=1 baseline5m=1 compile=1 baseline_rev=02f54df baseline_program=
+reps=5 rounds5m=1 baseline5m=1 compile=1 baseline_rev=bd70d00 baseline_program=
 while (($#)); do
     case $1 in
     --reps) reps=$2; shift ;;
@@ -165,12 +169,20 @@ json() { measure json "$out/report.json" "$report" --json "$db"; }
 mode2() { measure mode2 /dev/null "$report" -o "$page" "$db2"; }
 extended() { measure extended /dev/null "$report" -o "$page" "$dbx"; }
 many() { measure many /dev/null "$report" -o "$page" "${many[@]}"; }
+# The filters (the busiest /16 of the trace's servers; HTTPS; the middle half hour) and a
+# baseline as large as the traffic, all in text.
+host() { measure host "$out/report.txt" "$report" --host 185.199.0.0/16 "$db"; }
+port() { measure port "$out/report.txt" "$report" --port 443 --protocol TCP "$db"; }
+window() { measure window "$out/report.txt" "$report" --from 12:15 --to 12:45 "$db"; }
+against() { measure against "$out/report.txt" "$report" --baseline "$db" "$db"; }
 for ((r = 1; r <= reps; r++)); do
     echo "  round $r of $reps" >&2
     if ((r % 2)); then
-        build_db && html && before_html && text && before_text && many && json && mode2 && extended
+        build_db && html && before_html && text && before_text && host && port && window &&
+            against && many && json && mode2 && extended
     else
-        extended && mode2 && json && many && before_text && text && before_html && html && build_db
+        extended && mode2 && json && many && against && window && port && host &&
+            before_text && text && before_html && html && build_db
     fi
 done
 rm -f "$out/run.db"
@@ -178,6 +190,8 @@ for ((r = 1; r <= rounds5m; r++)); do
     echo "  5M conversations, round $r of $rounds5m" >&2
     measure c5m "$out/report.txt" "$report" "$c5m"
 done
+echo "  5M conversations against themselves as a baseline" >&2
+measure c5m_against "$out/report.txt" "$report" --baseline "$c5m" "$c5m"
 if ((baseline5m)); then
     echo "  5M conversations, the earlier report" >&2
     measure before_c5m "$out/report.txt" "$before" "$c5m"
@@ -193,9 +207,17 @@ say "| run | wall s (median of $reps) | peak RSS KiB | against | ratio (median o
 say "|---|---|---|---|---|---|---|"
 say "| \`tidewrack -r T -d DB\` (mode 1, the baseline) | $(seconds_of build) | $(kib_of build) | | | | |"
 ratio=$(round_ratio text before_text)
-say "| \`tidewrack-report DB\` (text) | $(seconds_of text) | $(kib_of text) | the earlier report ($(seconds_of before_text) s) | $ratio | <= 1.25 | $(verdict "$ratio" 1.25) |"
+say "| \`tidewrack-report DB\` (text) | $(seconds_of text) | $(kib_of text) | the earlier report ($(seconds_of before_text) s) | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
 ratio=$(round_ratio html before_html)
-say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | the earlier report ($(seconds_of before_html) s) | $ratio | <= 1.25 | $(verdict "$ratio" 1.25) |"
+say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | the earlier report ($(seconds_of before_html) s) | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
+ratio=$(round_ratio host before_text)
+say "| \`tidewrack-report --host 185.199.0.0/16 DB\` | $(seconds_of host) | $(kib_of host) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
+ratio=$(round_ratio port before_text)
+say "| \`tidewrack-report --port 443 --protocol TCP DB\` | $(seconds_of port) | $(kib_of port) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
+ratio=$(round_ratio window before_text)
+say "| \`tidewrack-report --from 12:15 --to 12:45 DB\` | $(seconds_of window) | $(kib_of window) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
+ratio=$(round_ratio against before_text)
+say "| \`tidewrack-report --baseline DB DB\` | $(seconds_of against) | $(kib_of against) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
 ratio=$(round_ratio html build)
 say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | baseline | $ratio | <= 0.5 | $(verdict "$ratio" 0.5) |"
 ratio=$(round_ratio text build)
@@ -209,7 +231,7 @@ say "| \`tidewrack-report -o page.html DBX\` (made with -x) | $(seconds_of exten
 ratio=$(round_ratio many html)
 say "| \`tidewrack-report -o page.html D1..D200\` | $(seconds_of many) | $(kib_of many) | the page of DB | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
 highest=0
-for label in html text json mode2 extended many; do
+for label in html text json mode2 extended many host port window against; do
     kib=$(kib_of "$label")
     ((kib > highest)) && highest=$kib
 done
@@ -222,6 +244,9 @@ say "| run | wall s | peak RSS KiB | goal | status |"
 say "|---|---|---|---|---|"
 kib=$(kib_of c5m)
 say "| \`tidewrack-report C5M\` | $(seconds_of c5m) | $kib | <= 131072 KiB | $( ((kib <= 131072)) && echo met || echo NOT met) |"
+kib=$(kib_of c5m_against)
+say "| \`tidewrack-report --baseline C5M C5M\` | $(seconds_of c5m_against) | $kib | <= 131072 KiB | $( ((kib <= 131072)) && echo met || echo NOT met) |"
+kib=$(kib_of c5m)
 if ((baseline5m)); then
     say "| the earlier report | $(seconds_of before_c5m) | $(kib_of before_c5m) | | |"
     say ""

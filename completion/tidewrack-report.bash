@@ -1,6 +1,7 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
-# words, an HTML file name after -o, the sections after --csv, and nothing after --top, which
-# takes a number. It needs nothing but bash itself.
+# words (and after --baseline), an HTML file name after -o, the sections after --csv, the
+# orders after --by, and nothing after --top and the filters, which take a number, an address,
+# a name or a time. It needs nothing but bash itself.
 
 _tidewrack_report() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=
@@ -15,13 +16,19 @@ _tidewrack_report() {
     COMPREPLY=()
 
     case $prev in
-    -t | --top)
-        return # a number of rows: nothing to offer
+    -t | --top | -H | --host | -p | --port | -P | --protocol | -f | --from | -T | --to)
+        return # a number, an address, a name or a time: nothing to offer
+        ;;
+    -b | --by)
+        mapfile -t COMPREPLY < <(compgen -W "bytes frames duration rate" -- "$cur")
+        return
         ;;
     -c | --csv)
         mapfile -t COMPREPLY < <(compgen -W "list databases summary protocols not_analysed
-            vlans timeline busiest_intervals endpoints conversations tcp_services udp_services icmp_messages
-            port_scans icmp_errors unanswered_syns" -- "$cur")
+            vlans timeline busiest_intervals endpoints conversations tcp_states handshake_servers
+            handshake_services services_by_traffic tcp_services udp_services icmp_messages
+            port_scans icmp_errors unanswered_syns new_endpoints new_servers new_services
+            endpoint_changes endpoint_changes_relative" -- "$cur")
         return
         ;;
     -o | --output)
@@ -32,8 +39,9 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -h -V --top --output --json --csv
-            --help --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -H -p -P -f -T -B -h -V --top --output
+            --json --csv --by --host --port --protocol --from --to --baseline --help --version" \
+            -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")

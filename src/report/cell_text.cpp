@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <optional>
 
 #include "report/escaped_text.h"
 #include "report/ip_address.h"
@@ -42,6 +43,43 @@ std::string durationText(std::int64_t microseconds) {
     return text;
 }
 
+// "24.000 ms", "0.120 ms".
+std::string delayText(std::int64_t microseconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld.%03lld ms",
+                  static_cast<long long>(microseconds / 1000),
+                  static_cast<long long>(microseconds % 1000));
+    return text;
+}
+
+// A rate's value per second, or nothing over no time.
+std::optional<double> perSecond(const Cell& cell) {
+    if (cell.null || cell.whole <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(cell.number) * 1e6 / static_cast<double>(cell.whole);
+}
+
+// "840 bit/s", "37.3 kbit/s", "12 Mbit/s" (powers of 1,000); "16.0", "1,234" frames a second.
+std::string rateText(double value, Kind kind) {
+    char text[32];
+    if (kind == Kind::FrameRate) {
+        if (value >= 999.95) {
+            return groupDigits(static_cast<std::uint64_t>(value + 0.5));
+        }
+        std::snprintf(text, sizeof text, "%.1f", value);
+        return text;
+    }
+    constexpr const char* units[] = {"bit/s", "kbit/s", "Mbit/s", "Gbit/s", "Tbit/s"};
+    std::size_t unit = 0;
+    while (value >= 999.95 && unit + 1 < std::size(units)) {
+        value /= 1000;
+        ++unit;
+    }
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
 // Seconds with six decimals: "0.486500".
 std::string secondsText(std::int64_t microseconds) {
     char text[32];
@@ -61,7 +99,9 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
 
 // Whether the cell is null as scripts see it: a time in UTC is, on an axis without dates.
 bool rawNull(const Cell& cell, Kind kind, const TimeAxis& axis) {
-    return cell.null || (kind == Kind::UtcTime && !axis.dated);
+    return cell.null || (kind == Kind::UtcTime && !axis.dated) ||
+           ((kind == Kind::BitRate || kind == Kind::FrameRate) && !perSecond(cell)) ||
+           (kind == Kind::Ratio && cell.whole == 0);
 }
 
 // The value of a kind that is one text or number, as JSON and CSV write it (JSON quotes the
@@ -81,11 +121,19 @@ std::string rawText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     case Kind::Time: return formatTimeOfDay(cell.number);
     case Kind::UtcTime: return axis.utcText(cell.number);
     case Kind::Interval: return formatTimeOfDay(cell.number).substr(0, 8);
-    case Kind::Duration: return secondsText(cell.number);
-    case Kind::Share: {
+    case Kind::Duration:
+    case Kind::Delay: return secondsText(cell.number);
+    case Kind::Share:
+    case Kind::Ratio: {
         char text[32];
         const double value = fraction(cell);
         return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    }
+    case Kind::BitRate:
+    case Kind::FrameRate: {
+        char text[48];
+        std::snprintf(text, sizeof text, "%.3f", *perSecond(cell));
+        return text;
     }
     default: return std::to_string(cell.number);
     }
@@ -106,7 +154,9 @@ double fraction(const Cell& share) {
 
 bool isNumber(Kind kind) {
     return kind == Kind::Count || kind == Kind::Bytes || kind == Kind::Number ||
-           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Share;
+           kind == Kind::Port || kind == Kind::Duration || kind == Kind::Delay ||
+           kind == Kind::Share || kind == Kind::Change || kind == Kind::Ratio ||
+           kind == Kind::BitRate || kind == Kind::FrameRate;
 }
 
 std::string capitalized(std::string_view title) {
@@ -132,10 +182,26 @@ std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     case Kind::UtcTime: return cell.null ? "-" : axis.timeText(cell.number);
     case Kind::Interval: return axis.intervalText(cell.number);
     case Kind::Duration: return cell.null || cell.number < 0 ? "-" : durationText(cell.number);
-    case Kind::Share: {
-        char text[16];
-        std::snprintf(text, sizeof text, "%.1f %%", 100.0 * fraction(cell));
+    case Kind::Delay: return cell.null || cell.number < 0 ? "-" : delayText(cell.number);
+    case Kind::Share:
+    case Kind::Ratio: {
+        if (rawNull(cell, kind, axis)) {
+            return "-";
+        }
+        char text[32];
+        std::snprintf(text, sizeof text, kind == Kind::Ratio ? "%+.1f %%" : "%.1f %%",
+                      100.0 * fraction(cell));
         return text;
+    }
+    case Kind::Change:
+        return cell.null ? "-"
+               : cell.number < 0
+                   ? '-' + groupDigits(static_cast<std::uint64_t>(-cell.number))
+                   : '+' + groupDigits(static_cast<std::uint64_t>(cell.number));
+    case Kind::BitRate:
+    case Kind::FrameRate: {
+        const std::optional<double> value = perSecond(cell);
+        return value ? rateText(*value, kind) : "-";
     }
     case Kind::Ports: return cell.items.empty() ? "-" : joined(cell.items, ",");
     case Kind::Names: return cell.items.empty() ? "none" : joined(cell.items, ", ");
@@ -182,6 +248,9 @@ Cell readCell(const Statement& statement, int& column, Kind kind) {
         cell.number = statement.integer(column++);
         break;
     case Kind::Share:
+    case Kind::Ratio:
+    case Kind::BitRate:
+    case Kind::FrameRate:
         cell.number = statement.integer(at);
         cell.whole = statement.integer(column++);
         break;

@@ -13,7 +13,8 @@
 namespace tidewrack::report {
 
 // For people: "20,928", "93.184.216.34:443", "[2001:db8::1]:443", "TCP (IPv6)",
-// "2024-12-31 23:59:58.010000", "day 1 00:00:02.000000", "4.490 s", "96.2 %".
+// "2024-12-31 23:59:58.010000", "day 1 00:00:02.000000", "4.490 s", "24.000 ms", "96.2 %",
+// "+1,234", "-50.0 %", "37.3 kbit/s", "16.0" (frames a second).
 std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis);
 
 // A JSON value: a number, a string, null or an array.
@@ -24,8 +25,8 @@ std::string jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis);
 std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis);
 
 // The cell of `kind` at the statement's `column`, which moves past the values it took: two for
-// an end (address, port or NULL), a protocol (name, family) and a share (part, whole), one for
-// the others.
+// an end (address, port or NULL), a protocol (name, family), a share or a ratio (part, whole)
+// and a rate (count, microseconds), one for the others.
 Cell readCell(const Statement& statement, int& column, Kind kind);
 
 // A share as a fraction between 0 and 1.

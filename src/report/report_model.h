@@ -38,7 +38,13 @@ enum class Kind : std::uint8_t {
     UtcTime,   // the same, for scripts in UTC (ISO 8601); null on an axis without dates
     Interval,  // the start of an interval of the timeline: a time shown to the second
     Duration,  // microseconds; null when unknown
+    Delay,     // microseconds, as short as a handshake: shown in milliseconds to the microsecond
     Share,     // a part of a whole: a fraction, shown as a percentage
+    Change,    // a signed difference of bytes: shown with its sign
+    Ratio,     // a signed part of a whole: a fraction, shown as a percentage with its sign;
+               // null when there is no whole
+    BitRate,   // bits over microseconds: bits per second; null over no time
+    FrameRate, // frames over microseconds: frames per second; null over no time
     Ports,     // a list of ports
     Names,     // a list of texts
 };
@@ -48,7 +54,8 @@ enum class Fit : std::uint8_t {
     Drop,      // left out of a table too wide, the rightmost first
     Cut,       // shortened at its end, marked with '~'
     CutFront,  // shortened at its start: a path keeps its file name
-    Hidden,    // for scripts only: people see it within another column (a day within its time)
+    Hidden,    // for scripts only: people see it within another column (a day within its time),
+               // or in another section
 };
 
 struct Column {
@@ -74,9 +81,9 @@ struct Chart {
 // A raw value. Which members hold it depends on the kind of its column.
 struct Cell {
     bool null = false;
-    std::int64_t number = 0;           // integer kinds; a share's part; an end's port, -1 for none;
-                                       // a protocol's family
-    std::int64_t whole = 0;            // a share's whole
+    std::int64_t number = 0;           // integer kinds; a share's, ratio's or rate's part; an
+                                       // end's port, -1 for none; a protocol's family
+    std::int64_t whole = 0;            // a share's or ratio's whole; a rate's microseconds
     std::string text{};                // a text; the bytes of an address, or of an end's address
     std::vector<std::string> items{};  // a list's items
 };

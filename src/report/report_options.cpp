@@ -15,7 +15,7 @@ namespace tidewrack::report {
 
 namespace {
 
-constexpr const char* shortOptions = ":t:o:jc:hV";
+constexpr const char* shortOptions = ":t:o:jc:b:H:p:P:f:T:B:hV";
 
 // One option a line: the manual page and completion tests read them from here.
 // clang-format off
@@ -24,6 +24,13 @@ constexpr option longOptions[] = {
     {"output", required_argument, nullptr, 'o'},
     {"json", no_argument, nullptr, 'j'},
     {"csv", required_argument, nullptr, 'c'},
+    {"by", required_argument, nullptr, 'b'},
+    {"host", required_argument, nullptr, 'H'},
+    {"port", required_argument, nullptr, 'p'},
+    {"protocol", required_argument, nullptr, 'P'},
+    {"from", required_argument, nullptr, 'f'},
+    {"to", required_argument, nullptr, 'T'},
+    {"baseline", required_argument, nullptr, 'B'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -53,6 +60,20 @@ const char* reportUsage() {
            "  -j, --json             write the report as JSON to standard output\n"
            "  -c, --csv <section>    write one section as CSV to standard output\n"
            "                         (--csv list names the sections)\n"
+           "  -b, --by <order>       rank endpoints and conversations by bytes (the default),\n"
+           "                         frames, duration or rate\n"
+           "\n"
+           "Only the frames that pass every filter given (repeats of one are alternatives):\n"
+           "  -H, --host <address>   to or from an address or prefix (10.0.0.5, 2001:db8::/32)\n"
+           "  -p, --port <n>         to or from TCP or UDP port n\n"
+           "  -P, --protocol <name>  of the protocol so named (TCP, UDP, ICMP, ...)\n"
+           "  -f, --from <time>      at or after a time: HH:MM[:SS[.ffffff]] of every day, or\n"
+           "                         YYYY-MM-DD HH:MM[:SS[.ffffff]] (databases made with -x)\n"
+           "  -T, --to <time>        before a time, as --from\n"
+           "\n"
+           "  -B, --baseline <db>    a database of earlier traffic: report what is new since\n"
+           "                         (repeat it for more)\n"
+           "\n"
            "  -h, --help             display this help\n"
            "  -V, --version          display the version\n"
            "\n"
@@ -75,6 +96,27 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             break;
         case 'j': options.json = true; break;
         case 'c': options.csv = optarg; break;
+        case 'b': {
+            const auto* found = std::find(std::begin(rankingNames), std::end(rankingNames),
+                                          std::string_view(optarg));
+            if (found == std::end(rankingNames)) {
+                throw ReportError(std::string("--by takes bytes, frames, duration or rate, not '") +
+                                  optarg + "'");
+            }
+            options.ranking = static_cast<Ranking>(found - std::begin(rankingNames));
+            break;
+        }
+        case 'H': options.filter.add("host", optarg); break;
+        case 'p': options.filter.add("port", optarg); break;
+        case 'P': options.filter.add("protocol", optarg); break;
+        case 'f': options.filter.add("from", optarg); break;
+        case 'T': options.filter.add("to", optarg); break;
+        case 'B':
+            if (*optarg == '\0') {
+                throw ReportError("--baseline needs a database");
+            }
+            options.baselines.emplace_back(optarg);
+            break;
         case 'h': options.help = true; break;
         case 'V': options.version = true; break;
         case ':': throw ReportError(std::string("option ") + argv[optind - 1] + " needs a value");
@@ -87,6 +129,7 @@ ReportOptions parseReportOptions(int argc, char** argv) {
     for (int i = optind; i < argc; ++i) {
         options.databases.emplace_back(argv[i]);
     }
+    options.filter.check();
     if (!options.csv.empty()) {
         const auto ids = sectionIds();
         if (options.csv != "list" && std::find(ids.begin(), ids.end(), options.csv) == ids.end()) {

@@ -1,19 +1,25 @@
 // The command line of tidewrack-report:
 //
 //   tidewrack-report [-t N | --top N] [-o FILE | --output FILE]
-//                    [-j | --json | -c SECTION | --csv SECTION] DATABASE...
+//                    [-j | --json | -c SECTION | --csv SECTION] [-b ORDER | --by ORDER]
+//                    [-H ADDR[/PREFIX] | --host ...] [-p N | --port N] [-P NAME | --protocol NAME]
+//                    [-f TIME | --from TIME] [-T TIME | --to TIME] [-B DB | --baseline DB]
+//                    DATABASE...
 //   tidewrack-report -c list | --csv list
 //   tidewrack-report -h | --help
 //   tidewrack-report -V | --version
 //
 // Without -o, -j or -c the report goes to standard output as text; -o writes the HTML page to
 // FILE, and -j the JSON document or -c one section's CSV to standard output (not both); -o
-// goes with either.
+// goes with either. The filter's options and --baseline may be repeated (frame_filter.h).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "report/frame_filter.h"
+#include "report/report_sections.h"
 
 namespace tidewrack::report {
 
@@ -24,6 +30,9 @@ struct ReportOptions {
     std::string csv;  // a section's id, "list" for the ids, or empty for none
     bool help = false;
     bool version = false;
+    Ranking ranking = Ranking::Bytes;
+    FilterSpec filter;
+    std::vector<std::string> baselines;  // the databases of the earlier traffic
     std::vector<std::string> databases;
 };
 

@@ -2,7 +2,10 @@
 //
 // Every path is checked before any database is read; then the databases are opened one after
 // the other, never attached (a report may span more databases than SQLite attaches at once),
-// and each is checked and read in one pass into the one tally. The output file is written only
+// and each is checked and read in one pass into the one tally, through the filter when one is
+// given. The databases of a baseline are read the same way, into a tally of their own, in a
+// thread of their own beside the others, so that a baseline as large as the traffic costs
+// little more time; the two tallies share the memory budget. The output file is written only
 // at the end, whole, and put in place last: a run refused for any of its inputs, or failing to
 // write any of its outputs, leaves no page.
 #include "report/report_run.h"
@@ -15,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -77,7 +82,7 @@ std::size_t tallyBudget() {
 }
 
 // Refused before anything is read: a page path that names a directory, or one of the
-// databases, which writing the page would destroy.
+// databases or of the baseline's, which writing the page would destroy.
 void checkOutputPath(const ReportOptions& options) {
     struct stat output {};
     if (options.htmlPath.empty() || stat(options.htmlPath.c_str(), &output) != 0) {
@@ -86,7 +91,9 @@ void checkOutputPath(const ReportOptions& options) {
     if (S_ISDIR(output.st_mode)) {
         throw ReportError(options.htmlPath + ": is a directory");
     }
-    for (const std::string& path : options.databases) {
+    std::vector<std::string> inputs = options.databases;
+    inputs.insert(inputs.end(), options.baselines.begin(), options.baselines.end());
+    for (const std::string& path : inputs) {
         struct stat input {};
         if (stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
             input.st_ino == output.st_ino) {
@@ -102,25 +109,66 @@ void writeOut(std::string_view content) {
     }
 }
 
-int run(const ReportOptions& options, std::size_t budget) {
-    checkOutputPath(options);
-    for (const std::string& path : options.databases) {
-        TrafficDatabase::checkFile(path);
-    }
-    Progress progress(isatty(STDERR_FILENO) != 0);
-    // What each database says of its dates decides the time axis before any frame is read.
+// The time axis of `paths`, from what each database says of its dates.
+TimeAxis axisOf(const std::vector<std::string>& paths) {
     std::vector<DatabaseDates> dates;
-    for (const std::string& path : options.databases) {
+    for (const std::string& path : paths) {
         dates.push_back(TrafficDatabase(path).dates());
     }
-    const TimeAxis axis = TimeAxis::of(dates);
-    TrafficTally tally(budget);
-    for (std::size_t i = 0; i < options.databases.size(); ++i) {
-        TrafficDatabase(options.databases[i])
-            .read(tally, progress, i + 1, options.databases.size(), axis);
+    return TimeAxis::of(dates);
+}
+
+// Reads `paths` into `tally`, each frame through `filter` when there is one.
+void readAll(const std::vector<std::string>& paths, TrafficTally& tally, Progress& progress,
+             const TimeAxis& axis, std::optional<FrameFilter>& filter) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        TrafficDatabase(paths[i])
+            .read(tally, progress, i + 1, paths.size(), axis, filter ? &*filter : nullptr);
     }
+}
+
+int run(const ReportOptions& options, std::size_t budget) {
+    checkOutputPath(options);
+    for (const auto* paths : {&options.databases, &options.baselines}) {
+        for (const std::string& path : *paths) {
+            TrafficDatabase::checkFile(path);
+        }
+    }
+    Progress progress(isatty(STDERR_FILENO) != 0);
+    // What each database says of its dates decides the time axis before any frame is read; the
+    // baseline's databases have an axis of their own, its points of time told in the zone of
+    // the report's.
+    const TimeAxis axis = axisOf(options.databases);
+    const bool baseline = !options.baselines.empty();
+    const TimeAxis baselineAxis = baseline ? axisOf(options.baselines) : TimeAxis{};
+    std::optional<FrameFilter> filter, baselineFilter;
+    if (!options.filter.empty()) {
+        filter.emplace(options.filter, axis, axis);
+        if (baseline) {
+            baselineFilter.emplace(options.filter, baselineAxis, axis);
+        }
+    }
+    const std::size_t share = baseline ? budget / 2 : budget;
+    std::future<std::unique_ptr<TrafficTally>> baselineTally;
+    if (baseline) {
+        baselineTally = std::async(std::launch::async, [&] {
+            auto tally = std::make_unique<TrafficTally>(share);
+            Progress quiet(false);
+            readAll(options.baselines, *tally, quiet, baselineAxis, baselineFilter);
+            tally->finish(baselineAxis);
+            return tally;
+        });
+    }
+    TrafficTally tally(share);
+    readAll(options.databases, tally, progress, axis, filter);
     progress.section("putting the sections together");
-    const Report report = buildReport(tally.finish(axis), options.top, axis);
+    TallyStore& store = tally.finish(axis);
+    if (baseline) {
+        progress.section("reading the baseline");
+        tally.takeBaseline(*baselineTally.get(), options.baselines);
+    }
+    const ReportSettings settings{options.top, options.ranking, options.filter.words};
+    const Report report = buildReport(store, settings, axis);
     // The page takes the old one's place only once what goes to standard output is out as
     // well, so that a run that fails leaves no page behind.
     std::optional<OutputFile> page;
@@ -182,6 +230,9 @@ int runReport(int argc, char** argv) {
     }
     try {
         return run(options, budget);
+    } catch (const UsageError& error) {
+        complain(error.what());
+        return 2;
     } catch (const ReportError& error) {
         complain(error.what());
     } catch (const std::bad_alloc&) {

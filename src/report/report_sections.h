@@ -3,16 +3,21 @@
 // ordered and cut, and its chart. Every output shows every section from that one declaration.
 //
 // Lists are sorted by bytes, descending (port scans, which have no bytes of their own, by the
-// ports probed), ties broken by frames and then by the row's own key, so that the same
-// databases always give the same report; each list keeps its first `top` rows (all with 0) and
-// says how many it had. The databases stay in the order given (in the order of their first
-// times when every one records dates), and the timeline keeps every interval. The sections of
-// what only the extended record holds (frames not analysed, VLANs) are absent when no database
-// records them. Ports without a well-known service fold into one EPHEMERAL row of the service
-// lists.
+// ports probed; TCP states by conversations; handshake times by their median, slowest first;
+// changes by their size), ties broken by frames and then by the row's own key, so that the
+// same databases always give the same report; the endpoints and conversations are ranked as
+// --by says. Each list keeps its first `top` rows (all with 0) and says how many it had. The
+// databases stay in the order given (in the order of their first times when every one records
+// dates), and the timeline keeps every interval. The sections of what only the extended record
+// holds (frames not analysed, VLANs) are absent when no database records them, or when a filter
+// applies (they count frames that no filter can look at); those of what is new since a baseline are
+// absent without one. Ports without a well-known service fold into one EPHEMERAL row of the service
+// lists, but for the services by traffic, where each server port counts.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,11 +26,22 @@
 
 namespace tidewrack::report {
 
+// How the endpoints and conversations are ranked: by bytes, frames, duration or mean rate in
+// bits a second, each descending.
+enum class Ranking : std::uint8_t { Bytes, Frames, Duration, Rate };
+inline constexpr std::string_view rankingNames[] = {"bytes", "frames", "duration", "rate"};
+
+struct ReportSettings {
+    std::size_t top = 10;  // rows per list; 0 for all
+    Ranking ranking = Ranking::Bytes;
+    std::string filter;  // the filter that applied, as its options say it; empty for none
+};
+
 // The ids of the sections, in the report's order.
 std::vector<std::string_view> sectionIds();
 
-// The report of the counts in `store`, its times on `axis`, each list cut to `top` rows (0 for
-// all). Its sections read their rows from the store, which must outlive it.
-Report buildReport(TallyStore& store, std::size_t top, const TimeAxis& axis);
+// The report of the counts in `store`, its times on `axis`, as `settings` say. Its sections
+// read their rows from the store, which must outlive it.
+Report buildReport(TallyStore& store, const ReportSettings& settings, const TimeAxis& axis);
 
 }  // namespace tidewrack::report

@@ -7,6 +7,8 @@
 #include "capture/service_tables.h"
 #include "report/icmp6_texts.h"
 #include "report/report_error.h"
+#include "report/tcp_states.h"
+#include "report/time_of_day.h"
 
 namespace tidewrack::report {
 
@@ -26,11 +28,21 @@ CREATE TABLE icmp_message (family INTEGER, type INTEGER, code INTEGER, frames IN
 CREATE TABLE not_analysed_part (kind TEXT, frames INTEGER, bytes INTEGER);
 CREATE TABLE vlan_part (vlan INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE endpoint_part (address BLOB, frames_sent INTEGER, bytes_sent INTEGER,
-                            frames_received INTEGER, bytes_received INTEGER);
+                            frames_received INTEGER, bytes_received INTEGER, first INTEGER,
+                            last INTEGER);
 CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB, port_b INTEGER,
                                 frames_ab INTEGER, bytes_ab INTEGER, frames_ba INTEGER,
-                                bytes_ba INTEGER, first INTEGER, last INTEGER, syn_a INTEGER,
-                                syn_b INTEGER, syn_ack_a INTEGER, syn_ack_b INTEGER);
+                                bytes_ba INTEGER, first INTEGER, last INTEGER, seen INTEGER,
+                                syn_first_a INTEGER, syn_first_b INTEGER,
+                                syn_ack_first_a INTEGER, syn_ack_first_b INTEGER,
+                                rst_first_a INTEGER, rst_first_b INTEGER, rst_last_a INTEGER,
+                                rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER);
+CREATE TABLE baseline_database (path TEXT, place INTEGER);
+CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
+    WITHOUT ROWID;
+CREATE TABLE baseline_server (protocol TEXT, address BLOB, port INTEGER, conversations INTEGER,
+                              frames INTEGER, bytes INTEGER,
+                              PRIMARY KEY (protocol, address, port)) WITHOUT ROWID;
 CREATE TABLE icmp_error_part (reporter BLOB, sent_to BLOB, type INTEGER, code INTEGER,
                               frames INTEGER, bytes INTEGER);
 )";
@@ -38,14 +50,41 @@ CREATE TABLE icmp_error_part (reporter BLOB, sent_to BLOB, type INTEGER, code IN
 constexpr const char* aggregation = R"(
 CREATE TABLE endpoint AS
 SELECT address, sum(frames_sent) AS frames_sent, sum(bytes_sent) AS bytes_sent,
-       sum(frames_received) AS frames_received, sum(bytes_received) AS bytes_received
+       sum(frames_received) AS frames_received, sum(bytes_received) AS bytes_received,
+       min(first) AS first, max(last) AS last
   FROM endpoint_part GROUP BY address;
 CREATE TABLE conversation AS
-SELECT protocol, a, port_a, b, port_b, sum(frames_ab) AS frames_ab, sum(bytes_ab) AS bytes_ab,
-       sum(frames_ba) AS frames_ba, sum(bytes_ba) AS bytes_ba, min(first) AS first,
-       max(last) AS last, max(syn_a) AS syn_a, max(syn_b) AS syn_b, max(syn_ack_a) AS syn_ack_a,
-       max(syn_ack_b) AS syn_ack_b
-  FROM conversation_part GROUP BY protocol, a, port_a, b, port_b;
+SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba, first, last,
+       seen & 1 > 0 AS syn_a, seen & 16 > 0 AS syn_b, seen & 2 > 0 AS syn_ack_a,
+       seen & 32 > 0 AS syn_ack_b, client,
+       iif(p.ports, server_end(p.tcp, seen, client, port_a, port_b), NULL) AS server,
+       iif(p.tcp, tcp_state(seen, client, frames_ab, frames_ba, syn_ack_first_a,
+                            syn_ack_first_b, rst_first_a, rst_first_b, rst_last_a, rst_last_b),
+           NULL) AS state,
+       CASE client
+       WHEN 0 THEN syn_ack_first_b -
+                   coalesce(iif(syn_last_a <= syn_ack_first_b, syn_last_a, NULL),
+                            iif(syn_first_a <= syn_ack_first_b, syn_first_a, NULL))
+       WHEN 1 THEN syn_ack_first_a -
+                   coalesce(iif(syn_last_b <= syn_ack_first_a, syn_last_b, NULL),
+                            iif(syn_first_b <= syn_ack_first_a, syn_first_b, NULL))
+       END AS handshake
+  FROM (SELECT protocol, a, port_a, b, port_b, sum(frames_ab) AS frames_ab,
+               sum(bytes_ab) AS bytes_ab, sum(frames_ba) AS frames_ba, sum(bytes_ba) AS bytes_ba,
+               min(first) AS first, max(last) AS last, bits_or(seen) AS seen,
+               tcp_client(bits_or(seen), min(syn_first_a), min(syn_first_b)) AS client,
+               min(syn_first_a) AS syn_first_a, min(syn_first_b) AS syn_first_b,
+               max(syn_last_a) AS syn_last_a, max(syn_last_b) AS syn_last_b,
+               min(syn_ack_first_a) AS syn_ack_first_a, min(syn_ack_first_b) AS syn_ack_first_b,
+               min(rst_first_a) AS rst_first_a, min(rst_first_b) AS rst_first_b,
+               max(rst_last_a) AS rst_last_a, max(rst_last_b) AS rst_last_b
+          FROM conversation_part GROUP BY protocol, a, port_a, b, port_b) AS c
+  JOIN protocol AS p ON p.number = c.protocol;
+CREATE VIEW server_end AS
+SELECT p.name AS protocol, p.tcp AS tcp, iif(c.server, c.b, c.a) AS address,
+       iif(c.server, c.port_b, c.port_a) AS port, c.frames_ab + c.frames_ba AS frames,
+       c.bytes_ab + c.bytes_ba AS bytes
+  FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol WHERE c.server IS NOT NULL;
 CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes
   FROM icmp_error_part GROUP BY reporter, sent_to, type, code;
@@ -106,6 +145,81 @@ void familyName(sqlite3_context* context, int, sqlite3_value** arguments) {
     textResult(context, sqlite3_value_int(arguments[0]) == 6 ? "IPv6" : "IPv4");
 }
 
+// bits_or(x): the bitwise or of the group's values (0 for none).
+void bitsOrStep(sqlite3_context* context, int, sqlite3_value** arguments) {
+    auto* bits =
+        static_cast<std::int64_t*>(sqlite3_aggregate_context(context, sizeof(std::int64_t)));
+    if (bits != nullptr) {
+        *bits |= sqlite3_value_int64(arguments[0]);
+    }
+}
+
+void bitsOrFinal(sqlite3_context* context) {
+    const auto* bits = static_cast<std::int64_t*>(sqlite3_aggregate_context(context, 0));
+    sqlite3_result_int64(context, bits != nullptr ? *bits : 0);
+}
+
+std::int64_t timeOrUnknown(sqlite3_value* value) {
+    return sqlite3_value_type(value) == SQLITE_NULL ? unknownTime : sqlite3_value_int64(value);
+}
+
+std::optional<int> clientOf(sqlite3_value* value) {
+    return sqlite3_value_type(value) == SQLITE_NULL
+               ? std::nullopt
+               : std::optional<int>(sqlite3_value_int(value));
+}
+
+// Each end's Seen bits of `seen` (a's low, b's high), and whether it sent anything.
+void setSeen(TcpEnd (&ends)[2], std::int64_t seen) {
+    ends[0].seen = static_cast<std::uint8_t>(seen & 0xF);
+    ends[1].seen = static_cast<std::uint8_t>(seen >> 4 & 0xF);
+}
+
+// tcp_client(seen, syn_first_a, syn_first_b): 0 for a, 1 for b, NULL when no end sent SYN.
+void tcpClientFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+    TcpEnd ends[2]{};
+    setSeen(ends, sqlite3_value_int64(arguments[0]));
+    ends[0].synFirst = timeOrUnknown(arguments[1]);
+    ends[1].synFirst = timeOrUnknown(arguments[2]);
+    const std::optional<int> client = tcpClient(ends);
+    if (client) {
+        sqlite3_result_int(context, *client);
+    } else {
+        sqlite3_result_null(context);
+    }
+}
+
+// server_end(tcp, seen, client, port_a, port_b): 0 for a, 1 for b.
+void serverEndFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+    sqlite3_result_int(context,
+                       serverEnd(sqlite3_value_int(arguments[0]) != 0,
+                                 static_cast<std::uint8_t>(sqlite3_value_int(arguments[1])),
+                                 clientOf(arguments[2]),
+                                 static_cast<std::uint16_t>(sqlite3_value_int(arguments[3])),
+                                 static_cast<std::uint16_t>(sqlite3_value_int(arguments[4]))));
+}
+
+// tcp_state(seen, client, frames_ab, frames_ba, syn_ack_first_a, syn_ack_first_b, rst_first_a,
+// rst_first_b, rst_last_a, rst_last_b): the state's code.
+void tcpStateFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+    TcpEnd ends[2]{};
+    setSeen(ends, sqlite3_value_int64(arguments[0]));
+    for (int end = 0; end < 2; ++end) {
+        ends[end].sent = sqlite3_value_int64(arguments[2 + end]) > 0;
+        ends[end].synFirst = unknownTime;
+        ends[end].synAckFirst = timeOrUnknown(arguments[4 + end]);
+        ends[end].rstFirst = timeOrUnknown(arguments[6 + end]);
+        ends[end].rstLast = timeOrUnknown(arguments[8 + end]);
+    }
+    textResult(context, tcpState(ends, clientOf(arguments[1])).code);
+}
+
+// tcp_state_meaning(code): the state in words.
+void tcpStateMeaningFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+    const auto* code = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+    textResult(context, tcpStateMeaning(code != nullptr ? code : ""));
+}
+
 }  // namespace
 
 TallyStore::TallyStore() {
@@ -136,12 +250,18 @@ TallyStore::TallyStore() {
         {"icmp_type_text", 2, icmpText, nullptr},
         {"icmp_code_text", 3, icmpText, nullptr},
         {"family_name", 1, familyName, nullptr},
+        {"tcp_client", 3, tcpClientFunction, nullptr},
+        {"server_end", 5, serverEndFunction, nullptr},
+        {"tcp_state", 10, tcpStateFunction, nullptr},
+        {"tcp_state_meaning", 1, tcpStateMeaningFunction, nullptr},
     };
     for (const auto& f : functions) {
         sqlite3_create_function_v2(db.get(), f.name, f.arguments, flags,
                                    reinterpret_cast<void*>(f.table), f.function, nullptr, nullptr,
                                    nullptr);
     }
+    sqlite3_create_function_v2(db.get(), "bits_or", 1, flags, nullptr, nullptr, bitsOrStep,
+                               bitsOrFinal, nullptr);
 }
 
 void TallyStore::run(const char* sql) {

@@ -16,16 +16,31 @@
 //       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
 //   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
-//   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received)
+//   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received, first, last)
 //   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
-//                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b)
+//                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b, client, server, state,
+//                handshake)
+//       client: the end that opened it, 0 for a and 1 for b, NULL without a SYN; server: the
+//       server end of TCP and UDP (tcp_states.h), NULL for other protocols; state: the TCP
+//       state's code; handshake: microseconds from the SYN that the server's first SYN ACK
+//       answers (the client's last SYN not later than it) to that SYN ACK, NULL unless both are
+//       known. When a conversation was written in several parts and a part without the SYN ACK
+//       holds a SYN later than it, the SYN answered is no longer known: the client's first SYN
+//       stands for it, as tshark's tcp.analysis.ack_rtt measures.
+//   server_end(protocol, tcp, address, port, frames, bytes): a view, a row per conversation of
+//       TCP or UDP, its protocol's name and its server end
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record
+//   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
+//   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
+//       databases, endpoints and server ends, empty without one
 // and functions for the names the sections show: known_tcp_port(p) and known_udp_port(p) (p,
 // or NULL for a port without a well-known service), tcp_service(p) and udp_service(p) (its
 // name; EPHEMERAL for NULL), icmp_type_text(family, type) and icmp_code_text(family, type,
-// code) (NULL for an ICMPv6 type without a name), and family_name(family) ("IPv4", "IPv6").
+// code) (NULL for an ICMPv6 type without a name), family_name(family) ("IPv4", "IPv6") and
+// tcp_state_meaning(code); and those the adding up needs: bits_or(x), an aggregate,
+// tcp_client(), server_end() and tcp_state() (tcp_states.h).
 #pragma once
 
 #include <sqlite3.h>

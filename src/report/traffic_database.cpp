@@ -335,7 +335,7 @@ std::uint32_t wireLength(sqlite3_stmt* f, int column) {
 }  // namespace
 
 void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t number,
-                           std::size_t count, const TimeAxis& axis) {
+                           std::size_t count, const TimeAxis& axis, FrameFilter* filter) {
     progress.database(number, count, path, frameEstimate());
     tally.startDatabase(path, analysisMode, hasCapture && hasDays);
     std::unique_ptr<sqlite3_stmt, Close> days;
@@ -364,7 +364,9 @@ void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t 
             row.length = wireLength(f6, 8);
             stepped6 = sqlite3_step(f6);
         }
-        tally.add(row);
+        if (filter == nullptr || filter->passes(row, tally.catalog)) {
+            tally.add(row);
+        }
         if ((read & 0xFFFF) == 0) {
             progress.frames(read);
         }
@@ -372,7 +374,9 @@ void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t 
     if (stepped != SQLITE_DONE || stepped6 != SQLITE_DONE || clock.failed()) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
     }
-    readCounts(tally);
+    if (filter == nullptr) {
+        readCounts(tally);
+    }
 }
 
 void TrafficDatabase::readCounts(TrafficTally& tally) {

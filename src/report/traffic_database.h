@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 
+#include "report/frame_filter.h"
 #include "report/progress.h"
 #include "report/time_axis.h"
 #include "report/traffic_tally.h"
@@ -51,10 +52,11 @@ class TrafficDatabase {
     DatabaseDates dates();
 
     // Reads every frame into `tally`, as database `number` of `count`, with its times on
-    // `axis`, and the counts of the frames not analysed and of the VLANs. A read that fails
-    // midway is a ReportError.
+    // `axis`, and the counts of the frames not analysed and of the VLANs; with a filter, only
+    // the frames that pass it, and no counts that it cannot look at. A read that fails midway
+    // is a ReportError.
     void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count,
-              const TimeAxis& axis);
+              const TimeAxis& axis, FrameFilter* filter = nullptr);
 
   private:
     // The frames delivered, and those not analysed by kind and tagged by VLAN, into `tally`.

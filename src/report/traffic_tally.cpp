@@ -30,6 +30,22 @@ void bindTime(Statement& statement, int parameter, std::int64_t time) {
     }
 }
 
+// Keeps in `first` and `last` the earliest and latest known times met.
+void keepSpan(std::int64_t& first, std::int64_t& last, std::int64_t time) {
+    if (time != unknownTime) {
+        if (first == unknownTime || time < first) {
+            first = time;
+        }
+        last = std::max(last, time);
+    }
+}
+
+void keepFirst(std::int64_t& first, std::int64_t time) {
+    if (time != unknownTime && (first == unknownTime || time < first)) {
+        first = time;
+    }
+}
+
 void bindCounts(Statement& statement, int first, const Counts& counts) {
     statement.bind(first, static_cast<std::int64_t>(counts.frames))
         .bind(first + 1, static_cast<std::int64_t>(counts.bytes));
@@ -76,8 +92,12 @@ void TrafficTally::add(const FrameRow& row) {
         protocols.resize(row.protocol + 1u);
     }
     protocols[row.protocol].add(row.length);
-    endpoints[row.source].sent.add(row.length);
-    endpoints[row.destination].received.add(row.length);
+    Endpoint& source = endpoints[row.source];
+    source.sent.add(row.length);
+    keepSpan(source.first, source.last, row.time);
+    Endpoint& destination = endpoints[row.destination];
+    destination.received.add(row.length);
+    keepSpan(destination.first, destination.last, row.time);
 
     const bool hasPorts = kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp;
     const std::uint16_t sourcePort = hasPorts ? row.sourcePort : 0;
@@ -90,22 +110,37 @@ void TrafficTally::add(const FrameRow& row) {
                                                         destinationPort, sourcePort, row.protocol};
     Conversation& conversation = conversations[key];
     (fromA ? conversation.aToB : conversation.bToA).add(row.length);
+    keepSpan(conversation.first, conversation.last, row.time);
     if (row.time != unknownTime) {
-        if (conversation.first == unknownTime || row.time < conversation.first) {
-            conversation.first = row.time;
-        }
-        conversation.last = std::max(conversation.last, row.time);
         timeline.add(row.time, row.length);
     }
 
     switch (kind) {
-    case ProtocolKind::Tcp:
+    case ProtocolKind::Tcp: {
+        const int end = fromA ? 0 : 1;
+        std::uint8_t seen = 0;
         if ((row.tcpFlags & (TcpSyn | TcpAck)) == TcpSyn) {
-            conversation.handshake |= fromA ? SynFromA : SynFromB;
+            seen |= TcpEnd::Syn;
+            keepFirst(conversation.synFirst[end], row.time);
+            // A SYN sent after the other end's SYN ACK is not the one it answered.
+            const std::int64_t answer = conversation.synAckFirst[1 - end];
+            if (row.time != unknownTime && (answer == unknownTime || row.time <= answer)) {
+                conversation.synLast[end] = std::max(conversation.synLast[end], row.time);
+            }
         } else if (isSynAck(row.tcpFlags)) {
-            conversation.handshake |= fromA ? SynAckFromA : SynAckFromB;
+            seen |= TcpEnd::SynAck;
+            keepFirst(conversation.synAckFirst[end], row.time);
         }
+        if (row.tcpFlags & TcpFin) {
+            seen |= TcpEnd::Fin;
+        }
+        if (row.tcpFlags & TcpRst) {
+            seen |= TcpEnd::Rst;
+            keepSpan(conversation.rstFirst[end], conversation.rstLast[end], row.time);
+        }
+        conversation.seen |= static_cast<std::uint8_t>(seen << 4 * end);
         break;
+    }
     case ProtocolKind::Udp: udpPorts[row.destinationPort].add(row.length); break;
     case ProtocolKind::Icmp: {
         const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
@@ -131,16 +166,19 @@ std::size_t TrafficTally::estimatedSize() const {
 
 void TrafficTally::spill() {
     store.run("BEGIN");
-    Statement endpoint = store.prepare("INSERT INTO endpoint_part VALUES (?1, ?2, ?3, ?4, ?5)");
+    Statement endpoint =
+        store.prepare("INSERT INTO endpoint_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     for (const auto& [address, counts] : endpoints) {
         bindAddress(endpoint, 1, address);
         bindCounts(endpoint, 2, counts.sent);
         bindCounts(endpoint, 4, counts.received);
+        bindTime(endpoint, 6, counts.first);
+        bindTime(endpoint, 7, counts.last);
         endpoint.run();
     }
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-        "?12, ?13, ?14, ?15)");
+        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
     for (const auto& [key, c] : conversations) {
         conversation.bind(1, key.protocol);
         bindAddress(conversation, 2, key.a);
@@ -151,11 +189,15 @@ void TrafficTally::spill() {
         bindCounts(conversation, 8, c.bToA);
         bindTime(conversation, 10, c.first);
         bindTime(conversation, 11, c.last);
-        conversation.bind(12, (c.handshake & SynFromA) != 0)
-            .bind(13, (c.handshake & SynFromB) != 0)
-            .bind(14, (c.handshake & SynAckFromA) != 0)
-            .bind(15, (c.handshake & SynAckFromB) != 0)
-            .run();
+        conversation.bind(12, c.seen);
+        for (int end = 0; end < 2; ++end) {
+            bindTime(conversation, 13 + end, c.synFirst[end]);
+            bindTime(conversation, 15 + end, c.synAckFirst[end]);
+            bindTime(conversation, 17 + end, c.rstFirst[end]);
+            bindTime(conversation, 19 + end, c.rstLast[end]);
+            bindTime(conversation, 21 + end, c.synLast[end]);
+        }
+        conversation.run();
     }
     Statement error = store.prepare("INSERT INTO icmp_error_part VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [key, counts] : icmpErrors) {
@@ -243,6 +285,42 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     store.run("COMMIT");
     store.aggregate();
     return store;
+}
+
+void TrafficTally::takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths) {
+    store.run("BEGIN");
+    Statement database = store.prepare("INSERT INTO baseline_database VALUES (?1, ?2)");
+    for (std::size_t place = 0; place < paths.size(); ++place) {
+        database.bindText(1, paths[place]).bind(2, static_cast<std::int64_t>(place)).run();
+    }
+    // Both in the order of their keys, so that their indexes grow at the end.
+    Statement endpoints = baseline.store.prepare(
+        "SELECT address, frames_sent + frames_received, bytes_sent + bytes_received FROM endpoint "
+        "ORDER BY address");
+    Statement endpoint = store.prepare("INSERT INTO baseline_endpoint VALUES (?1, ?2, ?3)");
+    while (endpoints.step()) {
+        const std::string_view address = endpoints.text(0);
+        endpoint.bindBlob(1, address.data(), static_cast<int>(address.size()))
+            .bind(2, endpoints.integer(1))
+            .bind(3, endpoints.integer(2))
+            .run();
+    }
+    Statement servers = baseline.store.prepare(
+        "SELECT protocol, address, port, count(*), sum(frames), sum(bytes) FROM server_end "
+        "GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
+    Statement server =
+        store.prepare("INSERT INTO baseline_server VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    while (servers.step()) {
+        const std::string_view address = servers.text(1);
+        server.bindText(1, servers.text(0))
+            .bindBlob(2, address.data(), static_cast<int>(address.size()))
+            .bind(3, servers.integer(2))
+            .bind(4, servers.integer(3))
+            .bind(5, servers.integer(4))
+            .bind(6, servers.integer(5))
+            .run();
+    }
+    store.run("COMMIT");
 }
 
 }  // namespace tidewrack::report

@@ -3,14 +3,16 @@
 // database's own figures, the counts of the whole and the store they end in.
 //
 // Each frame is counted once in each of a few tables: per protocol, per endpoint (sent and
-// received), per conversation, per UDP destination port, per ICMP type and code (of ICMP and
-// of ICMPv6 apart), and per ICMP error between two hosts, and once on the timeline. Frames of
-// IPv4 and of IPv6 are counted alike: an address holds its family, and a protocol is a name
-// of one family (protocol_catalog.h). What the extended record counts besides the frames (the
-// frames delivered, those not analysed by kind, the tagged ones by VLAN) goes to the store as
-// it is read, to be added up there. What the sections derive further (TCP
-// services, port scans, unanswered connection attempts) comes from the conversations at the
-// end.
+// received, and its first and last time), per conversation (and, for TCP, the flags each end
+// sent and the times of its first SYN, last SYN before the answer, first SYN ACK and first and
+// last RST: what its client, state and handshake time follow from, tcp_states.h), per UDP
+// destination port, per ICMP type and code (of ICMP and of ICMPv6 apart), and per ICMP error
+// between two hosts, and once on the timeline. Frames of IPv4 and of IPv6 are counted alike: an
+// address holds its family, and a protocol is a name of one family (protocol_catalog.h). What the
+// extended record counts besides the frames (the frames delivered, those not analysed by kind, the
+// tagged ones by VLAN) goes to the store as it is read, to be added up there. What the sections
+// derive further (services, port scans, unanswered connection attempts, handshake times by server)
+// comes from the conversations at the end.
 //
 // Memory stays within a budget however many endpoints, conversations and ICMP errors the
 // traffic holds: those three are counted in hash maps until the maps' estimated size passes
@@ -19,6 +21,10 @@
 // the timeline's few hundred intervals). finish() writes everything to the store and adds the
 // parts up there, so the report is exact whether or not the maps ever passed their budget; a
 // tally within it writes each count once, at the end.
+//
+// The traffic of a baseline (--baseline) is counted by a tally of its own, apart (in a thread
+// of its own, each tally with half the budget); takeBaseline() then copies what the sections
+// compare with from its store: its endpoints and its server ends.
 //
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
@@ -34,6 +40,7 @@
 #include "report/counts.h"
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
+#include "report/tcp_states.h"
 #include "report/tally_store.h"
 #include "report/time_axis.h"
 #include "report/time_of_day.h"
@@ -50,25 +57,27 @@ struct ConversationKey {
     bool operator==(const ConversationKey&) const = default;
 };
 
-// The TCP handshake segments seen in a conversation, by the side that sent them.
-enum HandshakeSeen : std::uint8_t {
-    SynFromA = 1,  // SYN without ACK: an attempt to connect
-    SynFromB = 2,
-    SynAckFromA = 4,  // SYN with ACK: the attempt accepted
-    SynAckFromB = 8,
-};
-
 struct Conversation {
     Counts aToB;
     Counts bToA;
     std::int64_t first = unknownTime;
     std::int64_t last = unknownTime;
-    std::uint8_t handshake = 0;  // HandshakeSeen bits
+    // Of TCP, by end (a, b): the times of its first SYN (without ACK), its last SYN not later
+    // than the other end's first SYN ACK (as known so far), its first SYN ACK, and its first and
+    // last RST; unknownTime for none.
+    std::int64_t synFirst[2] = {unknownTime, unknownTime};
+    std::int64_t synLast[2] = {unknownTime, unknownTime};
+    std::int64_t synAckFirst[2] = {unknownTime, unknownTime};
+    std::int64_t rstFirst[2] = {unknownTime, unknownTime};
+    std::int64_t rstLast[2] = {unknownTime, unknownTime};
+    std::uint8_t seen = 0;  // TcpEnd::Seen bits of TCP: a's in bits 0-3, b's in bits 4-7
 };
 
 struct Endpoint {
     Counts sent;
     Counts received;
+    std::int64_t first = unknownTime;
+    std::int64_t last = unknownTime;
 };
 
 struct IcmpErrorKey {
@@ -136,6 +145,9 @@ class TrafficTally {
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated
     // axis the databases are placed in the order of their first times.
     TallyStore& finish(const TimeAxis& axis);
+    // Copies the endpoints and server ends of a finished tally of the baseline into this
+    // tally's store, and the baseline's database paths, after finish().
+    void takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths);
 
     ProtocolCatalog catalog;
 

@@ -99,8 +99,8 @@ TEST(ReportInBrowser, ChromiumLoadsThePageWithoutConsoleMessages) {
     static const std::regex chart(R"re(<figure class="chart[^>]*>[^]*?<svg viewBox="0 0 1000 )re");
     EXPECT_EQ(
         std::distance(std::sregex_iterator(dom.begin(), dom.end(), chart), std::sregex_iterator()),
-        5)
-        << "protocol mix, bytes and frames over time, busiest intervals, endpoints";
+        6)
+        << "protocol mix, bytes and frames over time, busiest intervals, endpoints, TCP states";
     EXPECT_NE(dom.find(R"(<dd id="frames">72</dd>)"), std::string::npos);
     EXPECT_NE(dom.find(R"(<dd id="bytes">20,928</dd>)"), std::string::npos);
     const std::size_t endpoints = dom.find(R"(<section id="endpoints">)");

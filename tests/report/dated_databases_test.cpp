@@ -2,8 +2,9 @@
 // on one axis of real time. A trace split at midnight into two files keeps its true span, a
 // thousand hourly files (the README's recipe for rotated captures) are listed in date order
 // whatever order they are given in, times are told in the one local zone of the databases or
-// in UTC when they have several, a database whose time goes back is named, and a classic
-// database among them turns the report back to its days, naming the classic one.
+// in UTC when they have several (and the windows of --from and --to as well), a database whose time
+// goes back is named, and a classic database among them turns the report back to its days, naming
+// the classic one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,7 +76,7 @@ TEST(ReportDatedDatabases, ATraceSplitAtMidnightReportsItsTrueSpan) {
                                         "1|00:00:00|2025-01-01T00:00:00.000000Z"}));
     const Outcome text = runReport({dir.path("after.db"), dir.path("before.db")}, {"COLUMNS=200"});
     EXPECT_NE(text.out.find("2 databases, 27 frames, 1,674 bytes, 2024-12-31 23:59:47.000000 to "
-                            "2025-01-01 00:00:12.602000 UTC (25.602 s)"),
+                            "2025-01-01 00:00:12.602000 UTC (25.602 s, "),
               std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  2025-01-01 00:00:12  "), std::string::npos) << text.out;
@@ -98,13 +99,45 @@ TEST(ReportDatedDatabases, TimesAreToldInTheOneZoneOrInUtc) {
                   "UTC+01:00 (CET)|00:59:47.000000|2024-12-31T23:59:47.000000Z|0|1"});
     EXPECT_NE(runReport({dir.path("paris.db")}, {"COLUMNS=200"})
                   .out.find("2025-01-01 00:59:47.000000 to 2025-01-01 00:59:59.000000 UTC+01:00 "
-                            "(CET) (12.000 s)"),
+                            "(CET) (12.000 s, "),
               std::string::npos);
     const Outcome both = runReport({"--json", dir.path("york.db"), dir.path("paris.db")});
     EXPECT_EQ(jsonQuery(both.out, "SELECT ?1 ->> '$.summary.time_zone', ?1 ->> '$.summary.first', "
                                   "?1 ->> '$.summary.last', ?1 ->> '$.summary.duration', "
                                   "?1 ->> '$.databases[0].path' LIKE '%paris.db'"),
               std::vector<std::string>{"UTC|23:59:47.000000|00:00:12.602000|25.602|1"});
+}
+
+// A window of --from and --to is told in the zone of the report's heading: a date and time is a
+// point in it, a time of day applies to every date, and a window whose end is earlier in the day
+// than its start runs across midnight.
+TEST(ReportDatedDatabases, AWindowIsToldInTheHeadingsZone) {
+    ScratchDir dir;
+    splitAtMidnight(dir);
+    makeExtendedDatabase(dir.path("before.pcap"), dir.path("paris.db"), "Europe/Paris");
+    makeExtendedDatabase(dir.path("after.pcap"), dir.path("york.db"), "America/New_York");
+    const auto frames = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "--json");
+        const Outcome run = runReport(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return jsonQuery(run.out, "SELECT ?1 ->> '$.summary.frames', ?1 ->> '$.summary.filter'")
+            .at(0);
+    };
+    // Paris's frames, a second apart from 00:59:47 to 00:59:59 its time: five of them.
+    EXPECT_EQ(frames({"--from", "2025-01-01 00:59:50", "--to", "2025-01-01T00:59:55",
+                      dir.path("paris.db")}),
+              "5|--from 2025-01-01 00:59:50 --to 2025-01-01T00:59:55");
+    EXPECT_EQ(frames({"--from", "00:59:50", "--to", "00:59:55", dir.path("paris.db")}),
+              "5|--from 00:59:50 --to 00:59:55");
+    // With New York's the heading is in UTC: two frames on each side of midnight.
+    EXPECT_EQ(frames({"--from", "2024-12-31 23:59:58", "--to", "2025-01-01 00:00:02",
+                      dir.path("paris.db"), dir.path("york.db")})
+                  .substr(0, 2),
+              "4|");
+    EXPECT_EQ(frames({"--from", "23:59:58", "--to", "00:00:02", dir.path("paris.db"),
+                      dir.path("york.db")})
+                  .substr(0, 2),
+              "4|");
 }
 
 // A trace whose clock was set back midway: the report says so, and spans its earliest to its

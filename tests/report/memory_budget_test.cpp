@@ -1,7 +1,8 @@
 // The report is exact whatever its memory budget: with a budget of 1 KiB the tally moves its
 // counts to the temporary database every few frames and adds the parts up at the end, and the
 // report is byte for byte the one made within memory, for the samples and for traffic whose
-// conversations come back again and again across the moves.
+// conversations come back again and again across the moves (their states and handshake times
+// from flags and times met in different parts), with and without a baseline.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -57,8 +58,12 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
                         "json_array_length(?1, '$.unanswered_syns') > 0, "
                         "json_array_length(?1, '$.icmp_errors') > 0"),
               std::vector<std::string>{"600|1|1|1"});
-    // And all of them at once, as one body of traffic.
+    // And all of them at once, as one body of traffic; and against a baseline of two of them.
     std::vector<std::string> all = {"--top", "0"};
     all.insert(all.end(), databases.begin(), databases.end());
     EXPECT_EQ(runReport(all, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(all).out);
+    const std::vector<std::string> against = {"--json", "--top", "0", "--baseline", databases[0],
+                                              "--baseline", databases[3], databases[1],
+                                              databases[3]};
+    EXPECT_EQ(runReport(against, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(against).out);
 }

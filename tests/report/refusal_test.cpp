@@ -71,7 +71,8 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     for (const auto& c : cases) {
         for (const std::vector<std::string>& args : {std::vector<std::string>{c.path},
                                                      {"-o", page, good, c.path, good},
-                                                     {"--json", c.path}}) {
+                                                     {"--json", c.path},
+                                                     {"-o", page, "--baseline", c.path, good}}) {
             const Outcome run = runReport(args);
             EXPECT_EQ(run.status, 1) << c.path;
             EXPECT_EQ(run.err, "tidewrack-report: " + c.message + "\n");
@@ -284,6 +285,17 @@ TEST(ReportRefusals, NeitherTheDatabasesNorTheirFolderChange) {
     EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"web.db", "web.html"}));
 }
 
+namespace {
+
+std::string timeRefused(const std::string& option, const std::string& value) {
+    return "--" + option +
+           " takes a time of day, HH:MM[:SS[.ffffff]], or a date and time, "
+           "YYYY-MM-DD HH:MM[:SS[.ffffff]], not '" +
+           value + "'";
+}
+
+}  // namespace
+
 TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
     const struct {
         std::vector<std::string> args;
@@ -298,12 +310,40 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
          "--csv takes a section, not 'talkers' (--csv list names them)"},
         {{"--json", "--csv", "endpoints", "x.db"},
          "--csv and --json both write to standard output: give one"},
+        // A filter's bad value, before any database is looked at.
+        {{"--host", "10.0.0.256", "x.db"},
+         "--host takes an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32), not "
+         "'10.0.0.256'"},
+        {{"--host", "2001:db8::/129", "x.db"},
+         "--host takes an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32), not "
+         "'2001:db8::/129'"},
+        {{"--port", "65536", "x.db"}, "--port takes a port from 0 to 65535, not '65536'"},
+        {{"--port", "-1", "x.db"}, "--port takes a port from 0 to 65535, not '-1'"},
+        {{"--from", "14:60", "x.db"}, timeRefused("from", "14:60")},
+        {{"--to", "2024-02-30 10:00", "x.db"}, timeRefused("to", "2024-02-30 10:00")},
+        {{"--to", "noon", "x.db"}, timeRefused("to", "noon")},
+        {{"--from", "14:00", "--to", "14:00:00.000", "x.db"},
+         "--from and --to are the same time of day: the window holds no time"},
+        {{"--from", "2024-12-08 14:00", "--to", "2024-12-08 13:00", "x.db"},
+         "--to is not after --from: the window holds no time"},
+        {{"--by", "speed", "x.db"}, "--by takes bytes, frames, duration or rate, not 'speed'"},
+        {{"--protocol", "", "x.db"},
+         "--protocol takes a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...), "
+         "not ''"},
     };
     for (const auto& c : cases) {
         const Outcome run = runReport(c.args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err, "tidewrack-report: " + c.message + "\n");
     }
+    // A date in the window of a database without dates: refused once its dates are known,
+    // before any frame is read.
+    ScratchDir dir;
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", dir.path("web.db"));
+    const Outcome dated = runReport({"--from", "2024-12-08 12:00", dir.path("web.db")});
+    EXPECT_EQ(dated.status, 2);
+    EXPECT_EQ(dated.err, "tidewrack-report: --from 2024-12-08 12:00: a date needs databases that "
+                         "all record dates (made with tidewrack -x); give a time of day\n");
     const Outcome budget = runReport({"x.db"}, {"TIDEWRACK_REPORT_MEMORY=lots"});
     EXPECT_EQ(budget.status, 2);
     EXPECT_EQ(budget.err,

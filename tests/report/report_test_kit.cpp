@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "database.h"
 
@@ -49,6 +54,95 @@ std::string readmeRecipe(const std::string& marker) {
 
 std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql) {
     return testkit::query(":memory:", sql, {json});
+}
+
+namespace {
+
+// Nanoseconds of tshark's "1647506352.307108000".
+std::int64_t nanoseconds(const std::string& seconds) {
+    const std::size_t dot = seconds.find('.');
+    std::string fraction = dot == std::string::npos ? "" : seconds.substr(dot + 1);
+    fraction.resize(9, '0');
+    return std::stoll(seconds.substr(0, dot)) * 1000000000 + std::stoll(fraction);
+}
+
+}  // namespace
+
+TsharkHandshakes tsharkHandshakes(const std::string& capture) {
+    const std::string command =
+        "tshark -r '" + capture +
+        "' --disable-protocol teredo -Y 'tcp.flags.syn == 1 && !icmp && !icmpv6' -T fields "
+        "-e tcp.flags -e ip.src -e ipv6.src -e tcp.srcport -e ip.dst -e ipv6.dst -e tcp.dstport "
+        "-e tcp.analysis.ack_rtt -e frame.time_epoch 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[65536];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    if (pipe) {
+        pclose(pipe);
+    }
+    TsharkHandshakes handshakes;
+    std::map<std::string, std::vector<std::int64_t>> syns;  // the clients' SYNs, nanoseconds
+    std::set<std::string> seen;                             // pairs whose SYN ACK came
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) {
+            f.push_back(field);
+        }
+        f.resize(9);
+        const auto end = [](const std::string& four, const std::string& six,
+                            const std::string& port) {
+            return (six.empty() ? four : "[" + six + "]") + ":" + port;
+        };
+        const std::string source = end(f[1], f[2], f[3]), destination = end(f[4], f[5], f[6]);
+        const std::int64_t time = nanoseconds(f[8]);
+        if ((std::stoi(f[0], nullptr, 16) & 0x10) == 0) {
+            syns[source + " > " + destination].push_back(time);
+            continue;
+        }
+        // The SYN ACK goes from the server to the client. A database holds times to the
+        // microsecond, cut: the times of a trace of nanoseconds are cut before they are
+        // subtracted.
+        const std::string key = destination + " > " + source;
+        if (!seen.insert(key).second) {
+            continue;
+        }
+        std::int64_t last = -1;
+        int before = 0;
+        for (const std::int64_t syn : syns[key]) {
+            if (syn <= time) {
+                last = std::max(last, syn);
+                ++before;
+            }
+        }
+        if (before > 0) {
+            handshakes.fromLastSyn[key] = time / 1000 - last / 1000;
+        }
+        if (before > 1) {
+            handshakes.sentAgain.insert(key);
+        }
+        if (!f[7].empty()) {
+            handshakes.ackRtt[key] = time / 1000 - (time - nanoseconds(f[7])) / 1000;
+        }
+    }
+    return handshakes;
+}
+
+Handshakes reportHandshakes(const std::string& json) {
+    Handshakes times;
+    for (const std::string& row :
+         jsonQuery(json, "SELECT value ->> 'client', value ->> 'server', value ->> 'handshake' "
+                         "FROM json_each(?1, '$.conversations') "
+                         "WHERE value ->> 'handshake' IS NOT NULL")) {
+        const std::size_t first = row.find('|'), second = row.rfind('|');
+        times[row.substr(0, first) + " > " + row.substr(first + 1, second - first - 1)] =
+            std::llround(std::stod(row.substr(second + 1)) * 1e6);
+    }
+    return times;
 }
 
 }  // namespace reportkit

@@ -3,6 +3,9 @@
 // JSON functions.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,5 +36,24 @@ std::string readmeRecipe(const std::string& marker);
 // The rows of `sql`, run by SQLite over the JSON document bound as ?1, each row's columns
 // joined by '|'.
 std::vector<std::string> jsonQuery(const std::string& json, const std::string& sql);
+
+// Handshake times in microseconds by "client end > server end" (ends written as the report
+// writes them: address:port, [IPv6 address]:port).
+using Handshakes = std::map<std::string, std::int64_t>;
+
+// tshark's view of the first SYN ACK of each pair of ends in `capture` (its first TCP stream,
+// when the pair was used again; the SYN ACKs quoted by ICMP errors left aside): the time from
+// the client's last SYN before it, by tshark's frame times, when there is one; tshark's own
+// tcp.analysis.ack_rtt on it, when it has one; and the pairs whose client sent more than one
+// SYN before it.
+struct TsharkHandshakes {
+    Handshakes fromLastSyn;
+    Handshakes ackRtt;
+    std::set<std::string> sentAgain;
+};
+TsharkHandshakes tsharkHandshakes(const std::string& capture);
+
+// The handshake times of the report's JSON document, of every conversation that has one.
+Handshakes reportHandshakes(const std::string& json);
 
 }  // namespace reportkit

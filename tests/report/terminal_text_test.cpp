@@ -97,7 +97,7 @@ TEST(ReportTerminalText, NoLineIsWiderThanTheWidth) {
     // The headline wraps at a blank, the lines after it indented.
     EXPECT_EQ(file.out.substr(0, file.out.find("\nProtocols")),
               "Traffic report: 1 database, 72 frames, 20,928 bytes, 12:00:00.250000 to\n"
-              "  12:00:04.739800 (4.490 s)");
+              "  12:00:04.739800 (4.490 s, 37.3 kbit/s, 16.0 frames/s)");
 }
 
 // Cut columns end with '~' between two characters; a table that no cut fits shows each row

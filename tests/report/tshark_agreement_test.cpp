@@ -13,8 +13,11 @@
 // no tunnel, so tshark is told not to read IPv6 inside UDP (Teredo) either.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -57,12 +60,18 @@ Sent tsharkSent(const std::string& frames, const std::string& bytes, const std::
             std::stoull(bytes) * scale + scale - 1};
 }
 
-Tables tsharkTables(const std::string& capture) {
-    const std::string command = "tshark -r '" + capture +
-                                "' --disable-protocol teredo -q -z conv,tcp -z conv,udp -z conv,ip "
-                                "-z endpoints,ip -z conv,ipv6 -z endpoints,ipv6 "
-                                "2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
+// tshark's tables of `capture`, of each of `filters` (display filters; empty for none), by
+// filter.
+std::map<std::string, Tables> tsharkTables(const std::string& capture,
+                                           const std::vector<std::string>& filters = {""}) {
+    std::string command = "tshark -r '" + capture + "' --disable-protocol teredo -q";
+    for (const std::string& filter : filters) {
+        for (const char* table : {"conv,tcp", "conv,udp", "conv,ip", "endpoints,ip", "conv,ipv6",
+                                  "endpoints,ipv6"}) {
+            command += std::string(" -z '") + table + (filter.empty() ? "" : "," + filter) + "'";
+        }
+    }
+    std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
     std::string out;
     char buffer[65536];
     for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
@@ -74,8 +83,8 @@ Tables tsharkTables(const std::string& capture) {
     static const std::regex conversation(
         R"(^(\S+) +<-> +(\S+) +(\d+) (\d+) (bytes|kB|MB|GB) +(\d+) (\d+) (bytes|kB|MB|GB) .*)");
     static const std::regex endpoint(R"(^([0-9a-f.:]+) +\d+ +\d+ +(\d+) +(\d+) +(\d+) +(\d+) *$)");
-    Tables tables;
-    std::string table;
+    std::map<std::string, Tables> byFilter;
+    std::string table, filter;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
@@ -83,16 +92,19 @@ Tables tsharkTables(const std::string& capture) {
             line == "IPv4 Conversations" || line == "IPv4 Endpoints" ||
             line == "IPv6 Conversations" || line == "IPv6 Endpoints") {
             table = line;
+        } else if (line.rfind("Filter:", 0) == 0) {
+            filter = line == "Filter:<No Filter>" ? "" : line.substr(7);
+            byFilter[filter][table];
         } else if (std::regex_match(line, m, conversation)) {
             // "<-" is what B sent to A, "->" what A sent to B.
-            add(tables, table, m[1], m[2], tsharkSent(m[6], m[7], m[8]),
+            add(byFilter[filter], table, m[1], m[2], tsharkSent(m[6], m[7], m[8]),
                 tsharkSent(m[3], m[4], m[5]));
         } else if (std::regex_match(line, m, endpoint)) {
-            tables[table][m[1]] = {{"sent", tsharkSent(m[2], m[3], "bytes")},
-                                   {"received", tsharkSent(m[4], m[5], "bytes")}};
+            byFilter[filter][table][m[1]] = {{"sent", tsharkSent(m[2], m[3], "bytes")},
+                                             {"received", tsharkSent(m[4], m[5], "bytes")}};
         }
     }
-    return tables;
+    return byFilter;
 }
 
 std::vector<std::string> fields(const std::string& row) {
@@ -151,59 +163,182 @@ Tables reportTables(const std::string& json) {
     return tables;
 }
 
+// Expects the report's tables to be tshark's, and says how many rows they have, and how many
+// of IPv6.
+std::string expectSameTables(Tables& ours, Tables& theirs, const std::string& label) {
+    std::string counts;
+    for (const std::string table :
+         {"TCP Conversations", "UDP Conversations", "IPv4 Conversations", "IPv4 Endpoints",
+          "IPv6 Conversations", "IPv6 Endpoints"}) {
+        const auto &mine = ours[table], &rows = theirs[table];
+        EXPECT_EQ(mine.size(), rows.size()) << label << ": " << table;
+        for (const auto& [key, ends] : rows) {
+            EXPECT_EQ(mine.count(key), 1u) << label << ": " << table << " " << key;
+            if (mine.count(key) == 0) {
+                continue;
+            }
+            for (const auto& [end, sent] : ends) {
+                const Sent& got = mine.at(key).at(end);
+                EXPECT_EQ(got.frames, sent.frames) << label << ": " << key << " from " << end;
+                EXPECT_TRUE(got.lowBytes >= sent.lowBytes && got.lowBytes <= sent.highBytes)
+                    << label << ": " << key << " from " << end << ": " << got.lowBytes
+                    << " bytes, tshark " << sent.lowBytes << " to " << sent.highBytes;
+            }
+        }
+        // How many of them are of IPv6: all of the IPv6 tables', those of TCP and UDP with IPv6
+        // ends.
+        const auto six = std::count_if(rows.begin(), rows.end(),
+                                       [](const auto& row) { return isIpv6(row.first); });
+        counts.append(" ").append(std::to_string(rows.size())).append(" ").append(table);
+        if (table.find("IPv") == std::string::npos) {
+            counts.append(" (").append(std::to_string(six)).append(" of IPv6)");
+        }
+        counts += ';';
+    }
+    return counts;
+}
+
+std::vector<std::string> capturesOf(const std::vector<const char*>& names) {
+    std::vector<std::string> captures = {std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap",
+                                         std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap"};
+    for (const char* name : names) {
+        const std::string path = std::string(TIDEWRACK_CORPUS_DIR) + "/" + name;
+        if (std::filesystem::exists(path)) {
+            captures.push_back(path);
+        }
+    }
+    return captures;
+}
+
+// The /64 prefix of an IPv6 address: "2001:db8:20::/64" of 2001:db8:20::42.
+std::string tsharkPrefix64(const std::string& address) {
+    unsigned char bytes[16] = {};
+    inet_pton(AF_INET6, address.c_str(), bytes);
+    std::fill(bytes + 8, bytes + 16, 0);
+    char text[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, bytes, text, sizeof text);
+    return std::string(text) + "/64";
+}
+
+// Microseconds since 1970 of "2024-12-08T12:00:01.500000Z".
+std::int64_t epochMicroseconds(const std::string& iso) {
+    std::tm utc{};
+    strptime(iso.c_str(), "%Y-%m-%dT%H:%M:%S", &utc);
+    return static_cast<std::int64_t>(timegm(&utc)) * 1000000 + std::stoll(iso.substr(20, 6));
+}
+
+// "2024-12-08 12:00:01.500000" and "1733659201.500000" of microseconds since 1970 (UTC).
+std::pair<std::string, std::string> timeTexts(std::int64_t microseconds) {
+    const std::time_t seconds = microseconds / 1000000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char date[32], fraction[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &utc);
+    std::snprintf(fraction, sizeof fraction, ".%06lld",
+                  static_cast<long long>(microseconds % 1000000));
+    return {std::string(date) + fraction, std::to_string(seconds) + fraction};
+}
+
 }  // namespace
 
 TEST(ReportTsharkAgreement, ConversationsAndEndpointsMatchTsharksTables) {
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
     }
-    std::vector<std::string> captures = {std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap",
-                                         std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap"};
-    for (const char* name :
-         {"650HttpResponses.pcap", "netflix.pcap", "synscan.pcap", "starcraft_battle.pcap",
-          "alexa-app.pcapng", "quic_interop_V.pcapng", "test.pcap", "gateway_or_not.pcap",
-          "many-protocols.pcap", "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap",
-          "suricata-verify_output-eve-ftp-data_input.pcap",
-          "suricata-verify_base64-decode-5885_input.pcap"}) {
-        const std::string path = std::string(TIDEWRACK_CORPUS_DIR) + "/" + name;
-        if (std::filesystem::exists(path)) {
-            captures.push_back(path);
-        }
-    }
-    for (const std::string& capture : captures) {
+    for (const std::string& capture : capturesOf(
+             {"650HttpResponses.pcap", "netflix.pcap", "synscan.pcap", "starcraft_battle.pcap",
+              "alexa-app.pcapng", "quic_interop_V.pcapng", "test.pcap", "gateway_or_not.pcap",
+              "many-protocols.pcap", "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap",
+              "suricata-verify_output-eve-ftp-data_input.pcap",
+              "suricata-verify_base64-decode-5885_input.pcap"})) {
         ScratchDir dir;
         const Outcome made =
             runProgram({"-x", "-r", capture, "-d", dir.path("capture.db"), "-m", "2"});
         ASSERT_EQ(made.status, 0) << made.out;
         const Outcome run = runReport({"--json", "--top", "0", dir.path("capture.db")});
         ASSERT_EQ(run.status, 0) << run.err;
-        Tables ours = reportTables(run.out), theirs = tsharkTables(capture);
-        std::string counts;
-        for (const std::string table :
-             {"TCP Conversations", "UDP Conversations", "IPv4 Conversations", "IPv4 Endpoints",
-              "IPv6 Conversations", "IPv6 Endpoints"}) {
-            const auto &mine = ours[table], &rows = theirs[table];
-            EXPECT_EQ(mine.size(), rows.size()) << capture << ": " << table;
-            for (const auto& [key, ends] : rows) {
-                ASSERT_EQ(mine.count(key), 1u) << capture << ": " << table << " " << key;
-                for (const auto& [end, sent] : ends) {
-                    const Sent& got = mine.at(key).at(end);
-                    EXPECT_EQ(got.frames, sent.frames) << capture << ": " << key << " from " << end;
-                    EXPECT_TRUE(got.lowBytes >= sent.lowBytes && got.lowBytes <= sent.highBytes)
-                        << capture << ": " << key << " from " << end << ": " << got.lowBytes
-                        << " bytes, tshark " << sent.lowBytes << " to " << sent.highBytes;
-                }
-            }
-            // How many of them are of IPv6: all of the IPv6 tables', those of TCP and UDP with
-            // IPv6 ends.
-            const auto six = std::count_if(rows.begin(), rows.end(),
-                                           [](const auto& row) { return isIpv6(row.first); });
-            counts.append(" ").append(std::to_string(rows.size())).append(" ").append(table);
-            if (table.find("IPv") == std::string::npos) {
-                counts.append(" (").append(std::to_string(six)).append(" of IPv6)");
-            }
-            counts += ';';
-        }
-        std::printf("%s:%s\n", std::filesystem::path(capture).filename().c_str(), counts.c_str());
+        Tables ours = reportTables(run.out), theirs = tsharkTables(capture)[""];
+        std::printf("%s:%s\n", std::filesystem::path(capture).filename().c_str(),
+                    expectSameTables(ours, theirs, capture).c_str());
     }
+}
+
+// The filters agree with tshark's display filters, the tables of each filtered as tshark filters
+// them: --host with the capture's busiest address (ip.addr or ipv6.addr of the outer header,
+// #1, since ICMP errors quote others), with the /64 of its busiest IPv6 address, --port with the
+// busiest server port (tcp.port or udp.port, ICMP errors left out, as they quote ports too),
+// --protocol with that port's protocol and that address, and --from and --to with the middle third
+// of the capture's span, as dates and times and as times of day (frame.time_epoch).
+TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
+    if (std::system("tshark --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
+    }
+    std::size_t compared = 0;
+    for (const std::string& capture :
+         capturesOf({"650HttpResponses.pcap", "netflix.pcap", "alexa-app.pcapng",
+                     "quic_interop_V.pcapng",
+                     "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap"})) {
+        ScratchDir dir;
+        makeExtendedDatabase(capture, dir.path("capture.db"));
+        const std::string all = runReport({"--json", dir.path("capture.db")}).out;
+        const auto first = [&](const std::string& sql) { return jsonQuery(all, sql).at(0); };
+        const std::string host = first("SELECT ?1 ->> '$.endpoints[0].address'");
+        const std::string hostField = host.find(':') == std::string::npos ? "ip.addr" : "ipv6.addr";
+        const std::string port = first("SELECT ?1 ->> '$.services_by_traffic[0].port'");
+        const std::string protocol = first("SELECT ?1 ->> '$.services_by_traffic[0].protocol'");
+        const std::int64_t span[] = {
+            epochMicroseconds(first("SELECT ?1 ->> '$.summary.first_utc'")),
+            epochMicroseconds(first("SELECT ?1 ->> '$.summary.last_utc'"))};
+        const std::int64_t start = span[0] + (span[1] - span[0]) / 3,
+                           end = span[0] + (span[1] - span[0]) * 2 / 3;
+        const auto [from, fromEpoch] = timeTexts(start);
+        const auto [to, toEpoch] = timeTexts(end);
+        const std::string window =
+            "frame.time_epoch >= " + fromEpoch + " && frame.time_epoch < " + toEpoch;
+        std::vector<std::pair<std::vector<std::string>, std::string>> filters = {
+            {{"--host", host}, hostField + "#1 == " + host},
+            {{"--port", port}, "(tcp.port == " + port + " || udp.port == " + port +
+                                   ") && !icmp && !icmpv6"},
+            {{"--protocol", protocol, "--host", host},
+             (protocol == "TCP" ? "tcp" : "udp") + std::string(" && !icmp && !icmpv6 && ") +
+                 hostField + "#1 == " + host},
+            {{"--from", from, "--to", to}, window},
+        };
+        if (from.substr(0, 10) == to.substr(0, 10)) {
+            filters.push_back({{"--from", from.substr(11), "--to", to.substr(11)}, window});
+        }
+        const std::vector<std::string> six =
+            jsonQuery(all, "SELECT value ->> 'address' FROM json_each(?1, '$.endpoints') "
+                           "WHERE value ->> 'address' LIKE '%:%' LIMIT 1");
+        if (!six.empty()) {
+            // The /64 of the address: its first four groups, each of them as written.
+            const std::string prefix = std::string(tsharkPrefix64(six[0]));
+            filters.push_back({{"--host", prefix}, "ipv6.addr#1 == " + prefix});
+        }
+        std::vector<std::string> displayFilters;
+        for (const auto& f : filters) {
+            if (std::find(displayFilters.begin(), displayFilters.end(), f.second) ==
+                displayFilters.end()) {
+                displayFilters.push_back(f.second);
+            }
+        }
+        std::map<std::string, Tables> theirs = tsharkTables(capture, displayFilters);
+        for (const auto& [options, displayFilter] : filters) {
+            std::vector<std::string> args = {"--json", "--top", "0"};
+            args.insert(args.end(), options.begin(), options.end());
+            args.push_back(dir.path("capture.db"));
+            const Outcome run = runReport(args);
+            ASSERT_EQ(run.status, 0) << run.err;
+            Tables ours = reportTables(run.out);
+            ASSERT_EQ(theirs.count(displayFilter), 1u) << displayFilter;
+            const std::string counts =
+                expectSameTables(ours, theirs[displayFilter], capture + " " + displayFilter);
+            EXPECT_FALSE(ours["IPv4 Endpoints"].empty() && ours["IPv6 Endpoints"].empty())
+                << capture << " " << displayFilter << ": nothing passed";
+            std::printf("%s, %s:%s\n", std::filesystem::path(capture).filename().c_str(),
+                        displayFilter.c_str(), counts.c_str());
+            ++compared;
+        }
+    }
+    std::printf("%zu filtered reports compared\n", compared);
 }

@@ -32,10 +32,12 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     const Outcome empty = runReport({"--json", dir.path("empty.db")});
     ASSERT_EQ(empty.status, 0) << empty.err;
     EXPECT_EQ(listLengths(empty.out),
-              (std::vector<std::string>{"databases=1", "protocols=0", "busiest_intervals=0",
-                                        "endpoints=0", "conversations=0", "tcp_services=0",
-                                        "udp_services=0", "icmp_messages=0", "port_scans=0",
-                                        "icmp_errors=0", "unanswered_syns=0"}));
+              (std::vector<std::string>{
+                  "databases=1", "protocols=0", "busiest_intervals=0", "endpoints=0",
+                  "conversations=0", "tcp_states=0", "handshake_servers=0",
+                  "handshake_services=0", "services_by_traffic=0", "tcp_services=0",
+                  "udp_services=0", "icmp_messages=0", "port_scans=0", "icmp_errors=0",
+                  "unanswered_syns=0"}));
     EXPECT_EQ(jsonQuery(empty.out, "SELECT ?1 -> '$.summary.first', ?1 -> '$.timeline.buckets'"),
               std::vector<std::string>{"null|[]"});
     const Outcome text = runReport({dir.path("empty.db")});
@@ -103,7 +105,8 @@ TEST(ReportUnusualDatabases, MidnightAndUnknownTimesKeepTheClockRight) {
                                  "FROM json_each(?1, '$.tcp_services')"),
               std::vector<std::string>{"80|1"});
     const Outcome text = runReport({path}, {"COLUMNS=200"});
-    EXPECT_NE(text.out.find("day 0 23:59:58.500000 to day 1 00:00:02.000000 (3.500 s)"),
+    EXPECT_NE(text.out.find("day 0 23:59:58.500000 to day 1 00:00:02.000000 (3.500 s, 731 bit/s, "
+                            "1.4 frames/s)"),
               std::string::npos)
         << text.out;
 }
@@ -132,9 +135,9 @@ TEST(ReportUnusualDatabases, ManyDaysWidenTheIntervalsPastAnHour) {
               std::vector<std::string>{"8640000|51|5000|5001"});
     EXPECT_LT(json.out.size(), 50000u);
     EXPECT_LT(fileBytes(dir.path("days.html")).size(), 50000u);
-    EXPECT_NE(
-        runReport({path}).out.find("Traffic over time (51 intervals of 100 d, all with traffic)"),
-        std::string::npos);
+    EXPECT_NE(runReport({path}).out.find(
+                  "Traffic over time (51 intervals of 100 d, all with traffic; peak "),
+              std::string::npos);
 }
 
 // The timeline widens its intervals as the span grows, through every kind of interval: frames

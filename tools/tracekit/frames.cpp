@@ -18,7 +18,8 @@ void put16(Bytes& b, std::size_t at, std::uint16_t v) {
 void append(Bytes& b, const Bytes& from, std::size_t first = 0) {
     const std::size_t at = b.size(), count = from.size() - first;
     b.resize(at + count);
-    std::copy(from.begin() + static_cast<long>(first), from.end(), b.begin() + static_cast<long>(at));
+    std::copy(from.begin() + static_cast<long>(first), from.end(),
+              b.begin() + static_cast<long>(at));
 }
 
 }  // namespace
@@ -30,6 +31,16 @@ Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::ui
     b[12] = 5 << 4;  // data offset
     b[13] = flags;
     put16(b, 14, 65535);  // window
+    return b;
+}
+
+Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags,
+                std::uint32_t sequence, std::uint32_t acknowledgement) {
+    Bytes b = tcpHeader(sourcePort, destinationPort, flags);
+    for (int i = 0; i < 4; ++i) {
+        b[4 + i] = static_cast<std::uint8_t>(sequence >> (24 - 8 * i));
+        b[8 + i] = static_cast<std::uint8_t>(acknowledgement >> (24 - 8 * i));
+    }
     return b;
 }
 

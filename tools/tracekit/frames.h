@@ -18,6 +18,9 @@ using Address6 = std::array<std::uint8_t, 16>;
 
 // Transport headers (the bytes that follow the IPv4 header).
 Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags);
+// The same with sequence and acknowledgement numbers, as tshark's TCP analysis needs them.
+Bytes tcpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags,
+                std::uint32_t sequence, std::uint32_t acknowledgement);
 Bytes udpHeader(std::uint16_t sourcePort, std::uint16_t destinationPort, std::size_t payload = 0);
 Bytes icmpHeader(std::uint8_t type, std::uint8_t code);
 

@@ -1,0 +1,213 @@
+// Reading the filter's options, and filtering frames.
+#include "report/frame_filter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "report/calendar.h"
+#include "report/report_error.h"
+#include "report/time_of_day.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+// The value of the decimal digits of `text`, all of them; nothing for any other text.
+std::optional<int> digits(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        text.front() == '-' || text.front() == '+') {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Microseconds since midnight of "HH:MM", "HH:MM:SS" or "HH:MM:SS.f" (one to six digits).
+std::optional<std::int64_t> clockTime(std::string_view text) {
+    if (text.size() < 5 || text[2] != ':' || (text.size() > 5 && text[5] != ':')) {
+        return std::nullopt;
+    }
+    const std::optional<int> hours = digits(text.substr(0, 2)), minutes = digits(text.substr(3, 2));
+    std::optional<int> seconds = 0;
+    std::int64_t fraction = 0;
+    if (text.size() > 5) {
+        const std::size_t dot = text.find('.', 6);
+        seconds = text.size() == 8 || dot == 8 ? digits(text.substr(6, 2)) : std::nullopt;
+        if (dot != std::string_view::npos) {
+            const std::string_view decimals = text.substr(dot + 1);
+            if (decimals.empty() || decimals.size() > 6 || !digits(decimals)) {
+                return std::nullopt;
+            }
+            fraction = *digits(decimals);
+            for (std::size_t i = decimals.size(); i < 6; ++i) {
+                fraction *= 10;
+            }
+        }
+    }
+    if (!hours || !minutes || !seconds || *hours > 23 || *minutes > 59 || *seconds > 59) {
+        return std::nullopt;
+    }
+    return ((*hours * 60 + *minutes) * 60 + *seconds) * microsecondsPerSecond + fraction;
+}
+
+std::optional<FilterSpec::Bound> bound(std::string_view text) {
+    if (text.size() > 11 && (text[10] == ' ' || text[10] == 'T')) {
+        const std::optional<std::int64_t> day = parseDate(text.substr(0, 10));
+        const std::optional<std::int64_t> clock = clockTime(text.substr(11));
+        if (!day || !clock) {
+            return std::nullopt;
+        }
+        return FilterSpec::Bound{true, *day * microsecondsPerDay + *clock, {}};
+    }
+    const std::optional<std::int64_t> clock = clockTime(text);
+    return clock ? std::optional(FilterSpec::Bound{false, *clock, {}}) : std::nullopt;
+}
+
+// The least (`least`) or greatest value of the bounds of one kind, if any.
+std::optional<std::int64_t> extreme(const std::vector<FilterSpec::Bound>& bounds, bool point,
+                                    bool least) {
+    std::optional<std::int64_t> found;
+    for (const FilterSpec::Bound& b : bounds) {
+        if (b.point == point && (!found || (least ? b.value < *found : b.value > *found))) {
+            found = b.value;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+void FilterSpec::add(const std::string& option, const std::string& value) {
+    const auto refuse = [&](const char* expected) {
+        throw ReportError("--" + option + " takes " + expected + ", not '" + value + "'");
+    };
+    if (option == "host") {
+        const std::optional<IpPrefix> prefix = parseIpPrefix(value);
+        if (!prefix) {
+            refuse("an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32)");
+        }
+        hosts.push_back(*prefix);
+    } else if (option == "port") {
+        const std::optional<int> port = value.size() <= 5 ? digits(value) : std::nullopt;
+        if (!port || *port > 65535) {
+            refuse("a port from 0 to 65535");
+        }
+        ports.push_back(static_cast<std::uint16_t>(*port));
+    } else if (option == "protocol") {
+        if (value.empty() || value.size() > 64) {
+            refuse("a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...)");
+        }
+        protocols.push_back(value);
+    } else {
+        std::optional<Bound> b = bound(value);
+        if (!b) {
+            refuse("a time of day, HH:MM[:SS[.ffffff]], or a date and time, "
+                   "YYYY-MM-DD HH:MM[:SS[.ffffff]]");
+        }
+        b->words = "--" + option + " " + value;
+        (option == "from" ? from : to).push_back(*b);
+    }
+    words += (words.empty() ? "--" : " --") + option + " " + value;
+}
+
+void FilterSpec::check() const {
+    for (const bool point : {false, true}) {
+        const std::optional<std::int64_t> start = extreme(from, point, true),
+                                          end = extreme(to, point, false);
+        if (start && end && (point ? *end <= *start : *end == *start)) {
+            throw ReportError(point ? "--to is not after --from: the window holds no time"
+                                    : "--from and --to are the same time of day: the window "
+                                      "holds no time");
+        }
+    }
+}
+
+bool FilterSpec::hasPoints() const {
+    const auto isPoint = [](const Bound& b) { return b.point; };
+    return std::any_of(from.begin(), from.end(), isPoint) ||
+           std::any_of(to.begin(), to.end(), isPoint);
+}
+
+FrameFilter::FrameFilter(const FilterSpec& filter, const TimeAxis& axis, const TimeAxis& zone)
+    : spec(filter) {
+    for (const auto* bounds : {&spec.from, &spec.to}) {
+        for (const FilterSpec::Bound& b : *bounds) {
+            if (b.point && !axis.dated) {
+                throw UsageError(b.words + ": a date needs databases that all record dates "
+                                           "(made with tidewrack -x); give a time of day");
+            }
+        }
+    }
+    // A point's local time, less the zone's offset, is UTC; its place on the axis follows.
+    const auto place = [&](std::optional<std::int64_t> local) -> std::optional<std::int64_t> {
+        if (!local) {
+            return std::nullopt;
+        }
+        return axis.fromUtcMicroseconds(*local - zone.offset * microsecondsPerSecond);
+    };
+    clockFrom = extreme(spec.from, false, true);
+    clockTo = extreme(spec.to, false, false);
+    pointFrom = place(extreme(spec.from, true, true));
+    pointTo = place(extreme(spec.to, true, false));
+    timed = !spec.from.empty() || !spec.to.empty();
+}
+
+bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog) {
+    if (protocol >= protocolMatch.size()) {
+        protocolMatch.resize(protocol + 1u, -1);
+    }
+    if (protocolMatch[protocol] < 0) {
+        const std::string& name = catalog.name(protocol);
+        const auto same = [&](const std::string& wanted) {
+            return std::equal(name.begin(), name.end(), wanted.begin(), wanted.end(),
+                              [](char x, char y) {
+                                  const auto lower = [](char c) {
+                                      return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+                                  };
+                                  return lower(x) == lower(y);
+                              });
+        };
+        protocolMatch[protocol] = std::any_of(spec.protocols.begin(), spec.protocols.end(), same);
+    }
+    return protocolMatch[protocol] == 1;
+}
+
+bool FrameFilter::timePasses(std::int64_t time) const {
+    if (time == unknownTime) {
+        return false;
+    }
+    const std::int64_t clock = time % microsecondsPerDay;
+    const bool after = (!clockFrom && !pointFrom) || (clockFrom && clock >= *clockFrom) ||
+                       (pointFrom && time >= *pointFrom);
+    const bool before = (!clockTo && !pointTo) || (clockTo && clock < *clockTo) ||
+                        (pointTo && time < *pointTo);
+    const bool acrossMidnight = clockFrom && clockTo && *clockTo < *clockFrom && !pointFrom &&
+                                !pointTo;
+    return acrossMidnight ? after || before : after && before;
+}
+
+bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
+    if (!spec.hosts.empty() &&
+        std::none_of(spec.hosts.begin(), spec.hosts.end(), [&](const IpPrefix& prefix) {
+            return prefix.contains(row.source) || prefix.contains(row.destination);
+        })) {
+        return false;
+    }
+    if (!spec.ports.empty()) {
+        const ProtocolKind kind = catalog.kind(row.protocol);
+        if ((kind != ProtocolKind::Tcp && kind != ProtocolKind::Udp) ||
+            std::none_of(spec.ports.begin(), spec.ports.end(), [&](std::uint16_t port) {
+                return port == row.sourcePort || port == row.destinationPort;
+            })) {
+            return false;
+        }
+    }
+    if (!spec.protocols.empty() && !protocolPasses(row.protocol, catalog)) {
+        return false;
+    }
+    return !timed || timePasses(row.time);
+}
+
+}  // namespace tidewrack::report

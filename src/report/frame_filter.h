@@ -1,0 +1,79 @@
+// The filter of --host, --port, --protocol, --from and --to, which frames pass as they are read,
+// so that every section of the report counts only them.
+//
+// Repeats of one option are alternatives, different options must all hold:
+//   --host ADDR[/PREFIX]   the source or the destination is in the prefix (either family)
+//   --port N               the source or the destination port is N, for TCP and UDP only
+//   --protocol NAME        the protocol is named NAME in the frames tables (TCP, UDP, ICMP,
+//                          IPv6-ICMP, OSPF...), letter case aside, of either family
+//   --from TIME, --to TIME a half-open window: a frame at --from is in, one at --to is out
+// A time is a time of day, HH:MM[:SS[.ffffff]], which applies to every day: on classic
+// databases to the time of day as stored, on dated ones to the time of day the report shows
+// (in the zone its heading names). When --to is earlier in the day than --from, the window
+// runs across midnight (--from 23:00 --to 01:00 is two hours a night). With databases that
+// record dates a time may also be a point, YYYY-MM-DD HH:MM[:SS[.ffffff]], in that same zone.
+// Of repeated --from (or --to) of one kind, the earliest --from and the latest --to hold. A
+// frame without a known time passes no window.
+//
+// The values are checked as the command line is read (FilterSpec); a FrameFilter then places
+// its times on the time axis of the databases it reads, before their frames are read.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "report/frame_row.h"
+#include "report/ip_address.h"
+#include "report/protocol_catalog.h"
+#include "report/time_axis.h"
+
+namespace tidewrack::report {
+
+// What the command line asked for.
+struct FilterSpec {
+    // A bound of the window: a time of day in microseconds, or a point, a local date and time
+    // in microseconds since 1970-01-01 00:00 of the zone the report tells times in.
+    struct Bound {
+        bool point = false;
+        std::int64_t value = 0;
+        std::string words;  // "--from 2025-01-01 10:00", for messages
+    };
+
+    std::vector<IpPrefix> hosts;
+    std::vector<std::uint16_t> ports;
+    std::vector<std::string> protocols;
+    std::vector<Bound> from;
+    std::vector<Bound> to;
+    std::string words;  // the options as given: "--host 10.0.0.5 --from 14:02"
+
+    // Adds the value of option `option` ("host", "port", "protocol", "from", "to"); a bad value
+    // is a ReportError naming the option.
+    void add(const std::string& option, const std::string& value);
+    // Refuses a window that holds no time at all.
+    void check() const;
+    bool empty() const { return words.empty(); }
+    bool hasPoints() const;
+};
+
+class FrameFilter {
+  public:
+    // The filter on `axis`, its points told in the zone of `zone` (the report's axis, which
+    // may be another than the one of the databases read). A point on an axis without dates is
+    // a UsageError.
+    FrameFilter(const FilterSpec& spec, const TimeAxis& axis, const TimeAxis& zone);
+
+    bool passes(const FrameRow& row, const ProtocolCatalog& catalog);
+
+  private:
+    bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);
+    bool timePasses(std::int64_t time) const;
+
+    const FilterSpec& spec;
+    std::vector<std::int8_t> protocolMatch;  // by catalog number: 1 passes, 0 not, -1 not known
+    std::optional<std::int64_t> clockFrom, clockTo, pointFrom, pointTo;  // on the axis
+    bool timed = false;
+};
+
+}  // namespace tidewrack::report

@@ -1,0 +1,201 @@
+// Who opened each TCP conversation, what became of it and how long its handshake took, on a trace
+// written by the trace kit with a conversation of every state, of IPv4 and of IPv6, each segment
+// numbered as TCP numbers it: the states (with a SYN sent again, an RST before the connection
+// was made, a SYN ACK whose SYN is not in the trace), client and server, the handshake times and
+// their median and 95th percentile worked out by hand, the server end that the services by
+// traffic count, and the handshake times against tshark's frame times and its
+// tcp.analysis.ack_rtt.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <utility>
+
+#include "report_test_kit.h"
+#include "tracekit/frames.h"
+
+using namespace testkit;
+using namespace reportkit;
+
+namespace {
+
+constexpr std::uint8_t fin = 0x01, syn = 0x02, rst = 0x04, psh = 0x08, ack = 0x10;
+
+// One TCP conversation, its segments numbered from each end's initial sequence number.
+class Connection {
+  public:
+    Connection(std::vector<tracekit::Record>& records, long& clock, bool six,
+               std::uint8_t serverHost, std::uint16_t clientPort, std::uint16_t serverPort)
+        : records(records), clock(clock), six(six), serverHost(serverHost),
+          clientPort(clientPort), serverPort(serverPort) {}
+
+    // A segment from the client (or the server) `gap` microseconds after the one before.
+    Connection& client(std::uint8_t flags, long gap = 1000, std::size_t payload = 0) {
+        return send(true, flags, gap, payload);
+    }
+    Connection& server(std::uint8_t flags, long gap = 1000, std::size_t payload = 0) {
+        return send(false, flags, gap, payload);
+    }
+    // The server's ACK of a stale connection: its number covers nothing the client sent.
+    Connection& staleAck(long gap) {
+        clock += gap;
+        add(false, ack, serverNext, clientIsn - 1000, 0);
+        staleAcknowledged = clientIsn - 1000;
+        return *this;
+    }
+    // The client's RST answering it, numbered as that ACK asked.
+    Connection& resetStale(long gap) {
+        clock += gap;
+        add(true, rst, staleAcknowledged, 0, 0);
+        return *this;
+    }
+
+  private:
+    Connection& send(bool fromClient, std::uint8_t flags, long gap, std::size_t payload) {
+        clock += gap;
+        std::uint32_t& next = fromClient ? clientNext : serverNext;
+        if (flags & syn) {
+            next = fromClient ? clientIsn : serverIsn;  // a SYN sent again keeps its number
+        }
+        const std::uint32_t sequence = next;
+        next += static_cast<std::uint32_t>(payload) + ((flags & (syn | fin)) ? 1 : 0);
+        add(fromClient, flags, sequence, (flags & ack) ? (fromClient ? serverNext : clientNext) : 0,
+            payload);
+        return *this;
+    }
+
+    void add(bool fromClient, std::uint8_t flags, std::uint32_t sequence,
+             std::uint32_t acknowledgement, std::size_t payload) {
+        tracekit::Bytes segment =
+            tracekit::tcpHeader(fromClient ? clientPort : serverPort,
+                                fromClient ? serverPort : clientPort, flags, sequence,
+                                acknowledgement);
+        segment.resize(segment.size() + payload, 0x2e);
+        const std::uint8_t from = fromClient ? 1 : serverHost, to = fromClient ? serverHost : 1;
+        const std::uint8_t fromNet = fromClient ? 1 : 2, toNet = fromClient ? 2 : 1;
+        tracekit::Bytes frame;
+        if (six) {
+            tracekit::Address6 source{0x20, 0x01, 0x0d, 0xb8, 0, fromNet};
+            tracekit::Address6 destination{0x20, 0x01, 0x0d, 0xb8, 0, toNet};
+            source[15] = from;
+            destination[15] = to;
+            frame = tracekit::ipv6Frame(6, source, destination, segment);
+        } else {
+            frame = tracekit::ipv4Frame(6, {10, fromNet, 0, from}, {10, toNet, 0, to}, segment);
+        }
+        records.push_back({frame, 1733659200 + clock / 1000000, clock % 1000000});
+    }
+
+    std::vector<tracekit::Record>& records;
+    long& clock;
+    bool six;
+    std::uint8_t serverHost;
+    std::uint16_t clientPort, serverPort;
+    std::uint32_t clientIsn = 1000u * clientPort, serverIsn = 7000u * clientPort;
+    std::uint32_t clientNext = clientIsn, serverNext = serverIsn;
+    std::uint32_t staleAcknowledged = 0;
+};
+
+// Client 10.1.0.1 (2001:db8:1::1) and server 10.2.0.1 (2001:db8:2::1); each conversation's
+// client port says which it is.
+std::vector<tracekit::Record> everyState() {
+    std::vector<tracekit::Record> r;
+    long clock = 0;
+    for (const bool six : {false, true}) {
+        const auto c = [&](std::uint16_t port, std::uint16_t serverPort = 80,
+                           std::uint8_t host = 1) {
+            return Connection(r, clock, six, host, port, serverPort);
+        };
+        const std::uint16_t base = six ? 60000 : 50000;
+        c(base + 1).client(syn).client(syn, 1000000);                     // S0, the SYN sent again
+        c(base + 2).client(syn).server(rst | ack, 800);                   // REJ
+        c(base + 3).client(syn).server(syn | ack, six ? 5000 : 2000).client(ack).client(
+            psh | ack, 500, 100);                                          // S1
+        c(base + 4).client(syn).server(syn | ack, six ? 7000 : 3000).client(ack).client(
+            fin | ack).server(fin | ack).client(ack);                      // SF
+        c(base + 9, 443).client(psh | ack, 1000, 200).server(ack);         // OTH: mid-stream
+        if (six) {
+            continue;
+        }
+        c(base + 5).client(syn).server(syn | ack, 1500).client(ack).client(fin | ack);  // S2
+        c(base + 6).client(syn).server(syn | ack, 2500).client(ack).server(fin | ack);  // S3
+        c(base + 7).client(syn).server(syn | ack, 1000).client(ack).client(rst);        // RSTO
+        c(base + 8).client(syn).server(syn | ack, 4000).client(ack).client(
+            psh | ack, 300, 50).server(rst);                                             // RSTR
+        // OTH: a SYN ACK whose SYN is not in the trace, from 10.2.0.10:6000 to port 443.
+        c(443, 6000, 10).server(syn | ack).client(ack).client(psh | ack, 200, 60);
+        // SF, the SYN sent again a second later: 50 ms from the second SYN.
+        c(base + 11).client(syn).client(syn, 1000000).server(syn | ack, 50000).client(ack).client(
+            fin | ack).server(fin | ack).client(ack);
+        // SF, an RST to a stale connection before the connection is made: 20 ms from the SYN
+        // sent again.
+        c(base + 12).client(syn).staleAck(500).resetStale(200).client(syn, 2999300).server(
+            syn | ack, 20000).client(ack).client(fin | ack).server(fin | ack).client(ack);
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
+    ScratchDir dir;
+    tracekit::writeTrace(dir.path("states.pcap"), everyState());
+    makeExtendedDatabase(dir.path("states.pcap"), dir.path("states.db"));
+    const Outcome run = runReport({"--json", "--top", "0", dir.path("states.db")});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    // By client port: state, client, server, handshake.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT coalesce(value ->> 'client', value ->> 'a'), "
+                                 "value ->> 'state', value ->> 'server', "
+                                 "value ->> 'handshake' FROM json_each(?1, '$.conversations') "
+                                 "ORDER BY 1"),
+              (std::vector<std::string>{
+                  "10.1.0.1:443|OTH||",  // no SYN: no client, no server named
+                  "10.1.0.1:50001|S0|10.2.0.1:80|",
+                  "10.1.0.1:50002|REJ|10.2.0.1:80|",
+                  "10.1.0.1:50003|S1|10.2.0.1:80|0.002",
+                  "10.1.0.1:50004|SF|10.2.0.1:80|0.003",
+                  "10.1.0.1:50005|S2|10.2.0.1:80|0.0015",
+                  "10.1.0.1:50006|S3|10.2.0.1:80|0.0025",
+                  "10.1.0.1:50007|RSTO|10.2.0.1:80|0.001",
+                  "10.1.0.1:50008|RSTR|10.2.0.1:80|0.004",
+                  "10.1.0.1:50009|OTH||",
+                  "10.1.0.1:50011|SF|10.2.0.1:80|0.05",
+                  "10.1.0.1:50012|SF|10.2.0.1:80|0.02",
+                  "[2001:db8:1::1]:60001|S0|[2001:db8:2::1]:80|",
+                  "[2001:db8:1::1]:60002|REJ|[2001:db8:2::1]:80|",
+                  "[2001:db8:1::1]:60003|S1|[2001:db8:2::1]:80|0.005",
+                  "[2001:db8:1::1]:60004|SF|[2001:db8:2::1]:80|0.007",
+                  "[2001:db8:1::1]:60009|OTH||",
+              }));
+    // By conversations, then bytes.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'state', value ->> 'conversations' "
+                                 "FROM json_each(?1, '$.tcp_states')"),
+              (std::vector<std::string>{"SF|4", "OTH|3", "S1|2", "REJ|2", "S0|2", "RSTR|1",
+                                        "RSTO|1", "S2|1", "S3|1"}));
+    // Eight times of IPv4, 1 ms to 50 ms: the median is the fourth, the 95th percentile the
+    // eighth; two of IPv6: the first and the second. The slowest median first.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'server', value ->> 'handshakes', "
+                                 "value ->> 'median', value ->> 'p95' "
+                                 "FROM json_each(?1, '$.handshake_servers')"),
+              (std::vector<std::string>{"2001:db8:2::1|2|0.005|0.007", "10.2.0.1|8|0.0025|0.05"}));
+    // The server end of the SYN ACK without its SYN is the end that sent it, though the other
+    // end's port is HTTPS's; that of the mid-stream conversations the end of HTTPS's port.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'protocol', value ->> 'port', "
+                                 "value ->> 'conversations', value ->> 'servers' "
+                                 "FROM json_each(?1, '$.services_by_traffic') ORDER BY 2"),
+              (std::vector<std::string>{"TCP|80|14|2", "TCP|443|2|2", "TCP|6000|1|1"}));
+
+    if (std::system("tshark --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
+    }
+    // tshark's ack_rtt measures the two SYNs sent again from their first sending.
+    const TsharkHandshakes theirs = tsharkHandshakes(dir.path("states.pcap"));
+    EXPECT_EQ(reportHandshakes(run.out), theirs.fromLastSyn);
+    const std::string again = "10.1.0.1:50011 > 10.2.0.1:80",
+                      stale = "10.1.0.1:50012 > 10.2.0.1:80";
+    EXPECT_EQ(theirs.sentAgain, (std::set<std::string>{again, stale}));
+    Handshakes ackRtt = theirs.ackRtt;
+    EXPECT_EQ(std::exchange(ackRtt[again], 50000), 1050000);
+    EXPECT_EQ(std::exchange(ackRtt[stale], 20000), 3020000);
+    EXPECT_EQ(ackRtt, theirs.fromLastSyn);
+}
