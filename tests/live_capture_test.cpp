@@ -56,8 +56,8 @@ TEST_F(LiveCapture, BudgetEndsTheCaptureAfterCountPackets) {
 TEST_F(LiveCapture, InterruptFinishesTheRunAndCommitsTheDatabase) {
     UdpSender sender(testPort());
     const std::string db = dir.path("live.db"), out = dir.path("out.txt");
-    const int pid =
-        startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")}, out);
+    const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db, "-w", dir.path("live.pcap")},
+                                 out, dir.path("err.txt"));
     EXPECT_TRUE(waitUntilCatching(pid, SIGINT));
     std::this_thread::sleep_for(500ms);
     kill(pid, SIGINT);

@@ -109,10 +109,16 @@ Outcome runProgram(const std::vector<std::string>& args, const std::string& inpu
     return runBinary(TIDEWRACK_BINARY, args, input, user);
 }
 
-int startProgram(const std::vector<std::string>& args, const std::string& outPath) {
+int startProgram(const std::vector<std::string>& args, const std::string& outPath,
+                 const std::string& errPath) {
     const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err =
+        errPath.empty() ? fd : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int null = open("/dev/null", O_RDONLY);
-    const int pid = spawnProgram(args, null, fd, fd);
+    const int pid = spawnProgram(args, null, fd, err);
+    if (err != fd) {
+        close(err);
+    }
     close(fd);
     close(null);
     return pid;

@@ -22,9 +22,11 @@ Outcome runBinary(const std::string& binary, const std::vector<std::string>& arg
 Outcome runProgram(const std::vector<std::string>& args, const std::string& input = "",
                    unsigned user = 0);
 
-// Starts tidewrack in the background with its standard output and error to `outPath`; returns
-// its pid.
-int startProgram(const std::vector<std::string>& args, const std::string& outPath);
+// Starts tidewrack in the background with its standard output and error to `outPath`, or its
+// standard error to `errPath` when one is given (the two streams are buffered apart, so that
+// a line of one may be cut by a write of the other in a shared file); returns its pid.
+int startProgram(const std::vector<std::string>& args, const std::string& outPath,
+                 const std::string& errPath = "");
 // Starts tidewrack in the background with `in`, `out` and `err` as its standard descriptors
 // (-1 leaves that one closed) and the `ignored` signals ignored, as a shell starts a
 // background job; returns its pid.
