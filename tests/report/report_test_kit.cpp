@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "database.h"
+#include "tshark.h"
 
 namespace reportkit {
 
@@ -69,20 +70,11 @@ std::int64_t nanoseconds(const std::string& seconds) {
 }  // namespace
 
 TsharkHandshakes tsharkHandshakes(const std::string& capture) {
-    const std::string command =
-        "tshark -r '" + capture +
+    const std::string out = testkit::tsharkOutput(
+        "-r '" + capture +
         "' --disable-protocol teredo -Y 'tcp.flags.syn == 1 && !icmp && !icmpv6' -T fields "
         "-e tcp.flags -e ip.src -e ipv6.src -e tcp.srcport -e ip.dst -e ipv6.dst -e tcp.dstport "
-        "-e tcp.analysis.ack_rtt -e frame.time_epoch 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    if (pipe) {
-        pclose(pipe);
-    }
+        "-e tcp.analysis.ack_rtt -e frame.time_epoch");
     TsharkHandshakes handshakes;
     std::map<std::string, std::vector<std::int64_t>> syns;  // the clients' SYNs, nanoseconds
     std::set<std::string> seen;                             // pairs whose SYN ACK came

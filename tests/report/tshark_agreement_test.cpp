@@ -24,6 +24,7 @@
 #include <sstream>
 
 #include "report_test_kit.h"
+#include "tshark.h"
 
 using namespace testkit;
 using namespace reportkit;
@@ -64,22 +65,14 @@ Sent tsharkSent(const std::string& frames, const std::string& bytes, const std::
 // filter.
 std::map<std::string, Tables> tsharkTables(const std::string& capture,
                                            const std::vector<std::string>& filters = {""}) {
-    std::string command = "tshark -r '" + capture + "' --disable-protocol teredo -q";
+    std::string arguments = "-r '" + capture + "' --disable-protocol teredo -q";
     for (const std::string& filter : filters) {
         for (const char* table : {"conv,tcp", "conv,udp", "conv,ip", "endpoints,ip", "conv,ipv6",
                                   "endpoints,ipv6"}) {
-            command += std::string(" -z '") + table + (filter.empty() ? "" : "," + filter) + "'";
+            arguments += std::string(" -z '") + table + (filter.empty() ? "" : "," + filter) + "'";
         }
     }
-    std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    std::string out;
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    if (pipe) {
-        pclose(pipe);
-    }
+    const std::string out = tsharkOutput(arguments);
     static const std::regex conversation(
         R"(^(\S+) +<-> +(\S+) +(\d+) (\d+) (bytes|kB|MB|GB) +(\d+) (\d+) (bytes|kB|MB|GB) .*)");
     static const std::regex endpoint(R"(^([0-9a-f.:]+) +\d+ +\d+ +(\d+) +(\d+) +(\d+) +(\d+) *$)");

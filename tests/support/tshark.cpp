@@ -11,25 +11,30 @@ bool tsharkInstalled() {
     return std::system("tshark -v >/dev/null 2>&1") == 0;
 }
 
-std::vector<std::vector<std::string>> tsharkFields(const std::string& trace,
-                                                   const std::vector<std::string>& fields,
-                                                   const std::string& zone) {
-    std::string command = "TZ='" + zone + "' tshark -r '" + trace + "' -T fields -E separator=/t";
-    for (const std::string& field : fields) {
-        command += " -e " + field;
-    }
-    command += " 2>/dev/null";
-    std::vector<std::vector<std::string>> rows;
+std::string tsharkOutput(const std::string& arguments, const std::string& zone) {
+    std::string out;
+    const std::string command = "TZ='" + zone + "' tshark " + arguments + " 2>/dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
-        return rows;
+        return out;
     }
-    std::string out;
     char buffer[65536];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         out.append(buffer, n);
     }
     pclose(pipe);
+    return out;
+}
+
+std::vector<std::vector<std::string>> tsharkFields(const std::string& trace,
+                                                   const std::vector<std::string>& fields,
+                                                   const std::string& zone) {
+    std::string arguments = "-r '" + trace + "' -T fields -E separator=/t";
+    for (const std::string& field : fields) {
+        arguments += " -e " + field;
+    }
+    const std::string out = tsharkOutput(arguments, zone);
+    std::vector<std::vector<std::string>> rows;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::vector<std::string> row;
