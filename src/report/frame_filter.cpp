@@ -52,24 +52,24 @@ std::optional<std::int64_t> clockTime(std::string_view text) {
     return ((*hours * 60 + *minutes) * 60 + *seconds) * microsecondsPerSecond + fraction;
 }
 
-std::optional<FilterSpec::Bound> bound(std::string_view text) {
+std::optional<FilterChoice::Bound> bound(std::string_view text) {
     if (text.size() > 11 && (text[10] == ' ' || text[10] == 'T')) {
         const std::optional<std::int64_t> day = parseDate(text.substr(0, 10));
         const std::optional<std::int64_t> clock = clockTime(text.substr(11));
         if (!day || !clock) {
             return std::nullopt;
         }
-        return FilterSpec::Bound{true, *day * microsecondsPerDay + *clock, {}};
+        return FilterChoice::Bound{true, *day * microsecondsPerDay + *clock, {}};
     }
     const std::optional<std::int64_t> clock = clockTime(text);
-    return clock ? std::optional(FilterSpec::Bound{false, *clock, {}}) : std::nullopt;
+    return clock ? std::optional(FilterChoice::Bound{false, *clock, {}}) : std::nullopt;
 }
 
 // The least (`least`) or greatest value of the bounds of one kind, if any.
-std::optional<std::int64_t> extreme(const std::vector<FilterSpec::Bound>& bounds, bool point,
+std::optional<std::int64_t> extreme(const std::vector<FilterChoice::Bound>& bounds, bool point,
                                     bool least) {
     std::optional<std::int64_t> found;
-    for (const FilterSpec::Bound& b : bounds) {
+    for (const FilterChoice::Bound& b : bounds) {
         if (b.point == point && (!found || (least ? b.value < *found : b.value > *found))) {
             found = b.value;
         }
@@ -79,7 +79,7 @@ std::optional<std::int64_t> extreme(const std::vector<FilterSpec::Bound>& bounds
 
 }  // namespace
 
-void FilterSpec::add(const std::string& option, const std::string& value) {
+void FilterChoice::add(const std::string& option, const std::string& value) {
     const auto refuse = [&](const char* expected) {
         throw ReportError("--" + option + " takes " + expected + ", not '" + value + "'");
     };
@@ -112,7 +112,7 @@ void FilterSpec::add(const std::string& option, const std::string& value) {
     words += (words.empty() ? "--" : " --") + option + " " + value;
 }
 
-void FilterSpec::check() const {
+void FilterChoice::check() const {
     for (const bool point : {false, true}) {
         const std::optional<std::int64_t> start = extreme(from, point, true),
                                           end = extreme(to, point, false);
@@ -124,16 +124,16 @@ void FilterSpec::check() const {
     }
 }
 
-bool FilterSpec::hasPoints() const {
+bool FilterChoice::hasPoints() const {
     const auto isPoint = [](const Bound& b) { return b.point; };
     return std::any_of(from.begin(), from.end(), isPoint) ||
            std::any_of(to.begin(), to.end(), isPoint);
 }
 
-FrameFilter::FrameFilter(const FilterSpec& filter, const TimeAxis& axis, const TimeAxis& zone)
-    : spec(filter) {
-    for (const auto* bounds : {&spec.from, &spec.to}) {
-        for (const FilterSpec::Bound& b : *bounds) {
+FrameFilter::FrameFilter(const FilterChoice& filter, const TimeAxis& axis, const TimeAxis& zone)
+    : choice(filter) {
+    for (const auto* bounds : {&choice.from, &choice.to}) {
+        for (const FilterChoice::Bound& b : *bounds) {
             if (b.point && !axis.dated) {
                 throw UsageError(b.words + ": a date needs databases that all record dates "
                                            "(made with tidewrack -x); give a time of day");
@@ -147,11 +147,11 @@ FrameFilter::FrameFilter(const FilterSpec& filter, const TimeAxis& axis, const T
         }
         return axis.fromUtcMicroseconds(*local - zone.offset * microsecondsPerSecond);
     };
-    clockFrom = extreme(spec.from, false, true);
-    clockTo = extreme(spec.to, false, false);
-    pointFrom = place(extreme(spec.from, true, true));
-    pointTo = place(extreme(spec.to, true, false));
-    timed = !spec.from.empty() || !spec.to.empty();
+    clockFrom = extreme(choice.from, false, true);
+    clockTo = extreme(choice.to, false, false);
+    pointFrom = place(extreme(choice.from, true, true));
+    pointTo = place(extreme(choice.to, true, false));
+    timed = !choice.from.empty() || !choice.to.empty();
 }
 
 bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog) {
@@ -169,7 +169,8 @@ bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& 
                                   return lower(x) == lower(y);
                               });
         };
-        protocolMatch[protocol] = std::any_of(spec.protocols.begin(), spec.protocols.end(), same);
+        protocolMatch[protocol] =
+            std::any_of(choice.protocols.begin(), choice.protocols.end(), same);
     }
     return protocolMatch[protocol] == 1;
 }
@@ -189,22 +190,22 @@ bool FrameFilter::timePasses(std::int64_t time) const {
 }
 
 bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
-    if (!spec.hosts.empty() &&
-        std::none_of(spec.hosts.begin(), spec.hosts.end(), [&](const IpPrefix& prefix) {
+    if (!choice.hosts.empty() &&
+        std::none_of(choice.hosts.begin(), choice.hosts.end(), [&](const IpPrefix& prefix) {
             return prefix.contains(row.source) || prefix.contains(row.destination);
         })) {
         return false;
     }
-    if (!spec.ports.empty()) {
+    if (!choice.ports.empty()) {
         const ProtocolKind kind = catalog.kind(row.protocol);
         if ((kind != ProtocolKind::Tcp && kind != ProtocolKind::Udp) ||
-            std::none_of(spec.ports.begin(), spec.ports.end(), [&](std::uint16_t port) {
+            std::none_of(choice.ports.begin(), choice.ports.end(), [&](std::uint16_t port) {
                 return port == row.sourcePort || port == row.destinationPort;
             })) {
             return false;
         }
     }
-    if (!spec.protocols.empty() && !protocolPasses(row.protocol, catalog)) {
+    if (!choice.protocols.empty() && !protocolPasses(row.protocol, catalog)) {
         return false;
     }
     return !timed || timePasses(row.time);

@@ -15,7 +15,7 @@
 // Of repeated --from (or --to) of one kind, the earliest --from and the latest --to hold. A
 // frame without a known time passes no window.
 //
-// The values are checked as the command line is read (FilterSpec); a FrameFilter then places
+// The values are checked as the command line is read (FilterChoice); a FrameFilter then places
 // its times on the time axis of the databases it reads, before their frames are read.
 #pragma once
 
@@ -32,7 +32,7 @@
 namespace tidewrack::report {
 
 // What the command line asked for.
-struct FilterSpec {
+struct FilterChoice {
     // A bound of the window: a time of day in microseconds, or a point, a local date and time
     // in microseconds since 1970-01-01 00:00 of the zone the report tells times in.
     struct Bound {
@@ -62,7 +62,7 @@ class FrameFilter {
     // The filter on `axis`, its points told in the zone of `zone` (the report's axis, which
     // may be another than the one of the databases read). A point on an axis without dates is
     // a UsageError.
-    FrameFilter(const FilterSpec& spec, const TimeAxis& axis, const TimeAxis& zone);
+    FrameFilter(const FilterChoice& choice, const TimeAxis& axis, const TimeAxis& zone);
 
     bool passes(const FrameRow& row, const ProtocolCatalog& catalog);
 
@@ -70,7 +70,7 @@ class FrameFilter {
     bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);
     bool timePasses(std::int64_t time) const;
 
-    const FilterSpec& spec;
+    const FilterChoice& choice;
     std::vector<std::int8_t> protocolMatch;  // by catalog number: 1 passes, 0 not, -1 not known
     std::optional<std::int64_t> clockFrom, clockTo, pointFrom, pointTo;  // on the axis
     bool timed = false;

@@ -31,7 +31,7 @@ struct ReportOptions {
     bool help = false;
     bool version = false;
     Ranking ranking = Ranking::Bytes;
-    FilterSpec filter;
+    FilterChoice filter;
     std::vector<std::string> baselines;  // the databases of the earlier traffic
     std::vector<std::string> databases;
 };
