@@ -41,7 +41,9 @@ unexpected=$(cd "$root$prefix" && find . -type f | sed 's|^\./||' | sort |
     fail "the installed program does not tell version $version"
 "$root$prefix/bin/tidewrack-report" -V | grep -qx "tidewrack-report $version" ||
     fail "the installed report program does not tell version $version"
-zcat "$root$prefix/share/man/man1/tidewrack.1.gz" | grep -q "^\.TH TIDEWRACK 1 .*\"tidewrack $version\"" ||
+# Read whole before it is searched: grep -q leaves at its first match, and zcat still writing
+# into the closed pipe would fail the pipeline.
+grep -q "^\.TH TIDEWRACK 1 .*\"tidewrack $version\"" <<<"$(zcat "$root$prefix/share/man/man1/tidewrack.1.gz")" ||
     fail "the installed manual page does not carry version $version"
 
 # Another installation from the same tree, elsewhere, as cpack stages the package's files.

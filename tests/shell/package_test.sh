@@ -40,7 +40,11 @@ done
     -d "$scratch/web.db" >"$scratch/run.log" 2>&1 || fail "the packaged program failed"
 grep -q '^[0-9]* flows and service indices created in: ' "$scratch/run.log" ||
     { cat "$scratch/run.log"; fail "the packaged program did not build the flows"; }
-"$root/bin/tidewrack-report" "$scratch/web.db" | grep -q '^Traffic report: 1 database, 72 frames' ||
+# The output is read whole before it is searched: grep -q leaves at its first match, and a
+# program still writing into the closed pipe would fail the pipeline.
+report=$("$root/bin/tidewrack-report" "$scratch/web.db") ||
+    fail "the packaged report program failed"
+grep -q '^Traffic report: 1 database, 72 frames' <<<"$report" ||
     fail "the packaged report program did not report the sample"
 
 ((failures == 0)) && echo "Debian package: all checks passed"
