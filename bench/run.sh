@@ -49,6 +49,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
+# shellcheck source=earlier_build.sh
+source "$here/earlier_build.sh"
 build=${BUILD:-$repo/build/release}
 work=${BENCH_DIR:-/tmp/tidewrack-bench}
 out=${OUT_DIR:-}
@@ -88,15 +90,7 @@ mkdir -p "$work" "$out" "$disk"
 if [[ -z $baseline_program ]]; then
     commit=$(git -C "$repo" rev-parse --short "$baseline_rev^{commit}")
     prev_dir=$work/baseline-$commit
-    baseline_program=$prev_dir/build/tidewrack
-    if [[ ! -x $baseline_program ]]; then
-        echo "building the program of $commit..." >&2
-        rm -rf "$prev_dir" && mkdir -p "$prev_dir/src"
-        git -C "$repo" archive "$commit" | tar -x -C "$prev_dir/src"
-        cmake -S "$prev_dir/src" -B "$prev_dir/build" -DCMAKE_BUILD_TYPE=Release \
-            -DTIDEWRACK_TESTS=OFF -DTIDEWRACK_BENCH=OFF >/dev/null
-        cmake --build "$prev_dir/build" -j2 --target tidewrack >/dev/null
-    fi
+    baseline_program=$(earlier_build "$repo" "$commit" tidewrack "$prev_dir")
     baseline_name="tidewrack $commit"
 else
     baseline_name="$baseline_program"
