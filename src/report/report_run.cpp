@@ -1,19 +1,22 @@
 // The run sequence of tidewrack-report.
 //
 // Every path is checked before any database is read; then the databases are opened one after
-// the other, never attached (a report may span more databases than SQLite attaches at once),
-// and each is checked and read in one pass into the one tally, through the filter when one is
-// given. The databases of a baseline are read the same way, into a tally of their own, in a
-// thread of their own beside the others, so that a baseline as large as the traffic costs
-// little more time; the two tallies share the memory budget. The output file is written only
-// at the end, whole, and put in place last: a run refused for any of its inputs, or failing to
-// write any of its outputs, leaves no page.
+// the other, never attached (a report may span more databases than SQLite attaches at once).
+// What each says of its dates is read first, to choose the time axis; then each is read in one
+// pass into the one tally, through the filter when one is given, by the connection that read
+// its dates when it was kept open. The databases of a baseline are read the same way, into a
+// tally of their own, in a thread of their own beside the others, so that a baseline as large
+// as the traffic costs little more time; the two tallies share the memory budget. The output
+// file is written only at the end, whole, and put in place last: a run refused for any of its
+// inputs, or failing to write any of its outputs, leaves no page.
 #include "report/report_run.h"
 
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -109,23 +112,59 @@ void writeOut(std::string_view content) {
     }
 }
 
-// The time axis of `paths`, from what each database says of its dates.
-TimeAxis axisOf(const std::vector<std::string>& paths) {
-    std::vector<DatabaseDates> dates;
-    for (const std::string& path : paths) {
-        dates.push_back(TrafficDatabase(path).dates());
+// How many databases of one side of the report stay open from the look at their dates to the
+// read of their frames. An open connection holds a file and some 120 KiB (SQLite's lookaside and
+// the schema), so sixteen are held, within half of what the file limit leaves (the baseline's
+// side holds its own), and the rest are opened twice: the few databases of most reports are
+// opened once, and a thousand cost no more memory than a handful.
+std::size_t databasesHeldAtMost() {
+    constexpr std::size_t held = 16;
+    constexpr rlim_t spare = 64;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur <= spare) {
+        return 0;
     }
-    return TimeAxis::of(dates);
+    return std::min(held, static_cast<std::size_t>((files.rlim_cur - spare) / 2));
 }
 
-// Reads `paths` into `tally`, each frame through `filter` when there is one.
-void readAll(const std::vector<std::string>& paths, TrafficTally& tally, Progress& progress,
-             const TimeAxis& axis, std::optional<FrameFilter>& filter) {
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        TrafficDatabase(paths[i])
-            .read(tally, progress, i + 1, paths.size(), axis, filter ? &*filter : nullptr);
+// The databases of one side of the report. What each says of its dates decides the time axis
+// before any frame is read, and the connection that read them then reads the frames, so that a
+// database is opened once; past the few held open, a database is closed after its dates and
+// opened again for its frames.
+class Databases {
+  public:
+    explicit Databases(const std::vector<std::string>& paths) : paths(paths) {
+        const std::size_t held = std::min(paths.size(), databasesHeldAtMost());
+        std::vector<DatabaseDates> dates;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            TrafficDatabase database(paths[i]);
+            dates.push_back(database.dates());
+            if (i < held) {
+                open.push_back(std::move(database));
+            }
+        }
+        timeAxis = TimeAxis::of(dates);
     }
-}
+
+    const TimeAxis& axis() const { return timeAxis; }
+
+    // Reads every database into `tally`, each frame through `filter` when there is one, and
+    // closes each once read.
+    void read(TrafficTally& tally, Progress& progress, std::optional<FrameFilter>& filter) {
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            TrafficDatabase database =
+                i < open.size() ? std::move(open[i]) : TrafficDatabase(paths[i]);
+            database.read(tally, progress, i + 1, paths.size(), timeAxis,
+                          filter ? &*filter : nullptr);
+        }
+        open.clear();
+    }
+
+  private:
+    const std::vector<std::string>& paths;
+    std::vector<TrafficDatabase> open;
+    TimeAxis timeAxis;
+};
 
 int run(const ReportOptions& options, std::size_t budget) {
     checkOutputPath(options);
@@ -138,9 +177,14 @@ int run(const ReportOptions& options, std::size_t budget) {
     // What each database says of its dates decides the time axis before any frame is read; the
     // baseline's databases have an axis of their own, its points of time told in the zone of
     // the report's.
-    const TimeAxis axis = axisOf(options.databases);
+    Databases databases(options.databases);
+    const TimeAxis& axis = databases.axis();
     const bool baseline = !options.baselines.empty();
-    const TimeAxis baselineAxis = baseline ? axisOf(options.baselines) : TimeAxis{};
+    std::optional<Databases> baselineDatabases;
+    if (baseline) {
+        baselineDatabases.emplace(options.baselines);
+    }
+    const TimeAxis baselineAxis = baseline ? baselineDatabases->axis() : TimeAxis{};
     std::optional<FrameFilter> filter, baselineFilter;
     if (!options.filter.empty()) {
         filter.emplace(options.filter, axis, axis);
@@ -154,13 +198,13 @@ int run(const ReportOptions& options, std::size_t budget) {
         baselineTally = std::async(std::launch::async, [&] {
             auto tally = std::make_unique<TrafficTally>(share);
             Progress quiet(false);
-            readAll(options.baselines, *tally, quiet, baselineAxis, baselineFilter);
+            baselineDatabases->read(*tally, quiet, baselineFilter);
             tally->finish(baselineAxis);
             return tally;
         });
     }
     TrafficTally tally(share);
-    readAll(options.databases, tally, progress, axis, filter);
+    databases.read(tally, progress, filter);
     progress.section("putting the sections together");
     TallyStore& store = tally.finish(axis);
     if (baseline) {
