@@ -24,34 +24,36 @@
 namespace tidewrack::report {
 
 enum class Kind : std::uint8_t {
-    Text,      // a name or a path
-    Count,     // frames, connections, ports...: digits grouped for people
-    Bytes,     // a number of bytes: as Count, and in kB, MB, GB on a chart's axis
-    Number,    // an integer shown as it is: a mode, a day, an ICMP type or code, seconds
-    Port,      // a port; null stands for every port without a well-known service, shown "*"
-    Address,   // an IP address: its 4 or 16 bytes
-    End,       // an address and, for TCP and UDP, a port: address:port, [IPv6 address]:port, or
-               // the address alone
-    Protocol,  // a name of one family's protocol or message, and the family (4 or 6): people see
-               // "(IPv6)" after the name of one of IPv6; scripts get the name as stored
-    Time,      // microseconds on the report's time axis (time_axis.h); null when unknown
-    UtcTime,   // the same, for scripts in UTC (ISO 8601); null on an axis without dates
-    Interval,  // the start of an interval of the timeline: a time shown to the second
-    Duration,  // microseconds; null when unknown
-    Delay,     // microseconds, as short as a handshake: shown in milliseconds to the microsecond
-    Share,     // a part of a whole: a fraction, shown as a percentage
-    Change,    // a signed difference of bytes: shown with its sign
-    Ratio,     // a signed part of a whole: a fraction, shown as a percentage with its sign;
-               // null when there is no whole
-    BitRate,   // bits over microseconds: bits per second; null over no time
-    FrameRate, // frames over microseconds: frames per second; null over no time
-    Ports,     // a list of ports
-    Names,     // a list of texts
+    Text,       // a name or a path
+    Count,      // frames, connections, ports...: digits grouped for people
+    Bytes,      // a number of bytes: as Count, and in kB, MB, GB on a chart's axis
+    Number,     // an integer shown as it is: a mode, a day, an ICMP type or code, seconds
+    Port,       // a port; null stands for every port without a well-known service, shown "*"
+    Address,    // an IP address: its 4 or 16 bytes
+    End,        // an address and, for TCP and UDP, a port: address:port, [IPv6 address]:port, or
+                // the address alone
+    Protocol,   // a name of one family's protocol or message, and the family (4 or 6): people see
+                // "(IPv6)" after the name of one of IPv6; scripts get the name as stored
+    Time,       // microseconds on the report's time axis (time_axis.h); null when unknown
+    UtcTime,    // the same, for scripts in UTC (ISO 8601); null on an axis without dates
+    Interval,   // the start of an interval of the timeline: a time shown to the second
+    Duration,   // microseconds; null when unknown
+    Delay,      // microseconds, as short as a handshake: shown in milliseconds to the microsecond
+    Share,      // a part of a whole: a fraction, shown as a percentage
+    Change,     // a signed difference of bytes: shown with its sign
+    Ratio,      // a signed part of a whole: a fraction, shown as a percentage with its sign;
+                // null when there is no whole
+    BitRate,    // bits over microseconds: bits per second; null over no time
+    FrameRate,  // frames over microseconds: frames per second; null over no time
+    Ports,      // a list of ports
+    Names,      // a list of texts
 };
 
 enum class Fit : std::uint8_t {
     Keep,      // always shown whole
     Drop,      // left out of a table too wide, the rightmost first
+    DropPair,  // left out as Drop is, and with it the nearest Drop column of its kind to its left:
+               // the two directions of a count go out together
     Cut,       // shortened at its end, marked with '~'
     CutFront,  // shortened at its start: a path keeps its file name
     Hidden,    // for scripts only: people see it within another column (a day within its time),

@@ -19,12 +19,12 @@ struct Declaration {
     std::string_view id{};
     std::string_view title{};
     std::span<const Column> columns{};
-    std::string_view rows{};      // SQL reading the rows, a value per column (two for an end or a
-                                  // share, none for a list of names), in no particular order
-    bool derived = false;         // rows of a GROUP BY, worked out once into a table of the store
-    std::string_view order{};     // SQL ORDER BY for the rows (by column names when derived)
-    bool whole = false;           // every row, whatever --top says
-    std::string_view by{};        // the order as people are told it: "bytes"
+    std::string_view rows{};   // SQL reading the rows, a value per column (two for an end or a
+                               // share, none for a list of names), in no particular order
+    bool derived = false;      // rows of a GROUP BY, worked out once into a table of the store
+    std::string_view order{};  // SQL ORDER BY for the rows (by column names when derived)
+    bool whole = false;        // every row, whatever --top says
+    std::string_view by{};     // the order as people are told it: "bytes"
     // The orders of a list ranked as --by says, and how people are told them, by Ranking; none
     // for a list of one order.
     struct Ranked {
@@ -121,7 +121,7 @@ constexpr Column endpointColumns[] = {
     {"address", "address", Kind::Address},
     {"frames_sent", "frames sent", Kind::Count, Fit::Drop},
     {"bytes_sent", "bytes sent", Kind::Bytes},
-    {"frames_received", "frames received", Kind::Count, Fit::Drop},
+    {"frames_received", "frames received", Kind::Count, Fit::DropPair},
     {"bytes_received", "bytes received", Kind::Bytes},
     {"first", "first", Kind::Time, Fit::Drop},
     {"last", "last", Kind::Time, Fit::Drop},
@@ -139,7 +139,7 @@ constexpr Column conversationColumns[] = {
     {"b", "b", Kind::End},
     {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop},
     {"bytes_a_to_b", "bytes a>b", Kind::Bytes},
-    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::Drop},
+    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::DropPair},
     {"bytes_b_to_a", "bytes b>a", Kind::Bytes},
     {"first", "first", Kind::Time, Fit::Drop},
     {"last", "last", Kind::Time, Fit::Drop},
@@ -507,14 +507,24 @@ constexpr Declaration declarations[] = {
 #undef SERVICE_NAME
 #undef SERVER_REMARK
 
-// Every chart names columns its section has, every section but a record reads rows, and ids
-// are JSON member names.
+// Every chart names columns its section has, every section but a record reads rows, a column
+// dropped in pairs has its pair to its left, and ids are JSON member names.
 static_assert([] {
     for (const Declaration& d : declarations) {
         const int columns = static_cast<int>(d.columns.size());
         if (d.chart.label >= columns || d.chart.first >= columns || d.chart.second >= columns ||
             d.chart.text >= columns || (d.rows.empty() && !d.record)) {
             return false;
+        }
+        for (std::size_t i = 0; i < d.columns.size(); ++i) {
+            bool paired = d.columns[i].fit != Fit::DropPair;
+            for (std::size_t j = 0; j < i; ++j) {
+                paired = paired ||
+                         (d.columns[j].fit == Fit::Drop && d.columns[j].kind == d.columns[i].kind);
+            }
+            if (!paired) {
+                return false;
+            }
         }
         for (const char c : d.id) {
             if (!(c == '_' || (c >= 'a' && c <= 'z'))) {
@@ -653,11 +663,10 @@ void completeTimeline(Section& section, TallyStore& store, Report& report, const
                                               : ", " + groupDigits(busy) + " with traffic";
     }
     if (busy > 0) {
-        section.note += "; peak " +
-                        peopleText(section.facts[1], section.factColumns[1].kind, report.axis) +
-                        ", " +
-                        peopleText(section.facts[2], section.factColumns[2].kind, report.axis) +
-                        " frames/s";
+        section.note +=
+            "; peak " + peopleText(section.facts[1], section.factColumns[1].kind, report.axis) +
+            ", " + peopleText(section.facts[2], section.factColumns[2].kind, report.axis) +
+            " frames/s";
     }
 }
 

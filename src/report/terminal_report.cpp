@@ -75,7 +75,18 @@ class Table {
     // Drops, then cuts, columns until the table fits; false when it cannot.
     bool fit(std::vector<std::size_t>& widths, std::size_t width) {
         for (std::size_t i = widths.size(); i-- > 0 && total(widths) > width;) {
-            shown[i] = fitOf(i) != Fit::Drop;
+            if (fitOf(i) == Fit::DropPair) {
+                shown[i] = false;
+                for (std::size_t j = i; j-- > 0;) {
+                    if (fitOf(j) == Fit::Drop &&
+                        section.columns[columns[j]].kind == section.columns[columns[i]].kind) {
+                        shown[j] = false;
+                        break;
+                    }
+                }
+            } else if (fitOf(i) == Fit::Drop) {
+                shown[i] = false;
+            }
         }
         while (total(widths) > width) {
             std::size_t widest = widths.size();
