@@ -1,7 +1,7 @@
 // The conversations and endpoints agree with tshark's own tables (-z conv,tcp, conv,udp,
 // conv,ip, endpoints,ip, conv,ipv6 and endpoints,ipv6), frames and bytes, on captures whose IP
 // frames are all whole and unfragmented (see the corpus MANIFEST): the bundled web session and
-// office LAN, and real captures, seven of them with IPv6 beside IPv4. The databases are made
+// office LAN, and real captures, nine of them with IPv6 beside IPv4. The databases are made
 // with tidewrack -x, which analyses IPv6 and tagged frames as tshark does.
 //
 // Like is compared with like. tshark keeps a TCP conversation per stream, so a pair of ends
@@ -67,8 +67,8 @@ std::map<std::string, Tables> tsharkTables(const std::string& capture,
                                            const std::vector<std::string>& filters = {""}) {
     std::string arguments = "-r '" + capture + "' --disable-protocol teredo -q";
     for (const std::string& filter : filters) {
-        for (const char* table : {"conv,tcp", "conv,udp", "conv,ip", "endpoints,ip", "conv,ipv6",
-                                  "endpoints,ipv6"}) {
+        for (const char* table :
+             {"conv,tcp", "conv,udp", "conv,ip", "endpoints,ip", "conv,ipv6", "endpoints,ipv6"}) {
             arguments += std::string(" -z '") + table + (filter.empty() ? "" : "," + filter) + "'";
         }
     }
@@ -160,9 +160,8 @@ Tables reportTables(const std::string& json) {
 // of IPv6.
 std::string expectSameTables(Tables& ours, Tables& theirs, const std::string& label) {
     std::string counts;
-    for (const std::string table :
-         {"TCP Conversations", "UDP Conversations", "IPv4 Conversations", "IPv4 Endpoints",
-          "IPv6 Conversations", "IPv6 Endpoints"}) {
+    for (const std::string table : {"TCP Conversations", "UDP Conversations", "IPv4 Conversations",
+                                    "IPv4 Endpoints", "IPv6 Conversations", "IPv6 Endpoints"}) {
         const auto &mine = ours[table], &rows = theirs[table];
         EXPECT_EQ(mine.size(), rows.size()) << label << ": " << table;
         for (const auto& [key, ends] : rows) {
@@ -243,7 +242,9 @@ TEST(ReportTsharkAgreement, ConversationsAndEndpointsMatchTsharksTables) {
               "alexa-app.pcapng", "quic_interop_V.pcapng", "test.pcap", "gateway_or_not.pcap",
               "many-protocols.pcap", "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap",
               "suricata-verify_output-eve-ftp-data_input.pcap",
-              "suricata-verify_base64-decode-5885_input.pcap"})) {
+              "suricata-verify_base64-decode-5885_input.pcap",
+              "suricata-verify_tls-subjectaltname_input.pcap",
+              "suricata-verify_eve-flow-esp_input.pcap"})) {
         ScratchDir dir;
         const Outcome made =
             runProgram({"-x", "-r", capture, "-d", dir.path("capture.db"), "-m", "2"});
@@ -267,10 +268,9 @@ TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
     }
     std::size_t compared = 0;
-    for (const std::string& capture :
-         capturesOf({"650HttpResponses.pcap", "netflix.pcap", "alexa-app.pcapng",
-                     "quic_interop_V.pcapng",
-                     "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap"})) {
+    for (const std::string& capture : capturesOf(
+             {"650HttpResponses.pcap", "netflix.pcap", "alexa-app.pcapng", "quic_interop_V.pcapng",
+              "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap"})) {
         ScratchDir dir;
         makeExtendedDatabase(capture, dir.path("capture.db"));
         const std::string all = runReport({"--json", dir.path("capture.db")}).out;
@@ -290,8 +290,8 @@ TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
             "frame.time_epoch >= " + fromEpoch + " && frame.time_epoch < " + toEpoch;
         std::vector<std::pair<std::vector<std::string>, std::string>> filters = {
             {{"--host", host}, hostField + "#1 == " + host},
-            {{"--port", port}, "(tcp.port == " + port + " || udp.port == " + port +
-                                   ") && !icmp && !icmpv6"},
+            {{"--port", port},
+             "(tcp.port == " + port + " || udp.port == " + port + ") && !icmp && !icmpv6"},
             {{"--protocol", protocol, "--host", host},
              (protocol == "TCP" ? "tcp" : "udp") + std::string(" && !icmp && !icmpv6 && ") +
                  hostField + "#1 == " + host},
