@@ -57,7 +57,12 @@ figure.chart figcaption { color: var(--muted); }
 .axis.x span { top: 4px; transform: translateX(-50%); }
 .axis.x span.first { transform: none; }
 .axis.x span.last { transform: translateX(-100%); }
-@media (max-width: 600px) { .axis.x span.wide { display: none; } }
+.axis.x span::before { content: ""; position: absolute; top: -4px; left: 50%; height: 4px;
+                       border-left: 1px solid; }
+.axis.x span.first::before { left: 0; }
+.axis.x span.last::before { left: auto; right: 0; }
+@media (max-width: 600px) { .axis.x span.wide { visibility: hidden; }
+                            .axis.x span.wide::before { visibility: visible; } }
 svg .bar { fill: var(--bar); }
 svg .second { fill: var(--bar2); }
 svg .grid { stroke: var(--rule); stroke-width: 1; vector-effect: non-scaling-stroke; }

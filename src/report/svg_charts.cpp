@@ -140,10 +140,10 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
                     "<polyline class=\"line\" points=\"" + points + "\"/>";
         }
         html += "</svg>\n<div class=\"axis x\">";
-        // Up to seven labels spread evenly; a narrow screen keeps the first, the last and the
-        // one nearest the middle, when it is within a tenth of the axis of it: a label as wide
-        // as a date then stays clear of the others. A label's day or date goes on a line of
-        // its own.
+        // Up to seven labels spread evenly, each with its tick; a narrow screen keeps every
+        // tick but the text of only the first, the last and the one nearest the middle, when it
+        // is within a tenth of the axis of it: a label as wide as a date then stays clear of the
+        // others. A label's day or date goes on a line of its own.
         const std::size_t ticks = std::min(labels.size(), maxTicks);
         const auto place = [&](std::size_t k) {
             const std::size_t i = ticks < 2 ? 0 : (k * last + (ticks - 1) / 2) / (ticks - 1);

@@ -6,8 +6,9 @@
 // iframe of that width (a headless window is never narrower than 500 pixels) measured by a
 // script of the test: the page is never wider than the screen (wide tables scroll in their own
 // box), every chart takes the width of its section, no chart text is smaller than the tables'
-// text, a time axis has more than three labels on the wide screen and at least three on the
-// narrow one, none overlapping, and the dark scheme is dark. Printed (to PDF, read back by
+// text, a time axis has more than three ticks on either screen, and more than three labels on
+// the wide one and at least three on the narrow one, none overlapping, and the dark scheme is
+// dark. Printed (to PDF, read back by
 // poppler's pdftotext where it is installed), no page ends with a section's heading and no
 // figure is broken across lines.
 #include <gtest/gtest.h>
@@ -60,6 +61,7 @@ addEventListener('load', () => {
   const layouts = [...document.querySelectorAll('iframe')].map(frame => {
     const w = frame.contentWindow, d = frame.contentDocument;
     const shown = e => e.getClientRects().length > 0 && w.getComputedStyle(e).display != 'none';
+    const read = e => shown(e) && w.getComputedStyle(e).visibility != 'hidden';
     const size = e => parseFloat(w.getComputedStyle(e).fontSize);
     const all = s => [...d.querySelectorAll(s)];
     const rgb = w.getComputedStyle(d.body).backgroundColor.match(/\d+/g).map(Number);
@@ -72,8 +74,10 @@ addEventListener('load', () => {
                 Math.abs(f.getBoundingClientRect().width - section) < 1),
             ticks: Math.min(...all('figure.lines').map(f =>
                 [...f.querySelectorAll('.axis.x span')].filter(shown).length)),
+            labels: Math.min(...all('figure.lines').map(f =>
+                [...f.querySelectorAll('.axis.x span')].filter(read).length)),
             overlap: all('figure.lines').some(f => {
-                const s = [...f.querySelectorAll('.axis.x span')].filter(shown)
+                const s = [...f.querySelectorAll('.axis.x span')].filter(read)
                               .map(e => e.getBoundingClientRect());
                 return s.some((r, i) => i > 0 && r.left < s[i - 1].right); }),
             scrolling: all('div.table').filter(t => t.scrollWidth > t.clientWidth + 1).length,
@@ -163,10 +167,12 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
         std::smatch found;
         ASSERT_TRUE(std::regex_search(dom, found, layout)) << dom.substr(0, 2000);
         const std::string json = std::regex_replace(found[1].str(), std::regex("&quot;"), "\"");
-        // Each frame: width, page fits, legible, charts fill, ticks, overlap, scrolling, dark.
+        // Each frame: width, page fits, legible, charts fill, ticks and labels, overlap,
+        // scrolling, dark.
         EXPECT_EQ(jsonQuery(json, "SELECT value ->> 'width', value ->> 'pageFits', "
                                   "value ->> 'legible', value ->> 'chartsFill', "
-                                  "value ->> 'ticks' >= iif(value ->> 'width' < 600, 3, 4), "
+                                  "value ->> 'ticks' >= 4 AND "
+                                  "value ->> 'labels' >= iif(value ->> 'width' < 600, 3, 4), "
                                   "value ->> 'overlap', value ->> 'scrolling' > 0, "
                                   "value ->> 'dark' FROM json_each(?1)"),
                   (std::vector<std::string>{"390|1|1|1|1|0|1|" + std::to_string(dark),
