@@ -121,6 +121,14 @@ round_ratio() {  # round_ratio A B: the median of A's time over B's, round by ro
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 verdict() { awk -v v="$1" -v goal="$2" 'BEGIN {print (v <= goal) ? "met" : "NOT met"}'; }
+# row RUN-TEXT RUN BASE AGAINST [GOAL]: RUN's time and memory, and the median of its time over
+# BASE's, round by round, against GOAL when there is one.
+row() {
+    local ratio goal="|"
+    ratio=$(round_ratio "$2" "$3")
+    [[ -z ${5:-} ]] || goal="<= $5 | $(verdict "$ratio" "$5")"
+    say "| $1 | $(seconds_of "$2") | $(kib_of "$2") | $4 | $ratio | $goal |"
+}
 
 rm -rf "$work/report-results" "$work/report-stderr.log"
 mkdir -p "$work/report-results"
@@ -200,30 +208,18 @@ say ""
 say "| run | wall s (median of $reps) | peak RSS KiB | against | ratio (median of rounds) | goal | status |"
 say "|---|---|---|---|---|---|---|"
 say "| \`tidewrack -r T -d DB\` (mode 1, the baseline) | $(seconds_of build) | $(kib_of build) | | | | |"
-ratio=$(round_ratio text before_text)
-say "| \`tidewrack-report DB\` (text) | $(seconds_of text) | $(kib_of text) | the earlier report ($(seconds_of before_text) s) | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio html before_html)
-say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | the earlier report ($(seconds_of before_html) s) | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio host before_text)
-say "| \`tidewrack-report --host 185.199.0.0/16 DB\` | $(seconds_of host) | $(kib_of host) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio port before_text)
-say "| \`tidewrack-report --port 443 --protocol TCP DB\` | $(seconds_of port) | $(kib_of port) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio window before_text)
-say "| \`tidewrack-report --from 12:15 --to 12:45 DB\` | $(seconds_of window) | $(kib_of window) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio against before_text)
-say "| \`tidewrack-report --baseline DB DB\` | $(seconds_of against) | $(kib_of against) | the earlier report's text | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
-ratio=$(round_ratio html build)
-say "| \`tidewrack-report -o page.html DB\` | $(seconds_of html) | $(kib_of html) | baseline | $ratio | <= 0.5 | $(verdict "$ratio" 0.5) |"
-ratio=$(round_ratio text build)
-say "| \`tidewrack-report DB\` (text) | $(seconds_of text) | $(kib_of text) | baseline | $ratio | <= 0.5 | $(verdict "$ratio" 0.5) |"
-ratio=$(round_ratio json build)
-say "| \`tidewrack-report --json DB\` | $(seconds_of json) | $(kib_of json) | baseline | $ratio | | |"
-ratio=$(round_ratio mode2 build)
-say "| \`tidewrack-report -o page.html DB2\` (mode 2) | $(seconds_of mode2) | $(kib_of mode2) | baseline | $ratio | | |"
-ratio=$(round_ratio extended html)
-say "| \`tidewrack-report -o page.html DBX\` (made with -x) | $(seconds_of extended) | $(kib_of extended) | the page of DB | $ratio | | |"
-ratio=$(round_ratio many html)
-say "| \`tidewrack-report -o page.html D1..D200\` | $(seconds_of many) | $(kib_of many) | the page of DB | $ratio | <= 1.5 | $(verdict "$ratio" 1.5) |"
+row "\`tidewrack-report DB\` (text)" "text" "before_text" "the earlier report ($(seconds_of before_text) s)" 1.5
+row "\`tidewrack-report -o page.html DB\`" "html" "before_html" "the earlier report ($(seconds_of before_html) s)" 1.5
+row "\`tidewrack-report --host 185.199.0.0/16 DB\`" "host" "before_text" "the earlier report's text" 1.5
+row "\`tidewrack-report --port 443 --protocol TCP DB\`" "port" "before_text" "the earlier report's text" 1.5
+row "\`tidewrack-report --from 12:15 --to 12:45 DB\`" "window" "before_text" "the earlier report's text" 1.5
+row "\`tidewrack-report --baseline DB DB\`" "against" "before_text" "the earlier report's text" 1.5
+row "\`tidewrack-report -o page.html DB\`" "html" "build" "baseline" 0.5
+row "\`tidewrack-report DB\` (text)" "text" "build" "baseline" 0.5
+row "\`tidewrack-report --json DB\`" "json" "build" "baseline"
+row "\`tidewrack-report -o page.html DB2\` (mode 2)" "mode2" "build" "baseline"
+row "\`tidewrack-report -o page.html DBX\` (made with -x)" "extended" "html" "the page of DB"
+row "\`tidewrack-report -o page.html D1..D200\`" "many" "html" "the page of DB" 1.5
 highest=0
 for label in html text json mode2 extended many host port window against; do
     kib=$(kib_of "$label")
