@@ -123,13 +123,16 @@ int main(int argc, char** argv) {
                wrapped([](const Bytes& f) { return loopbackFrame(f, 2); }), DLT_NULL);
     writeTrace(dir + "/vlans-and-others.pcap", taggedAndOthers());
     writeTrace(dir + "/ipv6-packets.pcap", ipv6Packets());
-    writeTrace(dir + "/ipv6-raw-ip.pcap", [] {
-        std::vector<Record> raw;
-        for (const Record& record : ipv6Packets()) {
-            raw.push_back({rawIpFrame(record.frame)});
-        }
-        return raw;
-    }(), DLT_RAW);
+    writeTrace(
+        dir + "/ipv6-raw-ip.pcap",
+        [] {
+            std::vector<Record> raw;
+            for (const Record& record : ipv6Packets()) {
+                raw.push_back({rawIpFrame(record.frame)});
+            }
+            return raw;
+        }(),
+        DLT_RAW);
     writeTrace(dir + "/nanoseconds.pcap", everyProtocol(), DLT_EN10MB, PCAP_TSTAMP_PRECISION_NANO);
     writePcapng(dir + "/every-protocol.pcapng", everyProtocol());
     writePcapng(dir + "/odd-captured-lengths.pcapng", oddCapturedLengths());

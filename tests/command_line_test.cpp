@@ -201,7 +201,8 @@ TEST(CaptureSources, DumpGoesNotOverTheDatabaseThroughABindMount) {
     std::filesystem::create_directories(dir.path("a"));
     std::filesystem::create_directories(dir.path("b"));
     ASSERT_EQ(mount(dir.path("a").c_str(), dir.path("b").c_str(), nullptr, MS_BIND, nullptr), 0);
-    const Outcome run = runProgram({"-r", trace, "-w", dir.path("a/x.db"), "-d", dir.path("b/x.db")});
+    const Outcome run =
+        runProgram({"-r", trace, "-w", dir.path("a/x.db"), "-d", dir.path("b/x.db")});
     umount(dir.path("b").c_str());
     EXPECT_EQ(run.out, "\nError opening dump file.\n");
     EXPECT_EQ(run.status, 1);

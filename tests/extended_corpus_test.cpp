@@ -55,9 +55,28 @@ const std::vector<std::string> fields = {
     "icmpv6.code",  "icmpv6.checksum",
 };
 enum Field {
-    Number, Epoch, Time, Length, Captured, EthType, VlanType, VlanId, Source, Destination,
-    TcpSource, TcpDestination, UdpSource, UdpDestination, Protocol, Source6, Destination6,
-    Layers, TcpFlags, Icmp6Type, Icmp6Code, Icmp6Checksum,
+    Number,
+    Epoch,
+    Time,
+    Length,
+    Captured,
+    EthType,
+    VlanType,
+    VlanId,
+    Source,
+    Destination,
+    TcpSource,
+    TcpDestination,
+    UdpSource,
+    UdpDestination,
+    Protocol,
+    Source6,
+    Destination6,
+    Layers,
+    TcpFlags,
+    Icmp6Type,
+    Icmp6Code,
+    Icmp6Checksum,
 };
 
 // tshark's epoch time "1213957237.965649000" as the extended record writes it.
@@ -109,8 +128,8 @@ std::string ports(const std::string& protocols, const std::string& tcp, const st
 // (an upper layer it names in its own way, ports of other protocols, a later fragment).
 std::string ipv6Row(const std::vector<std::string>& f) {
     static const std::map<std::string, std::string> names = {
-        {"tcp", "TCP"}, {"udp", "UDP"}, {"icmpv6", "IPv6-ICMP"}, {"esp", "ESP"},
-        {"sctp", "SCTP"}, {"gre", "GRE"}, {"ip", "IP"}, {"ipv6", "IPv6"}};
+        {"tcp", "TCP"}, {"udp", "UDP"}, {"icmpv6", "IPv6-ICMP"}, {"esp", "ESP"}, {"sctp", "SCTP"},
+        {"gre", "GRE"}, {"ip", "IP"},   {"ipv6", "IPv6"}};
     std::vector<std::string> layers;
     for (std::size_t start = 0, end; start < f[Layers].size(); start = end + 1) {
         end = std::min(f[Layers].find(':', start), f[Layers].size());
@@ -133,7 +152,8 @@ std::string ipv6Row(const std::vector<std::string>& f) {
     } else if (protocol == "UDP") {
         source = outer(f[UdpSource]), destination = outer(f[UdpDestination]);
     } else if (protocol == "IPv6-ICMP") {
-        source = std::to_string(std::stoi(outer(f[Icmp6Type])) * 256 + std::stoi(outer(f[Icmp6Code])));
+        source =
+            std::to_string(std::stoi(outer(f[Icmp6Type])) * 256 + std::stoi(outer(f[Icmp6Code])));
         destination = std::to_string(std::stoul(outer(f[Icmp6Checksum]), nullptr, 16));
     }
     return f[Number] + "|" + outer(f[Source6]) + "|" + outer(f[Destination6]) + "|" + protocol +
@@ -162,8 +182,8 @@ Rows differences(const Rows& actual, const Rows& expected) {
             same = e[k] == "*" || a[k] == e[k];
         }
         if (!same) {
-            found.push_back((i < actual.size() ? actual[i] : "(none)") + "  tshark: " +
-                            (i < expected.size() ? expected[i] : "(none)"));
+            found.push_back((i < actual.size() ? actual[i] : "(none)") +
+                            "  tshark: " + (i < expected.size() ? expected[i] : "(none)"));
         }
     }
     return found;
@@ -172,9 +192,9 @@ Rows differences(const Rows& actual, const Rows& expected) {
 struct Expected {
     std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> notAnalysed;
     std::map<int, std::pair<std::uint64_t, std::uint64_t>> vlans;
-    std::map<int, std::string> dates;   // of the analysed frames
-    Rows taggedFrames;                  // "frame|source|destination|source port|destination port"
-    Rows ipv6Frames;                    // as ipv6Row gives them
+    std::map<int, std::string> dates;  // of the analysed frames
+    Rows taggedFrames;                 // "frame|source|destination|source port|destination port"
+    Rows ipv6Frames;                   // as ipv6Row gives them
 };
 
 // What the extended record should hold, by tshark's reading of each frame's EtherTypes.
@@ -264,8 +284,8 @@ TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
         const Expected expected = expectedOf(frames);
 
         EXPECT_EQ(query(db, "SELECT first_utc, last_utc, frames_delivered FROM CAPTURE"),
-                  Rows{isoTime(frames.front()[Epoch]) + "|" + isoTime(frames.back()[Epoch]) +
-                       "|" + std::to_string(frames.size())});
+                  Rows{isoTime(frames.front()[Epoch]) + "|" + isoTime(frames.back()[Epoch]) + "|" +
+                       std::to_string(frames.size())});
         Rows dates;
         for (const auto& [frame, date] : expected.dates) {
             dates.push_back(std::to_string(frame) + "|" + date);
@@ -307,7 +327,8 @@ TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
 // The IPv4 and IPv6 frames of a real capture, moved under Linux cooked (v1, v2) and raw IP
 // headers, decode as tshark decodes them.
 TEST_F(ExtendedCorpus, CookedAndRawIpTracesDecodeAsTsharkDecodesThem) {
-    const auto original = tracekit::readTrace(std::string(TIDEWRACK_CORPUS_DIR) + "/alexa-app.pcapng");
+    const auto original =
+        tracekit::readTrace(std::string(TIDEWRACK_CORPUS_DIR) + "/alexa-app.pcapng");
     ASSERT_FALSE(original.empty());
     const struct {
         int linkType;
@@ -322,20 +343,20 @@ TEST_F(ExtendedCorpus, CookedAndRawIpTracesDecodeAsTsharkDecodesThem) {
         std::vector<tracekit::Record> records;
         for (const auto& record : original) {
             const tracekit::Bytes& f = record.bytes;
-            const bool ip = f.size() >= 14 && ((f[12] == 0x08 && f[13] == 0x00) ||
-                                               (f[12] == 0x86 && f[13] == 0xDD));
+            const bool ip = f.size() >= 14 &&
+                            ((f[12] == 0x08 && f[13] == 0x00) || (f[12] == 0x86 && f[13] == 0xDD));
             if (ip && f.size() == record.header.caplen) {
-                records.push_back({type.wrap(f), record.header.ts.tv_sec,
-                                   record.header.ts.tv_usec});
+                records.push_back(
+                    {type.wrap(f), record.header.ts.tv_sec, record.header.ts.tv_usec});
             }
         }
         const std::string trace = dir.path("moved.pcap");
         tracekit::writeTrace(trace, records, type.linkType);
         analyse(trace);
         Rows expected;
-        for (const auto& f : tsharkFields(trace, {"frame.number", "ip.src", "ip.dst", "ip.proto",
-                                                  "tcp.srcport", "tcp.dstport", "udp.srcport",
-                                                  "udp.dstport"})) {
+        for (const auto& f :
+             tsharkFields(trace, {"frame.number", "ip.src", "ip.dst", "ip.proto", "tcp.srcport",
+                                  "tcp.dstport", "udp.srcport", "udp.dstport"})) {
             if (!f[1].empty()) {
                 expected.push_back(f[0] + "|" + outer(f[1]) + "|" + outer(f[2]) + "|" +
                                    ports(f[3], f[4], f[6]) + "|" + ports(f[3], f[5], f[7]));

@@ -65,11 +65,11 @@ TEST_F(ExtendedRecord, EveryFrameIsAnalysedOrCountedByKind) {
     };
     const Outcome run = analyse(records, {"-w", dir.path("copy.pcap")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(normalizeDurations(run.out)
-                  .find("\n4 packets analysed in: hh:mm:ss\n\n"
-                        "5 frames not analysed: 1 malformed IPv6, 1 ARP, 1 LLC, "
-                        "1 too short to decode, 1 EtherType 0x88cc\n\n"),
-              std::string::npos)
+    EXPECT_NE(
+        normalizeDurations(run.out).find("\n4 packets analysed in: hh:mm:ss\n\n"
+                                         "5 frames not analysed: 1 malformed IPv6, 1 ARP, 1 LLC, "
+                                         "1 too short to decode, 1 EtherType 0x88cc\n\n"),
+        std::string::npos)
         << run.out;
     EXPECT_EQ(rows("SELECT frame, sIP4, sPort, dPort, ipproto, time FROM FRAMES"),
               (Rows{"1|10|5353|53|UDP|23:59:58.250000", "3|10|1025|80|TCP|22:13:20.000000",
@@ -126,8 +126,7 @@ TEST_F(ExtendedRecord, DatesStayExactWhenTimesJump) {
         {udpFrame(), 1711929599, 500000},  // 2024-03-31 23:59:59.5 UTC
         {udpFrame(), 1711929600, 250000},  // 2024-04-01 00:00:00.25
         {udpFrame(), 1609502400, 0},       // 2021-01-01 12:00:00
-        {udpFrame(), 1609502401, 0},
-        {udpFrame(), 1711929601, 0},
+        {udpFrame(), 1609502401, 0},      {udpFrame(), 1711929601, 0},
         {udpFrame(), 4294967295, 0},  // 2106-02-07 06:28:15, the last second of a pcap file
     };
     const std::string fullTimes = "SELECT d.date || ' ' || f.time FROM FRAMES AS f JOIN DAYS AS d "
@@ -137,14 +136,15 @@ TEST_F(ExtendedRecord, DatesStayExactWhenTimesJump) {
     EXPECT_EQ(rows("SELECT * FROM DAYS"),
               (Rows{"1|2024-03-31|0", "2|2024-04-01|0", "3|2021-01-01|0", "5|2024-04-01|0",
                     "6|2106-02-07|0"}));
-    EXPECT_EQ(rows(fullTimes),
-              (Rows{"2024-03-31 23:59:59.500000", "2024-04-01 00:00:00.250000",
-                    "2021-01-01 12:00:00.000000", "2021-01-01 12:00:01.000000",
-                    "2024-04-01 00:00:01.000000", "2106-02-07 06:28:15.000000"}));
+    EXPECT_EQ(rows(fullTimes), (Rows{"2024-03-31 23:59:59.500000", "2024-04-01 00:00:00.250000",
+                                     "2021-01-01 12:00:00.000000", "2021-01-01 12:00:01.000000",
+                                     "2024-04-01 00:00:01.000000", "2106-02-07 06:28:15.000000"}));
 
     // 2024-03-10 in New York: 01:59:59 EST, then 03:00:01 EDT, then 23:30 EDT and the next day.
-    writeTrace(trace, {{udpFrame(), 1710053999}, {udpFrame(), 1710054001},
-                       {udpFrame(), 1710127800}, {udpFrame(), 1710131400}});
+    writeTrace(trace, {{udpFrame(), 1710053999},
+                       {udpFrame(), 1710054001},
+                       {udpFrame(), 1710127800},
+                       {udpFrame(), 1710131400}});
     std::filesystem::remove(db);
     const Outcome west = runBinary("/usr/bin/env", {"TZ=EST5EDT,M3.2.0,M11.1.0", TIDEWRACK_BINARY,
                                                     "-x", "-r", trace, "-d", db, "-m", "2"});
@@ -196,8 +196,7 @@ TEST_F(ExtendedRecord, OtherLinkTypesAreReadAtTheirOwnOffsets) {
         {DLT_LINUX_SLL, [](const Bytes& f) { return cookedFrame(f, 1); }, "LINUX_SLL"},
         {DLT_LINUX_SLL2, [](const Bytes& f) { return cookedFrame(f, 2); }, "LINUX_SLL2"},
         {DLT_RAW, rawIpFrame, "RAW"},
-        {DLT_NULL, [](const Bytes& f) { return loopbackFrame(f, f[12] == 0x08 ? 2 : 30); },
-         "NULL"},
+        {DLT_NULL, [](const Bytes& f) { return loopbackFrame(f, f[12] == 0x08 ? 2 : 30); }, "NULL"},
     };
     for (const auto& type : types) {
         const Outcome run = analyse({{type.wrap(tcp)}, {type.wrap(ipv6)}}, {}, type.linkType);
@@ -208,7 +207,7 @@ TEST_F(ExtendedRecord, OtherLinkTypesAreReadAtTheirOwnOffsets) {
     }
     const Outcome wireless = analyse({{tcp}}, {}, DLT_IEEE802_11);
     EXPECT_EQ(wireless.status, 1);
-    EXPECT_EQ(wireless.out, "\nUnable to analyse " + trace +
-                                ": link type IEEE802_11 (802.11) is not read.\n");
+    EXPECT_EQ(wireless.out,
+              "\nUnable to analyse " + trace + ": link type IEEE802_11 (802.11) is not read.\n");
     EXPECT_FALSE(std::filesystem::exists(db));
 }

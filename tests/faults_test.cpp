@@ -324,9 +324,9 @@ TEST(Faults, ReaderAtCommitTimeIsWaitedFor) {
 
     sqlite3* reader = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &reader), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM frames;", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM frames;", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     ASSERT_EQ(write(writer.fd, bytes.data() + firstHalf, bytes.size() - firstHalf),
               static_cast<ssize_t>(bytes.size() - firstHalf));
     close(writer.fd);
@@ -337,8 +337,7 @@ TEST(Faults, ReaderAtCommitTimeIsWaitedFor) {
     EXPECT_TRUE(waited);
     EXPECT_EQ(waitProgram(pid), 0);
     EXPECT_EQ(fileBytes(dir.path("err.txt")),
-              "SQLiteEngine: database " + db +
-                  " is locked by another process; waiting for it.\n");
+              "SQLiteEngine: database " + db + " is locked by another process; waiting for it.\n");
     EXPECT_EQ(query(db, "SELECT count(*) FROM frames"), Rows{"2000"});
 }
 

@@ -21,9 +21,9 @@ Frame operator+(Frame frame, const Frame& more) {
 // An IPv6 header (no link layer) with the given next header, from 2001:db8::1 to
 // fe80::abcd:0:0:2.
 Frame ipv6(u_char next) {
-    return {0x60, 0, 0, 0,    0, 0, next, 64,                         // version, next header
-            0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,  // source
-            0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0, 0, 0, 0, 2};
+    return {0x60, 0,    0,    0,    0, 0, next, 64,  // version, next header
+            0x20, 1,    0x0d, 0xb8, 0, 0, 0,    0,  0,    0,    0, 0, 0, 0, 0, 1,  // source
+            0xfe, 0x80, 0,    0,    0, 0, 0,    0,  0xab, 0xcd, 0, 0, 0, 0, 0, 2};
 }
 
 // An extension header naming `next`, of 8 bytes (or the given length in 8-byte units past 1).
@@ -35,8 +35,9 @@ Frame extension(u_char next, u_char units = 0) {
 }
 
 Frame fragmentHeader(u_char next, std::uint16_t offset, bool more) {
-    return {next, 0, static_cast<u_char>(offset >> 5), static_cast<u_char>(offset << 3 | more),
-            0,    0, 0,                                 1};
+    return {
+        next, 0, static_cast<u_char>(offset >> 5), static_cast<u_char>(offset << 3 | more), 0, 0,
+        0,    1};
 }
 
 const Frame tcpSyn = {0x04, 0x01, 0x01, 0xBB, 0, 0, 0, 1, 0, 0, 0, 0, 0x50, 0x02, 0xFF, 0xFF};
@@ -134,15 +135,15 @@ TEST(Ipv6Text, AsTsharkWritesThem) {
     EXPECT_EQ(text({0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1");
     EXPECT_EQ(text({0x20, 1, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}),
               "2001:db8:0:1:1:1:1:1");
-    EXPECT_EQ(text({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0, 0, 0, 0, 0}), "fe80::abcd:0:0:0");
+    EXPECT_EQ(text({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0, 0, 0, 0, 0}),
+              "fe80::abcd:0:0:0");
     // IPv4-mapped and -compatible addresses end dotted; others with an IPv4 tail do not.
     EXPECT_EQ(text({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}), "::ffff:192.0.2.1");
     EXPECT_EQ(text({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 192, 0, 2, 1}), "::192.0.2.1");
     EXPECT_EQ(text({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34}), "::1234");
     EXPECT_EQ(text({0, 0x64, 0xff, 0x9b, 0, 0, 0, 0, 0, 0, 0, 0, 192, 0, 2, 33}),
               "64:ff9b::c000:221");
-    EXPECT_EQ(text({0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 192, 0, 2, 1}),
-              "::ffff:0:c000:201");
+    EXPECT_EQ(text({0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 192, 0, 2, 1}), "::ffff:0:c000:201");
     EXPECT_EQ(text({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
                     0xff, 0xff, 0xff}),
               "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff");

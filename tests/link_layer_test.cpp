@@ -47,8 +47,9 @@ TEST(LinkLayer, EthernetWithNoneOneOrTwoVlanTags) {
                     ethernet({0x88, 0xA8, 0x00, 0x0A, 0x81, 0x00, 0x00, 0x14, 0x86, 0xDD})),
                NetworkKind::Ipv6, 22, 10);
     // A third tag is another EtherType, named by its number.
-    const LinkFrame third = read(LinkType::Ethernet, ethernet({0x91, 0x00, 0x0F, 0xFF, 0x81, 0x00,
-                                                               0, 2, 0x81, 0x00, 0, 3, 8, 0}));
+    const LinkFrame third =
+        read(LinkType::Ethernet,
+             ethernet({0x91, 0x00, 0x0F, 0xFF, 0x81, 0x00, 0, 2, 0x81, 0x00, 0, 3, 8, 0}));
     expectLink(third, NetworkKind::EtherType, 22, 4095);
     EXPECT_EQ(third.value, 0x8100u);
 }
@@ -72,8 +73,8 @@ TEST(LinkLayer, CutHeadersAreTooShortAndNothingBeyondIsRead) {
     }
     EXPECT_EQ(read(LinkType::Ethernet, Frame(tagged.begin(), tagged.begin() + 18)).kind,
               NetworkKind::Ipv4);
-    for (const LinkType type : {LinkType::LinuxCooked, LinkType::LinuxCooked2, LinkType::RawIp,
-                                LinkType::BsdLoopback}) {
+    for (const LinkType type :
+         {LinkType::LinuxCooked, LinkType::LinuxCooked2, LinkType::RawIp, LinkType::BsdLoopback}) {
         EXPECT_EQ(read(type, {}).kind, NetworkKind::TooShort);
     }
 }
@@ -88,8 +89,8 @@ TEST(LinkLayer, LinuxCookedCaptures) {
     // v2: protocol, reserved, interface index, ARPHRD, packet type, address length, address.
     const Frame v2 = {0x86, 0xDD, 0, 0, 0, 0, 0, 2, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x60};
     expectLink(read(LinkType::LinuxCooked2, v2), NetworkKind::Ipv6, 20);
-    const Frame v2tagged = {0x81, 0x00, 0, 0, 0, 0, 0, 2, 0, 1, 0, 6, 1, 2, 3, 4,
-                            5,    6,    0, 0, 0, 9, 8, 0, 0x45};
+    const Frame v2tagged = {0x81, 0x00, 0, 0, 0, 0, 0, 2, 0, 1, 0, 6,   1,
+                            2,    3,    4, 5, 6, 0, 0, 0, 9, 8, 0, 0x45};
     expectLink(read(LinkType::LinuxCooked2, v2tagged), NetworkKind::Ipv4, 24, 9);
 }
 

@@ -79,10 +79,10 @@ class PcapEngine {
     pcap_dumper_t* dumper = nullptr;
     PacketView view;  // the current packet, valid until the next call of capture()
 
-    bool filterGiven = false;              // the user gave a filter expression
-    std::unique_ptr<FrameCensus> census;   // the extended record's account; null without it
-    bool linkTypeRefused = false;          // extended: an input's link type cannot be read
-    const char* sourceName = "NONE";       // the trace path or the adapter name opened last
+    bool filterGiven = false;             // the user gave a filter expression
+    std::unique_ptr<FrameCensus> census;  // the extended record's account; null without it
+    bool linkTypeRefused = false;         // extended: an input's link type cannot be read
+    const char* sourceName = "NONE";      // the trace path or the adapter name opened last
 
   private:
     enum class OpenResult { Opened, NotEthernet, Failed };

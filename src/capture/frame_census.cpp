@@ -25,8 +25,7 @@ FrameCensus::Counters FrameCensus::zeroed(std::size_t count) {
 }
 
 FrameCensus::FrameCensus()
-    : etherTypes(zeroed(etherTypeCount)), families(zeroed(familyLimit)),
-      vlans(zeroed(vlanCount)) {}
+    : etherTypes(zeroed(etherTypeCount)), families(zeroed(familyLimit)), vlans(zeroed(vlanCount)) {}
 
 void FrameCensus::notAnalysed(const LinkFrame& link, std::uint32_t length) {
     switch (link.kind) {

@@ -1,7 +1,7 @@
 // The account of every frame of an extended run: how many libpcap delivered and how many were
 // analysed, the frames not analysed by kind (ARP, another EtherType, too short to decode,
-// malformed IPv6, rejected by the user's filter...), the tagged frames by outer VLAN id, and the times of the
-// first and last frame.
+// malformed IPv6, rejected by the user's filter...), the tagged frames by outer VLAN id, and the
+// times of the first and last frame.
 //
 // Counting a frame costs an addition in a fixed array: every EtherType and every VLAN id has its
 // counter from the start, so nothing is allocated or compared per frame, and the census is

@@ -12,9 +12,9 @@ enum EtherType : std::uint16_t {
     ipv4Type = 0x0800,
     arpType = 0x0806,
     ipv6Type = 0x86DD,
-    vlanType = 0x8100,     // 802.1Q
-    qinqType = 0x88A8,     // 802.1ad
-    oldQinqType = 0x9100,  // the tag of QinQ before 802.1ad
+    vlanType = 0x8100,        // 802.1Q
+    qinqType = 0x88A8,        // 802.1ad
+    oldQinqType = 0x9100,     // the tag of QinQ before 802.1ad
     firstEtherType = 0x0600,  // smaller values of the field are 802.3 lengths
 };
 
@@ -93,8 +93,8 @@ LinkFrame byFamily(const FrameBytes& frame, bool networkOrder) {
         return link;
     }
     const std::uint32_t big = std::uint32_t{frame.word(0)} << 16 | frame.word(2);
-    const std::uint32_t little = (big >> 24) | (big >> 8 & 0xFF00u) | (big << 8 & 0xFF0000u) |
-                                 (big << 24);
+    const std::uint32_t little =
+        (big >> 24) | (big >> 8 & 0xFF00u) | (big << 8 & 0xFF0000u) | (big << 24);
     // DLT_NULL keeps the byte order of the host that captured: the order in which the family
     // is a small number is the right one.
     const std::uint32_t family = networkOrder || big <= 0xFFFF ? big : little;

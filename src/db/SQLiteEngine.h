@@ -58,8 +58,8 @@ class SQLiteEngine {
     char* errorText = nullptr;
     bool lost = false;
     const char* name = nullptr;  // the database's path, as given
-    int creationLock = -1;  // a descriptor of the database file, locked while tables are made
-    int waitedMs = 0;       // for the lock now waited for
+    int creationLock = -1;       // a descriptor of the database file, locked while tables are made
+    int waitedMs = 0;            // for the lock now waited for
     bool waitReported = false;
 };
 

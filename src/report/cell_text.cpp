@@ -46,8 +46,7 @@ std::string durationText(std::int64_t microseconds) {
 // "24.000 ms", "0.120 ms".
 std::string delayText(std::int64_t microseconds) {
     char text[48];
-    std::snprintf(text, sizeof text, "%lld.%03lld ms",
-                  static_cast<long long>(microseconds / 1000),
+    std::snprintf(text, sizeof text, "%lld.%03lld ms", static_cast<long long>(microseconds / 1000),
                   static_cast<long long>(microseconds % 1000));
     return text;
 }
@@ -194,10 +193,9 @@ std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
         return text;
     }
     case Kind::Change:
-        return cell.null ? "-"
-               : cell.number < 0
-                   ? '-' + groupDigits(static_cast<std::uint64_t>(-cell.number))
-                   : '+' + groupDigits(static_cast<std::uint64_t>(cell.number));
+        return cell.null         ? "-"
+               : cell.number < 0 ? '-' + groupDigits(static_cast<std::uint64_t>(-cell.number))
+                                 : '+' + groupDigits(static_cast<std::uint64_t>(cell.number));
     case Kind::BitRate:
     case Kind::FrameRate: {
         const std::optional<double> value = perSecond(cell);

@@ -182,10 +182,10 @@ bool FrameFilter::timePasses(std::int64_t time) const {
     const std::int64_t clock = time % microsecondsPerDay;
     const bool after = (!clockFrom && !pointFrom) || (clockFrom && clock >= *clockFrom) ||
                        (pointFrom && time >= *pointFrom);
-    const bool before = (!clockTo && !pointTo) || (clockTo && clock < *clockTo) ||
-                        (pointTo && time < *pointTo);
-    const bool acrossMidnight = clockFrom && clockTo && *clockTo < *clockFrom && !pointFrom &&
-                                !pointTo;
+    const bool before =
+        (!clockTo && !pointTo) || (clockTo && clock < *clockTo) || (pointTo && time < *pointTo);
+    const bool acrossMidnight =
+        clockFrom && clockTo && *clockTo < *clockFrom && !pointFrom && !pointTo;
     return acrossMidnight ? after || before : after && before;
 }
 

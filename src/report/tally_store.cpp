@@ -164,9 +164,8 @@ std::int64_t timeOrUnknown(sqlite3_value* value) {
 }
 
 std::optional<int> clientOf(sqlite3_value* value) {
-    return sqlite3_value_type(value) == SQLITE_NULL
-               ? std::nullopt
-               : std::optional<int>(sqlite3_value_int(value));
+    return sqlite3_value_type(value) == SQLITE_NULL ? std::nullopt
+                                                    : std::optional<int>(sqlite3_value_int(value));
 }
 
 // Each end's Seen bits of `seen` (a's low, b's high), and whether it sent anything.

@@ -69,10 +69,7 @@ const TcpState& tcpState(const TcpEnd (&ends)[2], std::optional<int> client) {
         return state(byClient && (!byServer || !earlier(*byServer, *byClient)) ? "RSTO" : "RSTR");
     }
     const bool clientFin = opener.seen & TcpEnd::Fin, serverFin = server.seen & TcpEnd::Fin;
-    return state(clientFin && serverFin ? "SF"
-                 : clientFin            ? "S2"
-                 : serverFin            ? "S3"
-                                        : "S1");
+    return state(clientFin && serverFin ? "SF" : clientFin ? "S2" : serverFin ? "S3" : "S1");
 }
 
 std::string_view tcpStateMeaning(std::string_view code) {

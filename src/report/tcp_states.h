@@ -35,8 +35,8 @@ namespace tidewrack::report {
 // the flag never came or came without a known time.
 struct TcpEnd {
     enum Seen : std::uint8_t { Syn = 1, SynAck = 2, Fin = 4, Rst = 8 };  // SYN is without ACK
-    std::uint8_t seen = 0;  // Seen bits
-    bool sent = false;      // any frame at all
+    std::uint8_t seen = 0;                                               // Seen bits
+    bool sent = false;                                                   // any frame at all
     std::int64_t synFirst;
     std::int64_t synAckFirst;
     std::int64_t rstFirst;
@@ -59,16 +59,18 @@ inline constexpr std::array<TcpState, 9> tcpStates = {{
     {"RSTR", "established, then reset by the server"},
     {"OTH", "mid-stream: no SYN seen, or no usual answer"},
 }};
-static_assert([] {
-    for (std::size_t i = 0; i < tcpStates.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (tcpStates[i].code == tcpStates[j].code) {
-                return false;
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < tcpStates.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (tcpStates[i].code == tcpStates[j].code) {
+                    return false;
+                }
             }
         }
-    }
-    return true;
-}(), "each state has its own code");
+        return true;
+    }(),
+    "each state has its own code");
 
 // The client's end: 0 for a, 1 for b; nothing when neither end sent SYN.
 std::optional<int> tcpClient(const TcpEnd (&ends)[2]);

@@ -308,8 +308,7 @@ void TrafficTally::takeBaseline(TrafficTally& baseline, const std::vector<std::s
     Statement servers = baseline.store.prepare(
         "SELECT protocol, address, port, count(*), sum(frames), sum(bytes) FROM server_end "
         "GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
-    Statement server =
-        store.prepare("INSERT INTO baseline_server VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    Statement server = store.prepare("INSERT INTO baseline_server VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     while (servers.step()) {
         const std::string_view address = servers.text(1);
         server.bindText(1, servers.text(0))

@@ -43,11 +43,10 @@ void Core::execFormatted(const char* format, ...) {
 int Core::openDatabase() {
     SQLiteEngine& db = *sqliteEngine;
     // The console text would go into the database, and SQLite's pages into the console.
-    for (const auto& [stream, name] : {std::pair{stdout, "standard output"},
-                                       std::pair{stderr, "standard error"}}) {
+    for (const auto& [stream, name] :
+         {std::pair{stdout, "standard output"}, std::pair{stderr, "standard error"}}) {
         if (isOpenAt(stream, database.value, true)) {
-            std::printf("SQLiteEngine: Can't open database: %s goes to %s\n", name,
-                        database.value);
+            std::printf("SQLiteEngine: Can't open database: %s goes to %s\n", name, database.value);
             return 1;
         }
     }

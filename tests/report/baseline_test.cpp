@@ -40,8 +40,7 @@ class ReportBaseline : public ::testing::Test {
 
 TEST_F(ReportBaseline, TheScannerAndTheLaptopsServicesAreNew) {
     const std::string json = report({});
-    EXPECT_EQ(jsonQuery(json, "SELECT ?1 ->> '$.summary.baseline'"),
-              std::vector<std::string>{web});
+    EXPECT_EQ(jsonQuery(json, "SELECT ?1 ->> '$.summary.baseline'"), std::vector<std::string>{web});
     EXPECT_EQ(rows(json, "new_endpoints",
                    "value ->> 'address', value ->> 'bytes_sent', value ->> 'bytes_received'"),
               std::vector<std::string>{"203.0.113.66|1296|1080"});
@@ -62,12 +61,9 @@ TEST_F(ReportBaseline, TheScannerAndTheLaptopsServicesAreNew) {
                    "value ->> 'address', value ->> 'bytes_before', value ->> 'bytes_now', "
                    "value ->> 'change', round(value ->> 'relative', 4)"),
               (std::vector<std::string>{"192.168.1.23|20928|2376|-18552|-0.8865",
-                                        "93.184.216.34|6798|0|-6798|",
-                                        "140.82.121.4|6768|0|-6768|",
-                                        "151.101.1.69|6714|0|-6714|",
-                                        "203.0.113.66|0|2376|2376|",
-                                        "192.168.1.1|606|0|-606|",
-                                        "10.20.0.1|42|0|-42|"}));
+                                        "93.184.216.34|6798|0|-6798|", "140.82.121.4|6768|0|-6768|",
+                                        "151.101.1.69|6714|0|-6714|", "203.0.113.66|0|2376|2376|",
+                                        "192.168.1.1|606|0|-606|", "10.20.0.1|42|0|-42|"}));
     EXPECT_EQ(rows(json, "endpoint_changes_relative", "value ->> 'address'"),
               std::vector<std::string>{"192.168.1.23"});
 }
@@ -87,10 +83,8 @@ TEST_F(ReportBaseline, AFilterHoldsOnBothSides) {
                    "value ->> 'address', value ->> 'bytes_before', value ->> 'bytes_now', "
                    "value ->> 'change', round(value ->> 'relative', 4)"),
               (std::vector<std::string>{"192.168.1.23|10071|162|-9909|-0.9839",
-                                        "93.184.216.34|3357|0|-3357|",
-                                        "140.82.121.4|3357|0|-3357|",
-                                        "151.101.1.69|3357|0|-3357|",
-                                        "203.0.113.66|0|162|162|"}));
+                                        "93.184.216.34|3357|0|-3357|", "140.82.121.4|3357|0|-3357|",
+                                        "151.101.1.69|3357|0|-3357|", "203.0.113.66|0|162|162|"}));
     // Without a baseline its sections are null, and the text leaves them out.
     const Outcome plain = runReport({"--json", scan});
     EXPECT_EQ(jsonQuery(plain.out, "SELECT ?1 -> '$.new_endpoints', ?1 -> '$.endpoint_changes', "

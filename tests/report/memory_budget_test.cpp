@@ -62,8 +62,8 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
     std::vector<std::string> all = {"--top", "0"};
     all.insert(all.end(), databases.begin(), databases.end());
     EXPECT_EQ(runReport(all, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(all).out);
-    const std::vector<std::string> against = {"--json", "--top", "0", "--baseline", databases[0],
-                                              "--baseline", databases[3], databases[1],
-                                              databases[3]};
+    const std::vector<std::string> against = {"--json",     "--top",      "0",
+                                              "--baseline", databases[0], "--baseline",
+                                              databases[3], databases[1], databases[3]};
     EXPECT_EQ(runReport(against, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(against).out);
 }

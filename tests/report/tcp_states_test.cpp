@@ -25,8 +25,8 @@ class Connection {
   public:
     Connection(std::vector<tracekit::Record>& records, long& clock, bool six,
                std::uint8_t serverHost, std::uint16_t clientPort, std::uint16_t serverPort)
-        : records(records), clock(clock), six(six), serverHost(serverHost),
-          clientPort(clientPort), serverPort(serverPort) {}
+        : records(records), clock(clock), six(six), serverHost(serverHost), clientPort(clientPort),
+          serverPort(serverPort) {}
 
     // A segment from the client (or the server) `gap` microseconds after the one before.
     Connection& client(std::uint8_t flags, long gap = 1000, std::size_t payload = 0) {
@@ -65,10 +65,9 @@ class Connection {
 
     void add(bool fromClient, std::uint8_t flags, std::uint32_t sequence,
              std::uint32_t acknowledgement, std::size_t payload) {
-        tracekit::Bytes segment =
-            tracekit::tcpHeader(fromClient ? clientPort : serverPort,
-                                fromClient ? serverPort : clientPort, flags, sequence,
-                                acknowledgement);
+        tracekit::Bytes segment = tracekit::tcpHeader(fromClient ? clientPort : serverPort,
+                                                      fromClient ? serverPort : clientPort, flags,
+                                                      sequence, acknowledgement);
         segment.resize(segment.size() + payload, 0x2e);
         const std::uint8_t from = fromClient ? 1 : serverHost, to = fromClient ? serverHost : 1;
         const std::uint8_t fromNet = fromClient ? 1 : 2, toNet = fromClient ? 2 : 1;
@@ -106,30 +105,56 @@ std::vector<tracekit::Record> everyState() {
             return Connection(r, clock, six, host, port, serverPort);
         };
         const std::uint16_t base = six ? 60000 : 50000;
-        c(base + 1).client(syn).client(syn, 1000000);                     // S0, the SYN sent again
-        c(base + 2).client(syn).server(rst | ack, 800);                   // REJ
-        c(base + 3).client(syn).server(syn | ack, six ? 5000 : 2000).client(ack).client(
-            psh | ack, 500, 100);                                          // S1
-        c(base + 4).client(syn).server(syn | ack, six ? 7000 : 3000).client(ack).client(
-            fin | ack).server(fin | ack).client(ack);                      // SF
-        c(base + 9, 443).client(psh | ack, 1000, 200).server(ack);         // OTH: mid-stream
+        c(base + 1).client(syn).client(syn, 1000000);    // S0, the SYN sent again
+        c(base + 2).client(syn).server(rst | ack, 800);  // REJ
+        c(base + 3)
+            .client(syn)
+            .server(syn | ack, six ? 5000 : 2000)
+            .client(ack)
+            .client(psh | ack, 500, 100);  // S1
+        c(base + 4)
+            .client(syn)
+            .server(syn | ack, six ? 7000 : 3000)
+            .client(ack)
+            .client(fin | ack)
+            .server(fin | ack)
+            .client(ack);                                           // SF
+        c(base + 9, 443).client(psh | ack, 1000, 200).server(ack);  // OTH: mid-stream
         if (six) {
             continue;
         }
         c(base + 5).client(syn).server(syn | ack, 1500).client(ack).client(fin | ack);  // S2
         c(base + 6).client(syn).server(syn | ack, 2500).client(ack).server(fin | ack);  // S3
         c(base + 7).client(syn).server(syn | ack, 1000).client(ack).client(rst);        // RSTO
-        c(base + 8).client(syn).server(syn | ack, 4000).client(ack).client(
-            psh | ack, 300, 50).server(rst);                                             // RSTR
+        c(base + 8)
+            .client(syn)
+            .server(syn | ack, 4000)
+            .client(ack)
+            .client(psh | ack, 300, 50)
+            .server(rst);  // RSTR
         // OTH: a SYN ACK whose SYN is not in the trace, from 10.2.0.10:6000 to port 443.
         c(443, 6000, 10).server(syn | ack).client(ack).client(psh | ack, 200, 60);
         // SF, the SYN sent again a second later: 50 ms from the second SYN.
-        c(base + 11).client(syn).client(syn, 1000000).server(syn | ack, 50000).client(ack).client(
-            fin | ack).server(fin | ack).client(ack);
+        c(base + 11)
+            .client(syn)
+            .client(syn, 1000000)
+            .server(syn | ack, 50000)
+            .client(ack)
+            .client(fin | ack)
+            .server(fin | ack)
+            .client(ack);
         // SF, an RST to a stale connection before the connection is made: 20 ms from the SYN
         // sent again.
-        c(base + 12).client(syn).staleAck(500).resetStale(200).client(syn, 2999300).server(
-            syn | ack, 20000).client(ack).client(fin | ack).server(fin | ack).client(ack);
+        c(base + 12)
+            .client(syn)
+            .staleAck(500)
+            .resetStale(200)
+            .client(syn, 2999300)
+            .server(syn | ack, 20000)
+            .client(ack)
+            .client(fin | ack)
+            .server(fin | ack)
+            .client(ack);
     }
     return r;
 }

@@ -34,10 +34,9 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     EXPECT_EQ(listLengths(empty.out),
               (std::vector<std::string>{
                   "databases=1", "protocols=0", "busiest_intervals=0", "endpoints=0",
-                  "conversations=0", "tcp_states=0", "handshake_servers=0",
-                  "handshake_services=0", "services_by_traffic=0", "tcp_services=0",
-                  "udp_services=0", "icmp_messages=0", "port_scans=0", "icmp_errors=0",
-                  "unanswered_syns=0"}));
+                  "conversations=0", "tcp_states=0", "handshake_servers=0", "handshake_services=0",
+                  "services_by_traffic=0", "tcp_services=0", "udp_services=0", "icmp_messages=0",
+                  "port_scans=0", "icmp_errors=0", "unanswered_syns=0"}));
     EXPECT_EQ(jsonQuery(empty.out, "SELECT ?1 -> '$.summary.first', ?1 -> '$.timeline.buckets'"),
               std::vector<std::string>{"null|[]"});
     const Outcome text = runReport({dir.path("empty.db")});
