@@ -119,12 +119,16 @@ TEST(Ipv6Decoder, ChainsCutShortAreMalformedAndReadNothingPastTheEnd) {
     }
     EXPECT_TRUE(d.decode(Frame(whole.begin(), whole.begin() + 40 + 24)));  // the TCP header cut
     EXPECT_EQ(d.view.sourcePort, 0);
-    // A chain longer than any real one is not followed to its end.
+    // A chain of any length is followed to its upper layer: 300 headers of padding, as a sender
+    // may put in front of every packet, still give the TCP segment behind them.
     Frame chain = ipv6(60);
-    for (int i = 0; i < 40; ++i) {
-        chain = chain + extension(60);
+    for (int i = 0; i < 300; ++i) {
+        chain = chain + extension(i + 1 < 300 ? 60 : 6);
     }
-    EXPECT_FALSE(d.decode(chain));
+    ASSERT_TRUE(d.decode(chain + tcpSyn));
+    EXPECT_STREQ(d.view.protocolName, "TCP");
+    EXPECT_EQ(d.view.destinationPort, 443);
+    EXPECT_FALSE(d.decode(Frame(chain.begin(), chain.end() - 1)));
 }
 
 TEST(Ipv6Text, AsTsharkWritesThem) {

@@ -98,7 +98,6 @@ static_assert(ethernetHeaderLength + ipDestinationOffset + 4 == minimumDecodedLe
 // IPv6: the fixed header, and the extension headers that may follow it, each naming the next.
 constexpr std::uint32_t ipv6HeaderLength = 40;
 constexpr std::uint32_t ipv6NextHeaderOffset = 6, ipv6SourceOffset = 8, ipv6DestinationOffset = 24;
-constexpr int maximumExtensionHeaders = 16;
 
 enum Ipv6Header : std::uint8_t {
     hopByHop = 0,
@@ -140,10 +139,11 @@ bool decodeIpv6(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* heade
     std::uint8_t next = frame.byte(ipv6Offset + ipv6NextHeaderOffset);
     std::uint32_t at = ipv6Offset + ipv6HeaderLength;
     bool upperLayer = true;  // a fragment after the first carries none
-    int headers = 0;
+    // However many headers there are, each takes 8 bytes at least, so the walk ends within the
+    // captured bytes.
     for (std::uint32_t length; (length = extensionLength(next, frame, at)) != 0; at += length) {
         // Each header's own length must have been captured, and then the whole header.
-        if (++headers > maximumExtensionHeaders || !frame.has(at, 2) || !frame.has(at, length)) {
+        if (!frame.has(at, 2) || !frame.has(at, length)) {
             view.frameDecoded = false;
             return false;
         }
