@@ -10,7 +10,13 @@ namespace tidewrack {
 namespace {
 
 constexpr const char* reasonNames[] = {
-    "malformed IPv6", "ARP", "LLC", "not IP", "too short to decode", "rejected by the filter",
+    "malformed IPv6",
+    "ARP",
+    "LLC",
+    "not IP",
+    "IP version not of the link type",
+    "too short to decode",
+    "rejected by the filter",
 };
 static_assert(std::size(reasonNames) == FrameCensus::reasonCount);
 
@@ -38,6 +44,7 @@ void FrameCensus::notAnalysed(const LinkFrame& link, std::uint32_t length) {
         families[std::min<std::size_t>(link.value, familyLimit - 1)].add(length);
         break;
     case NetworkKind::NotIp: reasons[NotIp].add(length); break;
+    case NetworkKind::OtherVersion: reasons[OtherVersion].add(length); break;
     case NetworkKind::TooShort: reasons[TooShort].add(length); break;
     }
 }

@@ -41,6 +41,7 @@ class FrameCensus {
         Arp,
         Llc,
         NotIp,
+        OtherVersion,  // of IP than its raw IP link type allows
         TooShort,
         Rejected,  // by the user's filter
         reasonCount,

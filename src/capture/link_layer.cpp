@@ -18,6 +18,10 @@ enum EtherType : std::uint16_t {
     firstEtherType = 0x0600,  // smaller values of the field are 802.3 lengths
 };
 
+// Raw IP as OpenBSD numbers it (DLT_RAW is 12 elsewhere); libpcap passes the number through.
+constexpr int openBsdRaw = 14;
+static_assert(DLT_RAW != openBsdRaw);
+
 constexpr int maximumTags = 2;
 constexpr std::uint32_t tagLength = 4;  // tag control information, then the next EtherType
 
@@ -29,12 +33,24 @@ constexpr std::uint32_t loopbackLength = 4;
 // The protocol field of a cooked header that is not an EtherType: Novell 802.3 and 802.2 LLC.
 constexpr std::uint16_t cookedNovell = 0x0001, cookedLlc = 0x0004;
 
-// AF_INET everywhere; AF_INET6 of Linux, NetBSD and OpenBSD, FreeBSD, and Darwin.
+// AF_INET everywhere; AF_INET6 of NetBSD and OpenBSD, FreeBSD, and Darwin. Linux's AF_INET6 (10)
+// is no BSD family, and tshark does not read it as IPv6 either.
 constexpr std::uint32_t familyIpv4 = 2;
-constexpr std::uint32_t familiesIpv6[] = {10, 24, 28, 30};
+constexpr std::uint32_t familiesIpv6[] = {24, 28, 30};
+// A DLT_NULL "family" above the largest 802.3 length is an EtherType, as tshark reads it.
+constexpr std::uint32_t largestLength = 1500;
 
 bool isTag(std::uint16_t type) {
     return type == vlanType || type == qinqType || type == oldQinqType;
+}
+
+// The network header at `payload` that the EtherType `type` names.
+LinkFrame byType(std::uint16_t type, std::uint32_t payload) {
+    const NetworkKind kind = type == ipv4Type   ? NetworkKind::Ipv4
+                             : type == ipv6Type ? NetworkKind::Ipv6
+                             : type == arpType  ? NetworkKind::Arp
+                                                : NetworkKind::EtherType;
+    return {kind, payload, type, untagged};
 }
 
 // The network header after an EtherType field at `typeAt` whose payload starts at `payload`,
@@ -56,35 +72,52 @@ LinkFrame byEtherType(const FrameBytes& frame, std::uint32_t typeAt, std::uint32
         type = frame.word(payload + 2);
         payload += tagLength;
     }
-    link.network = payload;
-    link.value = type;
     // A length of 0 can frame no LLC header: it is taken as the (unassigned) EtherType 0, as
     // Wireshark takes it.
     if (lengthsAreLlc && type < firstEtherType && type != 0) {
-        link.kind = NetworkKind::Llc;
-    } else if (type == ipv4Type) {
-        link.kind = NetworkKind::Ipv4;
-    } else if (type == ipv6Type) {
-        link.kind = NetworkKind::Ipv6;
-    } else if (type == arpType) {
-        link.kind = NetworkKind::Arp;
-    } else {
-        link.kind = NetworkKind::EtherType;
+        return {NetworkKind::Llc, payload, type, link.vlan};
     }
-    return link;
+    const LinkFrame typed = byType(type, payload);
+    return {typed.kind, typed.network, typed.value, link.vlan};
 }
 
-LinkFrame byVersion(const FrameBytes& frame, std::uint32_t network) {
+// `only` is the version the link type fixes, or 0 when the packet's own version tells.
+LinkFrame byVersion(const FrameBytes& frame, std::uint32_t network, std::uint8_t only = 0) {
     LinkFrame link;
     link.network = network;
     if (!frame.has(network, 1)) {
         return link;
     }
     const std::uint8_t version = frame.byte(network) >> 4;
-    link.kind = version == 4   ? NetworkKind::Ipv4
-                : version == 6 ? NetworkKind::Ipv6
-                               : NetworkKind::NotIp;
+    if (version != 4 && version != 6) {
+        link.kind = NetworkKind::NotIp;
+    } else if (only != 0 && version != only) {
+        link.kind = NetworkKind::OtherVersion;
+    } else {
+        link.kind = version == 4 ? NetworkKind::Ipv4 : NetworkKind::Ipv6;
+    }
     return link;
+}
+
+// DLT_NULL's family is in the byte order of the host that captured, and some hosts wrote a 16-bit
+// family in either half of the field. Read little-endian, as tshark reads it on the hosts it
+// mostly runs on: a value in the upper half that looks like a small family is shifted down, any
+// other is byte-swapped, and a lower half whose low byte is zero holds a family written
+// big-endian in 16 bits.
+std::uint32_t nullFamily(const FrameBytes& frame) {
+    const std::uint32_t value = frame.byte(0) | frame.byte(1) << 8 |
+                                std::uint32_t{frame.byte(2)} << 16 |
+                                std::uint32_t{frame.byte(3)} << 24;
+    if ((value & 0xFFFF0000u) != 0) {
+        if ((value & 0xFF000000u) == 0 && (value & 0x00FF0000u) < 0x00060000u) {
+            return value >> 16;
+        }
+        return (value >> 24) | (value >> 8 & 0xFF00u) | (value << 8 & 0xFF0000u) | (value << 24);
+    }
+    if ((value & 0xFFu) == 0 && (value & 0xFF00u) < 0x0600u) {
+        return value >> 8;
+    }
+    return value;
 }
 
 LinkFrame byFamily(const FrameBytes& frame, bool networkOrder) {
@@ -92,12 +125,11 @@ LinkFrame byFamily(const FrameBytes& frame, bool networkOrder) {
     if (!frame.has(0, loopbackLength)) {
         return link;
     }
-    const std::uint32_t big = std::uint32_t{frame.word(0)} << 16 | frame.word(2);
-    const std::uint32_t little =
-        (big >> 24) | (big >> 8 & 0xFF00u) | (big << 8 & 0xFF0000u) | (big << 24);
-    // DLT_NULL keeps the byte order of the host that captured: the order in which the family
-    // is a small number is the right one.
-    const std::uint32_t family = networkOrder || big <= 0xFFFF ? big : little;
+    const std::uint32_t family =
+        networkOrder ? std::uint32_t{frame.word(0)} << 16 | frame.word(2) : nullFamily(frame);
+    if (!networkOrder && family > largestLength) {
+        return byType(static_cast<std::uint16_t>(family), loopbackLength);
+    }
     link.network = loopbackLength;
     link.value = family;
     link.kind = NetworkKind::AddressFamily;
@@ -120,8 +152,9 @@ LinkType linkTypeOf(int dlt) {
     case DLT_LINUX_SLL: return LinkType::LinuxCooked;
     case DLT_LINUX_SLL2: return LinkType::LinuxCooked2;
     case DLT_RAW:
-    case DLT_IPV4:
-    case DLT_IPV6: return LinkType::RawIp;
+    case openBsdRaw: return LinkType::RawIp;
+    case DLT_IPV4: return LinkType::RawIpv4;
+    case DLT_IPV6: return LinkType::RawIpv6;
     case DLT_NULL: return LinkType::BsdLoopback;
     case DLT_LOOP: return LinkType::BsdLoopbackNetworkOrder;
     default: return LinkType::Unsupported;
@@ -153,6 +186,8 @@ LinkFrame readLinkLayer(LinkType type, const FrameBytes& frame) {
         }
         return byEtherType(frame, cooked2Protocol, cooked2Length, false);
     case LinkType::RawIp: return byVersion(frame, 0);
+    case LinkType::RawIpv4: return byVersion(frame, 0, 4);
+    case LinkType::RawIpv6: return byVersion(frame, 0, 6);
     case LinkType::BsdLoopback: return byFamily(frame, false);
     case LinkType::BsdLoopbackNetworkOrder: return byFamily(frame, true);
     case LinkType::Unsupported: break;

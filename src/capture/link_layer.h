@@ -4,8 +4,9 @@
 //
 // Ethernet frames may carry one or two 802.1Q or 802.1ad tags before their EtherType; Linux
 // cooked captures (v1, and v2 as "-i any" gives) name the EtherType in their own header; raw IP
-// frames start with the IP header; BSD loopback frames start with a four-byte address family
-// (in the byte order of the host that captured them for DLT_NULL, network order for DLT_LOOP).
+// frames start with the IP header, whose version the link type may fix; BSD loopback frames start
+// with a four-byte address family (in the byte order of the host that captured them for
+// DLT_NULL, read as tshark reads it, and in network order for DLT_LOOP).
 // Every byte is read through FrameBytes, and nothing past the captured length.
 #pragma once
 
@@ -20,6 +21,8 @@ enum class LinkType : std::uint8_t {
     LinuxCooked,
     LinuxCooked2,
     RawIp,        // IPv4 or IPv6, told by the version
+    RawIpv4,      // IPv4 only: a packet of another version is not analysed
+    RawIpv6,      // IPv6 only
     BsdLoopback,  // address family in the capturing host's byte order
     BsdLoopbackNetworkOrder,
     Unsupported,
@@ -37,6 +40,7 @@ enum class NetworkKind : std::uint8_t {
     Llc,            // an IEEE 802.3 frame: a length where the EtherType would be
     AddressFamily,  // a BSD loopback family that is not IP, in `value`
     NotIp,          // a raw IP frame whose version is neither 4 nor 6
+    OtherVersion,   // an IP packet of the version that its raw IP link type rules out
     TooShort,       // the link header, or a tag, was not captured whole
 };
 
