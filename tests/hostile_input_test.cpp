@@ -88,7 +88,27 @@ TEST_F(HostileInput, BrokenRecordsEndTheReadButKeepWhatWasRead) {
         EXPECT_EQ(rows("SELECT count(*), sum(len) FROM FRAMES"),
                   Rows{"3|" + std::to_string(3 * frame)});
         EXPECT_EQ(rows("SELECT * FROM UDP"), Rows{"192|168|1|10|10|0|0|1|53|DNS"});
+
+        // The extended record keeps the frames too, and fails the run where a script sees it:
+        // the status, standard error and the database all say how the input ended. Standard
+        // output, not a terminal here, gets no spinner, and no statement known to fail is sent.
+        fs::remove(db);
+        const Outcome x = runProgram({"-x", "-r", trace, "-d", db});
+        EXPECT_EQ(x.status, 1);
+        EXPECT_EQ(x.err.rfind("PcapEngine: error reading packets: " + c.error, 0), 0u) << x.err;
+        EXPECT_EQ(x.err.find("SQL error"), std::string::npos) << x.err;
+        EXPECT_EQ(x.out.find('\b'), std::string::npos);
+        EXPECT_EQ(rows("SELECT count(*) FROM FRAMES"), Rows{"3"});
+        const Rows recorded = rows("SELECT read_error FROM CAPTURE");
+        ASSERT_EQ(recorded.size(), 1u);
+        EXPECT_EQ(recorded[0].rfind(c.error, 0), 0u) << recorded[0];
+        EXPECT_EQ("PcapEngine: error reading packets: " + recorded[0] + "\n", x.err);
     }
+    // An input that ends cleanly records no error.
+    writeTrace(trace, udpRecords(2));
+    fs::remove(db);
+    EXPECT_EQ(runProgram({"-x", "-r", trace, "-d", db}).status, 0);
+    EXPECT_EQ(rows("SELECT read_error IS NULL FROM CAPTURE"), Rows{"1"});
 }
 
 // Files libpcap cannot open as a trace are reported with libpcap's reason; the run then falls
@@ -118,6 +138,15 @@ TEST_F(HostileInput, UnreadableFilesAreReportedWithLibpcapsReason) {
                                 0),
                   0u)
             << run.out;
+        // With the extended record, a mistyped trace never turns into a live capture: the run
+        // ends there, and creates neither the database nor the dump.
+        const Outcome x =
+            runProgram({"-x", "-r", path, "-d", db, "-w", dir.path("copy.pcap"), "-f", "udp"});
+        EXPECT_EQ(x.status, 1);
+        EXPECT_EQ(x.out, "\nUnable to open " + path + ".(" + reason + ")\n");
+        EXPECT_EQ(x.err, "tidewrack: unable to open " + path + " (" + reason + ")\n");
+        EXPECT_FALSE(fs::exists(db));
+        EXPECT_FALSE(fs::exists(dir.path("copy.pcap")));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -97,10 +98,16 @@ bool PcapEngine::acceptLinkType(pcap_t* opened, const char* name) {
     }
     const char* typeName = pcap_datalink_val_to_name(dlt);
     const char* description = pcap_datalink_val_to_description(dlt);
-    std::printf("\nUnable to analyse %s: link type %s (%s) is not read.\n", name,
-                typeName != nullptr ? typeName : "unknown",
-                description != nullptr ? description : "no description");
-    linkTypeRefused = true;
+    char type[128];
+    if (typeName == nullptr) {
+        std::snprintf(type, sizeof type, "%d", dlt);
+    } else if (description == nullptr) {
+        std::snprintf(type, sizeof type, "%s", typeName);
+    } else {
+        std::snprintf(type, sizeof type, "%s (%s)", typeName, description);
+    }
+    std::printf("\nUnable to analyse %s: link type %s is not read.\n", name, type);
+    openFailure("unable to analyse %s: link type %s is not read", name, type);
     return false;
 }
 
@@ -119,6 +126,7 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     }
     if (opened == nullptr) {
         std::printf("\nUnable to open adapter %s. \n", name);
+        openFailure("unable to open adapter %s", name);
         return OpenResult::Failed;
     }
     if (!acceptLinkType(opened, name)) {
@@ -153,6 +161,7 @@ PcapEngine::OpenResult PcapEngine::openNumbered(int number) {
     }
     if (currentDevice == nullptr) {
         std::printf("\nNo adapter with number %d.\n", number);
+        openFailure("no adapter with number %d", number);
         return OpenResult::Failed;
     }
     const OpenResult result = openAdapter(currentDevice->name);
@@ -172,6 +181,7 @@ int PcapEngine::openDump(const char* path) {
     pcap_t* opened = pcap_open_offline(path, errorBuffer);
     if (opened == nullptr) {
         std::printf("\nUnable to open %s.(%s)\n", path, errorBuffer);
+        openFailure("unable to open %s (%s)", path, errorBuffer);
         return 1;
     }
     if (!acceptLinkType(opened, path)) {
@@ -181,6 +191,20 @@ int PcapEngine::openDump(const char* path) {
     replaceHandle(opened, false, path);
     inputName = sourceName = path;
     return 0;
+}
+
+void PcapEngine::openFailure(const char* format, ...) {
+    if (!extended()) {
+        return;
+    }
+    openFailed = true;
+    std::fflush(stdout);  // the console's own line first, where both go to one place
+    std::fputs("tidewrack: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
 }
 
 bool PcapEngine::sameFileAsInput(const char* path) const {

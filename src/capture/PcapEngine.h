@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "capture/frame_census.h"
 #include "capture/link_layer.h"
@@ -42,8 +43,9 @@ class PcapEngine {
     void setSnapLength(int n) { snapLength = n; }
     int setFilter();
     int inputOpenCheck();
+    // The packet as it was read, whatever the view made of its timestamp.
     void dumpPacket() {
-        pcap_dump(reinterpret_cast<u_char*>(dumper), view.header, view.packetData);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), deliveredHeader, view.packetData);
     }
     int finishDump();
     void reportDrops() const { reader.reportDrops(); }
@@ -81,8 +83,9 @@ class PcapEngine {
 
     bool filterGiven = false;             // the user gave a filter expression
     std::unique_ptr<FrameCensus> census;  // the extended record's account; null without it
-    bool linkTypeRefused = false;         // extended: an input's link type cannot be read
-    const char* sourceName = "NONE";      // the trace path or the adapter name opened last
+    bool openFailed = false;  // extended: an input asked for could not be opened, or not read
+    std::string readError;    // extended: libpcap's text of the error that ended the input
+    const char* sourceName = "NONE";  // the trace path or the adapter name opened last
 
   private:
     enum class OpenResult { Opened, NotEthernet, Failed };
@@ -98,11 +101,15 @@ class PcapEngine {
     int captureExtended();
     bool decodeExtended(const pcap_pkthdr* header, const u_char* data);
     // Says why capture stops, when it says anything; returns the stop result.
-    int stop(ReadResult result) const;
+    int stop(ReadResult result);
+    // Extended: an input asked for cannot be used; says so on standard error as well.
+    void openFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void printPacketLine() const;
 
     LiveReader reader;
     LocalTimeText clock;
+    const pcap_pkthdr* deliveredHeader = nullptr;  // the current packet's header, as read
+    pcap_pkthdr stampedHeader{};  // extended: the same, its microseconds within a second
     LinkType linkType = LinkType::Ethernet;
     bool offlineFilter = false;  // extended, trace file: the filter is applied frame by frame
 };

@@ -18,6 +18,7 @@ int PcapEngine::capture() {
     if (const ReadResult result = reader.next(&header, &data); result != ReadResult::Packet) {
         return stop(result);
     }
+    deliveredHeader = header;
     decodePacket(view, clock, header, data);
     if (verbose) {
         printPacketLine();
@@ -39,13 +40,20 @@ int PcapEngine::captureExtended() {
     return 0;
 }
 
-int PcapEngine::stop(ReadResult result) const {
+int PcapEngine::stop(ReadResult result) {
     switch (result) {
     case ReadResult::TimedOut:
         std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
         break;
     case ReadResult::Error:
         std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
+        // The extended record keeps what was read, and says where a script looks that it is
+        // not the whole input.
+        if (extended()) {
+            readError = pcap_geterr(handle);
+            std::fflush(stdout);
+            std::fprintf(stderr, "PcapEngine: error reading packets: %s\n", readError.c_str());
+        }
         break;
     case ReadResult::Interrupted:
         std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
@@ -56,8 +64,22 @@ int PcapEngine::stop(ReadResult result) const {
     return 1;
 }
 
-bool PcapEngine::decodeExtended(const pcap_pkthdr* header, const u_char* data) {
+bool PcapEngine::decodeExtended(const pcap_pkthdr* delivered, const u_char* data) {
     ++view.packetCount;  // every frame delivered has its number
+    deliveredHeader = delivered;
+    // A pcap file may store a second's worth of microseconds or more, in an unsigned 32-bit field
+    // that libpcap widens with its sign: they are taken as the file states them and carried into
+    // the seconds here, once, so that every time the record holds is a time. The dump keeps the
+    // record as it was read.
+    stampedHeader = *delivered;
+    timeval& ts = stampedHeader.ts;
+    if (ts.tv_usec < 0 || ts.tv_usec >= 1000000) {
+        const std::int64_t micro =
+            ts.tv_usec < 0 ? ts.tv_usec + (std::int64_t{1} << 32) : ts.tv_usec;
+        ts.tv_sec += static_cast<std::time_t>(micro / 1000000);
+        ts.tv_usec = static_cast<suseconds_t>(micro % 1000000);
+    }
+    const pcap_pkthdr* header = &stampedHeader;
     census->delivered(*header);
     if (offlineFilter && pcap_offline_filter(&filterProgram, header, data) == 0) {
         census->rejected(header->len);
@@ -79,7 +101,7 @@ bool PcapEngine::decodeExtended(const pcap_pkthdr* header, const u_char* data) {
     }
     census->notAnalysed(link, header->len);
     if (dumper != nullptr) {
-        pcap_dump(reinterpret_cast<u_char*>(dumper), header, data);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), delivered, data);
     }
     return false;
 }

@@ -7,7 +7,9 @@
 //                 (ISO 8601, microseconds); the UTC offset (seconds east) and zone name of the
 //                 host, whose local times FRAMES.time holds, at the first frame; the frames
 //                 libpcap delivered and the frames analysed; for a live adapter the kernel's
-//                 received and dropped counts at the end, NULL for a trace file.
+//                 received and dropped counts at the end, NULL for a trace file; libpcap's text
+//                 of the read error that ended the input, NULL when it ended cleanly (the end
+//                 of a trace, the time-out of an adapter, a packet count, an interrupt).
 //   DAYS          the local date (YYYY-MM-DD) of every analysed frame from `frame` on, and the
 //                 host's UTC offset (seconds east) then: one row at the first frame and one
 //                 each time the date or the offset (summer time) changes from one analysed
@@ -31,7 +33,7 @@ inline constexpr const char* createCapture =
     "create table CAPTURE (source varchar, link_type varchar, snap_length integer, "
     "filter varchar, mode integer, version varchar, first_utc varchar, last_utc varchar, "
     "utc_offset integer, time_zone varchar, frames_delivered integer, frames_analysed integer, "
-    "kernel_received integer, kernel_dropped integer);";
+    "kernel_received integer, kernel_dropped integer, read_error varchar);";
 inline constexpr const char* createDays =
     "create table DAYS (frame integer primary key, date varchar, utc_offset integer);";
 inline constexpr const char* createNotAnalysed =
@@ -52,6 +54,6 @@ inline constexpr const char* insertNotAnalysedFormat =  // counts as unsigned 64
 inline constexpr const char* insertVlanFormat = "INSERT INTO VLANS VALUES(%d, %llu, %llu);";
 // Formatted with SQLite's own printf, whose %Q quotes a text (or writes NULL for none).
 inline constexpr const char* insertCaptureFormat =
-    "INSERT INTO CAPTURE VALUES(%Q, %Q, %d, %Q, %d, %Q, %Q, %Q, %ld, %Q, %llu, %llu, %s, %s);";
+    "INSERT INTO CAPTURE VALUES(%Q, %Q, %d, %Q, %d, %Q, %Q, %Q, %ld, %Q, %llu, %llu, %s, %s, %Q);";
 
 }  // namespace tidewrack::sql

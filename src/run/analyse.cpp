@@ -42,12 +42,14 @@ int Core::analyse() {
     const bool fullAnalysis = toDatabase && mode.value == 1;
     unsigned spinnerCounter = 0;
     const bool spinnerOnTerminal = !verbose && isatty(STDOUT_FILENO);
+    // The extended record keeps the spinner off a log or a pipe, where it is only noise.
+    const bool spinning = !verbose && (spinnerOnTerminal || !engine.extended());
     ProgressFlush flushProgress;
 
     engine.stopOnInterrupt();
     startTime = std::time(nullptr);
     while (engine.capture() == 0) {
-        if (!verbose) {
+        if (spinning) {
             // One thread writes standard output, so the unlocked forms are safe and save the
             // stream lock twice a packet.
             putchar_unlocked('\b');

@@ -159,8 +159,9 @@ int Core::run() {
     if (readDump.given) {
         pcapEngine->openDump(readDump.value);
     }
-    // The extended record names the link types it cannot read instead of guessing.
-    if (pcapEngine->linkTypeRefused) {
+    // The extended record never takes another input for the one asked for: an input that cannot
+    // be opened, or whose link type it cannot read, ends the run before anything is created.
+    if (pcapEngine->openFailed) {
         return 1;
     }
     if (writeDump.given &&
@@ -194,6 +195,10 @@ int Core::run() {
         status = 1;
     }
     if (writeDump.given && pcapEngine->finishDump() != 0) {
+        status = 1;
+    }
+    // The extended record's input ended in an error: what was read is kept, and the run fails.
+    if (!pcapEngine->readError.empty()) {
         status = 1;
     }
     return status;

@@ -106,7 +106,7 @@ void Core::writeCaptureRow() {
         known ? local.tm_gmtoff : 0L, known ? local.tm_zone : nullptr,
         static_cast<unsigned long long>(census.deliveredFrames),
         static_cast<unsigned long long>(census.analysedFrames), receivedText.c_str(),
-        droppedText.c_str());
+        droppedText.c_str(), engine.readError.empty() ? nullptr : engine.readError.c_str());
     if (statement == nullptr) {
         databaseFailed = true;
         return;

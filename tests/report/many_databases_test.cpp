@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
+#include "database.h"
 #include "report_test_kit.h"
 #include "tracekit/frames.h"
 
@@ -80,5 +82,24 @@ TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
         const Outcome limited = runBinary("/bin/sh", args);
         ASSERT_EQ(limited.status, 0) << limited.err;
         EXPECT_EQ(limited.out, json.out);
+
+        // A trace cut short, as the last file of a rotation still being written is: the recipe
+        // says so on standard error, and its database keeps the frames read before the cut.
+        ScratchDir cut;
+        fs::create_directory(cut.path("traces"));
+        fs::copy_file(dir.path("traces/t0000.pcap"), cut.path("traces/whole.pcap"));
+        const std::string bytes = fileBytes(dir.path("traces/t0001.pcap"));
+        std::ofstream(cut.path("traces/cut.pcap"), std::ios::binary)
+            << bytes.substr(0, bytes.size() - 10);
+        const Outcome noticed = runBinary(
+            "/usr/bin/env",
+            {"-C", cut.path(""), "PATH=" + bin + ":" + std::getenv("PATH"), "sh", "-ec", commands});
+        EXPECT_EQ(noticed.status, 0) << runner << ": " << noticed.err;
+        EXPECT_NE(noticed.err.find("PcapEngine: error reading packets: truncated dump file"),
+                  std::string::npos)
+            << runner << ": " << noticed.err;
+        EXPECT_NE(noticed.err.find("did not end cleanly"), std::string::npos) << noticed.err;
+        EXPECT_EQ(query(cut.path("dbs/cut.db"), "SELECT count(*) FROM FRAMES"),
+                  std::vector<std::string>{"2"});
     }
 }
