@@ -3,9 +3,9 @@
 // one frame row per decoded frame and flow tables equal to the distinct raw rows.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
+#include "corpus.h"
 #include "database.h"
 #include "independent_decode.h"
 #include "run_program.h"
@@ -14,30 +14,10 @@
 using namespace testkit;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<fs::path> corpusFiles() {
-    std::vector<fs::path> files;
-    if (fs::is_directory(TIDEWRACK_CORPUS_DIR)) {
-        for (const auto& entry : fs::directory_iterator(TIDEWRACK_CORPUS_DIR)) {
-            const auto ext = entry.path().extension();
-            if (ext == ".pcap" || ext == ".pcapng") {
-                files.push_back(entry.path());
-            }
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-}  // namespace
-
 TEST(Corpus, VerboseLinesMatchAnIndependentDecode) {
+    SKIP_WITHOUT_CORPUS();
     const auto files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no corpus at " << TIDEWRACK_CORPUS_DIR;
-    }
-    for (const fs::path& file : files) {
+    for (const fs::path file : files) {
         int decoded = 0;
         const Outcome run = runProgram({"-v", "-r", file.string()});
         EXPECT_EQ(run.status, 0) << file;
@@ -46,12 +26,10 @@ TEST(Corpus, VerboseLinesMatchAnIndependentDecode) {
 }
 
 TEST(Corpus, DatabaseHoldsEveryDecodedFrameAndDistinctFlows) {
+    SKIP_WITHOUT_CORPUS();
     const auto files = corpusFiles();
-    if (files.empty()) {
-        GTEST_SKIP() << "no corpus at " << TIDEWRACK_CORPUS_DIR;
-    }
     ScratchDir dir;
-    for (const fs::path& file : files) {
+    for (const fs::path file : files) {
         const std::string db = dir.path(file.filename().string() + ".db");
         int decoded = 0;
         independentLines(file.string(), decoded);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 
+#include "corpus.h"
 #include "database.h"
 #include "run_program.h"
 #include "scratch_dir.h"
@@ -257,6 +258,7 @@ Expected expectedOf(const std::vector<std::vector<std::string>>& frames) {
 class ExtendedCorpus : public ::testing::Test {
   protected:
     void SetUp() override {
+        SKIP_WITHOUT_CORPUS();
         if (!tsharkInstalled()) {
             GTEST_SKIP() << "tshark is not installed";
         }
@@ -277,7 +279,8 @@ class ExtendedCorpus : public ::testing::Test {
 TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
     for (const char* name : captures) {
         SCOPED_TRACE(name);
-        const std::string trace = std::string(TIDEWRACK_CORPUS_DIR) + "/" + name;
+        const std::string trace = corpusFile(name);
+        ASSERT_NE(trace, "") << "not in the corpus";
         const auto frames = tsharkFields(trace, fields, zone);
         ASSERT_FALSE(frames.empty());
         analyse(trace);
@@ -327,8 +330,7 @@ TEST_F(ExtendedCorpus, TimesDatesKindsAndVlansAgreeWithTshark) {
 // The IPv4 and IPv6 frames of a real capture, moved under Linux cooked (v1, v2) and raw IP
 // headers, decode as tshark decodes them.
 TEST_F(ExtendedCorpus, CookedAndRawIpTracesDecodeAsTsharkDecodesThem) {
-    const auto original =
-        tracekit::readTrace(std::string(TIDEWRACK_CORPUS_DIR) + "/alexa-app.pcapng");
+    const auto original = tracekit::readTrace(corpusFile("alexa-app.pcapng"));
     ASSERT_FALSE(original.empty());
     const struct {
         int linkType;

@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <set>
 
+#include "corpus.h"
 #include "report_test_kit.h"
 
 using namespace testkit;
 using namespace reportkit;
 
 TEST(ReportHandshakeTimes, AgreeWithTsharksAckRttOnTheCorpus) {
+    SKIP_WITHOUT_CORPUS();
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
     }
@@ -28,8 +30,8 @@ TEST(ReportHandshakeTimes, AgreeWithTsharksAckRttOnTheCorpus) {
           "netflix.pcap", "starcraft_battle.pcap", "suricata-verify_base64-decode-5885_input.pcap",
           "suricata-verify_smb2-ntlmssp-negotiateflags_input.pcap", "mapi.pcap", "test.pcap",
           "synscan.pcap", "syslog.pcap", "z3950.pcapng"}) {
-        const std::string path = std::string(TIDEWRACK_CORPUS_DIR) + "/" + name;
-        if (!std::filesystem::exists(path)) {
+        const std::string path = corpusFile(name);
+        if (path.empty()) {
             continue;
         }
         ScratchDir dir;

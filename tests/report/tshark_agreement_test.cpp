@@ -23,6 +23,7 @@
 #include <regex>
 #include <sstream>
 
+#include "corpus.h"
 #include "report_test_kit.h"
 #include "tshark.h"
 
@@ -194,8 +195,7 @@ std::vector<std::string> capturesOf(const std::vector<const char*>& names) {
     std::vector<std::string> captures = {std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap",
                                          std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap"};
     for (const char* name : names) {
-        const std::string path = std::string(TIDEWRACK_CORPUS_DIR) + "/" + name;
-        if (std::filesystem::exists(path)) {
+        if (const std::string path = corpusFile(name); !path.empty()) {
             captures.push_back(path);
         }
     }
