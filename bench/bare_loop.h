@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "capture/protocol_names.h"
 #include "db/SQLiteEngine.h"
 #include "db/traffic_schema.h"
+#include "vocabulary/protocol_names.h"
 
 namespace bareloop {
 

@@ -3,10 +3,10 @@
 # kernel drops ("PcapEngine: N packets dropped by the kernel."), in each of three runs, with
 # libpcap's default kernel ring and with larger ones.
 #
-# For every ring size, a release build of this source tree with that ring (the build setting
-# TIDEWRACK_LIVE_RING_BYTES; 0 is libpcap's default, 2 MiB on Linux) captures `-i lo -f "udp
-# port P"` while udp_flood sends small datagrams (60-byte frames) to port P for a few seconds,
-# at rising rates, in each mode:
+# For every ring size, a release build of this source tree, given that ring by bench/ring_size.c
+# (preloaded; 0 is libpcap's default, 2 MiB on Linux), captures `-i lo -f "udp port P"` while
+# udp_flood sends small datagrams (60-byte frames) to port P for a few seconds, at rising rates,
+# in each mode:
 #   -w          a dump only
 #   -m 2 -d     frames only into a database
 #   -d          the full analysis (mode 1)
@@ -67,22 +67,18 @@ configure() {
     [[ -f $dir/CMakeCache.txt ]] ||
         cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTIDEWRACK_TESTS=OFF "$@" >/dev/null
 }
-# program RING: the program built with that kernel ring, built (or brought up to date) once.
-program() {
-    local dir=$work/ring-$1
-    configure "$dir" -DTIDEWRACK_BENCH=OFF -DCMAKE_CXX_FLAGS="-DTIDEWRACK_LIVE_RING_BYTES=$1"
-    cmake --build "$dir" -j2 --target tidewrack >/dev/null
-    echo "$dir/tidewrack"
-}
-flood_dir=$work/flood
-configure "$flood_dir"
-cmake --build "$flood_dir" -j2 --target udp_flood >/dev/null
-flood=$flood_dir/bench/udp_flood
+# One release build of this tree: the program, the sender, and the ring each run is given.
+build_dir=$work/build
+configure "$build_dir"
+cmake --build "$build_dir" -j2 --target tidewrack udp_flood ring_size >/dev/null
+flood=$build_dir/bench/udp_flood
+ring_shim=$build_dir/bench/libring_size.so
 port=47811
 
-# burst PROGRAM MODE RATE: one capture of one burst; prints "sent-rate analysed drops".
+# burst RING MODE RATE: one capture of one burst, with that kernel ring; prints "sent-rate
+# analysed drops".
 burst() {
-    local tw=$1 mode=$2 rate=$3 args log=$work/run.out pid sent
+    local ring=$1 mode=$2 rate=$3 args log=$work/run.out pid sent tw=$build_dir/tidewrack
     rm -f "$out/live.db" "$out/live.pcap"
     case $mode in
     w) args=(-w "$out/live.pcap") ;;
@@ -91,7 +87,8 @@ burst() {
     esac
     # Line-buffered, so that the listening line shows as soon as it is printed: the capture
     # ends one second after its last packet, and the burst must come before that.
-    stdbuf -oL "$tw" -i lo -f "udp port $port" "${args[@]}" >"$log" 2>&1 &
+    LD_PRELOAD=$ring_shim TIDEWRACK_BENCH_RING_BYTES=$ring \
+        stdbuf -oL "$tw" -i lo -f "udp port $port" "${args[@]}" >"$log" 2>&1 &
     pid=$!
     for ((i = 0; i < 300; i++)); do
         grep -q '^listening on' "$log" && break
@@ -119,16 +116,11 @@ say "- load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 say ""
 say "| mode | kernel ring | highest rate without drops (datagrams/s) | onset: lowest rate with drops | drops there (printed) | packets analysed there |"
 say "|---|---|---|---|---|---|"
-declare -A binaries
-for ring in $rings; do
-    echo "building the program with a ring of $(ring_name "$ring")..." >&2
-    binaries[$ring]=$(program "$ring")
-done
 for mode in $modes; do
     for ring in $rings; do
         clean=- onset=- onset_drops= onset_analysed= dropping=0
         for rate in $rates; do
-            read -r achieved analysed drops <<<"$(burst "${binaries[$ring]}" "$mode" "$rate")"
+            read -r achieved analysed drops <<<"$(burst "$ring" "$mode" "$rate")"
             echo "  $(mode_name "$mode"), ring $(ring_name "$ring"): $rate/s asked, $achieved/s sent, $analysed analysed, $drops dropped" >&2
             if ((drops == 0)); then
                 clean=$achieved dropping=0 onset=- onset_drops= onset_analysed=

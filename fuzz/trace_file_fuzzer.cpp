@@ -76,31 +76,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 namespace {
 
 void runOnce(tidewrack::Core* core) {
-    tidewrack::PcapEngine& engine = core->pcapEngine.emplace(true);
-    if (core->extendedWanted) {
-        engine.setExtended();
+    // The program installs its interrupt handlers when it opens the trace; libFuzzer's own are
+    // put back afterwards, and an interrupt that the program caught is passed on to them.
+    constexpr int caught[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    struct sigaction fuzzerActions[std::size(caught)] = {};
+    for (std::size_t i = 0; i < std::size(caught); ++i) {
+        sigaction(caught[i], nullptr, &fuzzerActions[i]);
     }
-    if (engine.openDump(tracePath.c_str()) == 0 && engine.writeDump(dump) == 0 &&
-        engine.inputOpenCheck() == 0) {
-        // The analysis loop installs the program's interrupt handlers; libFuzzer's own are put
-        // back afterwards, and an interrupt that the program caught is passed on to them.
-        constexpr int caught[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-        struct sigaction fuzzerActions[std::size(caught)] = {};
-        for (std::size_t i = 0; i < std::size(caught); ++i) {
-            sigaction(caught[i], nullptr, &fuzzerActions[i]);
-        }
-        core->sqliteEngine->SQLite_exec("BEGIN;");
-        core->analyse();
-        core->sqliteEngine->SQLite_exec("ROLLBACK;");
-        for (std::size_t i = 0; i < std::size(caught); ++i) {
-            sigaction(caught[i], &fuzzerActions[i], nullptr);
-        }
-        if (tidewrack::captureInterrupted()) {
-            std::raise(SIGINT);
-        }
-        engine.finishDump();
+    core->analyseTraceAndRollBack(tracePath.c_str());
+    for (std::size_t i = 0; i < std::size(caught); ++i) {
+        sigaction(caught[i], &fuzzerActions[i], nullptr);
     }
-    core->pcapEngine.reset();
+    if (tidewrack::captureInterrupted()) {
+        std::raise(SIGINT);
+    }
     std::fflush(stdout);
 }
 

@@ -287,6 +287,13 @@ TEST(Faults, HangupFinishesTheRunAndIgnoredSignalsStayIgnored) {
     const std::string bytes = fileBytes(trace);
     ASSERT_EQ(write(writer.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     ASSERT_TRUE(waitUntilCatching(pid, SIGHUP));
+    // The trace's file header is read when it opens, its records once the loop runs.
+    for (int tries = 0;
+         tries < 600 && fileBytes(dir.path("out.txt")).find("listening on") == std::string::npos;
+         ++tries) {
+        usleep(50000);
+    }
+    ASSERT_TRUE(waitUntilReadingAPipe(pid));
     const std::string status = fileBytes("/proc/" + std::to_string(pid) + "/status");
     const auto mask = [&status](const std::string& name) {
         return std::stoull(status.substr(status.find(name + ":") + name.size() + 1), nullptr, 16);

@@ -79,6 +79,11 @@ TEST_F(LiveCapture, KilledRunLeavesTheTablesAndNoRows) {
     const std::string db = dir.path("killed.db");
     const int pid = startProgram({"-i", "lo", "-f", filter, "-d", db}, dir.path("out.txt"));
     EXPECT_TRUE(waitUntilCatching(pid, SIGINT));
+    for (int tries = 0;
+         tries < 600 && fileBytes(dir.path("out.txt")).find("listening on") == std::string::npos;
+         ++tries) {
+        std::this_thread::sleep_for(50ms);
+    }
     // The rollback journal appears with the transaction's first row: rows were inserted and
     // none committed when the kill comes.
     std::error_code absent;

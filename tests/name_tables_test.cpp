@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "capture/icmp_texts.h"
-#include "capture/service_tables.h"
+#include "vocabulary/icmp_texts.h"
+#include "vocabulary/service_tables.h"
 
 using namespace tidewrack;
 

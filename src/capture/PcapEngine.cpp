@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "capture/file_identity.h"
+#include "extended/extended_record.h"
 
 namespace tidewrack {
 
@@ -24,12 +25,8 @@ constexpr int ethernetLinkType = DLT_EN10MB;
 // The kernel ring of a live adapter, in bytes. A burst faster than the analysis waits in it:
 // with libpcap's default (2 MiB on Linux), a full analysis began to lose packets of a 10-second
 // burst at 125,000 packets a second, with 32 MiB at 200,000. Its pages count in the program's
-// memory for as long as the adapter is open; a trace file has no ring. A build may set another
-// size, 0 for libpcap's default (the live-capacity benchmark compares them).
-#ifndef TIDEWRACK_LIVE_RING_BYTES
-#define TIDEWRACK_LIVE_RING_BYTES (32 * 1024 * 1024)
-#endif
-constexpr int liveRingBytes = TIDEWRACK_LIVE_RING_BYTES;
+// memory for as long as the adapter is open; a trace file has no ring.
+constexpr int liveRingBytes = 32 * 1024 * 1024;
 
 }  // namespace
 
@@ -87,28 +84,35 @@ void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive, const char* name)
         pcap_close(handle);
     }
     handle = newHandle;
-    linkType = linkTypeOf(pcap_datalink(handle));
+    source = name;
     reader.attach(handle, isLive, name, errorBuffer);
 }
 
-bool PcapEngine::acceptLinkType(pcap_t* opened, const char* name) {
-    const int dlt = pcap_datalink(opened);
-    if (!extended() || linkTypeOf(dlt) != LinkType::Unsupported) {
-        return true;
+PcapEngine::OpenResult PcapEngine::use(pcap_t* opened, bool live, const char* name) {
+    // The extended record reads every link type it knows, and refuses the others; the classic
+    // record takes an adapter that is not Ethernet after saying so, and a trace as it is.
+    if (extended != nullptr && !extended->chooseReading(pcap_datalink(opened), name)) {
+        pcap_close(opened);
+        return OpenResult::Failed;
     }
-    const char* typeName = pcap_datalink_val_to_name(dlt);
-    const char* description = pcap_datalink_val_to_description(dlt);
-    char type[128];
-    if (typeName == nullptr) {
-        std::snprintf(type, sizeof type, "%d", dlt);
-    } else if (description == nullptr) {
-        std::snprintf(type, sizeof type, "%s", typeName);
-    } else {
-        std::snprintf(type, sizeof type, "%s (%s)", typeName, description);
+    replaceHandle(opened, live, name);
+    if (extended == nullptr && live && pcap_datalink(handle) != ethernetLinkType) {
+        std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
+        return OpenResult::NotEthernet;
     }
-    std::printf("\nUnable to analyse %s: link type %s is not read.\n", name, type);
-    openFailure("unable to analyse %s: link type %s is not read", name, type);
-    return false;
+    return OpenResult::Opened;
+}
+
+void PcapEngine::notOpened(const char* format, ...) {
+    if (extended == nullptr) {
+        return;
+    }
+    char text[PCAP_ERRBUF_SIZE + 512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    extended->inputFailed("%s", text);
 }
 
 PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
@@ -119,27 +123,16 @@ PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
     if (opened != nullptr &&
         (pcap_set_snaplen(opened, snapLength) != 0 || pcap_set_promisc(opened, 1) != 0 ||
          pcap_set_timeout(opened, blockTimeoutMs) != 0 ||
-         (liveRingBytes > 0 && pcap_set_buffer_size(opened, liveRingBytes) != 0) ||
-         pcap_activate(opened) < 0)) {
+         pcap_set_buffer_size(opened, liveRingBytes) != 0 || pcap_activate(opened) < 0)) {
         pcap_close(opened);
         opened = nullptr;
     }
     if (opened == nullptr) {
         std::printf("\nUnable to open adapter %s. \n", name);
-        openFailure("unable to open adapter %s", name);
+        notOpened("unable to open adapter %s", name);
         return OpenResult::Failed;
     }
-    if (!acceptLinkType(opened, name)) {
-        pcap_close(opened);
-        return OpenResult::Failed;
-    }
-    replaceHandle(opened, true, name);
-    sourceName = name;
-    if (!extended() && pcap_datalink(handle) != ethernetLinkType) {
-        std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
-        return OpenResult::NotEthernet;
-    }
-    return OpenResult::Opened;
+    return use(opened, true, name);
 }
 
 int PcapEngine::openDevice(const char* name) {
@@ -161,7 +154,7 @@ PcapEngine::OpenResult PcapEngine::openNumbered(int number) {
     }
     if (currentDevice == nullptr) {
         std::printf("\nNo adapter with number %d.\n", number);
-        openFailure("no adapter with number %d", number);
+        notOpened("no adapter with number %d", number);
         return OpenResult::Failed;
     }
     const OpenResult result = openAdapter(currentDevice->name);
@@ -181,30 +174,14 @@ int PcapEngine::openDump(const char* path) {
     pcap_t* opened = pcap_open_offline(path, errorBuffer);
     if (opened == nullptr) {
         std::printf("\nUnable to open %s.(%s)\n", path, errorBuffer);
-        openFailure("unable to open %s (%s)", path, errorBuffer);
+        notOpened("unable to open %s (%s)", path, errorBuffer);
         return 1;
     }
-    if (!acceptLinkType(opened, path)) {
-        pcap_close(opened);
+    if (use(opened, false, path) != OpenResult::Opened) {
         return 1;
     }
-    replaceHandle(opened, false, path);
-    inputName = sourceName = path;
+    inputName = path;
     return 0;
-}
-
-void PcapEngine::openFailure(const char* format, ...) {
-    if (!extended()) {
-        return;
-    }
-    openFailed = true;
-    std::fflush(stdout);  // the console's own line first, where both go to one place
-    std::fputs("tidewrack: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
 }
 
 bool PcapEngine::sameFileAsInput(const char* path) const {
@@ -244,17 +221,18 @@ int PcapEngine::finishDump() {
 int PcapEngine::setFilter() {
     // The extended record accounts for every frame: without a filter of the user's, none is
     // installed.
-    if (extended() && !filterGiven) {
+    if (extended != nullptr && !filterGiven) {
         return 0;
     }
     if (pcap_compile(handle, &filterProgram, filterExpr, 1, netmask) == -1) {
         std::fputs("\nError: Unable to compile the packet filter. Check the syntax.\n", stdout);
         return 1;
     }
-    // Frames of a trace file that the filter rejects are counted too: the filter is applied to
-    // each frame as it is read, instead of inside libpcap, which would pass them over unseen.
-    if (extended() && !reader.isLive()) {
-        offlineFilter = true;
+    // Frames of a trace file that the filter rejects are counted too: the extended record
+    // applies the filter to each frame as it reads it, instead of libpcap, which would pass them
+    // over unseen.
+    if (extended != nullptr && !reader.isLive()) {
+        frameFilter = &filterProgram;
         return 0;
     }
     if (pcap_setfilter(handle, &filterProgram) == -1) {

@@ -2,23 +2,27 @@
 //
 // It owns the adapter list, the capture source (a live adapter or a trace file), the output
 // dump and the filter, and it decodes each packet into its packet view, which the run control
-// reads directly between two calls of capture(). Operations that can fail print their own
-// message to standard output and return 0 for success, 1 for failure.
+// reads directly between two calls of capture(). The operations of the capture sources that can
+// fail (those that return an int) print their own message to standard output and return 0 for
+// success, 1 for failure.
+//
+// With the extended record (extend()), the record chooses how each input is read when it opens
+// and reads every frame the input delivers; capture() then returns only the frames it analyses,
+// copying the others to the dump on the way.
 #pragma once
 
 #include <pcap/pcap.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "capture/frame_census.h"
-#include "capture/link_layer.h"
-#include "capture/live_reader.h"
+#include "capture/input_reader.h"
 #include "capture/local_time_text.h"
 #include "capture/packet_view.h"
 
 namespace tidewrack {
+
+class ExtendedRecord;
 
 class PcapEngine {
   public:
@@ -43,7 +47,7 @@ class PcapEngine {
     void setSnapLength(int n) { snapLength = n; }
     int setFilter();
     int inputOpenCheck();
-    // The packet as it was read, whatever the view made of its timestamp.
+    // Copies the current packet to the dump, as it was read.
     void dumpPacket() {
         pcap_dump(reinterpret_cast<u_char*>(dumper), deliveredHeader, view.packetData);
     }
@@ -53,19 +57,39 @@ class PcapEngine {
     // Decoding: fetch the next packet into the packet view; 0 decoded, 1 stop.
     int capture();
 
-    // First signal of SIGINT or SIGTERM ends capture at the next packet boundary.
-    void stopOnInterrupt() { reader.catchInterrupts(); }
+    // Hands every input opened from now on to the extended record, which must outlive the engine.
+    void extend(ExtendedRecord& record) { extended = &record; }
 
-    // The extended record, asked for before any input is opened: every link type that
-    // link_layer.h reads is accepted (others are refused, see linkTypeRefused), no default
-    // filter is installed, and capture() returns only the frames it analyses (IPv4 here),
-    // counting the others in the census and copying them to the dump.
-    void setExtended() { census = std::make_unique<FrameCensus>(); }
-    bool extended() const { return census != nullptr; }
-    // The kernel's counts of a live adapter's packets received and dropped; false for a trace.
+    // What the extended record tells of the input: where the frames came from, libpcap's text
+    // of the read error that ended it (empty when none did), the kernel's counts of a live
+    // adapter's packets received and dropped (false for a trace).
+    const char* sourceName() const { return source; }
+    pcap_t* inputHandle() const { return handle; }
+    const std::string& readError() const { return readErrorText; }
     bool kernelCounts(unsigned& received, unsigned& dropped) const {
         return reader.kernelCounts(received, dropped);
     }
+
+    PacketView view;  // the current packet, valid until the next call of capture()
+
+  private:
+    enum class OpenResult { Opened, NotEthernet, Failed };
+    OpenResult openAdapter(const char* name);
+    OpenResult openNumbered(int number);
+    void replaceHandle(pcap_t* newHandle, bool isLive, const char* name);
+    bool sameFileAsInput(const char* path) const;
+    // Takes a newly opened input as the current one, unless the extended record refuses to read
+    // it (it is closed then).
+    OpenResult use(pcap_t* opened, bool live, const char* name);
+    // An input asked for could not be opened: the extended record is told why (the console's
+    // own line is written already).
+    void notOpened(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Counts a frame and decodes it into the view; false when the extended record does not
+    // analyse it.
+    bool readFrame(const pcap_pkthdr* header, const u_char* data);
+    // Says why capture stops, when it says anything; returns the stop result.
+    int stop(ReadResult result);
+    void printPacketLine() const;
 
     bool verbose;
     const char* inputName = "NONE";
@@ -79,39 +103,15 @@ class PcapEngine {
     char errorBuffer[PCAP_ERRBUF_SIZE] = {};
     std::int32_t snapLength = 65536;
     pcap_dumper_t* dumper = nullptr;
-    PacketView view;  // the current packet, valid until the next call of capture()
 
-    bool filterGiven = false;             // the user gave a filter expression
-    std::unique_ptr<FrameCensus> census;  // the extended record's account; null without it
-    bool openFailed = false;  // extended: an input asked for could not be opened, or not read
-    std::string readError;    // extended: libpcap's text of the error that ended the input
-    const char* sourceName = "NONE";  // the trace path or the adapter name opened last
-
-  private:
-    enum class OpenResult { Opened, NotEthernet, Failed };
-    OpenResult openAdapter(const char* name);
-    OpenResult openNumbered(int number);
-    void replaceHandle(pcap_t* newHandle, bool isLive, const char* name);
-    bool sameFileAsInput(const char* path) const;
-    // Extended: false (and a message) when the input's link type cannot be read.
-    bool acceptLinkType(pcap_t* opened, const char* name);
-    // Extended: capture() past the frames that are not analysed, which decodeExtended counts
-    // and copies to the dump; it reads the link layer of a delivered frame and decodes it when
-    // it is IPv4.
-    int captureExtended();
-    bool decodeExtended(const pcap_pkthdr* header, const u_char* data);
-    // Says why capture stops, when it says anything; returns the stop result.
-    int stop(ReadResult result);
-    // Extended: an input asked for cannot be used; says so on standard error as well.
-    void openFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void printPacketLine() const;
-
-    LiveReader reader;
-    LocalTimeText clock;
+    bool filterGiven = false;     // the user gave a filter expression
+    const char* source = "NONE";  // the trace path or the adapter name opened last
+    std::string readErrorText;    // of the read error that ended the input
+    ExtendedRecord* extended = nullptr;
+    const bpf_program* frameFilter = nullptr;      // extended, trace: applied frame by frame
     const pcap_pkthdr* deliveredHeader = nullptr;  // the current packet's header, as read
-    pcap_pkthdr stampedHeader{};  // extended: the same, its microseconds within a second
-    LinkType linkType = LinkType::Ethernet;
-    bool offlineFilter = false;  // extended, trace file: the filter is applied frame by frame
+    InputReader reader;
+    LocalTimeText clock;
 };
 
 }  // namespace tidewrack

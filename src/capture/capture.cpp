@@ -1,43 +1,47 @@
 // PcapEngine::capture: fetch the next record from the reader, decode it into the packet view,
-// and in verbose mode print its line; or say why capture stops. In the extended record, IPv6 is
-// analysed too, and frames that are not analysed are counted and copied to the dump on the way
-// to the next one.
+// and in verbose mode print its line; or say why capture stops. With the extended record, the
+// record reads each frame, and those it does not analyse are copied to the dump on the way to
+// the next one.
 #include <cstdio>
 
 #include "capture/PcapEngine.h"
 #include "capture/decode.h"
+#include "extended/extended_record.h"
 
 namespace tidewrack {
 
 int PcapEngine::capture() {
-    if (extended()) {
-        return captureExtended();
-    }
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    if (const ReadResult result = reader.next(&header, &data); result != ReadResult::Packet) {
-        return stop(result);
-    }
-    deliveredHeader = header;
-    decodePacket(view, clock, header, data);
-    if (verbose) {
-        printPacketLine();
-    }
-    return 0;
-}
-
-int PcapEngine::captureExtended() {
     pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
     do {
         if (const ReadResult result = reader.next(&header, &data); result != ReadResult::Packet) {
             return stop(result);
         }
-    } while (!decodeExtended(header, data));
+        deliveredHeader = header;
+    } while (!readFrame(header, data));
+    ++view.packetsAnalysed;
     if (verbose) {
         printPacketLine();
     }
     return 0;
+}
+
+bool PcapEngine::readFrame(const pcap_pkthdr* header, const u_char* data) {
+    if (extended == nullptr) {
+        decodePacket(view, clock, header, data);
+        return true;
+    }
+    switch (extended->readFrame(view, clock, header, data, frameFilter)) {
+    case ExtendedRecord::Frame::Analysed: return true;
+    case ExtendedRecord::Frame::NotAnalysed:
+        // The dump receives every frame that the filter admits, analysed or not.
+        if (dumper != nullptr) {
+            pcap_dump(reinterpret_cast<u_char*>(dumper), header, data);
+        }
+        return false;
+    case ExtendedRecord::Frame::Rejected: break;
+    }
+    return false;
 }
 
 int PcapEngine::stop(ReadResult result) {
@@ -46,14 +50,8 @@ int PcapEngine::stop(ReadResult result) {
         std::fputs("PcapEngine: packet capture timeout elapsed.\n", stdout);
         break;
     case ReadResult::Error:
-        std::printf("PcapEngine: error reading packets: %s\n", pcap_geterr(handle));
-        // The extended record keeps what was read, and says where a script looks that it is
-        // not the whole input.
-        if (extended()) {
-            readError = pcap_geterr(handle);
-            std::fflush(stdout);
-            std::fprintf(stderr, "PcapEngine: error reading packets: %s\n", readError.c_str());
-        }
+        readErrorText = pcap_geterr(handle);
+        std::printf("PcapEngine: error reading packets: %s\n", readErrorText.c_str());
         break;
     case ReadResult::Interrupted:
         std::fputs("PcapEngine: packet capture interrupted.\n", stdout);
@@ -62,48 +60,6 @@ int PcapEngine::stop(ReadResult result) {
     case ReadResult::End: break;
     }
     return 1;
-}
-
-bool PcapEngine::decodeExtended(const pcap_pkthdr* delivered, const u_char* data) {
-    ++view.packetCount;  // every frame delivered has its number
-    deliveredHeader = delivered;
-    // A pcap file may store a second's worth of microseconds or more, in an unsigned 32-bit field
-    // that libpcap widens with its sign: they are taken as the file states them and carried into
-    // the seconds here, once, so that every time the record holds is a time. The dump keeps the
-    // record as it was read.
-    stampedHeader = *delivered;
-    timeval& ts = stampedHeader.ts;
-    if (ts.tv_usec < 0 || ts.tv_usec >= 1000000) {
-        const std::int64_t micro =
-            ts.tv_usec < 0 ? ts.tv_usec + (std::int64_t{1} << 32) : ts.tv_usec;
-        ts.tv_sec += static_cast<std::time_t>(micro / 1000000);
-        ts.tv_usec = static_cast<suseconds_t>(micro % 1000000);
-    }
-    const pcap_pkthdr* header = &stampedHeader;
-    census->delivered(*header);
-    if (offlineFilter && pcap_offline_filter(&filterProgram, header, data) == 0) {
-        census->rejected(header->len);
-        return false;
-    }
-    const LinkFrame link = readLinkLayer(linkType, FrameBytes(data, header->caplen));
-    census->tagged(link.vlan, header->len);
-    if (link.kind == NetworkKind::Ipv4) {
-        view.ipv6 = false;
-        decodeIpv4(view, clock, header, data, link.network);
-        if (view.frameDecoded) {
-            census->analysed();
-            return true;
-        }
-    } else if (link.kind == NetworkKind::Ipv6 &&
-               decodeIpv6(view, clock, header, data, link.network)) {
-        census->analysed();
-        return true;
-    }
-    census->notAnalysed(link, header->len);
-    if (dumper != nullptr) {
-        pcap_dump(reinterpret_cast<u_char*>(dumper), delivered, data);
-    }
-    return false;
 }
 
 void PcapEngine::printPacketLine() const {

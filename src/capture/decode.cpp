@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "capture/frame_bytes.h"
-#include "capture/service_tables.h"
+#include "vocabulary/service_tables.h"
 
 namespace tidewrack {
 

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <ctime>
 
-#include "capture/icmp_texts.h"
 #include "capture/ipv6_text.h"
 #include "capture/local_time_text.h"
-#include "capture/protocol_names.h"
-#include "capture/tcp_flags.h"
+#include "vocabulary/icmp_texts.h"
+#include "vocabulary/protocol_names.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack {
 
@@ -27,6 +27,8 @@ inline constexpr std::uint32_t minimumDecodedLength = ethernetHeaderLength + 20;
 
 struct PacketView {
     std::int32_t packetCount = 0;        // packets fetched so far: the current one's number
+    std::int32_t packetsAnalysed = 0;    // packets capture() returned so far: all of them, but
+                                         // for the frames the extended record does not analyse
     const std::tm* localTime = nullptr;  // null when the timestamp has no local time
     char timeText[timeTextSize] = {};    // "hh:mm:ss", or "--:--:--" without a local time
     std::time_t captureSeconds = 0;
@@ -36,7 +38,7 @@ struct PacketView {
     // false, and the fields from here on keep what the packet before left in them (the
     // pointers are null).
     bool frameDecoded = false;
-    const u_char* ipHeader = nullptr;         // packetData + 14
+    const u_char* ipHeader = nullptr;         // where the IP header starts in packetData
     const u_char* transportHeader = nullptr;  // ipHeader + ipHeaderLength, at most the frame end
     std::uint32_t ipHeaderLength = 0;
     std::uint8_t sourceAddress[4] = {};       // IPv4 bytes 12 to 15, in header order

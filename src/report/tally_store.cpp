@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "capture/icmp_texts.h"
-#include "capture/service_tables.h"
-#include "report/icmp6_texts.h"
 #include "report/report_error.h"
 #include "report/tcp_states.h"
 #include "report/time_of_day.h"
+#include "vocabulary/icmp6_texts.h"
+#include "vocabulary/icmp_texts.h"
+#include "vocabulary/service_tables.h"
 
 namespace tidewrack::report {
 

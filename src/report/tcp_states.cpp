@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "capture/service_tables.h"
 #include "report/time_of_day.h"
+#include "vocabulary/service_tables.h"
 
 namespace tidewrack::report {
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <string_view>
 
-#include "capture/tcp_flags.h"
 #include "report/frame_clock.h"
 #include "report/report_error.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack::report {
 

@@ -3,8 +3,9 @@
 
 #include <algorithm>
 
-#include "capture/tcp_flags.h"
-#include "report/icmp6_texts.h"
+#include "vocabulary/icmp6_texts.h"
+#include "vocabulary/icmp_texts.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack::report {
 

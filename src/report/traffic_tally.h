@@ -107,12 +107,6 @@ struct KeyHash {
     }
 };
 
-// ICMP types that report a problem: destination unreachable, redirect, time exceeded, bad
-// IP header.
-constexpr bool isIcmpError(std::uint8_t type) {
-    return type == 3 || type == 5 || type == 11 || type == 12;
-}
-
 // One database's figures, as the summary shows them.
 struct DatabaseSummary {
     std::string path;

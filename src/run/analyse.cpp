@@ -1,5 +1,6 @@
 // Core::analyse, the analysis loop: fetch each packet, show progress, copy it to the dump,
-// record it in the database, honour the packet budget, then report how long it all took.
+// record it in the database (and in the extended record), honour the packet budget, then report
+// how long it all took.
 //
 // Progress is a spinner written through stdio without a flush per packet. On a terminal,
 // where standard output waits for a line end that the spinner never writes, it is flushed
@@ -38,15 +39,13 @@ class ProgressFlush {
 
 int Core::analyse() {
     PcapEngine& engine = *pcapEngine;
-    const bool toDatabase = database.given;
-    const bool fullAnalysis = toDatabase && mode.value == 1;
+    const bool fullAnalysis = writer && mode.value == 1;
     unsigned spinnerCounter = 0;
     const bool spinnerOnTerminal = !verbose && isatty(STDOUT_FILENO);
     // The extended record keeps the spinner off a log or a pipe, where it is only noise.
-    const bool spinning = !verbose && (spinnerOnTerminal || !engine.extended());
+    const bool spinning = !verbose && (spinnerOnTerminal || !extendedRecord);
     ProgressFlush flushProgress;
 
-    engine.stopOnInterrupt();
     startTime = std::time(nullptr);
     while (engine.capture() == 0) {
         if (spinning) {
@@ -62,8 +61,11 @@ int Core::analyse() {
         if (writeDump.given) {
             engine.dumpPacket();
         }
-        if (toDatabase && engine.view.frameDecoded) {
-            writePacketRows();
+        if (writer && engine.view.frameDecoded) {
+            writer->writePacketRows(engine.view);
+            if (extendedRecord) {
+                extendedRecord->recordPacket(*writer, engine.view);
+            }
         }
         if (count.given) {
             // Wraps instead of overflowing: a budget of 0 or less runs for about 2^32 packets.
@@ -75,25 +77,25 @@ int Core::analyse() {
     }
     engine.reportDrops();
     if (fullAnalysis) {
-        writeProtocolRows();
-    }
-    if (toDatabase && engine.extended()) {
-        writeExtendedRows();
+        writer->writeProtocolRows(engine.view.protocolSeen);
     }
 
     captureEndTime = std::time(nullptr);
     const Duration capture = splitDuration(startTime, captureEndTime);
-    // The extended record numbers every frame delivered; the line counts those analysed.
-    const long long analysed = engine.extended()
-                                   ? static_cast<long long>(engine.census->analysedFrames)
-                                   : engine.view.packetCount;
-    std::printf("\n%lld packets analysed in: %.2d:%.2d:%.2d\n\n", analysed, capture.hours,
-                capture.minutes, capture.seconds);
-    if (engine.extended()) {
-        printNotAnalysed();
+    std::printf("\n%lld packets analysed in: %.2d:%.2d:%.2d\n\n",
+                static_cast<long long>(engine.view.packetsAnalysed), capture.hours, capture.minutes,
+                capture.seconds);
+    // The extended record's rows after the loop, and its line of the frames not analysed.
+    if (extendedRecord) {
+        extendedRecord->finish(writer ? &*writer : nullptr, engine,
+                               filter.given ? filter.value : nullptr, mode.value);
     }
     if (fullAnalysis) {
-        buildFlows();
+        const int tables = writer->buildFlows(engine.view.protocolSeen, extendedRecord.has_value());
+        endTime = std::time(nullptr);
+        const Duration flows = splitDuration(captureEndTime, endTime);
+        std::printf("\n%d flows and service indices created in: %.2d:%.2d:%.2d\n\n", tables,
+                    flows.hours, flows.minutes, flows.seconds);
     } else {
         endTime = std::time(nullptr);
     }

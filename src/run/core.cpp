@@ -67,7 +67,7 @@ Core::Core(int argc, char** argv) : programName(argc > 0 ? argv[0] : "tidewrack"
     if (verbose) {
         std::fputs("Core:   initializing...\n", stdout);
     }
-    pcapEngine.emplace(verbose);
+    makeEngines();
     sqliteEngine.emplace(verbose);
     for (int n = 0; n < protocolTableSize; ++n) {
         protocolNames[n] = protocolTableName(n);
@@ -82,6 +82,15 @@ Core::~Core() {
     pcapEngine.reset();
     if (verbose) {
         std::fputs("Core:   shutdown complete.\n", stdout);
+    }
+}
+
+void Core::makeEngines() {
+    pcapEngine.reset();
+    pcapEngine.emplace(verbose);
+    if (extendedWanted) {
+        extendedRecord.emplace();
+        pcapEngine->extend(*extendedRecord);
     }
 }
 
@@ -146,9 +155,6 @@ int Core::run() {
         std::fputs("\nFeature not yet implemented.\n", stdout);
         return 1;
     }
-    if (extendedWanted) {
-        pcapEngine->setExtended();
-    }
     // A failed open is reported by the engine; the run goes on with whatever input is open.
     if (interfaceName.given) {
         pcapEngine->openDevice(interfaceName.value);
@@ -159,9 +165,9 @@ int Core::run() {
     if (readDump.given) {
         pcapEngine->openDump(readDump.value);
     }
-    // The extended record never takes another input for the one asked for: an input that cannot
-    // be opened, or whose link type it cannot read, ends the run before anything is created.
-    if (pcapEngine->openFailed) {
+    // The extended record never takes another input for one asked for: an input that cannot be
+    // opened, or whose link type it cannot read, ends the run before anything is created.
+    if (extendedRecord && extendedRecord->inputUnusable()) {
         return 1;
     }
     if (writeDump.given &&
@@ -181,27 +187,53 @@ int Core::run() {
         return 1;
     }
     noteOutputError();  // of the listening line, flushed at once
-    if (database.given) {
-        beginTransaction();
+    if (writer) {
+        writer->beginTransaction();
     }
     int status = analyse();
-    if (database.given) {
-        commitTransaction();
-    }
-    // A statement failed: rows were refused (a database that cannot be written), or SQLite gave
-    // up the transaction (a full disk, say) and nothing of the run reached the database.
-    if (databaseFailed) {
-        std::fputs("\nError writing database file.\n", stdout);
-        status = 1;
+    if (writer) {
+        writer->commitTransaction();
+        // A statement failed: rows were refused (a database that cannot be written), or SQLite
+        // gave up the transaction (a full disk, say) and nothing of the run reached the database.
+        if (writer->failed()) {
+            std::fputs("\nError writing database file.\n", stdout);
+            status = 1;
+        }
     }
     if (writeDump.given && pcapEngine->finishDump() != 0) {
         status = 1;
     }
-    // The extended record's input ended in an error: what was read is kept, and the run fails.
-    if (!pcapEngine->readError.empty()) {
+    // The extended record's input was cut short by a read error: what was read is kept, and the
+    // run fails.
+    if (extendedRecord && extendedRecord->reportFailure(*pcapEngine)) {
         status = 1;
     }
     return status;
+}
+
+int Core::openDatabase() {
+    writer.emplace(*sqliteEngine, protocolNames, mode.value);
+    if (writer->open(database.value) != 0) {
+        return 1;
+    }
+    if (extendedRecord) {
+        extendedRecord->createTables(*writer);
+    }
+    writer->tablesCreated();
+    return 0;
+}
+
+void Core::analyseTraceAndRollBack(const char* trace) {
+    makeEngines();
+    if (pcapEngine->openDump(trace) == 0 &&
+        (!writeDump.given || pcapEngine->writeDump(writeDump.value) == 0) &&
+        pcapEngine->inputOpenCheck() == 0) {
+        writer->exec("BEGIN;");
+        analyse();
+        writer->exec("ROLLBACK;");
+        pcapEngine->finishDump();
+    }
+    pcapEngine.reset();
 }
 
 }  // namespace tidewrack

@@ -1,6 +1,7 @@
-// Core: the program's spine. It parses the command line, owns the capture engine and the
-// database engine, runs the configuration steps in their fixed order, drives the analysis loop
-// and writes the traffic database.
+// Core: the program's spine. It parses the command line, owns the capture engine, the database
+// engine and the writer of the traffic database, runs the configuration steps in their fixed
+// order (core.cpp) and drives the analysis loop (analyse.cpp). With -x it owns the extended
+// record too, and hands it to the capture engine and the loop.
 #pragma once
 
 #include <array>
@@ -9,8 +10,10 @@
 #include <optional>
 
 #include "capture/PcapEngine.h"
-#include "capture/protocol_names.h"
 #include "db/SQLiteEngine.h"
+#include "extended/extended_record.h"
+#include "run/traffic_writer.h"
+#include "vocabulary/protocol_names.h"
 
 namespace tidewrack {
 
@@ -29,12 +32,22 @@ class Core {
     Core& operator=(const Core&) = delete;
 
     int run();  // the exit status: 0 or 1
-    // Two steps of run(), open so that a harness can analyse many inputs with one database:
-    // creating the tables of the analysis mode, and the analysis loop with its report.
-    int openDatabase();
-    int analyse();
     void version() const;
     void help() const;
+
+    // For a harness that feeds many trace files to one database (the fuzz target): the tables
+    // of the command line's database are created once (0, or 1 when they could not be), then
+    // each trace is analysed as `-r trace` would, with a fresh capture engine and extended
+    // record, inside a transaction that is rolled back, so that every trace meets the same
+    // empty tables.
+    int openDatabase();
+    void analyseTraceAndRollBack(const char* trace);
+
+  private:
+    void parseOptions(int argc, char** argv);
+    // The capture engine, and the extended record when -x asks for it, made anew.
+    void makeEngines();
+    int analyse();
 
     const char* programName;
     std::int32_t packetsLeft = -1;
@@ -56,44 +69,14 @@ class Core {
     bool helpWanted = false;            // -h
     bool verbose = false;               // -v
     bool versionWanted = false;         // -V
-    bool extendedWanted = false;        // -x: the extended record
+    bool extendedWanted = false;        // -x
 
     std::time_t startTime = 0;
     std::time_t captureEndTime = 0;
     std::time_t endTime = 0;
-    std::array<const char*, protocolTableSize> protocolNames{};
-    char sqlBuffer[2048] = {};
-
-  private:
-    void parseOptions(int argc, char** argv);
-
-    // The traffic database (traffic_database.cpp).
-    void beginTransaction();
-    void writePacketRows();
-    void writeProtocolRows();
-    void buildFlows();
-    void commitTransaction();
-    // Runs a statement of the run; a failure is reported by the engine and fails the run.
-    void exec(const char* sql);
-    // Formats a statement into sqlBuffer and runs it as exec does; a statement that does not fit
-    // the buffer is not sent, and fails the run.
-    void execFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-    // A statement of the run failed (other than the service tables of protocols never seen):
-    // the database does not hold what the run saw.
-    bool databaseFailed = false;
-
-    // The extended record (extended_record.cpp): its tables, the date of each analysed frame
-    // when it changes, the rows written after the loop, and the console line of the frames
-    // not analysed.
-    void createExtendedTables();
-    void writeDayRow();
-    void writeExtendedRows();
-    void writeCaptureRow();
-    void printNotAnalysed() const;
-    // The day and UTC offset of the last DAYS row; no local date is day -1, no row yet day -2.
-    int recordedDay = -2;
-    long recordedOffset = 0;
+    TrafficWriter::ProtocolNames protocolNames{};
+    std::optional<TrafficWriter> writer;           // with -d
+    std::optional<ExtendedRecord> extendedRecord;  // with -x
 };
 
 }  // namespace tidewrack

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "capture/protocol_names.h"
+#include "vocabulary/protocol_names.h"
 
 namespace testkit {
 

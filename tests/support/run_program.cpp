@@ -161,6 +161,18 @@ bool waitUntilCatching(int pid, int signal) {
     return false;
 }
 
+bool waitUntilReadingAPipe(int pid) {
+    for (int tries = 0; tries < 600; ++tries) {
+        std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+        std::string where;
+        if (std::getline(wchan, where) && where.find("pipe_read") != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 int waitProgram(int pid) {
     int status = 0;
     waitpid(pid, &status, 0);

@@ -32,9 +32,12 @@ int startProgram(const std::vector<std::string>& args, const std::string& outPat
 // background job; returns its pid.
 int spawnProgram(const std::vector<std::string>& args, int in, int out, int err,
                  const std::vector<int>& ignored = {});
-// Waits until a started program catches `signal` (its capture loop is about to run); false
-// when it has not after half a minute.
+// Waits until a started program catches `signal` (its input is open); false when it has not
+// after half a minute.
 bool waitUntilCatching(int pid, int signal);
+// Waits until a started program waits for more of its input from a pipe, all of it read that
+// there was; false when it has not after half a minute.
+bool waitUntilReadingAPipe(int pid);
 // Waits for a started program; returns its exit status, or 128 + signal number.
 int waitProgram(int pid);
 

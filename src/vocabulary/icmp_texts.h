@@ -154,4 +154,10 @@ constexpr IcmpTexts icmpTexts(std::uint8_t type, std::uint8_t code) {
 
 static_assert(icmpTexts(3, 14).code == "INVALID" && icmpTexts(255, 0).type == "RESERVED");
 
+// ICMP types that report a problem: destination unreachable, redirect, time exceeded, bad
+// IP header.
+constexpr bool isIcmpError(std::uint8_t type) {
+    return type == 3 || type == 5 || type == 11 || type == 12;
+}
+
 }  // namespace tidewrack

@@ -1,6 +1,6 @@
 // The reader of the open input: records as libpcap delivers them, the wait for a live
 // adapter's packets up to the read time-out, the interrupt and the kernel's drop count.
-#include "capture/live_reader.h"
+#include "capture/input_reader.h"
 
 #include <poll.h>
 
@@ -33,12 +33,15 @@ timeval readDeadline() {
 
 }  // namespace
 
-void LiveReader::attach(pcap_t* newHandle, bool isLive, const char* name, char* errorBuffer) {
+void InputReader::attach(pcap_t* newHandle, bool isLive, const char* name, char* errorBuffer) {
     handle = newHandle;
     live = isLive;
     classicTrace = !live && pcap_major_version(handle) == PCAP_VERSION_MAJOR;
     fd = -1;
     dropsBeforeFilter = 0;
+    if (catchInterrupts(handle) != 0) {
+        std::printf("PcapEngine: interrupts cannot be caught: %s\n", std::strerror(errno));
+    }
     if (!live) {
         return;
     }
@@ -51,7 +54,7 @@ void LiveReader::attach(pcap_t* newHandle, bool isLive, const char* name, char* 
     }
 }
 
-ReadResult LiveReader::next(pcap_pkthdr** header, const u_char** data) {
+ReadResult InputReader::next(pcap_pkthdr** header, const u_char** data) {
     if (live && fd < 0) {
         return blockingRead(header, data);
     }
@@ -88,8 +91,8 @@ ReadResult LiveReader::next(pcap_pkthdr** header, const u_char** data) {
 // A packet that came just before the read time-out ran out may still be on its way in a block:
 // wait once more for as long as a block takes. A packet stamped before the deadline goes on
 // with the capture; one stamped later came after the end, and the time-out stands.
-ReadResult LiveReader::lateArrival(const timeval& deadline, pcap_pkthdr** header,
-                                   const u_char** data) {
+ReadResult InputReader::lateArrival(const timeval& deadline, pcap_pkthdr** header,
+                                    const u_char** data) {
     pollfd wait{fd, POLLIN, 0};
     if (poll(&wait, 1, 2 * blockTimeoutMs) <= 0) {
         return ReadResult::TimedOut;
@@ -103,7 +106,7 @@ ReadResult LiveReader::lateArrival(const timeval& deadline, pcap_pkthdr** header
 
 // Without a descriptor, each blocking read returns after a block time-out at the latest; the
 // read time-out is the sum of the empty ones.
-ReadResult LiveReader::blockingRead(pcap_pkthdr** header, const u_char** data) {
+ReadResult InputReader::blockingRead(pcap_pkthdr** header, const u_char** data) {
     const timeval deadline = readDeadline();
     for (;;) {
         if (captureInterrupted()) {
@@ -124,13 +127,7 @@ ReadResult LiveReader::blockingRead(pcap_pkthdr** header, const u_char** data) {
     }
 }
 
-void LiveReader::catchInterrupts() {
-    if (tidewrack::catchInterrupts(handle) != 0) {
-        std::printf("PcapEngine: interrupts cannot be caught: %s\n", std::strerror(errno));
-    }
-}
-
-void LiveReader::filterInstalled() {
+void InputReader::filterInstalled() {
     // Until the filter is in place an adapter takes every packet, and the run sequence may
     // spend a while creating the database meanwhile: packets the kernel drops then were never
     // wanted, and only drops from here on are reported.
@@ -140,7 +137,7 @@ void LiveReader::filterInstalled() {
     }
 }
 
-void LiveReader::reportDrops() const {
+void InputReader::reportDrops() const {
     pcap_stat stats{};
     if (live && pcap_stats(handle, &stats) == 0 && stats.ps_drop != dropsBeforeFilter) {
         std::printf("PcapEngine: %u packets dropped by the kernel.\n",
@@ -148,7 +145,7 @@ void LiveReader::reportDrops() const {
     }
 }
 
-bool LiveReader::kernelCounts(unsigned& received, unsigned& dropped) const {
+bool InputReader::kernelCounts(unsigned& received, unsigned& dropped) const {
     pcap_stat stats{};
     if (!live || pcap_stats(handle, &stats) != 0) {
         return false;

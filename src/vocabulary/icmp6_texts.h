@@ -1,7 +1,7 @@
 // Texts of the common ICMPv6 messages (RFC 4443, 4861, 2710, 3810), as constant data checked by
-// the compiler. ICMPv6 numbers its types apart from ICMP's, so the report names them from this
-// table and never from ICMP's: an ICMPv6 type 3 is a time exceeded, an ICMP type 3 a
-// destination unreachable.
+// the compiler, beside the ICMP texts of icmp_texts.h and named alike. ICMPv6 numbers its types
+// apart from ICMP's, so its messages are named from this table and never from ICMP's: an ICMPv6
+// type 3 is a time exceeded, an ICMP type 3 a destination unreachable.
 //
 // A named type has a type text; the four error types (1 to 4) carry a code list, whose text is
 // looked up by code, "INVALID" for a code not in the list, and every other named type's code
@@ -13,14 +13,14 @@
 #include <cstdint>
 #include <string_view>
 
-namespace tidewrack::report {
+namespace tidewrack {
 
 struct Icmp6Type {
     std::uint8_t type;
     std::string_view text;
 };
 
-inline constexpr std::array<Icmp6Type, 19> icmp6TypeTexts = {{
+inline constexpr std::array<Icmp6Type, 19> Icmp6TypeTexts = {{
     {1, "DESTINATION UNREACHABLE"},
     {2, "PACKET TOO BIG"},
     {3, "TIME EXCEEDED"},
@@ -43,7 +43,7 @@ inline constexpr std::array<Icmp6Type, 19> icmp6TypeTexts = {{
 }};
 
 // Type 1, destination unreachable: codes 0 to 8.
-inline constexpr std::array<std::string_view, 9> icmp6UnreachableCodes = {
+inline constexpr std::array<std::string_view, 9> Icmp6UnreachableCodes = {
     "No route to destination",                                     // 0
     "Communication with destination administratively prohibited",  // 1
     "Beyond scope of source address",                              // 2
@@ -56,13 +56,13 @@ inline constexpr std::array<std::string_view, 9> icmp6UnreachableCodes = {
 };
 
 // Type 3, time exceeded.
-inline constexpr std::array<std::string_view, 2> icmp6TimeExceededCodes = {
+inline constexpr std::array<std::string_view, 2> Icmp6TimeExceededCodes = {
     "Hop limit exceeded in transit",      // 0
     "Fragment reassembly time exceeded",  // 1
 };
 
 // Type 4, parameter problem.
-inline constexpr std::array<std::string_view, 4> icmp6ParameterProblemCodes = {
+inline constexpr std::array<std::string_view, 4> Icmp6ParameterProblemCodes = {
     "Erroneous header field encountered",               // 0
     "Unrecognized next header type encountered",        // 1
     "Unrecognized IPv6 option encountered",             // 2
@@ -82,7 +82,7 @@ struct Icmp6Texts {
 
 constexpr Icmp6Texts icmp6Texts(std::uint8_t type, std::uint8_t code) {
     std::string_view typeText;
-    for (const Icmp6Type& t : icmp6TypeTexts) {
+    for (const Icmp6Type& t : Icmp6TypeTexts) {
         if (t.type == type) {
             typeText = t.text;
         }
@@ -91,17 +91,17 @@ constexpr Icmp6Texts icmp6Texts(std::uint8_t type, std::uint8_t code) {
         return code < codes.size() ? codes[code] : std::string_view("INVALID");
     };
     switch (type) {
-    case 1: return {typeText, codeText(icmp6UnreachableCodes)};
-    case 3: return {typeText, codeText(icmp6TimeExceededCodes)};
-    case 4: return {typeText, codeText(icmp6ParameterProblemCodes)};
+    case 1: return {typeText, codeText(Icmp6UnreachableCodes)};
+    case 3: return {typeText, codeText(Icmp6TimeExceededCodes)};
+    case 4: return {typeText, codeText(Icmp6ParameterProblemCodes)};
     default: return {typeText, typeText};
     }
 }
 
 static_assert(
     [] {
-        for (std::size_t i = 1; i < icmp6TypeTexts.size(); ++i) {
-            if (icmp6TypeTexts[i - 1].type >= icmp6TypeTexts[i].type) {
+        for (std::size_t i = 1; i < Icmp6TypeTexts.size(); ++i) {
+            if (Icmp6TypeTexts[i - 1].type >= Icmp6TypeTexts[i].type) {
                 return false;
             }
         }
@@ -112,4 +112,4 @@ static_assert(icmp6Texts(1, 4).code == "Port unreachable" && icmp6Texts(3, 2).co
               icmp6Texts(135, 0).code == "NEIGHBOR SOLICITATION" &&
               icmp6Texts(200, 0).type.empty());
 
-}  // namespace tidewrack::report
+}  // namespace tidewrack

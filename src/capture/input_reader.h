@@ -1,4 +1,5 @@
-// Reading the open input record by record, as a live capture needs it.
+// Reading the open input record by record: a trace file as libpcap delivers it, a live adapter
+// as a live capture needs it.
 //
 // A trace file is read as libpcap delivers it. A live adapter is read without blocking and
 // waited on with poll, because a blocking read on an idle Linux adapter never returns: the
@@ -12,8 +13,9 @@
 // (1.10) widens with its sign: records after 2038-01-19 03:14:07 UTC would read as 1901. The
 // reader takes such seconds as unsigned again.
 //
-// The reader also hooks the interrupt signals to the open handle, so that an interrupt breaks a
-// read at once, and counts the packets the kernel dropped once the filter was in place.
+// When it takes over a handle, the reader also hooks the interrupt signals to it (interrupt.h),
+// so that an interrupt breaks a read at once; and it counts the packets the kernel dropped once
+// the filter was in place.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -31,17 +33,15 @@ inline constexpr int blockTimeoutMs = 50;
 
 enum class ReadResult { Packet, TimedOut, Error, End, Interrupted };
 
-class LiveReader {
+class InputReader {
   public:
-    // Takes over a newly opened handle. A live adapter is switched to non-blocking reads on its
-    // selectable descriptor; when it has none, that is said on standard output (with `name`)
-    // and it is read blocking.
+    // Takes over a newly opened handle, and hooks the interrupt signals to it: the first one
+    // ends capture at the next packet boundary (standard output says so when they cannot be
+    // caught). A live adapter is switched to non-blocking reads on its selectable descriptor;
+    // when it has none, that is said on standard output (with `name`) and it is read blocking.
     void attach(pcap_t* handle, bool live, const char* name, char* errorBuffer);
     // The next record of the handle, into `header` and `data`.
     ReadResult next(pcap_pkthdr** header, const u_char** data);
-    // Hooks SIGINT and SIGTERM to the handle: the first one ends capture at the next packet
-    // boundary. Says so on standard output when they cannot be caught.
-    void catchInterrupts();
     // Drops are counted from the moment the filter is in place.
     void filterInstalled();
     // Prints the drops of a live capture since the filter was installed, if any.

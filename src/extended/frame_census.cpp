@@ -1,5 +1,5 @@
 // Counting the frames not analysed, and listing them at the end of the run.
-#include "capture/frame_census.h"
+#include "extended/frame_census.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,73 @@
+// ExtendedRecord: the extended record (-x, --extended), the one owner of everything the run
+// records beside the classic tables.
+//
+// On the input's side it chooses the reading of the link layer once, when an input opens
+// (refusing a link type it cannot read), reads each frame the input delivers (its link layer, the
+// user's filter on a trace, the frame census, the timestamp carried into whole seconds) and
+// decodes the IPv4 and IPv6 packets it analyses into the packet view. An input that cannot be
+// used, or that ends in a read error, fails the run. On the database's side it creates its
+// tables (db/extended_schema.h), writes the FRAMES6 row of each IPv6 packet and the DAYS row of
+// each analysed frame whose local date changes, and after the loop the rows of NOT_ANALYSED,
+// VLANS and CAPTURE; on the console, the line of the frames not analysed. The classic tables are
+// made and filled exactly as without it.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <string>
+
+#include "capture/link_layer.h"
+#include "capture/local_time_text.h"
+#include "capture/packet_view.h"
+#include "extended/frame_census.h"
+
+namespace tidewrack {
+
+class PcapEngine;
+class TrafficWriter;
+
+class ExtendedRecord {
+  public:
+    // The input. An input of link type `dlt` was opened as `name`: false, after saying why, when
+    // its link type is not read.
+    bool chooseReading(int dlt, const char* name);
+    // An input asked for cannot be used (its line on standard output is the engine's): says so
+    // on standard error, and the run fails before anything is created.
+    void inputFailed(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    bool inputUnusable() const { return unusable; }
+    // Counts a frame as the input delivered it and, when it is analysed, decodes it into `view`.
+    // `frameFilter`, when given, is the user's filter, applied here so that the frames it
+    // rejects are counted too. The view's header is `delivered` with its microseconds within a
+    // second.
+    enum class Frame : std::uint8_t { Analysed, NotAnalysed, Rejected };
+    Frame readFrame(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* delivered,
+                    const u_char* data, const bpf_program* frameFilter);
+
+    // The database.
+    void createTables(TrafficWriter& writer);
+    // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, and its
+    // DAYS row, when its local date or UTC offset is not the one before.
+    void recordPacket(TrafficWriter& writer, const PacketView& packet);
+    // After the loop and its line of the packets analysed: the rows of NOT_ANALYSED, VLANS and
+    // CAPTURE (with the user's filter or null, and the analysis mode) when there is a database,
+    // and the console line of the frames not analysed, if any.
+    void finish(TrafficWriter* writer, const PcapEngine& engine, const char* filter, int mode);
+    // Once the run is over: its read error on standard error, if the input ended in one. True
+    // when the run must fail.
+    bool reportFailure(const PcapEngine& engine) const;
+
+  private:
+    void writeRows(TrafficWriter& writer, const PcapEngine& engine, const char* filter, int mode);
+    void printNotAnalysed() const;
+
+    FrameCensus census;
+    LinkType linkType = LinkType::Ethernet;
+    bool unusable = false;
+    pcap_pkthdr stamped{};  // the current frame's header, its microseconds within a second
+    // The day and UTC offset of the last DAYS row; no local date is day -1, no row yet day -2.
+    int recordedDay = -2;
+    long recordedOffset = 0;
+};
+
+}  // namespace tidewrack
