@@ -263,6 +263,10 @@ constexpr Column unansweredColumns[] = {
     {"bytes", "bytes", Kind::Bytes},
 };
 
+// The frames delivered by all the databases, the whole of the frames not analysed and of the
+// VLANs; a sum that no integer holds is kept at the largest one.
+#define DELIVERED "(SELECT CAST(total(delivered) AS INTEGER) FROM database)"
+
 // The TCP conversations: protocol numbers the catalog knows as TCP.
 #define TCP_CONVERSATIONS "conversation WHERE protocol IN (SELECT number FROM protocol WHERE tcp)"
 
@@ -314,15 +318,14 @@ constexpr Declaration declarations[] = {
      .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol", .label = 0,
                .first = 4, .text = 4}},
     {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
-     .rows = "SELECT kind, frames, bytes, frames, (SELECT sum(delivered) FROM database) "
-             "FROM not_analysed",
+     .rows = "SELECT kind, frames, bytes, frames, " DELIVERED " FROM not_analysed",
      .order = "frames DESC, bytes DESC, kind", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
                .label = 0, .first = 3, .text = 3},
      .extendedOnly = true},
     {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
-     .rows = "SELECT vlan, frames, bytes, frames, (SELECT sum(delivered) FROM database) FROM vlan",
+     .rows = "SELECT vlan, frames, bytes, frames, " DELIVERED " FROM vlan",
      .order = "frames DESC, bytes DESC, vlan", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
@@ -494,6 +497,7 @@ constexpr Declaration declarations[] = {
      .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
 };
 // clang-format on
+#undef DELIVERED
 #undef TCP_CONVERSATIONS
 #undef SCAN_PORTS
 #undef ENDPOINT_BYTES

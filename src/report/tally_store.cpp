@@ -89,9 +89,11 @@ CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes
   FROM icmp_error_part GROUP BY reporter, sent_to, type, code;
 CREATE TABLE not_analysed AS
-SELECT kind, sum(frames) AS frames, sum(bytes) AS bytes FROM not_analysed_part GROUP BY kind;
+SELECT kind, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTEGER) AS bytes
+  FROM not_analysed_part GROUP BY kind;
 CREATE TABLE vlan AS
-SELECT vlan, sum(frames) AS frames, sum(bytes) AS bytes FROM vlan_part GROUP BY vlan;
+SELECT vlan, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTEGER) AS bytes
+  FROM vlan_part GROUP BY vlan;
 DELETE FROM endpoint_part;
 DELETE FROM conversation_part;
 DELETE FROM icmp_error_part;
@@ -164,9 +166,8 @@ std::int64_t timeOrUnknown(sqlite3_value* value) {
 }
 
 std::optional<int> clientOf(sqlite3_value* value) {
-    return sqlite3_value_type(value) == SQLITE_NULL
-               ? std::nullopt
-               : std::optional<int>(sqlite3_value_int(value));
+    return sqlite3_value_type(value) == SQLITE_NULL ? std::nullopt
+                                                    : std::optional<int>(sqlite3_value_int(value));
 }
 
 // Each end's Seen bits of `seen` (a's low, b's high), and whether it sent anything.

@@ -31,7 +31,9 @@
 //       TCP or UDP, its protocol's name and its server end
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
-//   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record
+//   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,
+//       added up as floating point and kept at the largest integer, so that no count a
+//       database states can make the sum fail
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
 //   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
 //       databases, endpoints and server ends, empty without one

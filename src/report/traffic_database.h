@@ -21,6 +21,8 @@
 // FRAMES and the two merged by frame number, so that every analysed frame comes in capture
 // order. Times are placed on the report's axis as they come (frame_clock.h), and every frame
 // goes straight into the tally, its IPv6 addresses read from their text without allocating.
+// The counts the extended record states beside the frames are bounded as a wire length is: a
+// negative one is none, and the frames not analysed, or tagged, are at most those delivered.
 #pragma once
 
 #include <sqlite3.h>
