@@ -26,6 +26,7 @@
 #include <new>
 #include <optional>
 
+#include "capture/file_identity.h"
 #include "report/csv_report.h"
 #include "report/escaped_text.h"
 #include "report/html_report.h"
@@ -84,18 +85,29 @@ std::size_t tallyBudget() {
     return static_cast<std::size_t>(n) * 1024;
 }
 
-// Refused before anything is read: a page path that names a directory, or one of the
-// databases or of the baseline's, which writing the page would destroy.
+// Refused before anything is read: a page path that names a directory, one of the databases or
+// of the baseline's, or the journal, write-ahead log or shared memory that SQLite keeps beside
+// one, there or not yet, which writing the page would destroy, and with them what a writer
+// committed.
 void checkOutputPath(const ReportOptions& options) {
+    if (options.htmlPath.empty()) {
+        return;
+    }
+    std::vector<std::string> inputs = options.databases;
+    inputs.insert(inputs.end(), options.baselines.begin(), options.baselines.end());
+    for (const std::string& path : inputs) {
+        if (isDatabaseCompanion(options.htmlPath.c_str(), path.c_str())) {
+            throw ReportError(options.htmlPath + ": is a file SQLite keeps beside " + path +
+                              "; not overwritten");
+        }
+    }
     struct stat output {};
-    if (options.htmlPath.empty() || stat(options.htmlPath.c_str(), &output) != 0) {
+    if (stat(options.htmlPath.c_str(), &output) != 0) {
         return;
     }
     if (S_ISDIR(output.st_mode)) {
         throw ReportError(options.htmlPath + ": is a directory");
     }
-    std::vector<std::string> inputs = options.databases;
-    inputs.insert(inputs.end(), options.baselines.begin(), options.baselines.end());
     for (const std::string& path : inputs) {
         struct stat input {};
         if (stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev &&

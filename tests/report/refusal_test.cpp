@@ -353,3 +353,36 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
     EXPECT_NE(help.out.find("Usage: tidewrack-report [options] DATABASE..."), std::string::npos);
     EXPECT_EQ(runReport({"-V"}).out, "tidewrack-report " TIDEWRACK_VERSION_TEXT "\n");
 }
+
+// The page never takes the place of a file SQLite keeps beside a database, of the traffic or
+// of the baseline, whether it is there or not, named or through a link: a write-ahead log
+// replaced by the page would lose the transactions a writer committed to it.
+TEST(ReportRefusals, ThePageNeverReplacesAFileBesideADatabase) {
+    ScratchDir dir;
+    const std::string wal = dir.path("w.db"), base = dir.path("base.db");
+    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (" + frameColumns +
+                        ", len); INSERT INTO frames (frame) VALUES (1)");
+    makeSqlite(base, "CREATE TABLE frames (" + frameColumns + ", len)");
+    sqlite3* writer = nullptr;
+    sqlite3_open(wal.c_str(), &writer);
+    sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 0; INSERT INTO frames (frame) VALUES (2)",
+                 nullptr, nullptr, nullptr);
+    const std::string log = fileBytes(wal + "-wal");
+    fs::create_symlink("w.db-wal", dir.path("link.html"));
+    const struct {
+        std::string page, database;
+    } cases[] = {{wal + "-wal", wal},          {wal + "-shm", wal},       {wal + "-journal", wal},
+                 {dir.path("link.html"), wal}, {base + "-journal", base}, {base + "-wal", base}};
+    for (const auto& c : cases) {
+        const Outcome run = runReport({"-o", c.page, "--baseline", base, wal});
+        EXPECT_EQ(run.status, 1) << c.page;
+        EXPECT_EQ(run.err, "tidewrack-report: " + c.page + ": is a file SQLite keeps beside " +
+                               c.database + "; not overwritten\n");
+    }
+    EXPECT_TRUE(fileBytes(wal + "-wal") == log);
+    EXPECT_EQ(namesIn(dir),
+              (std::vector<std::string>{"base.db", "link.html", "w.db", "w.db-shm", "w.db-wal"}));
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, "SELECT ?1 ->> '$.summary.frames'"),
+              std::vector<std::string>{"2"});
+    sqlite3_close(writer);
+}
