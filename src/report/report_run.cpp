@@ -263,17 +263,23 @@ int runReport(int argc, char** argv) {
         complain(error.what());
         return 2;
     }
-    if (options.help) {
-        std::fputs(reportUsage(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::puts("tidewrack-report " TIDEWRACK_VERSION);
-        return 0;
-    }
-    if (options.csv == "list") {
-        for (const std::string_view id : sectionIds()) {
-            std::printf("%.*s\n", static_cast<int>(id.size()), id.data());
+    // What needs no database: written as a report is, so that a failed write is a failure.
+    if (options.help || options.version || options.csv == "list") {
+        std::string text;
+        if (options.help) {
+            text = reportUsage();
+        } else if (options.version) {
+            text = "tidewrack-report " TIDEWRACK_VERSION "\n";
+        } else {
+            for (const std::string_view id : sectionIds()) {
+                text.append(id).append("\n");
+            }
+        }
+        try {
+            writeOut(text);
+        } catch (const ReportError& error) {
+            complain(error.what());
+            return 1;
         }
         return 0;
     }

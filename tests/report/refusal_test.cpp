@@ -308,6 +308,9 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--colour", "x.db"}, "unknown option --colour"},
         {{"--csv", "talkers", "x.db"},
          "--csv takes a section, not 'talkers' (--csv list names them)"},
+        // As a script's unset variable gives it.
+        {{"--csv", "", "x.db"}, "--csv needs a section (--csv list names them)"},
+        {{"--csv=", "x.db"}, "--csv needs a section (--csv list names them)"},
         {{"--json", "--csv", "endpoints", "x.db"},
          "--csv and --json both write to standard output: give one"},
         // A filter's bad value, before any database is looked at.
@@ -352,6 +355,14 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tidewrack-report [options] DATABASE..."), std::string::npos);
     EXPECT_EQ(runReport({"-V"}).out, "tidewrack-report " TIDEWRACK_VERSION_TEXT "\n");
+    // What needs no database fails as a report does when standard output cannot take it.
+    for (const std::string option : {"--help", "-V", "--csv=list"}) {
+        const Outcome full = runBinary(
+            "/bin/sh", {"-c", "exec \"$@\" >/dev/full", "sh", TIDEWRACK_REPORT_BINARY, option});
+        EXPECT_EQ(full.status, 1) << option;
+        EXPECT_EQ(full.err, "tidewrack-report: standard output: No space left on device\n")
+            << option;
+    }
 }
 
 // The page never takes the place of a file SQLite keeps beside a database, of the traffic or
