@@ -219,9 +219,17 @@ int run(const ReportOptions& options, std::size_t budget) {
     databases.read(tally, progress, filter);
     progress.section("putting the sections together");
     TallyStore& store = tally.finish(axis);
+    std::unique_ptr<TrafficTally> baselineCounts;
     if (baseline) {
         progress.section("reading the baseline");
-        tally.takeBaseline(*baselineTally.get(), options.baselines);
+        baselineCounts = baselineTally.get();
+    }
+    // The names the databases hold are known once they are read: a protocol of none of them,
+    // and of no table of tidewrack's, is a typo, refused before anything is written.
+    options.filter.checkProtocolNames(
+        {&tally.catalog, baselineCounts.get() == nullptr ? nullptr : &baselineCounts->catalog});
+    if (baseline) {
+        tally.takeBaseline(*baselineCounts, options.baselines);
     }
     const ReportSettings settings{options.top, options.ranking, options.filter.words};
     const Report report = buildReport(store, settings, axis);

@@ -397,3 +397,52 @@ TEST(ReportRefusals, ThePageNeverReplacesAFileBesideADatabase) {
               std::vector<std::string>{"2"});
     sqlite3_close(writer);
 }
+
+// A --protocol that is no protocol's name is a typo, not a filter: refused once the databases
+// have told their names, before anything is written, naming those they hold. A name of the
+// protocol tables passes whether these databases hold it or not, and so does a name that only
+// a database holds, of the traffic or of the baseline.
+TEST(ReportRefusals, AProtocolNameThatNoTableKnowsIsRefused) {
+    ScratchDir dir;
+    const std::string web = dir.path("web.db"), office = dir.path("office.db"),
+                      odd = dir.path("odd.db"), page = dir.path("page.html");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", web);
+    makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", office);
+    fs::copy_file(web, odd);
+    makeSqlite(odd, "UPDATE frames SET ipproto = 'Wireguard' WHERE ipproto = 'UDP'");
+    const struct {
+        std::vector<std::string> args;
+        std::string held;
+    } refused[] = {
+        {{"--protocol", "tcpp", "-o", page, web}, "ICMP, TCP, UDP"},
+        {{"--protocol", "TCP", "--protocol", "icmpv6", "--json", office, web},
+         "ICMP, IPv6-ICMP, TCP, UDP"},
+        {{"--protocol", "TCP (IPv6)", "--baseline", odd, office},
+         "ICMP, IPv6-ICMP, TCP, UDP, Wireguard"},
+    };
+    for (const auto& c : refused) {
+        const Outcome run = runReport(c.args);
+        const std::string name = *(std::find(c.args.rbegin(), c.args.rend(), "--protocol") - 1);
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.err, "tidewrack-report: --protocol takes a protocol's name as the frames "
+                           "tables hold it, not '" +
+                               name + "'; these databases hold " + c.held + "\n");
+        EXPECT_TRUE(run.out.empty()) << name;
+    }
+    EXPECT_FALSE(fs::exists(page));
+    const struct {
+        std::vector<std::string> args;
+        std::string frames;
+    } passed[] = {{{"--protocol", "ospf", web}, "0"},
+                  {{"--protocol", "ipv6-icmp", office}, "3"},
+                  {{"--protocol", "wireguard", odd}, "8"},
+                  {{"--protocol", "Wireguard", "--baseline", odd, web}, "0"}};
+    for (const auto& c : passed) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--json");
+        const Outcome run = runReport(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(jsonQuery(run.out, "SELECT ?1 ->> '$.summary.frames'"),
+                  std::vector<std::string>{c.frames});
+    }
+}
