@@ -391,9 +391,39 @@ void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t 
     if (stepped != SQLITE_DONE || stepped6 != SQLITE_DONE || clock.failed()) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
     }
+    readCapture(tally);
     if (filter == nullptr) {
         readCounts(tally);
     }
+}
+
+void TrafficDatabase::readCapture(TrafficTally& tally) {
+    if (!hasCapture) {
+        return;
+    }
+    // A database made before CAPTURE had read_error tells of none.
+    const bool hasReadError = firstValue("SELECT 1 FROM pragma_table_xinfo('capture') WHERE "
+                                         "lower(name) = 'read_error'")
+                                  .has_value();
+    const std::unique_ptr<sqlite3_stmt, Close> capture(
+        prepare(hasReadError ? "SELECT frames_delivered, read_error FROM capture LIMIT 1"
+                             : "SELECT frames_delivered, NULL FROM capture LIMIT 1",
+                "CAPTURE"));
+    const int stepped = sqlite3_step(capture.get());
+    if (stepped == SQLITE_ROW) {
+        if (sqlite3_column_type(capture.get(), 0) != SQLITE_NULL) {
+            delivered = sqlite3_column_int64(capture.get(), 0);
+        }
+        // libpcap's messages fit its error buffer of 256 bytes: a longer text is cut there, so
+        // that a crafted one costs no more.
+        constexpr std::size_t longest = 256;
+        if (sqlite3_column_type(capture.get(), 1) != SQLITE_NULL) {
+            tally.readError(text(capture.get(), 1).substr(0, longest));
+        }
+    } else if (stepped != SQLITE_DONE) {
+        fail(std::string("cannot read CAPTURE: ") + sqlite3_errmsg(db.get()));
+    }
+    tally.delivered(delivered);
 }
 
 void TrafficDatabase::readCounts(TrafficTally& tally) {
@@ -407,15 +437,6 @@ void TrafficDatabase::readCounts(TrafficTally& tally) {
             fail(std::string("cannot read ") + table + ": " + sqlite3_errmsg(db.get()));
         }
     };
-    std::int64_t delivered = -1;
-    if (hasCapture) {
-        each("SELECT frames_delivered FROM capture LIMIT 1", "CAPTURE", [&](sqlite3_stmt* r) {
-            if (sqlite3_column_type(r, 0) != SQLITE_NULL) {
-                delivered = sqlite3_column_int64(r, 0);
-            }
-        });
-    }
-    tally.delivered(delivered);
     // The frames not analysed and the tagged ones are parts of the frames delivered: each table
     // holds no more than those, and a database that does not say how many it delivered holds
     // no parts of them.

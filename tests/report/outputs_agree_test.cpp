@@ -124,11 +124,11 @@ TEST(ReportOutputsAgree, CsvQuotesFieldsAsRfc4180Has) {
     const std::string db = dir.path("a \"quoted\", named.db");
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", db);
     const Outcome csv = runReport({"--csv", "databases", db});
-    EXPECT_EQ(
-        csv.out,
-        "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back\n\"" +
-            dir.path("a \"\"quoted\"\", named.db") +
-            "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,\n");
+    EXPECT_EQ(csv.out,
+              "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back,"
+              "read_error\n\"" +
+                  dir.path("a \"\"quoted\"\", named.db") +
+                  "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,,\n");
 }
 
 // A text that a spreadsheet would take for a formula (its first character =, +, - or @) is
