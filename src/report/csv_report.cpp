@@ -1,6 +1,8 @@
 // Writing a section's rows as CSV.
 #include "report/csv_report.h"
 
+#include <cstring>
+
 #include "report/cell_text.h"
 #include "report/escaped_text.h"
 
@@ -8,8 +10,16 @@ namespace tidewrack::report {
 
 namespace {
 
-std::string field(std::string_view value) {
-    const std::string text = terminalText(value);
+// A field of a text kind, or of a number. A spreadsheet reads a field that starts with '=',
+// '+', '-' or '@' (or a tab or a carriage return, which the terminal's filter has turned into
+// '?' already) as a formula, which may fetch or run what a crafted name says: such a text is
+// written after a single quote, as OWASP advises for CSV exports. A number stays as it is, a
+// negative one too.
+std::string field(std::string_view value, bool isText) {
+    std::string text = terminalText(value);
+    if (isText && !text.empty() && std::strchr("=+-@\t\r", text.front()) != nullptr) {
+        text.insert(0, 1, '\'');
+    }
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }
@@ -24,12 +34,13 @@ std::string field(std::string_view value) {
 
 void csvReport(const Section& section, const TimeAxis& axis, TextSink& out) {
     for (std::size_t i = 0; i < section.columns.size(); ++i) {
-        out << (i > 0 ? "," : "") << field(section.columns[i].key);
+        out << (i > 0 ? "," : "") << field(section.columns[i].key, true);
     }
     out << "\n";
     section.eachRow([&](const Row& row) {
         for (std::size_t i = 0; i < section.columns.size(); ++i) {
-            out << (i > 0 ? "," : "") << field(csvValue(row[i], section.columns[i].kind, axis));
+            const Kind kind = section.columns[i].kind;
+            out << (i > 0 ? "," : "") << field(csvValue(row[i], kind, axis), !isNumber(kind));
         }
         out << "\n";
     });

@@ -3,7 +3,8 @@
 // hold what the JSON holds: numbers as they are, texts without quotes, nothing for null, a
 // list's items joined by blanks. A field with a comma, a double quote or a line break is
 // quoted, its double quotes doubled, as RFC 4180 has it; lines end with a line feed. Texts go
-// through terminalText, since standard output is often a terminal.
+// through terminalText, since standard output is often a terminal, and a text that a
+// spreadsheet would read as a formula is written after a single quote.
 #pragma once
 
 #include "report/report_model.h"

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <set>
 #include <string_view>
 
+#include "capture/protocol_names.h"
 #include "report/calendar.h"
 #include "report/report_error.h"
 #include "report/time_of_day.h"
@@ -63,6 +65,20 @@ std::optional<FilterChoice::Bound> bound(std::string_view text) {
     }
     const std::optional<std::int64_t> clock = clockTime(text);
     return clock ? std::optional(FilterChoice::Bound{false, *clock, {}}) : std::nullopt;
+}
+
+// Whether two protocol names are the same, letter case aside.
+bool sameName(std::string_view x, std::string_view y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+// Whether tidewrack names a protocol so, in its tables or as its decoder stores it.
+bool isTidewracksName(std::string_view name) {
+    const auto same = [&](const char* known) { return sameName(name, known); };
+    return std::any_of(ProtocolNameTable.begin(), ProtocolNameTable.end(), same) ||
+           std::any_of(DecoderProtocolNameTable.begin(), DecoderProtocolNameTable.end(), same);
 }
 
 // The least (`least`) or greatest value of the bounds of one kind, if any.
@@ -124,6 +140,41 @@ void FilterChoice::check() const {
     }
 }
 
+void FilterChoice::checkProtocolNames(const std::vector<const ProtocolCatalog*>& catalogs) const {
+    std::set<std::string> held;
+    for (const ProtocolCatalog* catalog : catalogs) {
+        // The last name of a full catalog stands for the names past it, and is none of them.
+        const std::size_t names = catalog == nullptr ? 0
+                                  : catalog->size() < ProtocolCatalog::maxNames
+                                      ? catalog->size()
+                                      : ProtocolCatalog::maxNames - 1;
+        for (std::size_t n = 0; n < names; ++n) {
+            held.insert(catalog->name(static_cast<std::uint16_t>(n)));
+        }
+    }
+    for (const std::string& wanted : protocols) {
+        if (isTidewracksName(wanted) ||
+            std::any_of(held.begin(), held.end(),
+                        [&](const std::string& name) { return sameName(name, wanted); })) {
+            continue;
+        }
+        constexpr std::size_t named = 20;
+        std::string list;
+        std::size_t count = 0;
+        for (const std::string& name : held) {
+            if (++count <= named) {
+                list += (list.empty() ? "" : ", ") + name;
+            }
+        }
+        if (count > named) {
+            list += " and " + std::to_string(count - named) + " more";
+        }
+        throw UsageError("--protocol takes a protocol's name as the frames tables hold it, not '" +
+                         wanted + "'; these databases hold " +
+                         (held.empty() ? std::string("no frames") : list));
+    }
+}
+
 bool FilterChoice::hasPoints() const {
     const auto isPoint = [](const Bound& b) { return b.point; };
     return std::any_of(from.begin(), from.end(), isPoint) ||
@@ -160,17 +211,9 @@ bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& 
     }
     if (protocolMatch[protocol] < 0) {
         const std::string& name = catalog.name(protocol);
-        const auto same = [&](const std::string& wanted) {
-            return std::equal(name.begin(), name.end(), wanted.begin(), wanted.end(),
-                              [](char x, char y) {
-                                  const auto lower = [](char c) {
-                                      return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-                                  };
-                                  return lower(x) == lower(y);
-                              });
-        };
         protocolMatch[protocol] =
-            std::any_of(choice.protocols.begin(), choice.protocols.end(), same);
+            std::any_of(choice.protocols.begin(), choice.protocols.end(),
+                        [&](const std::string& wanted) { return sameName(name, wanted); });
     }
     return protocolMatch[protocol] == 1;
 }

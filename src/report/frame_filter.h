@@ -5,7 +5,8 @@
 //   --host ADDR[/PREFIX]   the source or the destination is in the prefix (either family)
 //   --port N               the source or the destination port is N, for TCP and UDP only
 //   --protocol NAME        the protocol is named NAME in the frames tables (TCP, UDP, ICMP,
-//                          IPv6-ICMP, OSPF...), letter case aside, of either family
+//                          IPv6-ICMP, OSPF...), letter case aside, of either family; a name
+//                          that is neither tidewrack's nor held by the databases is refused
 //   --from TIME, --to TIME a half-open window: a frame at --from is in, one at --to is out
 // A time is a time of day, HH:MM[:SS[.ffffff]], which applies to every day: on classic
 // databases to the time of day as stored, on dated ones to the time of day the report shows
@@ -53,6 +54,11 @@ struct FilterChoice {
     void add(const std::string& option, const std::string& value);
     // Refuses a window that holds no time at all.
     void check() const;
+    // Refuses, as a UsageError, a --protocol that is neither a name of tidewrack's protocol
+    // tables nor one of those the catalogs met in the databases (a typo, which would leave no
+    // frame), naming those they met. The tables' names pass whether the databases hold them or
+    // not.
+    void checkProtocolNames(const std::vector<const ProtocolCatalog*>& catalogs) const;
     bool empty() const { return words.empty(); }
     bool hasPoints() const;
 };

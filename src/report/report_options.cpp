@@ -95,7 +95,12 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             options.htmlPath = optarg;
             break;
         case 'j': options.json = true; break;
-        case 'c': options.csv = optarg; break;
+        case 'c':
+            if (*optarg == '\0') {
+                throw ReportError("--csv needs a section (--csv list names them)");
+            }
+            options.csv = optarg;
+            break;
         case 'b': {
             const auto* found = std::find(std::begin(rankingNames), std::end(rankingNames),
                                           std::string_view(optarg));

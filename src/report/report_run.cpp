@@ -26,6 +26,7 @@
 #include <new>
 #include <optional>
 
+#include "capture/file_identity.h"
 #include "report/csv_report.h"
 #include "report/escaped_text.h"
 #include "report/html_report.h"
@@ -84,18 +85,29 @@ std::size_t tallyBudget() {
     return static_cast<std::size_t>(n) * 1024;
 }
 
-// Refused before anything is read: a page path that names a directory, or one of the
-// databases or of the baseline's, which writing the page would destroy.
+// Refused before anything is read: a page path that names a directory, one of the databases or
+// of the baseline's, or the journal, write-ahead log or shared memory that SQLite keeps beside
+// one, there or not yet, which writing the page would destroy, and with them what a writer
+// committed.
 void checkOutputPath(const ReportOptions& options) {
+    if (options.htmlPath.empty()) {
+        return;
+    }
+    std::vector<std::string> inputs = options.databases;
+    inputs.insert(inputs.end(), options.baselines.begin(), options.baselines.end());
+    for (const std::string& path : inputs) {
+        if (isDatabaseCompanion(options.htmlPath.c_str(), path.c_str())) {
+            throw ReportError(options.htmlPath + ": is a file SQLite keeps beside " + path +
+                              "; not overwritten");
+        }
+    }
     struct stat output {};
-    if (options.htmlPath.empty() || stat(options.htmlPath.c_str(), &output) != 0) {
+    if (stat(options.htmlPath.c_str(), &output) != 0) {
         return;
     }
     if (S_ISDIR(output.st_mode)) {
         throw ReportError(options.htmlPath + ": is a directory");
     }
-    std::vector<std::string> inputs = options.databases;
-    inputs.insert(inputs.end(), options.baselines.begin(), options.baselines.end());
     for (const std::string& path : inputs) {
         struct stat input {};
         if (stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
@@ -207,9 +219,17 @@ int run(const ReportOptions& options, std::size_t budget) {
     databases.read(tally, progress, filter);
     progress.section("putting the sections together");
     TallyStore& store = tally.finish(axis);
+    std::unique_ptr<TrafficTally> baselineCounts;
     if (baseline) {
         progress.section("reading the baseline");
-        tally.takeBaseline(*baselineTally.get(), options.baselines);
+        baselineCounts = baselineTally.get();
+    }
+    // The names the databases hold are known once they are read: a protocol of none of them,
+    // and of no table of tidewrack's, is a typo, refused before anything is written.
+    options.filter.checkProtocolNames(
+        {&tally.catalog, baselineCounts.get() == nullptr ? nullptr : &baselineCounts->catalog});
+    if (baseline) {
+        tally.takeBaseline(*baselineCounts, options.baselines);
     }
     const ReportSettings settings{options.top, options.ranking, options.filter.words};
     const Report report = buildReport(store, settings, axis);
@@ -251,17 +271,23 @@ int runReport(int argc, char** argv) {
         complain(error.what());
         return 2;
     }
-    if (options.help) {
-        std::fputs(reportUsage(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::puts("tidewrack-report " TIDEWRACK_VERSION);
-        return 0;
-    }
-    if (options.csv == "list") {
-        for (const std::string_view id : sectionIds()) {
-            std::printf("%.*s\n", static_cast<int>(id.size()), id.data());
+    // What needs no database: written as a report is, so that a failed write is a failure.
+    if (options.help || options.version || options.csv == "list") {
+        std::string text;
+        if (options.help) {
+            text = reportUsage();
+        } else if (options.version) {
+            text = "tidewrack-report " TIDEWRACK_VERSION "\n";
+        } else {
+            for (const std::string_view id : sectionIds()) {
+                text.append(id).append("\n");
+            }
+        }
+        try {
+            writeOut(text);
+        } catch (const ReportError& error) {
+            complain(error.what());
+            return 1;
         }
         return 0;
     }

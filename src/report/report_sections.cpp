@@ -57,6 +57,7 @@ constexpr Column databaseColumns[] = {
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     {"record", "record", Kind::Text, Fit::Hidden},
     {"time_goes_back", "time goes back", Kind::Count, Fit::Hidden},
+    {"read_error", "read error", Kind::Text, Fit::Hidden},  // people read it in the note
 };
 
 // A record's column that may Drop is said only when it has something to say.
@@ -263,6 +264,10 @@ constexpr Column unansweredColumns[] = {
     {"bytes", "bytes", Kind::Bytes},
 };
 
+// The frames delivered by all the databases, the whole of the frames not analysed and of the
+// VLANs; a sum that no integer holds is kept at the largest one.
+#define DELIVERED "(SELECT CAST(total(delivered) AS INTEGER) FROM database)"
+
 // The TCP conversations: protocol numbers the catalog knows as TCP.
 #define TCP_CONVERSATIONS "conversation WHERE protocol IN (SELECT number FROM protocol WHERE tcp)"
 
@@ -303,7 +308,7 @@ void completeTimeline(Section&, TallyStore&, Report&, const ReportSettings&);
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
      .rows = "SELECT path, mode, frames, bytes, first, last, last - first, first, last, "
-             "iif(dated, 'extended', 'classic'), back FROM database",
+             "iif(dated, 'extended', 'classic'), back, read_error FROM database",
      .order = "place", .whole = true, .complete = completeDatabases},
     {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
      .complete = completeSummary},
@@ -314,15 +319,14 @@ constexpr Declaration declarations[] = {
      .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol", .label = 0,
                .first = 4, .text = 4}},
     {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
-     .rows = "SELECT kind, frames, bytes, frames, (SELECT sum(delivered) FROM database) "
-             "FROM not_analysed",
+     .rows = "SELECT kind, frames, bytes, frames, " DELIVERED " FROM not_analysed",
      .order = "frames DESC, bytes DESC, kind", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
                .label = 0, .first = 3, .text = 3},
      .extendedOnly = true},
     {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
-     .rows = "SELECT vlan, frames, bytes, frames, (SELECT sum(delivered) FROM database) FROM vlan",
+     .rows = "SELECT vlan, frames, bytes, frames, " DELIVERED " FROM vlan",
      .order = "frames DESC, bytes DESC, vlan", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
@@ -494,6 +498,7 @@ constexpr Declaration declarations[] = {
      .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
 };
 // clang-format on
+#undef DELIVERED
 #undef TCP_CONVERSATIONS
 #undef SCAN_PORTS
 #undef ENDPOINT_BYTES
@@ -545,14 +550,36 @@ std::string counted(std::uint64_t n, const char* one, const char* many) {
     return groupDigits(n) + ' ' + (n == 1 ? one : many);
 }
 
-// Names the databases whose time goes back, which no span can show.
+// Names the databases whose capture ended in a read error, which lost the frames after it,
+// each with libpcap's text, and those whose time goes back, which no span can show.
 void completeDatabases(Section& section, TallyStore& store, Report&, const ReportSettings&) {
+    constexpr int namedErrors = 10;
+    Statement failed =
+        store.prepare("SELECT path, delivered, read_error, count(*) OVER () FROM database "
+                      "WHERE read_error IS NOT NULL ORDER BY place LIMIT " +
+                      std::to_string(namedErrors));
+    std::string errors;
+    std::int64_t count = 0;
+    while (failed.step()) {
+        errors +=
+            (errors.empty() ? "" : "; ") + std::string("the capture of ") +
+            std::string(failed.text(0)) + " ended in a read error" +
+            (failed.isNull(1) ? ""
+                              : " after " + counted(static_cast<std::uint64_t>(failed.integer(1)),
+                                                    "frame", "frames")) +
+            (failed.text(2).empty() ? "" : ": \"" + std::string(failed.text(2)) + "\"");
+        count = failed.integer(3);
+    }
+    if (count > namedErrors) {
+        errors += "; and the captures of " + groupDigits(count - namedErrors) +
+                  " more databases ended in a read error";
+    }
     constexpr int named = 3;
     Statement back = store.prepare(
         "SELECT path, back, count(*) OVER () FROM database WHERE back > 0 ORDER BY place LIMIT " +
         std::to_string(named));
     std::string list;
-    std::int64_t count = 0;
+    count = 0;
     while (back.step()) {
         list += (list.empty() ? "" : ", ") + std::string(back.text(0)) + " (" +
                 counted(static_cast<std::uint64_t>(back.integer(1)), "time", "times") + ")";
@@ -562,6 +589,9 @@ void completeDatabases(Section& section, TallyStore& store, Report&, const Repor
         section.note = "time goes back in " + list +
                        (count > named ? " and " + groupDigits(count - named) + " more" : "") +
                        "; first and last are the earliest and latest times";
+    }
+    if (!errors.empty()) {
+        section.note = errors + (section.note.empty() ? "" : "; " + section.note);
     }
 }
 

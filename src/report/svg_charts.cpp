@@ -63,10 +63,14 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
                    htmlText(columns[chart.second].title) + "</figcaption>\n";
     }
     section.eachRow([&](const Row& row) {
-        const double first = share         ? fraction(row[chart.first])
-                             : longest > 0 ? value(row, chart.first) / longest
-                                           : 0;
-        const double second = longest > 0 ? value(row, chart.second) / longest : 0;
+        // Each bar within the chart's width, whatever the counts: a crafted database may state
+        // any.
+        const double first = std::clamp(share         ? fraction(row[chart.first])
+                                        : longest > 0 ? value(row, chart.first) / longest
+                                                      : 0.0,
+                                        0.0, 1.0);
+        const double second =
+            std::clamp(longest > 0 ? value(row, chart.second) / longest : 0.0, 0.0, 1.0 - first);
         const Cell total{.number = row[chart.first].number +
                                    (chart.second < 0 ? 0 : row[chart.second].number)};
         const std::string after = chart.text >= 0

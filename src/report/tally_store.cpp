@@ -17,7 +17,7 @@ namespace {
 constexpr const char* schema = R"(
 CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, dated INTEGER,
                        frames INTEGER, bytes INTEGER, first INTEGER, last INTEGER, back INTEGER,
-                       delivered INTEGER, place INTEGER);
+                       delivered INTEGER, place INTEGER, read_error TEXT);
 CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, family INTEGER, tcp INTEGER,
                        ports INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER);
@@ -89,9 +89,11 @@ CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes
   FROM icmp_error_part GROUP BY reporter, sent_to, type, code;
 CREATE TABLE not_analysed AS
-SELECT kind, sum(frames) AS frames, sum(bytes) AS bytes FROM not_analysed_part GROUP BY kind;
+SELECT kind, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTEGER) AS bytes
+  FROM not_analysed_part GROUP BY kind;
 CREATE TABLE vlan AS
-SELECT vlan, sum(frames) AS frames, sum(bytes) AS bytes FROM vlan_part GROUP BY vlan;
+SELECT vlan, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTEGER) AS bytes
+  FROM vlan_part GROUP BY vlan;
 DELETE FROM endpoint_part;
 DELETE FROM conversation_part;
 DELETE FROM icmp_error_part;

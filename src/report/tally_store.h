@@ -11,9 +11,11 @@
 // The tables the sections read (addresses are BLOBs of their 4 or 16 bytes, so that length()
 // tells the family; times are microseconds on the report's axis, NULL when unknown; a family
 // is 4 or 6):
-//   database(number, path, mode, dated, frames, bytes, first, last, back, delivered, place)
+//   database(number, path, mode, dated, frames, bytes, first, last, back, delivered, place,
+//            read_error)
 //       number: in the order given; place: in the order shown; back: the frames whose time
-//       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL
+//       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL;
+//       read_error: the text of the read error its capture ended in, NULL for none
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
 //   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
 //   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received, first, last)
@@ -31,7 +33,9 @@
 //       TCP or UDP, its protocol's name and its server end
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
-//   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record
+//   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,
+//       added up as floating point and kept at the largest integer, so that no count a
+//       database states can make the sum fail
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
 //   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
 //       databases, endpoints and server ends, empty without one

@@ -2,6 +2,7 @@
 #include "report/terminal_report.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "report/cell_text.h"
 #include "report/display_width.h"
@@ -131,8 +132,14 @@ class Table {
     std::string bar(const Row& row) const {
         const Chart& chart = section.chart;
         const bool share = section.columns[chart.first].kind == Kind::Share;
-        const auto length = [&](std::int64_t part, std::int64_t whole) {
-            return whole <= 0 ? 0 : static_cast<std::size_t>((part * barWidth + whole / 2) / whole);
+        // Never past its width, whatever the counts: a crafted database may state any.
+        const auto length = [&](std::int64_t part, std::int64_t whole) -> std::size_t {
+            if (whole <= 0 || part <= 0) {
+                return 0;
+            }
+            const double bar =
+                std::round(static_cast<double>(part) * barWidth / static_cast<double>(whole));
+            return bar >= barWidth ? barWidth : static_cast<std::size_t>(bar);
         };
         if (share) {
             return std::string(length(row[chart.first].number, row[chart.first].whole), '#');

@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "report/frame_clock.h"
 #include "report/report_error.h"
@@ -332,6 +334,21 @@ std::uint32_t wireLength(sqlite3_stmt* f, int column) {
     return length < 0 ? 0 : length > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(length);
 }
 
+// A count that the database states (frames or bytes): none when negative, as a wire length.
+std::int64_t statedCount(sqlite3_stmt* row, int column) {
+    return std::max<std::int64_t>(0, sqlite3_column_int64(row, column));
+}
+
+// The frames and bytes of a row of NOT_ANALYSED or VLANS, whose rows before it in the table
+// left `left` of the frames delivered: it takes at most those, and each of its frames at most
+// the bytes of the longest wire length.
+std::pair<std::int64_t, std::int64_t> statedPart(sqlite3_stmt* row, std::int64_t& left) {
+    const std::int64_t frames = std::min(statedCount(row, 1), left), bytes = statedCount(row, 2);
+    left -= frames;
+    constexpr std::int64_t longest = UINT32_MAX;
+    return {frames, frames > INT64_MAX / longest ? bytes : std::min(bytes, frames * longest)};
+}
+
 }  // namespace
 
 void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t number,
@@ -374,9 +391,39 @@ void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t 
     if (stepped != SQLITE_DONE || stepped6 != SQLITE_DONE || clock.failed()) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
     }
+    readCapture(tally);
     if (filter == nullptr) {
         readCounts(tally);
     }
+}
+
+void TrafficDatabase::readCapture(TrafficTally& tally) {
+    if (!hasCapture) {
+        return;
+    }
+    // A database made before CAPTURE had read_error tells of none.
+    const bool hasReadError = firstValue("SELECT 1 FROM pragma_table_xinfo('capture') WHERE "
+                                         "lower(name) = 'read_error'")
+                                  .has_value();
+    const std::unique_ptr<sqlite3_stmt, Close> capture(
+        prepare(hasReadError ? "SELECT frames_delivered, read_error FROM capture LIMIT 1"
+                             : "SELECT frames_delivered, NULL FROM capture LIMIT 1",
+                "CAPTURE"));
+    const int stepped = sqlite3_step(capture.get());
+    if (stepped == SQLITE_ROW) {
+        if (sqlite3_column_type(capture.get(), 0) != SQLITE_NULL) {
+            delivered = sqlite3_column_int64(capture.get(), 0);
+        }
+        // libpcap's messages fit its error buffer of 256 bytes: a longer text is cut there, so
+        // that a crafted one costs no more.
+        constexpr std::size_t longest = 256;
+        if (sqlite3_column_type(capture.get(), 1) != SQLITE_NULL) {
+            tally.readError(text(capture.get(), 1).substr(0, longest));
+        }
+    } else if (stepped != SQLITE_DONE) {
+        fail(std::string("cannot read CAPTURE: ") + sqlite3_errmsg(db.get()));
+    }
+    tally.delivered(delivered);
 }
 
 void TrafficDatabase::readCounts(TrafficTally& tally) {
@@ -390,19 +437,24 @@ void TrafficDatabase::readCounts(TrafficTally& tally) {
             fail(std::string("cannot read ") + table + ": " + sqlite3_errmsg(db.get()));
         }
     };
-    if (hasCapture) {
-        each("SELECT frames_delivered FROM capture LIMIT 1", "CAPTURE",
-             [&](sqlite3_stmt* r) { tally.delivered(sqlite3_column_int64(r, 0)); });
+    // The frames not analysed and the tagged ones are parts of the frames delivered: each table
+    // holds no more than those, and a database that does not say how many it delivered holds
+    // no parts of them.
+    if (delivered < 0) {
+        return;
     }
     if (hasNotAnalysed) {
+        std::int64_t left = delivered;
         each("SELECT kind, frames, bytes FROM not_analysed", "NOT_ANALYSED", [&](sqlite3_stmt* r) {
-            tally.notAnalysed(text(r, 0), sqlite3_column_int64(r, 1), sqlite3_column_int64(r, 2));
+            const auto [frames, bytes] = statedPart(r, left);
+            tally.notAnalysed(text(r, 0), frames, bytes);
         });
     }
     if (hasVlans) {
+        std::int64_t left = delivered;
         each("SELECT vlan, frames, bytes FROM vlans", "VLANS", [&](sqlite3_stmt* r) {
-            tally.vlan(sqlite3_column_int64(r, 0), sqlite3_column_int64(r, 1),
-                       sqlite3_column_int64(r, 2));
+            const auto [frames, bytes] = statedPart(r, left);
+            tally.vlan(sqlite3_column_int64(r, 0), frames, bytes);
         });
     }
 }

@@ -21,6 +21,10 @@
 // FRAMES and the two merged by frame number, so that every analysed frame comes in capture
 // order. Times are placed on the report's axis as they come (frame_clock.h), and every frame
 // goes straight into the tally, its IPv6 addresses read from their text without allocating.
+// The counts the extended record states beside the frames are bounded as a wire length is: a
+// negative one is none, and the frames not analysed, or tagged, are at most those delivered.
+// The read error that the capture ended in (CAPTURE.read_error, libpcap's text; NULL when it
+// ended cleanly, and missing from databases made before it) is read whatever the filter.
 #pragma once
 
 #include <sqlite3.h>
@@ -59,7 +63,10 @@ class TrafficDatabase {
               const TimeAxis& axis, FrameFilter* filter = nullptr);
 
   private:
-    // The frames delivered, and those not analysed by kind and tagged by VLAN, into `tally`.
+    // CAPTURE's frames delivered, and the read error its capture ended in, if any, into
+    // `tally`: the database's own figures, whatever the filter.
+    void readCapture(TrafficTally& tally);
+    // The frames not analysed by kind and tagged by VLAN, into `tally`.
     void readCounts(TrafficTally& tally);
     // The highest row number of the frames table: the number of frames, for progress.
     std::int64_t frameEstimate();
@@ -86,6 +93,7 @@ class TrafficDatabase {
     std::unique_ptr<sqlite3_stmt, Close> frames;
     std::unique_ptr<sqlite3_stmt, Close> frames6;  // null without FRAMES6
     int analysisMode = 2;
+    std::int64_t delivered = -1;  // CAPTURE.frames_delivered, -1 when it does not say
     bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
          hasVlans = false;
 };

@@ -230,7 +230,8 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
         });
     }
     Statement database =
-        store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+        store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+                      "?12)");
     for (std::size_t place = 0; place < order.size(); ++place) {
         const DatabaseSummary& d = databases[order[place]];
         database.bind(1, static_cast<std::int64_t>(order[place]))
@@ -249,6 +250,11 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
             database.bind(10, d.delivered);
         } else {
             database.bindNull(10);
+        }
+        if (d.readFailed) {
+            database.bindText(12, d.readError);
+        } else {
+            database.bindNull(12);
         }
         database.bind(11, static_cast<std::int64_t>(place)).run();
     }

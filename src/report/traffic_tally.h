@@ -118,6 +118,8 @@ struct DatabaseSummary {
     std::int64_t previous = unknownTime;  // the time of the frame before, in capture order
     std::uint64_t timeGoesBack = 0;       // frames earlier than the frame before them
     std::int64_t delivered = -1;          // CAPTURE.frames_delivered, -1 without
+    bool readFailed = false;              // its capture ended in a read error (CAPTURE.read_error)
+    std::string readError;                // libpcap's text of it
 };
 
 class TrafficTally {
@@ -131,9 +133,13 @@ class TrafficTally {
     void startDatabase(const std::string& path, int mode, bool dated);
     // Counts one frame of the current database; its protocol is a number of `catalog`.
     void add(const FrameRow& row);
-    // The current database's frames delivered, a kind of the frames it did not analyse, and a
-    // VLAN of its tagged frames.
+    // The current database's frames delivered, the read error its capture ended in, a kind of
+    // the frames it did not analyse, and a VLAN of its tagged frames.
     void delivered(std::int64_t frames) { databases.back().delivered = frames; }
+    void readError(std::string_view text) {
+        databases.back().readFailed = true;
+        databases.back().readError = text;
+    }
     void notAnalysed(std::string_view kind, std::int64_t frames, std::int64_t bytes);
     void vlan(std::int64_t vlan, std::int64_t frames, std::int64_t bytes);
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated

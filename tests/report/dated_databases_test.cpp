@@ -6,6 +6,7 @@
 // goes back is named, and a classic database among them turns the report back to its days, naming
 // the classic one.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -170,6 +171,49 @@ TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
     EXPECT_NE(runReport({dir.path("back.db"), dir.path("classic.db")}, {"COLUMNS=300"})
                   .out.find("\nClassic record (IPv4 only, no dates): " + dir.path("classic.db")),
               std::string::npos);
+}
+
+// A database whose capture ended in a read error (CAPTURE.read_error, libpcap's text) is named
+// with it in every output, its text made safe as every text from a file is; one whose capture
+// ended cleanly, or that was made before the column, has none.
+TEST(ReportDatedDatabases, ACaptureThatEndedInAReadErrorIsNamed) {
+    ScratchDir dir;
+    const std::string cut = dir.path("cut.db"), clean = dir.path("clean.db"),
+                      older = dir.path("older.db");
+    for (const std::string& db : {cut, clean, older}) {
+        makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", db);
+    }
+    for (const auto& [db, error] : {std::pair{cut, "'truncated dump file; tried to read 100 "
+                                                   "captured bytes, only got 40' || char(27)"},
+                                    std::pair{clean, "NULL"}}) {
+        sqlite3* handle = nullptr;
+        sqlite3_open(db.c_str(), &handle);
+        const std::string sql =
+            "ALTER TABLE CAPTURE ADD COLUMN read_error varchar; UPDATE CAPTURE SET read_error = " +
+            std::string(error);
+        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(handle);
+    }
+    const std::string told = "the capture of " + cut +
+                             " ended in a read error after 25 frames: \"truncated dump file; "
+                             "tried to read 100 captured bytes, only got 40?\"";
+    const Outcome text = runReport({clean, cut, older}, {"COLUMNS=400"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("\nDatabases (" + told + ")\n"), std::string::npos) << text.out;
+    const Outcome json = runReport({"--json", "-o", dir.path("page.html"), clean, cut, older});
+    EXPECT_EQ(jsonQuery(json.out, "SELECT json_quote(value -> 'read_error') FROM "
+                                  "json_each(?1, '$.databases')"),
+              (std::vector<std::string>{"null",
+                                        "\"truncated dump file; tried to read 100 captured bytes, "
+                                        "only got 40\\u001b\"",
+                                        "null"}));
+    EXPECT_NE(fileBytes(dir.path("page.html")).find(">the capture of " + cut), std::string::npos);
+    // A filter leaves the databases' own figures as they are.
+    const Outcome csv = runReport({"--csv", "databases", "--host", "10.10.0.23", cut});
+    EXPECT_NE(csv.out.find(",\"truncated dump file; tried to read 100 captured bytes, only got "
+                           "40?\"\n"),
+              std::string::npos)
+        << csv.out;
 }
 
 // The README's recipe for rotated captures, run as it stands on a thousand hourly files named

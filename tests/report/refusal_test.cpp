@@ -308,6 +308,9 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--colour", "x.db"}, "unknown option --colour"},
         {{"--csv", "talkers", "x.db"},
          "--csv takes a section, not 'talkers' (--csv list names them)"},
+        // As a script's unset variable gives it.
+        {{"--csv", "", "x.db"}, "--csv needs a section (--csv list names them)"},
+        {{"--csv=", "x.db"}, "--csv needs a section (--csv list names them)"},
         {{"--json", "--csv", "endpoints", "x.db"},
          "--csv and --json both write to standard output: give one"},
         // A filter's bad value, before any database is looked at.
@@ -352,4 +355,94 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tidewrack-report [options] DATABASE..."), std::string::npos);
     EXPECT_EQ(runReport({"-V"}).out, "tidewrack-report " TIDEWRACK_VERSION_TEXT "\n");
+    // What needs no database fails as a report does when standard output cannot take it.
+    for (const std::string option : {"--help", "-V", "--csv=list"}) {
+        const Outcome full = runBinary(
+            "/bin/sh", {"-c", "exec \"$@\" >/dev/full", "sh", TIDEWRACK_REPORT_BINARY, option});
+        EXPECT_EQ(full.status, 1) << option;
+        EXPECT_EQ(full.err, "tidewrack-report: standard output: No space left on device\n")
+            << option;
+    }
+}
+
+// The page never takes the place of a file SQLite keeps beside a database, of the traffic or
+// of the baseline, whether it is there or not, named or through a link: a write-ahead log
+// replaced by the page would lose the transactions a writer committed to it.
+TEST(ReportRefusals, ThePageNeverReplacesAFileBesideADatabase) {
+    ScratchDir dir;
+    const std::string wal = dir.path("w.db"), base = dir.path("base.db");
+    makeSqlite(wal, "PRAGMA journal_mode = WAL; CREATE TABLE frames (" + frameColumns +
+                        ", len); INSERT INTO frames (frame) VALUES (1)");
+    makeSqlite(base, "CREATE TABLE frames (" + frameColumns + ", len)");
+    sqlite3* writer = nullptr;
+    sqlite3_open(wal.c_str(), &writer);
+    sqlite3_exec(writer, "PRAGMA wal_autocheckpoint = 0; INSERT INTO frames (frame) VALUES (2)",
+                 nullptr, nullptr, nullptr);
+    const std::string log = fileBytes(wal + "-wal");
+    fs::create_symlink("w.db-wal", dir.path("link.html"));
+    const struct {
+        std::string page, database;
+    } cases[] = {{wal + "-wal", wal},          {wal + "-shm", wal},       {wal + "-journal", wal},
+                 {dir.path("link.html"), wal}, {base + "-journal", base}, {base + "-wal", base}};
+    for (const auto& c : cases) {
+        const Outcome run = runReport({"-o", c.page, "--baseline", base, wal});
+        EXPECT_EQ(run.status, 1) << c.page;
+        EXPECT_EQ(run.err, "tidewrack-report: " + c.page + ": is a file SQLite keeps beside " +
+                               c.database + "; not overwritten\n");
+    }
+    EXPECT_TRUE(fileBytes(wal + "-wal") == log);
+    EXPECT_EQ(namesIn(dir),
+              (std::vector<std::string>{"base.db", "link.html", "w.db", "w.db-shm", "w.db-wal"}));
+    EXPECT_EQ(jsonQuery(runReport({"--json", wal}).out, "SELECT ?1 ->> '$.summary.frames'"),
+              std::vector<std::string>{"2"});
+    sqlite3_close(writer);
+}
+
+// A --protocol that is no protocol's name is a typo, not a filter: refused once the databases
+// have told their names, before anything is written, naming those they hold. A name of the
+// protocol tables passes whether these databases hold it or not, and so does a name that only
+// a database holds, of the traffic or of the baseline.
+TEST(ReportRefusals, AProtocolNameThatNoTableKnowsIsRefused) {
+    ScratchDir dir;
+    const std::string web = dir.path("web.db"), office = dir.path("office.db"),
+                      odd = dir.path("odd.db"), page = dir.path("page.html");
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", web);
+    makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", office);
+    fs::copy_file(web, odd);
+    makeSqlite(odd, "UPDATE frames SET ipproto = 'Wireguard' WHERE ipproto = 'UDP'");
+    const struct {
+        std::vector<std::string> args;
+        std::string held;
+    } refused[] = {
+        {{"--protocol", "tcpp", "-o", page, web}, "ICMP, TCP, UDP"},
+        {{"--protocol", "TCP", "--protocol", "icmpv6", "--json", office, web},
+         "ICMP, IPv6-ICMP, TCP, UDP"},
+        {{"--protocol", "TCP (IPv6)", "--baseline", odd, office},
+         "ICMP, IPv6-ICMP, TCP, UDP, Wireguard"},
+    };
+    for (const auto& c : refused) {
+        const Outcome run = runReport(c.args);
+        const std::string name = *(std::find(c.args.rbegin(), c.args.rend(), "--protocol") - 1);
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.err, "tidewrack-report: --protocol takes a protocol's name as the frames "
+                           "tables hold it, not '" +
+                               name + "'; these databases hold " + c.held + "\n");
+        EXPECT_TRUE(run.out.empty()) << name;
+    }
+    EXPECT_FALSE(fs::exists(page));
+    const struct {
+        std::vector<std::string> args;
+        std::string frames;
+    } passed[] = {{{"--protocol", "ospf", web}, "0"},
+                  {{"--protocol", "ipv6-icmp", office}, "3"},
+                  {{"--protocol", "wireguard", odd}, "8"},
+                  {{"--protocol", "Wireguard", "--baseline", odd, web}, "0"}};
+    for (const auto& c : passed) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--json");
+        const Outcome run = runReport(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(jsonQuery(run.out, "SELECT ?1 ->> '$.summary.frames'"),
+                  std::vector<std::string>{c.frames});
+    }
 }

@@ -240,3 +240,44 @@ TEST(ReportUnusualDatabases, TerminalReportFitsTheWidthItIsGiven) {
     EXPECT_NE(titles(narrow.out), "");
     EXPECT_EQ(titles(narrow.out).find("  first  "), std::string::npos) << narrow.out;
 }
+
+// Counts of the extended record that no capture could give, a negative count, a VLAN of more
+// frames than were delivered, more frames delivered than a sum can hold, are bounded as a
+// frame's wire length is: every output is written, no share passes the whole, and no bar
+// passes its width.
+TEST(ReportUnusualDatabases, CraftedCountsOfTheExtendedRecordAreBounded) {
+    ScratchDir dir;
+    const std::string db = dir.path("crafted.db"), huge = dir.path("huge.db");
+    makeExtendedDatabase(samples + "/office-lan.pcap", db);
+    std::filesystem::copy_file(db, huge);
+    sqlite3* handle = nullptr;
+    for (const auto& [path, sql] :
+         {std::pair{db, "INSERT INTO VLANS VALUES (30, -100, 1), (40, 1000000, 1); "
+                        "INSERT INTO NOT_ANALYSED VALUES ('crafted', 1000000, -5)"},
+          std::pair{huge, "UPDATE CAPTURE SET frames_delivered = 9000000000000000000; "
+                          "INSERT INTO VLANS VALUES (50, 9000000000000000000, 1)"}}) {
+        sqlite3_open(path.c_str(), &handle);
+        ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(handle);
+    }
+    const Outcome text = runReport({db}, {"COLUMNS=80"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    for (std::size_t start = 0, end; (end = text.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        EXPECT_LE(end - start, 80u) << text.out.substr(start, 200);
+    }
+    const Outcome json = runReport({"--json", "-o", dir.path("page.html"), db});
+    ASSERT_EQ(json.status, 0) << json.err;
+    // Of the 25 frames delivered, 23 carried the sample's VLANs: at most 2 are left for VLAN 40.
+    EXPECT_EQ(jsonQuery(json.out, "SELECT sum(value ->> 'share' BETWEEN 0 AND 1), "
+                                  "sum(value ->> 'frames'), min(value ->> 'bytes') >= 0 "
+                                  "FROM json_each(?1, '$.vlans')"),
+              std::vector<std::string>{"5|25|1"});
+    EXPECT_EQ(jsonQuery(json.out, "SELECT value ->> 'frames', value ->> 'bytes' FROM "
+                                  "json_each(?1, '$.not_analysed') WHERE value ->> 'kind' = "
+                                  "'crafted'"),
+              std::vector<std::string>{"21|0"});
+    // Given twice, the frames delivered add up past what an integer holds.
+    const Outcome sum = runReport({"--csv", "vlans", huge, huge});
+    EXPECT_EQ(sum.status, 0) << sum.err;
+}
