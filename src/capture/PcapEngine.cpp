@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/file_identity.h"
 #include "extended/extended_record.h"
+#include "files/file_identity.h"
 
 namespace tidewrack {
 

@@ -6,10 +6,10 @@
 #include <set>
 #include <string_view>
 
-#include "capture/protocol_names.h"
 #include "report/calendar.h"
 #include "report/report_error.h"
 #include "report/time_of_day.h"
+#include "vocabulary/protocol_names.h"
 
 namespace tidewrack::report {
 

@@ -26,8 +26,9 @@
 #include <new>
 #include <optional>
 
-#include "capture/file_identity.h"
+#include "files/file_identity.h"
 #include "report/csv_report.h"
+#include "report/database_reader.h"
 #include "report/escaped_text.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
@@ -38,7 +39,6 @@
 #include "report/report_sections.h"
 #include "report/terminal_report.h"
 #include "report/text_sink.h"
-#include "report/traffic_database.h"
 #include "report/traffic_tally.h"
 #include "version.h"
 
@@ -149,7 +149,7 @@ class Databases {
         const std::size_t held = std::min(paths.size(), databasesHeldAtMost());
         std::vector<DatabaseDates> dates;
         for (std::size_t i = 0; i < paths.size(); ++i) {
-            TrafficDatabase database(paths[i]);
+            DatabaseReader database(paths[i]);
             dates.push_back(database.dates());
             if (i < held) {
                 open.push_back(std::move(database));
@@ -164,8 +164,8 @@ class Databases {
     // closes each once read.
     void read(TrafficTally& tally, Progress& progress, std::optional<FrameFilter>& filter) {
         for (std::size_t i = 0; i < paths.size(); ++i) {
-            TrafficDatabase database =
-                i < open.size() ? std::move(open[i]) : TrafficDatabase(paths[i]);
+            DatabaseReader database =
+                i < open.size() ? std::move(open[i]) : DatabaseReader(paths[i]);
             database.read(tally, progress, i + 1, paths.size(), timeAxis,
                           filter ? &*filter : nullptr);
         }
@@ -174,7 +174,7 @@ class Databases {
 
   private:
     const std::vector<std::string>& paths;
-    std::vector<TrafficDatabase> open;
+    std::vector<DatabaseReader> open;
     TimeAxis timeAxis;
 };
 
@@ -182,7 +182,7 @@ int run(const ReportOptions& options, std::size_t budget) {
     checkOutputPath(options);
     for (const auto* paths : {&options.databases, &options.baselines}) {
         for (const std::string& path : *paths) {
-            TrafficDatabase::checkFile(path);
+            DatabaseReader::checkFile(path);
         }
     }
     Progress progress(isatty(STDERR_FILENO) != 0);

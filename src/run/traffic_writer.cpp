@@ -12,8 +12,8 @@
 #include <iterator>
 #include <utility>
 
-#include "capture/file_identity.h"
 #include "db/traffic_schema.h"
+#include "files/file_identity.h"
 #include "run/statement_format.h"
 
 namespace tidewrack {

@@ -183,15 +183,13 @@ TEST(ReportDatedDatabases, ACaptureThatEndedInAReadErrorIsNamed) {
     for (const std::string& db : {cut, clean, older}) {
         makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", db);
     }
-    for (const auto& [db, error] : {std::pair{cut, "'truncated dump file; tried to read 100 "
-                                                   "captured bytes, only got 40' || char(27)"},
-                                    std::pair{clean, "NULL"}}) {
+    for (const auto& [db, sql] :
+         {std::pair{cut, "UPDATE CAPTURE SET read_error = 'truncated dump file; tried to read "
+                         "100 captured bytes, only got 40' || char(27)"},
+          std::pair{older, "ALTER TABLE CAPTURE DROP COLUMN read_error"}}) {
         sqlite3* handle = nullptr;
         sqlite3_open(db.c_str(), &handle);
-        const std::string sql =
-            "ALTER TABLE CAPTURE ADD COLUMN read_error varchar; UPDATE CAPTURE SET read_error = " +
-            std::string(error);
-        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(handle);
     }
     const std::string told = "the capture of " + cut +

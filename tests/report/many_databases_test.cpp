@@ -101,5 +101,14 @@ TEST(ReportManyDatabases, TheReadmeRecipesReportAThousandDatabasesInOneRun) {
         EXPECT_NE(noticed.err.find("did not end cleanly"), std::string::npos) << noticed.err;
         EXPECT_EQ(query(cut.path("dbs/cut.db"), "SELECT count(*) FROM FRAMES"),
                   std::vector<std::string>{"2"});
+        // And the report names it.
+        const Outcome report =
+            runReport({"--json", cut.path("dbs/cut.db"), cut.path("dbs/whole.db")});
+        EXPECT_EQ(jsonQuery(report.out, "SELECT value ->> 'read_error' FROM json_each(?1, "
+                                        "'$.databases') ORDER BY value ->> 'path'"),
+                  (std::vector<std::string>{"truncated dump file; tried to read 82 captured "
+                                            "bytes, only got 72",
+                                            ""}))
+            << report.out;
     }
 }

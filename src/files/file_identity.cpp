@@ -2,7 +2,7 @@
 // not exist yet is known by the entry that creating it would make: its directory's device and
 // inode, and its name, once symbolic links in the last component are followed (as opening it
 // would follow them), so that two names of one directory lead to one entry.
-#include "capture/file_identity.h"
+#include "files/file_identity.h"
 
 #include <sys/stat.h>
 

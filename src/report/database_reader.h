@@ -41,9 +41,9 @@
 
 namespace tidewrack::report {
 
-class TrafficDatabase {
+class DatabaseReader {
   public:
-    explicit TrafficDatabase(const std::string& path);
+    explicit DatabaseReader(const std::string& path);
 
     // Refuses a path that names no regular file, without SQLite: a cheap look at every path
     // before any database is read.

@@ -1,5 +1,5 @@
 // Opening and checking tidewrack's databases, and reading their frames.
-#include "report/traffic_database.h"
+#include "report/database_reader.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -104,7 +104,7 @@ std::uint8_t tcpFlags(std::string_view names) {
 
 }  // namespace
 
-void TrafficDatabase::checkFile(const std::string& path) {
+void DatabaseReader::checkFile(const std::string& path) {
     // SQLite opens a missing path read-only without complaint until the first read, and other
     // open modes would create it; the file system is asked first.
     struct stat file {};
@@ -117,7 +117,7 @@ void TrafficDatabase::checkFile(const std::string& path) {
     }
 }
 
-TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databasePath) {
+DatabaseReader::DatabaseReader(const std::string& databasePath) : path(databasePath) {
     checkFile(path);
     const std::string name = sqliteName();
     sqlite3* connection = nullptr;
@@ -151,7 +151,7 @@ TrafficDatabase::TrafficDatabase(const std::string& databasePath) : path(databas
                        : 2;
 }
 
-sqlite3_stmt* TrafficDatabase::prepare(const std::string& sql, const char* table) {
+sqlite3_stmt* DatabaseReader::prepare(const std::string& sql, const char* table) {
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
         sqlite3_finalize(statement);
@@ -161,7 +161,7 @@ sqlite3_stmt* TrafficDatabase::prepare(const std::string& sql, const char* table
     return statement;
 }
 
-std::string TrafficDatabase::sqliteName() const {
+std::string DatabaseReader::sqliteName() const {
     // A WAL-mode database (bytes 18 and 19 of the header are 2) is read with its log (-wal)
     // and the log's index (-shm), which SQLite makes beside it when they are missing, read-only
     // as it is.
@@ -188,7 +188,7 @@ std::string TrafficDatabase::sqliteName() const {
     return "file:" + uriPath(path) + "?immutable=1";
 }
 
-void TrafficDatabase::checkTables() {
+void DatabaseReader::checkTables() {
     // SQLite's own reading of the schema, which the type column of sqlite_master need not match;
     // the columns of a table are looked at only when it is an ordinary one, since those of a
     // virtual table would need its module.
@@ -227,11 +227,11 @@ void TrafficDatabase::checkTables() {
     }
 }
 
-void TrafficDatabase::fail(const std::string& what) const {
+void DatabaseReader::fail(const std::string& what) const {
     throw ReportError(path + ": " + what);
 }
 
-std::optional<std::string> TrafficDatabase::firstValue(const char* sql) {
+std::optional<std::string> DatabaseReader::firstValue(const char* sql) {
     sqlite3_stmt* statement = nullptr;
     int result = sqlite3_prepare_v2(db.get(), sql, -1, &statement, nullptr);
     if (result == SQLITE_OK) {
@@ -257,7 +257,7 @@ std::optional<std::string> TrafficDatabase::firstValue(const char* sql) {
     return value;
 }
 
-std::int64_t TrafficDatabase::frameEstimate() {
+std::int64_t DatabaseReader::frameEstimate() {
     sqlite3_stmt* statement = nullptr;
     std::int64_t rows = 0;
     if (sqlite3_prepare_v2(db.get(), "SELECT max(rowid) FROM frames", -1, &statement, nullptr) ==
@@ -269,7 +269,7 @@ std::int64_t TrafficDatabase::frameEstimate() {
     return rows;
 }
 
-DatabaseDates TrafficDatabase::dates() {
+DatabaseDates DatabaseReader::dates() {
     DatabaseDates dates;
     dates.dated = hasCapture && hasDays;
     if (!dates.dated) {
@@ -351,8 +351,8 @@ std::pair<std::int64_t, std::int64_t> statedPart(sqlite3_stmt* row, std::int64_t
 
 }  // namespace
 
-void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t number,
-                           std::size_t count, const TimeAxis& axis, FrameFilter* filter) {
+void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t number,
+                          std::size_t count, const TimeAxis& axis, FrameFilter* filter) {
     progress.database(number, count, path, frameEstimate());
     tally.startDatabase(path, analysisMode, hasCapture && hasDays);
     std::unique_ptr<sqlite3_stmt, Close> days;
@@ -397,7 +397,7 @@ void TrafficDatabase::read(TrafficTally& tally, Progress& progress, std::size_t 
     }
 }
 
-void TrafficDatabase::readCapture(TrafficTally& tally) {
+void DatabaseReader::readCapture(TrafficTally& tally) {
     if (!hasCapture) {
         return;
     }
@@ -426,7 +426,7 @@ void TrafficDatabase::readCapture(TrafficTally& tally) {
     tally.delivered(delivered);
 }
 
-void TrafficDatabase::readCounts(TrafficTally& tally) {
+void DatabaseReader::readCounts(TrafficTally& tally) {
     const auto each = [&](const char* sql, const char* table, const auto& take) {
         const std::unique_ptr<sqlite3_stmt, Close> rows(prepare(sql, table));
         int stepped;
