@@ -89,14 +89,21 @@ void PcapEngine::replaceHandle(pcap_t* newHandle, bool isLive, const char* name)
 }
 
 PcapEngine::OpenResult PcapEngine::use(pcap_t* opened, bool live, const char* name) {
-    // The extended record reads every link type it knows, and refuses the others; the classic
-    // record takes an adapter that is not Ethernet after saying so, and a trace as it is.
-    if (extended != nullptr && !extended->chooseReading(pcap_datalink(opened), name)) {
-        pcap_close(opened);
-        return OpenResult::Failed;
+    // The reading of the input is chosen here, once: the extended record reads every link type
+    // it knows (and refuses the others), installs no filter of its own, and applies the user's
+    // to each frame of a trace itself; the classic reading takes an adapter that is not
+    // Ethernet after saying so, and a trace as it is.
+    Reading chosen;
+    if (extended != nullptr) {
+        if (!extended->chooseReading(pcap_datalink(opened), name)) {
+            pcap_close(opened);
+            return OpenResult::Failed;
+        }
+        chosen = {extended, false, !live};
     }
+    reading = chosen;
     replaceHandle(opened, live, name);
-    if (extended == nullptr && live && pcap_datalink(handle) != ethernetLinkType) {
+    if (reading.record == nullptr && live && pcap_datalink(handle) != ethernetLinkType) {
         std::fputs("\nThis program works only on Ethernet networks.\n", stdout);
         return OpenResult::NotEthernet;
     }
@@ -104,15 +111,10 @@ PcapEngine::OpenResult PcapEngine::use(pcap_t* opened, bool live, const char* na
 }
 
 void PcapEngine::notOpened(const char* format, ...) {
-    if (extended == nullptr) {
-        return;
-    }
-    char text[PCAP_ERRBUF_SIZE + 512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::vsnprintf(openFailure, sizeof openFailure, format, args);
     va_end(args);
-    extended->inputFailed("%s", text);
 }
 
 PcapEngine::OpenResult PcapEngine::openAdapter(const char* name) {
@@ -219,19 +221,14 @@ int PcapEngine::finishDump() {
 }
 
 int PcapEngine::setFilter() {
-    // The extended record accounts for every frame: without a filter of the user's, none is
-    // installed.
-    if (extended != nullptr && !filterGiven) {
+    if (!reading.defaultFilter && !filterGiven) {
         return 0;
     }
     if (pcap_compile(handle, &filterProgram, filterExpr, 1, netmask) == -1) {
         std::fputs("\nError: Unable to compile the packet filter. Check the syntax.\n", stdout);
         return 1;
     }
-    // Frames of a trace file that the filter rejects are counted too: the extended record
-    // applies the filter to each frame as it reads it, instead of libpcap, which would pass them
-    // over unseen.
-    if (extended != nullptr && !reader.isLive()) {
+    if (reading.filterEachFrame) {
         frameFilter = &filterProgram;
         return 0;
     }
@@ -247,6 +244,7 @@ int PcapEngine::inputOpenCheck() {
         currentDevice = deviceList;
         if (currentDevice == nullptr) {
             std::fputs("\nNo interfaces found!\n", stdout);
+            notOpened("no adapter to capture from");
             return 1;
         }
         inputName = currentDevice->description != nullptr ? currentDevice->description

@@ -60,9 +60,11 @@ class PcapEngine {
     // Hands every input opened from now on to the extended record, which must outlive the engine.
     void extend(ExtendedRecord& record) { extended = &record; }
 
-    // What the extended record tells of the input: where the frames came from, libpcap's text
-    // of the read error that ended it (empty when none did), the kernel's counts of a live
-    // adapter's packets received and dropped (false for a trace).
+    // What the extended record tells of the input: why the last input asked for could not be
+    // opened (empty when every one could), where the frames came from, libpcap's text of the
+    // read error that ended it (empty when none did), the kernel's counts of a live adapter's
+    // packets received and dropped (false for a trace).
+    const char* openFailed() const { return openFailure; }
     const char* sourceName() const { return source; }
     pcap_t* inputHandle() const { return handle; }
     const std::string& readError() const { return readErrorText; }
@@ -81,8 +83,7 @@ class PcapEngine {
     // Takes a newly opened input as the current one, unless the extended record refuses to read
     // it (it is closed then).
     OpenResult use(pcap_t* opened, bool live, const char* name);
-    // An input asked for could not be opened: the extended record is told why (the console's
-    // own line is written already).
+    // An input asked for could not be opened: keeps why, beside the console's own line.
     void notOpened(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Counts a frame and decodes it into the view; false when the extended record does not
     // analyse it.
@@ -107,8 +108,17 @@ class PcapEngine {
     bool filterGiven = false;     // the user gave a filter expression
     const char* source = "NONE";  // the trace path or the adapter name opened last
     std::string readErrorText;    // of the read error that ended the input
-    ExtendedRecord* extended = nullptr;
-    const bpf_program* frameFilter = nullptr;      // extended, trace: applied frame by frame
+    char openFailure[PCAP_ERRBUF_SIZE + 512] = {};
+    ExtendedRecord* extended = nullptr;  // offered every input opened
+    // How the open input is read, chosen when it opened: by the extended record, which then
+    // counts every frame (no default filter; the user's applied frame by frame to a trace), or
+    // as the classic record reads it.
+    struct Reading {
+        ExtendedRecord* record = nullptr;
+        bool defaultFilter = true;
+        bool filterEachFrame = false;
+    } reading;
+    const bpf_program* frameFilter = nullptr;      // the user's, when the record applies it
     const pcap_pkthdr* deliveredHeader = nullptr;  // the current packet's header, as read
     InputReader reader;
     LocalTimeText clock;

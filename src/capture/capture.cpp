@@ -27,11 +27,11 @@ int PcapEngine::capture() {
 }
 
 bool PcapEngine::readFrame(const pcap_pkthdr* header, const u_char* data) {
-    if (extended == nullptr) {
+    if (reading.record == nullptr) {
         decodePacket(view, clock, header, data);
         return true;
     }
-    switch (extended->readFrame(view, clock, header, data, frameFilter)) {
+    switch (reading.record->readFrame(view, clock, header, data, frameFilter)) {
     case ExtendedRecord::Frame::Analysed: return true;
     case ExtendedRecord::Frame::NotAnalysed:
         // The dump receives every frame that the filter admits, analysed or not.

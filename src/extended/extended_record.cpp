@@ -4,7 +4,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -45,6 +44,12 @@ void carryMicroseconds(timeval& ts) {
     }
 }
 
+// Says on standard error why the run fails, after what standard output holds.
+void failure(const char* text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tidewrack: %s\n", text);
+}
+
 // At most this many kinds are named on the console line; the others are summed.
 constexpr std::size_t namedKinds = 8;
 
@@ -66,19 +71,19 @@ bool ExtendedRecord::chooseReading(int dlt, const char* name) {
         std::snprintf(type, sizeof type, "%s (%s)", typeName, description);
     }
     std::printf("\nUnable to analyse %s: link type %s is not read.\n", name, type);
-    inputFailed("unable to analyse %s: link type %s is not read", name, type);
+    char text[512];
+    std::snprintf(text, sizeof text, "unable to analyse %s: link type %s is not read", name, type);
+    failure(text);
+    unusable = true;
     return false;
 }
 
-void ExtendedRecord::inputFailed(const char* format, ...) {
-    unusable = true;
-    std::fflush(stdout);  // the console's own line first, where both go to one place
-    std::fputs("tidewrack: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
+bool ExtendedRecord::inputsUsable(const PcapEngine& engine) {
+    if (!unusable && *engine.openFailed() != '\0') {
+        unusable = true;
+        failure(engine.openFailed());
+    }
+    return !unusable;
 }
 
 ExtendedRecord::Frame ExtendedRecord::readFrame(PacketView& view, LocalTimeText& clock,

@@ -32,10 +32,10 @@ class ExtendedRecord {
     // The input. An input of link type `dlt` was opened as `name`: false, after saying why, when
     // its link type is not read.
     bool chooseReading(int dlt, const char* name);
-    // An input asked for cannot be used (its line on standard output is the engine's): says so
-    // on standard error, and the run fails before anything is created.
-    void inputFailed(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    bool inputUnusable() const { return unusable; }
+    // False, after saying why on standard error, when an input asked for could not be opened or
+    // read (the engine's own line on standard output says so too): the run then ends before
+    // anything is created.
+    bool inputsUsable(const PcapEngine& engine);
     // Counts a frame as the input delivered it and, when it is analysed, decodes it into `view`.
     // `frameFilter`, when given, is the user's filter, applied here so that the frames it
     // rejects are counted too. The view's header is `delivered` with its microseconds within a

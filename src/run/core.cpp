@@ -167,7 +167,7 @@ int Core::run() {
     }
     // The extended record never takes another input for one asked for: an input that cannot be
     // opened, or whose link type it cannot read, ends the run before anything is created.
-    if (extendedRecord && extendedRecord->inputUnusable()) {
+    if (extendedRecord && !extendedRecord->inputsUsable(*pcapEngine)) {
         return 1;
     }
     if (writeDump.given &&
@@ -184,6 +184,9 @@ int Core::run() {
         packetsLeft = count.value;
     }
     if (pcapEngine->inputOpenCheck() != 0) {
+        if (extendedRecord) {
+            extendedRecord->inputsUsable(*pcapEngine);  // says why on standard error too
+        }
         return 1;
     }
     noteOutputError();  // of the listening line, flushed at once
