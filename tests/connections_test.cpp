@@ -1,4 +1,5 @@
-// The connection record's engine: the Community ID against its published test vectors.
+// The connection record's engine: the TCP state against the report's, and the Community ID
+// against its published test vectors.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -9,10 +10,50 @@
 #include <vector>
 
 #include "connections/community_id.h"
+#include "connections/tcp_state.h"
 #include "database.h"
 #include "file_bytes.h"
+#include "report/tcp_states.h"
 
 using namespace tidewrack;
+
+// Every combination of what the two ends of a TCP connection sent, at a few times (resets at
+// the same time included): the record and the report name the same state.
+TEST(ConnectionState, AgreesWithTheReport) {
+    const Microseconds times[] = {10, 20, 30};
+    int checked = 0;
+    for (int seen = 0; seen < 256; ++seen) {
+        for (int sent = 0; sent < 4; ++sent) {
+            for (const Microseconds synAck : times) {
+                for (const Microseconds rstA : times) {
+                    for (const Microseconds rstB : times) {
+                        TcpEndState ends[2];
+                        report::TcpEnd reportEnds[2];
+                        bool sentBy[2];
+                        for (int e = 0; e < 2; ++e) {
+                            const auto bits = static_cast<std::uint8_t>(seen >> (4 * e) & 15);
+                            sentBy[e] = (sent >> e & 1) || bits != 0;
+                            ends[e].seen = reportEnds[e].seen = bits;
+                            reportEnds[e].sent = sentBy[e];
+                            ends[e].synFirst = reportEnds[e].synFirst = 5 + e;  // end a's first
+                            ends[e].synAckFirst = reportEnds[e].synAckFirst = synAck + e;
+                            ends[e].rstFirst = reportEnds[e].rstFirst = e == 0 ? rstA : rstB;
+                            ends[e].rstLast = reportEnds[e].rstLast =
+                                (e == 0 ? rstA : rstB) + 15 * e;
+                        }
+                        const std::string_view expected =
+                            report::tcpState(reportEnds, report::tcpClient(reportEnds)).code;
+                        EXPECT_EQ(tcpState(ends, sentBy, tcpOpener(ends, 0)), expected)
+                            << "seen " << seen << " sent " << sent << " synAck " << synAck
+                            << " rst " << rstA << ", " << rstB;
+                        ++checked;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(checked, 256 * 4 * 27);
+}
 
 // The published Community ID baselines: every flow of each, with its seed and its form (the
 // ports of ICMP are its type and code there).
