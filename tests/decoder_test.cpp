@@ -1,9 +1,11 @@
-// The decoder, fed frames kept as inline byte arrays: one test per behaviour of the packet view.
+// The decoder, fed frames kept as inline byte arrays: one test per behaviour of the packet view,
+// and what the connection record reads beyond it (transport_facts.h).
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "capture/decode.h"
+#include "capture/transport_facts.h"
 
 using namespace tidewrack;
 
@@ -60,8 +62,27 @@ class DecoderTest : public ::testing::Test {
         setenv("TZ", "UTC", 1);
         tzset();
     }
+    // The connection record's facts of the frame last decoded, read where the decoder found its
+    // layers.
+    PacketFacts facts() const {
+        IpLayers layers;
+        layers.network = ethernetHeaderLength;
+        layers.transport = ethernetHeaderLength + decoder.view.ipHeaderLength;
+        layers.protocol = decoder.view.protocol;
+        PacketFacts out;
+        readTransportFacts(FrameBytes(decoder.frame.data(), decoder.header.caplen),
+                           decoder.header.len, layers, out);
+        return out;
+    }
     Decoder decoder;
 };
+
+// A TCP header from port 80 to port 1025 with sequence number 0x01020304, acknowledgement number
+// 0x0A0B0C0D, window 0x1234 and the given flags.
+Frame numberedTcp(u_char flags) {
+    return {0x00, 0x50, 0x04, 0x01,  1,    2,    3, 4, 10, 11,
+            12,   13,   0x50, flags, 0x12, 0x34, 0, 0, 0,  0};
+}
 
 }  // namespace
 
@@ -171,4 +192,63 @@ TEST_F(DecoderTest, TimeTextIsConvertedOncePerSecond) {
     // A timestamp that has no local time.
     EXPECT_STREQ(decoder.decode(ipv4(6), 0x7FFFFFFFFFFFFFFF, 0).timeText, "--:--:--");
     EXPECT_EQ(decoder.view.localTime, nullptr);
+}
+
+TEST_F(DecoderTest, TransportFactsOfTcpCountThePayloadByTheIpLength) {
+    // 8 bytes of payload (the IPv4 total length says 48), then 6 of Ethernet padding; the wire
+    // length is 100 bytes more than was captured.
+    decoder.decode(ipv4(6) + numberedTcp(0x18) + Frame(8, 0x61) + Frame(6, 0));
+    PacketFacts f = facts();
+    EXPECT_EQ(Frame(f.source, f.source + 16),
+              (Frame{192, 168, 1, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Frame(f.destination, f.destination + 4), (Frame{10, 0, 0, 1}));
+    EXPECT_TRUE(f.hasPorts);
+    EXPECT_EQ(f.destinationPort, 1025);
+    ASSERT_TRUE(f.tcpHeader);
+    EXPECT_EQ(f.tcpFlags, 0x18);
+    EXPECT_EQ(f.sequence, 0x01020304u);
+    EXPECT_EQ(f.acknowledgement, 0x0A0B0C0Du);
+    EXPECT_EQ(f.window, 0x1234);
+    EXPECT_EQ(f.payloadLength, 8u);
+    EXPECT_EQ(f.wireLength, decoder.header.len);
+    // A total length of 0 (segmentation offload) leaves the rest of the frame on the wire.
+    Frame offloaded = ipv4(6) + numberedTcp(0x10) + Frame(10, 0x61);
+    offloaded[16] = offloaded[17] = 0;
+    decoder.decode(offloaded);
+    EXPECT_EQ(facts().payloadLength, 10u + 100);
+    // A header length under 20 bytes is no TCP header the analysis can use.
+    offloaded[46] = 0x20;
+    decoder.decode(offloaded);
+    EXPECT_FALSE(facts().tcpHeader);
+}
+
+TEST_F(DecoderTest, TransportFactsNotCapturedAreNotRead) {
+    decoder.decode(cut(ipv4(6) + numberedTcp(0x10), 34 + 15));  // one byte short of the window
+    EXPECT_FALSE(facts().tcpHeader);
+    EXPECT_EQ(facts().sourcePort, 80);
+    decoder.decode(cut(ipv4(17) + numberedTcp(0), 37));  // one port and a half
+    EXPECT_FALSE(facts().hasPorts);
+    decoder.decode(cut(ipv4(1) + Frame{3, 1, 0, 0}, 35));  // an ICMP type without its code
+    EXPECT_FALSE(facts().icmpHeader);
+    decoder.decode(ipv4(1) + Frame{3, 1, 0, 0, 0, 0, 0, 0});
+    EXPECT_TRUE(facts().icmpHeader);
+    EXPECT_EQ(facts().icmpCode, 1);
+}
+
+TEST_F(DecoderTest, TransportFactsOfFragmentsAndAuthenticatedPackets) {
+    // A fragment after the first carries payload, no upper-layer header.
+    Frame later = ipv4(17) + Frame(28, 0x61);
+    later[21] = 0xB9;  // fragment offset 185 (1480 bytes)
+    decoder.decode(later);
+    EXPECT_FALSE(facts().hasPorts);
+    EXPECT_EQ(facts().payloadLength, 28u);
+    // IPv4's authentication header (here 24 bytes) is stepped over to the TCP header behind it.
+    Frame authenticated = ipv4(51) + Frame{6, 4} + Frame(22, 0) + numberedTcp(0x02);
+    authenticated[17] = 20 + 24 + 20;
+    decoder.decode(authenticated);
+    const PacketFacts f = facts();
+    EXPECT_EQ(f.protocol, 6);
+    ASSERT_TRUE(f.tcpHeader);
+    EXPECT_EQ(f.tcpFlags, 0x02);
+    EXPECT_EQ(f.payloadLength, 0u);
 }

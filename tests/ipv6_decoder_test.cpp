@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/decode.h"
+#include "capture/transport_facts.h"
 
 using namespace tidewrack;
 
@@ -108,6 +109,32 @@ TEST(Ipv6Decoder, ExtensionHeadersAreWalkedToTheUpperLayer) {
     ASSERT_TRUE(d.decode(ipv6(59)));
     EXPECT_STREQ(d.view.protocolName, "IPv6-NoNxt");
     EXPECT_EQ(d.view.sourcePort, 0);
+}
+
+// The connection record's facts behind the extension headers: addresses whole, the payload by
+// the IPv6 payload length, and no upper-layer header in a fragment after the first.
+TEST(Ipv6Decoder, TransportFactsBehindTheExtensionHeaders) {
+    Decoder d;
+    const auto facts = [&](bool upperLayer) {
+        IpLayers layers{6, 0, d.view.ipHeaderLength, d.view.protocol, upperLayer};
+        PacketFacts out;
+        readTransportFacts(FrameBytes(d.frame.data(), d.header.caplen), d.header.len, layers, out);
+        return out;
+    };
+    Frame packet = ipv6(0) + extension(17) + Frame{0x04, 0x01, 0x00, 0x35, 0, 13, 0, 0} +
+                   Frame(5, 0x61) + Frame(3, 0);  // 5 bytes of DNS, 3 bytes of padding
+    packet[5] = 8 + 8 + 5;                        // the payload length
+    ASSERT_TRUE(d.decode(packet));
+    PacketFacts f = facts(true);
+    EXPECT_EQ(Frame(f.source, f.source + 16), Frame(packet.begin() + 8, packet.begin() + 24));
+    EXPECT_EQ(f.destination[15], 2);
+    EXPECT_EQ(f.destinationPort, 53);
+    EXPECT_EQ(f.payloadLength, 5u);
+    ASSERT_TRUE(d.decode(ipv6(44) + fragmentHeader(6, 185, false) + tcpSyn));
+    f = facts(false);
+    EXPECT_FALSE(f.hasPorts);
+    EXPECT_FALSE(f.tcpHeader);
+    EXPECT_EQ(f.payloadLength, tcpSyn.size());  // a payload length of 0: the rest of the frame
 }
 
 TEST(Ipv6Decoder, ChainsCutShortAreMalformedAndReadNothingPastTheEnd) {
