@@ -1,5 +1,7 @@
 // The readers of names from the traffic, fed messages built byte by byte: DNS responses (CNAME
-// chains, mDNS, TCP framing and every kind of hostile name), and the text names are stored as.
+// chains, mDNS, TCP framing and every kind of hostile name), the stream prefix that puts TCP
+// segments back in order, TLS ClientHellos split across records and segments, and HTTP
+// requests.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,8 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "names/client_stream.h"
 #include "names/dns_message.h"
+#include "names/http_host.h"
 #include "names/name_text.h"
+#include "names/stream_prefix.h"
+#include "names/tls_client_hello.h"
 
 using namespace tidewrack;
 
@@ -283,3 +289,255 @@ TEST(NameText, EveryByteIsPrintableAndSafeInSql) {
     EXPECT_FALSE(writeHostName(hostBytes, 10, 100, hostText));  // past the bytes
 }
 
+// ---- The stream prefix ----
+
+TEST(StreamPrefix, SegmentsOutOfOrderResentAndOverlappingGiveTheBytesSent) {
+    StreamPrefixPool pool(2);
+    StreamPrefix stream;
+    const std::string sent = "0123456789abcdefghij";
+    const auto data = [&](std::size_t from) {
+        return reinterpret_cast<const std::uint8_t*>(sent.data()) + from;
+    };
+    const std::uint32_t isn = 0xFFFFFFF0u;  // offsets wrap past 2^32
+    StreamPrefixPool::startAfterSyn(stream, isn);
+    EXPECT_EQ(pool.placeSegment(stream, isn + 1 + 10, data(10), 5), Placement::Unchanged);
+    EXPECT_EQ(stream.contiguous, 0u);
+    EXPECT_EQ(pool.placeSegment(stream, isn + 1, data(0), 4), Placement::Grew);
+    EXPECT_EQ(stream.contiguous, 4u);
+    // Resent with other bytes in it: what arrived first stays.
+    const std::string forged = "XXXXXXXXXXXXXXXXXXXX";
+    EXPECT_EQ(pool.placeSegment(stream, isn + 1 + 2,
+                                reinterpret_cast<const std::uint8_t*>(forged.data()), 12),
+              Placement::Grew);  // fills 4..9, overlaps 2..3 and 10..13
+    EXPECT_EQ(stream.contiguous, 15u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pool.bytes(stream)), 15),
+              "0123XXXXXXabcde");
+    // A segment from before offset 0 counts from offset 0 on; one past the prefix is dropped.
+    EXPECT_EQ(pool.placeSegment(stream, isn - 2, data(0), 3), Placement::Unchanged);
+    EXPECT_EQ(pool.placeAt(stream, streamPrefixBytes, data(0), 5), Placement::Unchanged);
+    Bytes big(streamPrefixBytes, 'z');
+    EXPECT_EQ(pool.placeAt(stream, 15, big.data(), static_cast<std::uint32_t>(big.size())),
+              Placement::Grew);
+    EXPECT_EQ(stream.contiguous, streamPrefixBytes);
+
+    // The pool: two buffers, then none, until one comes back.
+    StreamPrefix second, third;
+    EXPECT_EQ(pool.placeSegment(second, 7, data(0), 3), Placement::Grew);  // starts at 7
+    EXPECT_EQ(pool.buffersInUse(), 2u);
+    EXPECT_EQ(pool.placeSegment(third, 1, data(0), 3), Placement::NoBuffer);
+    EXPECT_EQ(pool.bytes(third), nullptr);
+    pool.release(stream);
+    EXPECT_EQ(pool.placeSegment(third, 1, data(0), 3), Placement::Grew);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pool.bytes(third)), 3), "012");
+    EXPECT_EQ(third.contiguous, 3u);  // the reused buffer forgot the bytes before
+}
+
+// ---- TLS ----
+
+namespace {
+
+// A ClientHello handshake message naming `sni` (none when empty), with a key share of
+// `shareBytes` (a hybrid post-quantum share is 1216 bytes) and, unless `echType` is -1, an
+// encrypted_client_hello extension of that type (0 outer, 1 inner) after the name.
+Bytes clientHello(std::string_view sni, std::size_t shareBytes = 1216, int echType = -1) {
+    Bytes body = {0x03, 0x03};
+    body.insert(body.end(), 32, 0x11);  // random
+    body.push_back(32);
+    body.insert(body.end(), 32, 0x22);  // session id
+    append(body, {0x00, 0x04, 0x13, 0x01, 0x13, 0x02, 0x01, 0x00});
+    Bytes extensions;
+    const auto extension = [&](unsigned type, const Bytes& data) {
+        put16(extensions, type);
+        put16(extensions, static_cast<unsigned>(data.size()));
+        append(extensions, data);
+    };
+    extension(0x0a0a, {});  // GREASE
+    Bytes share;
+    put16(share, static_cast<unsigned>(shareBytes + 4));
+    put16(share, 0x11EC);
+    put16(share, static_cast<unsigned>(shareBytes));
+    share.insert(share.end(), shareBytes, 0x33);
+    extension(0x0033, share);
+    if (!sni.empty()) {
+        Bytes list;
+        put16(list, static_cast<unsigned>(sni.size() + 3));
+        list.push_back(0);
+        put16(list, static_cast<unsigned>(sni.size()));
+        list.insert(list.end(), sni.begin(), sni.end());
+        extension(0x0000, list);
+    }
+    if (echType >= 0) {
+        Bytes outer = {
+            static_cast<std::uint8_t>(echType), 0x00, 0x01, 0x00, 0x01, 0x42, 0x00, 0x20};
+        outer.insert(outer.end(), 32, 0x44);
+        append(outer, {0x00, 0x10});
+        outer.insert(outer.end(), 16, 0x55);
+        extension(0xfe0d, outer);
+    }
+    put16(body, static_cast<unsigned>(extensions.size()));
+    append(body, extensions);
+    Bytes hello = {0x01, 0, static_cast<std::uint8_t>(body.size() >> 8),
+                   static_cast<std::uint8_t>(body.size())};
+    append(hello, body);
+    return hello;
+}
+
+// The handshake message in TLS records of at most `recordSize` bytes each.
+Bytes inRecords(const Bytes& handshake, std::size_t recordSize) {
+    Bytes out;
+    for (std::size_t at = 0; at < handshake.size(); at += recordSize) {
+        const std::size_t size = std::min(recordSize, handshake.size() - at);
+        append(out, {0x16, 0x03, 0x01});
+        put16(out, static_cast<unsigned>(size));
+        out.insert(out.end(), handshake.begin() + static_cast<long>(at),
+                   handshake.begin() + static_cast<long>(at + size));
+    }
+    return out;
+}
+
+NameStatus readRecords(TlsRecordReader& reader, const Bytes& stream, LearntName& out) {
+    return reader.read(stream.data(), static_cast<std::uint32_t>(stream.size()), out);
+}
+
+}  // namespace
+
+TEST(TlsNames, ClientHelloInOneOrManyRecords) {
+    static TlsRecordReader reader;
+    LearntName name;
+    const Bytes hello = clientHello("www.example.com");
+    ASSERT_GT(hello.size(), 1300u);
+    for (std::size_t recordSize : {std::size_t{16384}, std::size_t{1000}, std::size_t{2}}) {
+        const Bytes stream = inRecords(hello, recordSize);
+        ASSERT_EQ(readRecords(reader, stream, name), NameStatus::Found) << recordSize;
+        EXPECT_STREQ(name.name.text, "www.example.com");
+        EXPECT_FALSE(name.echOuter);
+        // Every shorter prefix asks for more.
+        for (std::size_t cut :
+             {std::size_t{1}, std::size_t{5}, std::size_t{700}, stream.size() - 1}) {
+            EXPECT_EQ(readRecords(reader,
+                                  Bytes(stream.begin(), stream.begin() + static_cast<long>(cut)),
+                                  name),
+                      NameStatus::NeedMore)
+                << recordSize << " " << cut;
+        }
+    }
+    ASSERT_EQ(readRecords(reader, inRecords(clientHello("public.example", 64, 0), 500), name),
+              NameStatus::Found);
+    EXPECT_STREQ(name.name.text, "public.example");
+    EXPECT_TRUE(name.echOuter);
+    ASSERT_EQ(readRecords(reader, inRecords(clientHello("inner.example", 64, 1), 500), name),
+              NameStatus::Found);
+    EXPECT_FALSE(name.echOuter);
+    EXPECT_EQ(readRecords(reader, inRecords(clientHello(""), 500), name), NameStatus::NoName);
+
+    // Not TLS, a server's hello, a record of another type inside the hello, bad lengths.
+    EXPECT_EQ(readRecords(reader, {0x17, 0x03, 0x03, 0, 1, 0}, name), NameStatus::Absent);
+    EXPECT_EQ(readRecords(reader, {0x16, 0x02}, name), NameStatus::Absent);
+    Bytes serverHello = inRecords(clientHello("x"), 16384);
+    serverHello[5] = 2;
+    EXPECT_EQ(readRecords(reader, serverHello, name), NameStatus::Absent);
+    Bytes interrupted = inRecords(hello, 1000);
+    interrupted[1005] = 0x17;
+    EXPECT_EQ(readRecords(reader, interrupted, name), NameStatus::Malformed);
+    Bytes badExtension = clientHello("www.example.com", 8);
+    badExtension[badExtension.size() - 20] = 0xFF;  // the server_name list's length
+    EXPECT_EQ(readRecords(reader, inRecords(badExtension, 16384), name), NameStatus::Malformed);
+    Bytes huge = inRecords(clientHello("big.example", 9000), 16384);
+    EXPECT_EQ(readRecords(reader, Bytes(huge.begin(), huge.begin() + 3000), name),
+              NameStatus::TooLong);
+    const std::size_t shortSize = clientHello("s.example", 16).size();
+    for (std::size_t cut = 0; cut + 4 < shortSize; ++cut) {  // any length, no read past it
+        Bytes shortHello = clientHello("s.example", 16);
+        const std::size_t length = shortHello.size() - 4 - cut;
+        shortHello[2] = static_cast<std::uint8_t>(length >> 8);
+        shortHello[3] = static_cast<std::uint8_t>(length);
+        shortHello.resize(length + 4);
+        const NameStatus status =
+            readClientHello(shortHello.data(), static_cast<std::uint32_t>(shortHello.size()), name);
+        EXPECT_TRUE(status == NameStatus::Malformed || status == NameStatus::NoName ||
+                    (cut == 0 && status == NameStatus::Found))
+            << cut;
+    }
+}
+
+TEST(TlsNames, ClientHelloOverThreeSegmentsOneResentOneOutOfOrder) {
+    StreamPrefixPool pool(4);
+    ClientStreamReader reader(pool);
+    const Bytes stream = inRecords(clientHello("split.example.org"), 16384);
+    const std::uint32_t isn = 4000000000u;
+    const auto segment = [&](ClientStream& client, std::size_t from, std::size_t to,
+                             LearntName& name) {
+        return reader.segment(client, isn + 1 + static_cast<std::uint32_t>(from),
+                              stream.data() + from, static_cast<std::uint32_t>(to - from), name);
+    };
+    const std::size_t a = 600, b = 1300, end = stream.size();
+    ClientStream client;
+    ClientStreamReader::syn(client, isn);
+    LearntName name;
+    EXPECT_EQ(segment(client, 0, a, name), NameStatus::NeedMore);
+    EXPECT_EQ(pool.buffersInUse(), 1u);
+    EXPECT_EQ(segment(client, b, end, name), NameStatus::NeedMore);   // ahead of a gap
+    EXPECT_EQ(segment(client, 0, a, name), NameStatus::NeedMore);     // resent
+    EXPECT_EQ(segment(client, a - 100, b, name), NameStatus::Found);  // the gap, overlapping
+    EXPECT_STREQ(name.name.text, "split.example.org");
+    EXPECT_EQ(name.source, NameSource::Tls);
+    EXPECT_EQ(pool.buffersInUse(), 0u);  // given back at once
+    EXPECT_EQ(segment(client, b, end, name), NameStatus::Absent);
+
+    // Whole in one segment: read in place, no buffer taken. Without the SYN, a keep-alive
+    // byte does not start the stream.
+    ClientStream inPlace;
+    EXPECT_EQ(reader.segment(inPlace, 77, stream.data(), 1, name), NameStatus::NeedMore);
+    EXPECT_EQ(reader.segment(inPlace, 78, stream.data(), static_cast<std::uint32_t>(end), name),
+              NameStatus::Found);
+    EXPECT_EQ(pool.buffersInUse(), 0u);
+    // A connection that ends half way gives its buffer back; a stream that is neither TLS nor
+    // HTTP is given up at its first byte.
+    ClientStream cut, other;
+    EXPECT_EQ(segment(cut, 0, a, name), NameStatus::NeedMore);
+    reader.end(cut);
+    EXPECT_EQ(pool.buffersInUse(), 0u);
+    const Bytes ssh = {'S', 'S', 'H', '-', '2'};
+    EXPECT_EQ(reader.segment(other, 1, ssh.data(), 5, name), NameStatus::Absent);
+}
+
+// ---- HTTP ----
+
+namespace {
+
+NameStatus host(std::string_view request, LearntName& name) {
+    return readHttpHost(reinterpret_cast<const std::uint8_t*>(request.data()),
+                        static_cast<std::uint32_t>(request.size()), name);
+}
+
+}  // namespace
+
+TEST(HttpNames, HostOfTheFirstRequest) {
+    LearntName name;
+    ASSERT_EQ(host("GET /index.html HTTP/1.1\r\nUser-Agent: x\r\nhOsT: \t www.example.com:8080 "
+                   "\r\nHost: second\r\n\r\n",
+                   name),
+              NameStatus::Found);
+    EXPECT_STREQ(name.name.text, "www.example.com:8080");
+    ASSERT_EQ(host("PROPFIND / HTTP/1.0\nX-Long: " + std::string(3000, 'y') +
+                       "\n folded\nHost: dav.example\n",
+                   name),
+              NameStatus::Found);
+    EXPECT_STREQ(name.name.text, "dav.example");
+    ASSERT_EQ(host("OPTIONS\r\nHost: bare.example\r\n", name), NameStatus::Found);
+    for (std::string_view partial : {"G", "PROPP", "GET ", "GET / HTTP/1.1\r", "GET / HTTP/1.1\r\n",
+                                     "POST / HTTP/1.1\r\nAccept: */*\r\nHost: half.exa"}) {
+        EXPECT_EQ(host(partial, name), NameStatus::NeedMore) << partial;
+    }
+    for (std::string_view other :
+         {"get / HTTP/1.1\r\n", "GETS / HTTP/1.1\r\n", "SSH-2.0-x\r\n", "PRI * HTTP/2.0\r\n",
+          "GET /\x01 HTTP/1.1\r\n", "\x16\x03\x01", "HTTP/1.1 200 OK\r\n"}) {
+        EXPECT_EQ(host(other, name), NameStatus::Absent) << other;
+    }
+    EXPECT_EQ(host("GET / HTTP/1.0\r\nAccept: */*\r\n\r\nHost: late\r\n", name),
+              NameStatus::NoName);
+    EXPECT_EQ(host("GET / HTTP/1.1\r\nHost:   \r\n", name), NameStatus::NoName);
+    EXPECT_EQ(host("GET / HTTP/1.1\r\nHost : spaced\r\n", name), NameStatus::Malformed);
+    EXPECT_EQ(host("GET / HTTP/1.1\r\nHost: " + std::string(256, 'h') + "\r\n", name),
+              NameStatus::Malformed);
+}
