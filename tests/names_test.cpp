@@ -1,7 +1,8 @@
 // The readers of names from the traffic, fed messages built byte by byte: DNS responses (CNAME
 // chains, mDNS, TCP framing and every kind of hostile name), the stream prefix that puts TCP
-// segments back in order, TLS ClientHellos split across records and segments, and HTTP
-// requests.
+// segments back in order, TLS ClientHellos split across records and segments, QUIC client
+// Initial packets (the sample packets of RFC 9001 and RFC 9369, and a CRYPTO stream scattered
+// over two packets) and HTTP requests.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,8 +15,10 @@
 #include "names/dns_message.h"
 #include "names/http_host.h"
 #include "names/name_text.h"
+#include "names/quic_initial.h"
 #include "names/stream_prefix.h"
 #include "names/tls_client_hello.h"
+#include "quic_protect.h"
 
 using namespace tidewrack;
 
@@ -499,6 +502,189 @@ TEST(TlsNames, ClientHelloOverThreeSegmentsOneResentOneOutOfOrder) {
     EXPECT_EQ(pool.buffersInUse(), 0u);
     const Bytes ssh = {'S', 'S', 'H', '-', '2'};
     EXPECT_EQ(reader.segment(other, 1, ssh.data(), 5, name), NameStatus::Absent);
+}
+
+// ---- QUIC ----
+
+namespace {
+
+Bytes fromHex(std::string_view hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
+// The protected client Initial packets of RFC 9001 (version 1) and RFC 9369 (version 2),
+// appendix A.2 of each: connection ID 8394c8f03e515708, a ClientHello for example.com.
+constexpr std::string_view rfc9001ClientInitial =
+    "c000000001088394c8f03e5157080000449e7b9aec34d1b1c98dd7689fb8ec11d242b123dc9bd8bab936b47d"
+    "92ec356c0bab7df5976d27cd449f63300099f3991c260ec4c60d17b31f8429157bb35a1282a643a8d2262cad"
+    "67500cadb8e7378c8eb7539ec4d4905fed1bee1fc8aafba17c750e2c7ace01e6005f80fcb7df621230c83711"
+    "b39343fa028cea7f7fb5ff89eac2308249a02252155e2347b63d58c5457afd84d05dfffdb20392844ae81215"
+    "4682e9cf012f9021a6f0be17ddd0c2084dce25ff9b06cde535d0f920a2db1bf362c23e596d11a4f5a6cf3948"
+    "838a3aec4e15daf8500a6ef69ec4e3feb6b1d98e610ac8b7ec3faf6ad760b7bad1db4ba3485e8a94dc250ae3"
+    "fdb41ed15fb6a8e5eba0fc3dd60bc8e30c5c4287e53805db059ae0648db2f64264ed5e39be2e20d82df566da"
+    "8dd5998ccabdae053060ae6c7b4378e846d29f37ed7b4ea9ec5d82e7961b7f25a9323851f681d582363aa5f8"
+    "9937f5a67258bf63ad6f1a0b1d96dbd4faddfcefc5266ba6611722395c906556be52afe3f565636ad1b17d50"
+    "8b73d8743eeb524be22b3dcbc2c7468d54119c7468449a13d8e3b95811a198f3491de3e7fe942b330407abf8"
+    "2a4ed7c1b311663ac69890f4157015853d91e923037c227a33cdd5ec281ca3f79c44546b9d90ca00f064c99e"
+    "3dd97911d39fe9c5d0b23a229a234cb36186c4819e8b9c5927726632291d6a418211cc2962e20fe47feb3edf"
+    "330f2c603a9d48c0fcb5699dbfe5896425c5bac4aee82e57a85aaf4e2513e4f05796b07ba2ee47d80506f8d2"
+    "c25e50fd14de71e6c418559302f939b0e1abd576f279c4b2e0feb85c1f28ff18f58891ffef132eef2fa09346"
+    "aee33c28eb130ff28f5b766953334113211996d20011a198e3fc433f9f2541010ae17c1bf202580f6047472f"
+    "b36857fe843b19f5984009ddc324044e847a4f4a0ab34f719595de37252d6235365e9b84392b061085349d73"
+    "203a4a13e96f5432ec0fd4a1ee65accdd5e3904df54c1da510b0ff20dcc0c77fcb2c0e0eb605cb0504db8763"
+    "2cf3d8b4dae6e705769d1de354270123cb11450efc60ac47683d7b8d0f811365565fd98c4c8eb936bcab8d06"
+    "9fc33bd801b03adea2e1fbc5aa463d08ca19896d2bf59a071b851e6c239052172f296bfb5e72404790a21810"
+    "14f3b94a4e97d117b438130368cc39dbb2d198065ae3986547926cd2162f40a29f0c3c8745c0f50fba3852e5"
+    "66d44575c29d39a03f0cda721984b6f440591f355e12d439ff150aab7613499dbd49adabc8676eef023b15b6"
+    "5bfc5ca06948109f23f350db82123535eb8a7433bdabcb909271a6ecbcb58b936a88cd4e8f2e6ff5800175f1"
+    "13253d8fa9ca8885c2f552e657dc603f252e1a8e308f76f0be79e2fb8f5d5fbbe2e30ecadd220723c8c0aea8"
+    "078cdfcb3868263ff8f0940054da48781893a7e49ad5aff4af300cd804a6b6279ab3ff3afb64491c85194aab"
+    "760d58a606654f9f4400e8b38591356fbf6425aca26dc85244259ff2b19c41b9f96f3ca9ec1dde434da7d2d3"
+    "92b905ddf3d1f9af93d1af5950bd493f5aa731b4056df31bd267b6b90a079831aaf579be0a39013137aac6d4"
+    "04f518cfd46840647e78bfe706ca4cf5e9c5453e9f7cfd2b8b4c8d169a44e55c88d4a9a7f9474241e221af44"
+    "860018ab0856972e194cd934";
+constexpr std::string_view rfc9369ClientInitial =
+    "d76b3343cf088394c8f03e5157080000449ea0c95e82ffe67b6abcdb4298b485dd04de806071bf03dceebfa1"
+    "62e75d6c96058bdbfb127cdfcbf903388e99ad049f9a3dd4425ae4d0992cfff18ecf0fdb5a842d09747052f1"
+    "7ac2053d21f57c5d250f2c4f0e0202b70785b7946e992e58a59ac52dea6774d4f03b55545243cf1a12834e3f"
+    "249a78d395e0d18f4d766004f1a2674802a747eaa901c3f10cda5500cb9122faa9f1df66c392079a1b40f0de"
+    "1c6054196a11cbea40afb6ef5253cd6818f6625efce3b6def6ba7e4b37a40f7732e093daa7d52190935b8da5"
+    "8976ff3312ae50b187c1433c0f028edcc4c2838b6a9bfc226ca4b4530e7a4ccee1bfa2a3d396ae5a3fb51238"
+    "4b2fdd851f784a65e03f2c4fbe11a53c7777c023462239dd6f7521a3f6c7d5dd3ec9b3f233773d4b46d23cc3"
+    "75eb198c63301c21801f6520bcfb7966fc49b393f0061d974a2706df8c4a9449f11d7f3d2dcbb90c6b877045"
+    "636e7c0c0fe4eb0f697545460c806910d2c355f1d253bc9d2452aaa549e27a1fac7cf4ed77f322e8fa894b6a"
+    "83810a34b361901751a6f5eb65a0326e07de7c1216ccce2d0193f958bb3850a833f7ae432b65bc5a53975c15"
+    "5aa4bcb4f7b2c4e54df16efaf6ddea94e2c50b4cd1dfe06017e0e9d02900cffe1935e0491d77ffb4fdf85290"
+    "fdd893d577b1131a610ef6a5c32b2ee0293617a37cbb08b847741c3b8017c25ca9052ca1079d8b78aebd4787"
+    "6d330a30f6a8c6d61dd1ab5589329de714d19d61370f8149748c72f132f0fc99f34d766c6938597040d8f9e2"
+    "bb522ff99c63a344d6a2ae8aa8e51b7b90a4a806105fcbca31506c446151adfeceb51b91abfe43960977c874"
+    "71cf9ad4074d30e10d6a7f03c63bd5d4317f68ff325ba3bd80bf4dc8b52a0ba031758022eb025cdd770b44d6"
+    "d6cf0670f4e990b22347a7db848265e3e5eb72dfe8299ad7481a408322cac55786e52f633b2fb6b614eaed18"
+    "d703dd84045a274ae8bfa73379661388d6991fe39b0d93debb41700b41f90a15c4d526250235ddcd6776fc77"
+    "bc97e7a417ebcb31600d01e57f32162a8560cacc7e27a096d37a1a86952ec71bd89a3e9a30a2a26162984d77"
+    "40f81193e8238e61f6b5b984d4d3dfa033c1bb7e4f0037febf406d91c0dccf32acf423cfa1e7071010d3f270"
+    "121b493ce85054ef58bada42310138fe081adb04e2bd901f2f13458b3d6758158197107c14ebb193230cd115"
+    "7380aa79cae1374a7c1e5bbcb80ee23e06ebfde206bfb0fcbc0edc4ebec309661bdd908d532eb0c6adc38b7c"
+    "a7331dce8dfce39ab71e7c32d318d136b6100671a1ae6a6600e3899f31f0eed19e3417d134b90c9058f8632c"
+    "798d4490da4987307cba922d61c39805d072b589bd52fdf1e86215c2d54e6670e07383a27bbffb5addf47d66"
+    "aa85a0c6f9f32e59d85a44dd5d3b22dc2be80919b490437ae4f36a0ae55edf1d0b5cb4e9a3ecabee93dfc6e3"
+    "8d209d0fa6536d27a5d6fbb17641cde27525d61093f1b28072d111b2b4ae5f89d5974ee12e5cf7d5da4d6a31"
+    "123041f33e61407e76cffcdcfd7e19ba58cf4b536f4c4938ae79324dc402894b44faf8afbab35282ab659d13"
+    "c93f70412e85cb199a37ddec600545473cfb5a05e08d0b209973b2172b4d21fb69745a262ccde96ba18b2faa"
+    "745b6fe189cf772a9f84cbfc";
+const Bytes rfcConnectionId = fromHex("8394c8f03e515708");
+
+std::string hex(const std::uint8_t* bytes, std::size_t length) {
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) {
+        out += "0123456789abcdef"[bytes[i] >> 4];
+        out += "0123456789abcdef"[bytes[i] & 15];
+    }
+    return out;
+}
+
+Bytes cryptoFrame(const Bytes& stream, std::size_t from, std::size_t to) {
+    Bytes frame = {0x06};
+    put16(frame, 0x4000 | static_cast<unsigned>(from));
+    put16(frame, 0x4000 | static_cast<unsigned>(to - from));
+    frame.insert(frame.end(), stream.begin() + static_cast<long>(from),
+                 stream.begin() + static_cast<long>(to));
+    return frame;
+}
+
+NameStatus readDatagram(QuicInitialReader& reader, QuicClientFlow& flow, const Bytes& datagram,
+                        StreamPrefixPool& pool, LearntName& name) {
+    return reader.read(flow, datagram.data(), static_cast<std::uint32_t>(datagram.size()), pool,
+                       name);
+}
+
+}  // namespace
+
+TEST(QuicNames, SamplePacketsOfVersionsOneAndTwo) {
+    QuicInitialReader reader;
+    ASSERT_TRUE(reader.ready());
+    QuicKeys keys;
+    ASSERT_TRUE(reader.clientKeys(quicVersion1, rfcConnectionId.data(), 8, keys));
+    EXPECT_EQ(hex(keys.key, 16), "1f369613dd76d5467730efcbe3b1a22d");
+    EXPECT_EQ(hex(keys.iv, 12), "fa044b2f42a3fd3b46fb255c");
+    EXPECT_EQ(hex(keys.hp, 16), "9f50449e04a0e810283a1e9933adedd2");
+    ASSERT_TRUE(reader.clientKeys(quicVersion2, rfcConnectionId.data(), 8, keys));
+    EXPECT_EQ(hex(keys.key, 16), "8b1a0bc121284290a29e0971b5cd045d");
+    EXPECT_EQ(hex(keys.iv, 12), "91f73e2351d8fa91660e909f");
+    EXPECT_EQ(hex(keys.hp, 16), "45b95e15235d6f45a6b19cbcb0294ba9");
+    EXPECT_FALSE(reader.clientKeys(0xff00001d, rfcConnectionId.data(), 8, keys));
+
+    StreamPrefixPool pool(2);
+    for (std::string_view sample : {rfc9001ClientInitial, rfc9369ClientInitial}) {
+        const Bytes datagram = fromHex(sample);
+        ASSERT_EQ(datagram.size(), 1200u);
+        QuicClientFlow flow;
+        LearntName name;
+        ASSERT_EQ(readDatagram(reader, flow, datagram, pool, name), NameStatus::Found);
+        EXPECT_STREQ(name.name.text, "example.com");
+        EXPECT_EQ(name.source, NameSource::Quic);
+        EXPECT_EQ(pool.buffersInUse(), 0u);  // read in place
+        EXPECT_EQ(readDatagram(reader, flow, datagram, pool, name), NameStatus::Absent);
+        // One changed byte anywhere after the packet number fails the tag: nothing is read.
+        for (std::size_t at : {std::size_t{30}, std::size_t{600}, datagram.size() - 1}) {
+            Bytes forged = datagram;
+            forged[at] ^= 0x01;
+            QuicClientFlow fresh;
+            EXPECT_EQ(readDatagram(reader, fresh, forged, pool, name), NameStatus::Absent) << at;
+        }
+    }
+}
+
+TEST(QuicNames, CryptoStreamScatteredOverTwoInitialPackets) {
+    QuicInitialReader reader;
+    StreamPrefixPool pool(2);
+    const Bytes connectionId = fromHex("0011223344556677");
+    QuicKeys keys;
+    ASSERT_TRUE(reader.clientKeys(quicVersion1, connectionId.data(), 8, keys));
+    const Bytes hello = clientHello("scattered.example.net", 1216 + 32);
+    ASSERT_GT(hello.size(), 1200u);  // more than one packet holds
+    // First packet: the hello's second half, then a PING, an ACK and its first 50 bytes.
+    Bytes first = cryptoFrame(hello, 900, hello.size());
+    append(first, {0x01, 0x02, 0x05, 0x00, 0x01, 0x00, 0x01, 0x01});
+    append(first, cryptoFrame(hello, 0, 50));
+    // Second packet, sent to the server's connection ID with the first one's keys: the middle.
+    const Bytes second = cryptoFrame(hello, 50, 900);
+    QuicClientFlow flow;
+    LearntName name;
+    EXPECT_EQ(readDatagram(reader, flow,
+                           testkit::protectClientInitial(keys, connectionId, 0, first), pool, name),
+              NameStatus::NeedMore);
+    EXPECT_EQ(flow.crypto.contiguous, 50u);
+    EXPECT_EQ(readDatagram(reader, flow, fromHex("40000000"), pool, name), NameStatus::NeedMore);
+    EXPECT_EQ(readDatagram(reader, flow,
+                           testkit::protectClientInitial(keys, fromHex("aabbccdd"), 1, second),
+                           pool, name),
+              NameStatus::Found);
+    EXPECT_STREQ(name.name.text, "scattered.example.net");
+    EXPECT_EQ(pool.buffersInUse(), 0u);
+
+    // The two packets coalesced in one datagram, the middle first. A frame that no Initial
+    // holds (STREAM) ends its packet's frames: the bytes after it are not read.
+    QuicClientFlow coalesced;
+    const Bytes middle = testkit::protectClientInitial(keys, connectionId, 3, second);
+    Bytes datagram = middle;
+    append(datagram, testkit::protectClientInitial(keys, connectionId, 4, first));
+    EXPECT_EQ(readDatagram(reader, coalesced, datagram, pool, name), NameStatus::Found);
+    QuicClientFlow stopped;
+    Bytes withStream = {0x08, 0x00, 0x01, 'x'};
+    append(withStream, cryptoFrame(hello, 0, 50));
+    EXPECT_EQ(readDatagram(reader, stopped,
+                           testkit::protectClientInitial(keys, connectionId, 0, withStream), pool,
+                           name),
+              NameStatus::NeedMore);
+    EXPECT_EQ(stopped.crypto.contiguous, 0u);
+    QuicInitialReader::end(stopped, pool);
+    EXPECT_EQ(pool.buffersInUse(), 0u);
 }
 
 // ---- HTTP ----
