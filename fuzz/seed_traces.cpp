@@ -106,15 +106,6 @@ std::vector<Record> taggedAndOthers() {
     };
 }
 
-Bytes fromHex(std::string_view hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return out;
-}
-
 // A response to www.example.com: a CNAME, then an A and an AAAA answer for its target (through
 // compression pointers), and an A answer whose owner holds a space.
 const Bytes dnsResponse = fromHex(

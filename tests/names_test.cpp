@@ -19,12 +19,14 @@
 #include "names/stream_prefix.h"
 #include "names/tls_client_hello.h"
 #include "quic_protect.h"
+#include "tracekit/frames.h"
 
 using namespace tidewrack;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using tracekit::fromHex;
 
 void put16(Bytes& out, unsigned value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -507,15 +509,6 @@ TEST(TlsNames, ClientHelloOverThreeSegmentsOneResentOneOutOfOrder) {
 // ---- QUIC ----
 
 namespace {
-
-Bytes fromHex(std::string_view hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return out;
-}
 
 // The protected client Initial packets of RFC 9001 (version 1) and RFC 9369 (version 2),
 // appendix A.2 of each: connection ID 8394c8f03e515708, a ClientHello for example.com.
