@@ -630,6 +630,8 @@ TEST(QuicNames, SamplePacketsOfVersionsOneAndTwo) {
             QuicClientFlow fresh;
             EXPECT_EQ(readDatagram(reader, fresh, forged, pool, name), NameStatus::Absent) << at;
         }
+        QuicClientFlow again;  // the contexts, kept from packet to packet, recover
+        EXPECT_EQ(readDatagram(reader, again, datagram, pool, name), NameStatus::Found);
     }
 }
 

@@ -108,6 +108,10 @@ struct QuicInitialReader::Crypto {
     EVP_CIPHER* ecb = EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr);
     EVP_CIPHER_CTX* gcmContext = EVP_CIPHER_CTX_new();
     EVP_CIPHER_CTX* ecbContext = EVP_CIPHER_CTX_new();
+    // The keys the two contexts hold: a packet under the same keys as the one before (the
+    // usual case) sets only its nonce, without the keys' schedules made again.
+    bool keysSet = false;
+    QuicKeys lastKeys;
 
     ~Crypto() {
         EVP_CIPHER_CTX_free(ecbContext);
@@ -205,11 +209,21 @@ bool QuicInitialReader::decrypt(const QuicKeys& keys, const Packet& packet, std:
         return false;
     }
     // Header protection: the mask is the sample encrypted with the hp key.
+    const bool sameKeys =
+        crypto->keysSet && std::memcmp(&crypto->lastKeys, &keys, sizeof keys) == 0;
+    if (!sameKeys) {
+        crypto->keysSet = false;
+        if (EVP_EncryptInit_ex(crypto->ecbContext, crypto->ecb, nullptr, keys.hp, nullptr) != 1 ||
+            EVP_CIPHER_CTX_set_padding(crypto->ecbContext, 0) != 1 ||
+            EVP_DecryptInit_ex(crypto->gcmContext, crypto->gcm, nullptr, keys.key, nullptr) != 1) {
+            return false;
+        }
+        crypto->lastKeys = keys;
+        crypto->keysSet = true;
+    }
     std::uint8_t mask[sampleLength];
     int written = 0;
-    if (EVP_EncryptInit_ex(crypto->ecbContext, crypto->ecb, nullptr, keys.hp, nullptr) != 1 ||
-        EVP_CIPHER_CTX_set_padding(crypto->ecbContext, 0) != 1 ||
-        EVP_EncryptUpdate(crypto->ecbContext, mask, &written, bytes.at(sample), sampleLength) !=
+    if (EVP_EncryptUpdate(crypto->ecbContext, mask, &written, bytes.at(sample), sampleLength) !=
             1 ||
         written != static_cast<int>(sampleLength)) {
         return false;
@@ -239,7 +253,7 @@ bool QuicInitialReader::decrypt(const QuicKeys& keys, const Packet& packet, std:
     int ignored = 0, decrypted = 0, last = 0;
     std::uint8_t tag[tagLength];
     std::memcpy(tag, bytes.at(packet.length - tagLength), tagLength);
-    if (EVP_DecryptInit_ex(context, crypto->gcm, nullptr, keys.key, nonce) != 1 ||
+    if (EVP_DecryptInit_ex(context, nullptr, nullptr, nullptr, nonce) != 1 ||
         EVP_DecryptUpdate(context, nullptr, &ignored, &first, 1) != 1 ||
         EVP_DecryptUpdate(context, nullptr, &ignored, bytes.at(1),
                           static_cast<int>(packet.numberOffset - 1)) != 1 ||
@@ -292,7 +306,15 @@ NameStatus QuicInitialReader::readFrames(QuicClientFlow& flow, std::uint32_t pla
     std::uint32_t at = 0;
     std::uint64_t type = 0, a = 0, b = 0, c = 0;
     while (at < plainLength && varint(frames, at, type)) {
-        if (type == framePadding || type == framePing) {
+        if (type == framePadding) {
+            // Padding fills most of a client's Initial packet: skipped a byte at a time here
+            // rather than read as frames.
+            while (at < plainLength && plain[at] == 0) {
+                ++at;
+            }
+            continue;
+        }
+        if (type == framePing) {
             continue;
         }
         if (type == frameAck || type == frameAckEcn) {
