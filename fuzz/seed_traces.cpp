@@ -1,11 +1,16 @@
-// Writes the fuzzer's hand-made seed traces into the directory given as the only argument:
-// one trace per corner of the trace format and of the decoder, so that mutation starts from
-// inputs that already reach each of them.
+// Writes the fuzzers' hand-made seeds. Into the first directory given, the trace fuzzer's
+// traces: one per corner of the trace format and of the decoder, so that mutation starts from
+// inputs that already reach each of them, and one of the traffic that names come from. Into
+// the second, when given, the names fuzzer's payloads: DNS responses, a TLS ClientHello, an
+// HTTP request and the frames of a QUIC client Initial packet.
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tracekit/frames.h"
@@ -101,11 +106,95 @@ std::vector<Record> taggedAndOthers() {
     };
 }
 
+// A response to www.example.com: a CNAME, then an A and an AAAA answer for its target (through
+// compression pointers), and an A answer whose owner holds a space.
+const Bytes dnsResponse = fromHex(
+    "12348180000100040000000003777777076578616d706c6503636f6d0000010001c00c000500010000012c000e04"
+    "656467650363646e036e657400c02d00010001000000140004c0000201c02d001c00010000001400102001"
+    "0db8000000000000000000000001036f6464056e61206d650000010001000000050004c6336407");
+// An mDNS response: no question, the cache-flush bit in the class.
+const Bytes mdnsResponse =
+    fromHex("123484000000000100000000077072696e746572056c6f63616c0000018001000000780004a9fe0102");
+// An answer whose owner is a pointer to itself.
+const Bytes pointerLoop = fromHex(
+    "1234818000010001000000000171076578616d706c650000010001c01b0001000100000001000401020304");
+// A ClientHello record for seed.example, with an outer encrypted_client_hello extension.
+const Bytes clientHello = fromHex(
+    "16030100d2010000ce030311111111111111111111111111111111111111111111111111111111111111112022"
+    "22222222222222222222222222222222222222222222222222222222222222000413011302010000810a0a"
+    "0000003300260024001d00203333333333333333333333333333333333333333333333333333333333333333"
+    "00000011000f00000c736565642e6578616d706c65fe0d003a0000010001420020444444444444444444444444"
+    "4444444444444444444444444444444444444444001055555555555555555555555555555555");
+const std::string httpRequest = "GET / HTTP/1.1\r\nUser-Agent: seed\r\nHost: seed.example\r\n\r\n";
+
+Bytes udp(std::uint16_t from, std::uint16_t to, const Bytes& payload) {
+    Bytes datagram = udpHeader(from, to, payload.size());  // the header and filler bytes
+    std::copy(payload.begin(), payload.end(), datagram.begin() + 8);
+    return datagram;
+}
+
+Bytes tcp(std::uint16_t from, std::uint16_t to, std::uint8_t flags, std::uint32_t sequence,
+          const Bytes& payload) {
+    Bytes segment = tcpHeader(from, to, flags, sequence, 1);
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    return segment;
+}
+
+// The traffic names are learnt from: DNS over UDP, mDNS and DNS over TCP; a TLS connection
+// whose ClientHello comes in three segments, the last sent before the middle one and the
+// first sent twice; an HTTP request.
+std::vector<Record> nameTraffic() {
+    Bytes overTcp = {0, static_cast<std::uint8_t>(dnsResponse.size())};
+    overTcp.insert(overTcp.end(), dnsResponse.begin(), dnsResponse.end());
+    const std::uint32_t isn = 1000;
+    const auto part = [](std::size_t from, std::size_t to) {
+        return Bytes(clientHello.begin() + static_cast<long>(from),
+                     clientHello.begin() + static_cast<long>(to));
+    };
+    return {
+        {ipv4Frame(17, server, client, udp(53, 40000, dnsResponse))},
+        {ipv4Frame(17, client, {224, 0, 0, 251}, udp(5353, 5353, mdnsResponse))},
+        {ipv4Frame(17, server, client, udp(53, 40001, pointerLoop))},
+        {ipv4Frame(6, server, client, tcp(53, 40002, 0x18, 1, overTcp))},
+        {ipv4Frame(6, client, server, tcp(40003, 443, 0x02, isn, {}))},
+        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 1, part(0, 80)))},
+        {ipv4Frame(6, client, server,
+                   tcp(40003, 443, 0x18, isn + 151, part(150, clientHello.size())))},
+        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 1, part(0, 80)))},
+        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 81, part(80, 150)))},
+        {ipv4Frame(6, client, server,
+                   tcp(40004, 80, 0x18, 7, Bytes(httpRequest.begin(), httpRequest.end())))},
+    };
+}
+
+void writePayload(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The names fuzzer's seeds: each payload alone, and the frames of a client Initial packet (a
+// PING, an ACK, and the ClientHello in a CRYPTO frame).
+void writeNamePayloads(const std::string& dir) {
+    std::filesystem::create_directories(dir);
+    writePayload(dir + "/dns-response", dnsResponse);
+    writePayload(dir + "/mdns-response", mdnsResponse);
+    writePayload(dir + "/dns-pointer-loop", pointerLoop);
+    writePayload(dir + "/tls-client-hello", clientHello);
+    writePayload(dir + "/http-request", Bytes(httpRequest.begin(), httpRequest.end()));
+    Bytes frames = {0x01, 0x02, 0x05, 0x00, 0x01, 0x00, 0x01, 0x01, 0x06, 0x00};
+    const std::size_t helloLength = clientHello.size() - 5;  // without the record header
+    frames.push_back(static_cast<std::uint8_t>(0x40 | helloLength >> 8));
+    frames.push_back(static_cast<std::uint8_t>(helloLength));
+    frames.insert(frames.end(), clientHello.begin() + 5, clientHello.end());
+    writePayload(dir + "/quic-initial-frames", frames);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: seed_traces <directory>\n", stderr);
+    if (argc != 2 && argc != 3) {
+        std::fputs("usage: seed_traces <directory> [<names directory>]\n", stderr);
         return 2;
     }
     const std::string dir = argv[1];
@@ -122,6 +211,7 @@ int main(int argc, char** argv) {
     writeTrace(dir + "/bsd-loopback.pcap",
                wrapped([](const Bytes& f) { return loopbackFrame(f, 2); }), DLT_NULL);
     writeTrace(dir + "/vlans-and-others.pcap", taggedAndOthers());
+    writeTrace(dir + "/name-traffic.pcap", nameTraffic());
     writeTrace(dir + "/ipv6-packets.pcap", ipv6Packets());
     writeTrace(
         dir + "/ipv6-raw-ip.pcap",
@@ -143,5 +233,8 @@ int main(int argc, char** argv) {
     const std::uintmax_t second = 24 + 16 + everyProtocol()[0].frame.size();
     std::filesystem::resize_file(dir + "/cut-header.pcap", second + 7);
     std::filesystem::resize_file(dir + "/cut-body.pcap", second + 16 + 20);
+    if (argc == 3) {
+        writeNamePayloads(argv[2]);
+    }
     return 0;
 }

@@ -164,6 +164,15 @@ void putLittle(std::string& out, std::uint64_t value, int bytes) {
     }
 }
 
+Bytes fromHex(std::string_view hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
 void writeTrace(const std::string& path, const std::vector<Record>& records, int linkType,
                 int precision) {
     pcap_t* dead =

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tracekit {
@@ -67,6 +68,9 @@ std::vector<Record> udpRecords(int count, std::size_t payload = 20);
 // Appends `value` to `out` as `bytes` little-endian bytes: the byte order of the trace headers
 // this kit writes by hand.
 void putLittle(std::string& out, std::uint64_t value, int bytes);
+
+// The bytes that a text of hexadecimal digit pairs spells ("c0ff" gives 0xC0, 0xFF).
+Bytes fromHex(std::string_view hex);
 
 // Reads a trace back: each record's header and bytes.
 struct ReadRecord {
