@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "capture/tcp_flags.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack {
 

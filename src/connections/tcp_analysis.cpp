@@ -1,7 +1,7 @@
 // Classifying TCP segments as tshark's analysis does, and counting the bytes missed.
 #include "connections/tcp_analysis.h"
 
-#include "capture/tcp_flags.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack {
 

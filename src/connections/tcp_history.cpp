@@ -1,7 +1,7 @@
 // Recording and writing out a TCP connection's history letters.
 #include "connections/tcp_history.h"
 
-#include "capture/tcp_flags.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack {
 

@@ -1,7 +1,7 @@
 // Telling a TCP connection's client, state, connect time and handshake time.
 #include "connections/tcp_state.h"
 
-#include "capture/tcp_flags.h"
+#include "vocabulary/tcp_flags.h"
 
 namespace tidewrack {
 
