@@ -1,6 +1,6 @@
 # The Debian package, built with `cpack` in a configured build tree. It holds what the
 # installation rules install, under /usr, and takes its version from the project version.
-# The runtime dependencies (libpcap0.8, libsqlite3-0 and the C and C++ runtimes) are read from
+# The runtime dependencies (libpcap0.8, libsqlite3-0, libssl3 and the C and C++ runtimes) are read from
 # the binary by dpkg-shlibdeps when dpkg-dev is installed, and named explicitly otherwise.
 set(TIDEWRACK_PACKAGE_CONTACT "tidewrack developers <tidewrack@localhost>"
     CACHE STRING "Maintainer named in the Debian package")
@@ -31,7 +31,7 @@ find_program(TIDEWRACK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TIDEWRACK_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libpcap0.8, libsqlite3-0, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libpcap0.8, libsqlite3-0, libssl3, libstdc++6")
 endif()
 
 include(CPack)

@@ -31,9 +31,14 @@ constexpr std::uint16_t clientPort = 40000, serverPort = 80;
 constexpr std::uint8_t syn = 0x02, ack = 0x10, fin = 0x01, rst = 0x04, psh = 0x08;
 constexpr std::uint32_t clientIsn = 1000, serverIsn = 5000;
 
-struct Rows : ConnectionSink {
+struct Rows {
     std::vector<ConnectionRow> rows;
-    void finished(const ConnectionRow& row) override { rows.push_back(row); }
+    ConnectionSink sink() {
+        return {[](void* rows, const ConnectionRow& row) {
+                    static_cast<Rows*>(rows)->rows.push_back(row);
+                },
+                this};
+    }
 };
 
 class Connections : public ::testing::Test {
@@ -95,7 +100,7 @@ class Connections : public ::testing::Test {
     }
 
     Rows sink;
-    std::unique_ptr<ConnectionTable> table = std::make_unique<ConnectionTable>(sink);
+    std::unique_ptr<ConnectionTable> table = std::make_unique<ConnectionTable>(sink.sink());
     std::uint64_t frames = 0;
     Microseconds now = 1700000000000000;
 };
@@ -158,7 +163,7 @@ TEST_F(Connections, AttemptsRejectedOrUnanswered) {
 
     // Three SYNs of the same attempt, the last two tshark's retransmissions: one connection.
     sink.rows.clear();
-    table = std::make_unique<ConnectionTable>(sink);
+    table = std::make_unique<ConnectionTable>(sink.sink());
     EXPECT_EQ(add(c(syn, clientIsn, 0)), 0);
     EXPECT_EQ(add(c(syn, clientIsn, 0), 1000000), TcpRetransmission);
     EXPECT_EQ(add(c(syn, clientIsn, 0), 2000000), TcpRetransmission);
@@ -272,7 +277,7 @@ TEST_F(Connections, IdleConnectionsEndAfterZeeksTimeouts) {
 // one by one, marked as such, and no frame is lost (the index is emptied and refilled many times
 // over).
 TEST_F(Connections, AFullTableWritesTheIdleLongestEarlyAndLosesNothing) {
-    table = std::make_unique<ConnectionTable>(sink, 64 * 1024);
+    table = std::make_unique<ConnectionTable>(sink.sink(), 64 * 1024);
     const std::size_t capacity = table->capacity();
     ASSERT_GT(capacity, 50u);
     ASSERT_LT(capacity, 300u);
@@ -309,7 +314,7 @@ TEST_F(Connections, AFullTableWritesTheIdleLongestEarlyAndLosesNothing) {
     expected.insert(expected.end(), model.begin(), model.end());
     EXPECT_EQ(written, expected);
     // A budget too small for one connection still holds one.
-    table = std::make_unique<ConnectionTable>(sink, 1);
+    table = std::make_unique<ConnectionTable>(sink.sink(), 1);
     EXPECT_EQ(table->capacity(), 1u);
 }
 
@@ -323,7 +328,7 @@ TEST_F(Connections, ClientOfAConnectionSeenFromItsMiddle) {
     EXPECT_STREQ(sink.rows[0].history, "Da");
     // A SYN ACK first: its receiver is the client, and the history says it was turned round.
     sink.rows.clear();
-    table = std::make_unique<ConnectionTable>(sink);
+    table = std::make_unique<ConnectionTable>(sink.sink());
     add(s(syn | ack, serverIsn, clientIsn + 1));
     add(c(ack, clientIsn + 1, serverIsn + 1));
     ASSERT_EQ(finish().size(), 1u);

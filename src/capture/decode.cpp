@@ -155,6 +155,7 @@ bool decodeIpv6(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* heade
             break;
         }
     }
+    view.upperLayer = upperLayer;
     view.ipHeaderLength = at - ipv6Offset;
     view.transportHeader = frame.at(at);
     view.protocol = next;

@@ -58,6 +58,7 @@ struct PacketView {
     // fields keep what the packet before left), and their protocol is the upper-layer header
     // after the extension headers. protocolSeen is not touched: the classic tables are IPv4's.
     bool ipv6 = false;
+    bool upperLayer = true;  // false for a fragment after the first, which carries none
     char sourceText[ipv6TextSize] = {};
     char destinationText[ipv6TextSize] = {};
 };

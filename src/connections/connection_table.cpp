@@ -76,7 +76,7 @@ std::uint32_t nextPowerOfTwo(std::size_t n) {
 
 }  // namespace
 
-ConnectionTable::ConnectionTable(ConnectionSink& sink, std::size_t memoryBudget,
+ConnectionTable::ConnectionTable(ConnectionSink sink, std::size_t memoryBudget,
                                  ConnectionTimeouts timeouts)
     : sink(sink), timeoutOf{timeouts.tcp, timeouts.tcpClosed, timeouts.udp, timeouts.icmp,
                             timeouts.other} {
@@ -265,7 +265,7 @@ void ConnectionTable::end(std::uint32_t index, EndReason reason) {
     c.next = freeList;
     freeList = index + 1;
     --openCount;
-    sink.finished(out);
+    sink.finished(sink.context, out);
 }
 
 void ConnectionTable::expire(Microseconds now) {

@@ -108,18 +108,17 @@ struct ConnectionRow {
     EndReason end = EndReason::EndOfInput;
 };
 
-// Where rows go.
-class ConnectionSink {
-  public:
-    virtual ~ConnectionSink() = default;
-    virtual void finished(const ConnectionRow& row) = 0;
+// Where rows go: `finished` is called with `context` and each row as its connection ends.
+struct ConnectionSink {
+    void (*finished)(void* context, const ConnectionRow& row) = nullptr;
+    void* context = nullptr;
 };
 
 class ConnectionTable {
   public:
     static constexpr std::size_t defaultBudget = std::size_t{32} << 20;
 
-    explicit ConnectionTable(ConnectionSink& sink, std::size_t memoryBudget = defaultBudget,
+    explicit ConnectionTable(ConnectionSink sink, std::size_t memoryBudget = defaultBudget,
                              ConnectionTimeouts timeouts = {});
     ~ConnectionTable();
     ConnectionTable(const ConnectionTable&) = delete;
@@ -163,7 +162,7 @@ class ConnectionTable {
     std::uint16_t addTcp(Connection& c, int sender, const PacketFacts& packet, Microseconds now);
     void row(const Connection& c, EndReason reason, ConnectionRow& out) const;
 
-    ConnectionSink& sink;
+    ConnectionSink sink;
     Microseconds timeoutOf[classCount];
     std::unique_ptr<Connection, Free> pool;
     std::unique_ptr<std::uint32_t, Free> slots;  // record index + 1, 0 for an empty slot

@@ -18,6 +18,11 @@
 //                 above its own, and its time in UTC its local date and time less the offset.
 //   NOT_ANALYSED  the frames delivered but not analysed, by kind, with their bytes on the wire.
 //   VLANS         the frames that carried a VLAN tag, by outer VLAN id, with their bytes.
+//   CONNECTIONS   one row per connection (of TCP, UDP, ICMP or any other protocol, either
+//                 family), written as it ends: its Community ID, its ends from the client's side,
+//                 its first and last frames and times, what each direction carried, and for TCP
+//                 its state, history, handshake and health (connections/connection_table.h
+//                 defines each column; the manual page states them).
 //   FRAMES6       one row per IPv6 packet, with the columns of FRAMES in the same meaning but
 //                 for the addresses, one text each (sIP, dIP) as RFC 5952 writes them; the
 //                 protocol is the upper-layer header after the extension headers, and the ports
@@ -44,6 +49,25 @@ inline constexpr const char* createVlans =
 inline constexpr const char* createFrames6 =
     "create table FRAMES6 (frame integer, sIP varchar, sPort integer, dIP varchar, "
     "dPort integer, ipproto varchar, flags varchar, time varchar, len integer);";
+
+inline constexpr const char* createConnections =
+    "create table CONNECTIONS (community_id varchar, family integer, protocol integer, "
+    "ipproto varchar, client varchar, client_port integer, server varchar, server_port integer, "
+    "first_frame integer, last_frame integer, first_utc varchar, last_utc varchar, "
+    "duration real, frames_client integer, bytes_client integer, payload_client integer, "
+    "frames_server integer, bytes_server integer, payload_server integer, state varchar, "
+    "history varchar, syns integer, connect_time real, handshake_time real, "
+    "retransmissions_client integer, retransmissions_server integer, "
+    "out_of_order_client integer, out_of_order_server integer, "
+    "duplicate_acks_client integer, duplicate_acks_server integer, "
+    "zero_windows_client integer, zero_windows_server integer, missed_bytes integer, "
+    "ended varchar);";
+// The values that may be NULL (ports, the TCP columns) come as texts ("NULL" or a number); the
+// counts of each direction as unsigned 64-bit numbers.
+inline constexpr const char* insertConnectionFormat =
+    "INSERT INTO CONNECTIONS VALUES('%s', %d, %d, '%s', '%s', %s, '%s', %s, %llu, %llu, '%s', "
+    "'%s', %s, %llu, %llu, %llu, %llu, %llu, %llu, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, "
+    "%s, %s, %s, '%s');";
 
 inline constexpr const char* insertFrame6Format =
     "INSERT INTO FRAMES6 VALUES(%d, '%s', %d, '%s', %d, '%s', '%s', '%s.%.6d', %u);";

@@ -10,6 +10,8 @@
 
 #include "capture/PcapEngine.h"
 #include "capture/decode.h"
+#include "capture/ipv6_text.h"
+#include "capture/transport_facts.h"
 #include "db/extended_schema.h"
 #include "run/traffic_writer.h"
 #include "version.h"
@@ -18,18 +20,50 @@ namespace tidewrack {
 
 namespace {
 
-// "2024-03-10T01:59:59.999999Z": a capture time in UTC, its microseconds within a second.
-std::string utcText(const timeval& time) {
+// "2024-03-10T01:59:59.999999Z": a capture time in UTC, its microseconds within a second;
+// empty when the time has no date.
+using UtcText = char[48];
+void formatUtc(const timeval& time, UtcText& text) {
     const std::time_t seconds = time.tv_sec;
     std::tm utc{};
-    char text[64];
-    if (gmtime_r(&seconds, &utc) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc) == 0) {
-        return {};
+    const std::size_t length = gmtime_r(&seconds, &utc) != nullptr
+                                   ? std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc)
+                                   : 0;
+    if (length == 0) {
+        text[0] = '\0';
+        return;
     }
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06ldZ", static_cast<long>(time.tv_usec));
-    return text + std::string(fraction);
+    std::snprintf(text + length, sizeof text - length, ".%06ldZ", static_cast<long>(time.tv_usec));
+}
+
+// An address of either family as FRAMES and FRAMES6 write it.
+void formatAddress(std::uint8_t family, const std::uint8_t (&address)[16],
+                   char (&text)[ipv6TextSize]) {
+    if (family == 6) {
+        formatIpv6(address, text);
+    } else {
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2],
+                      address[3]);
+    }
+}
+
+// A value that may be NULL, as the text of a statement.
+using ValueText = char[32];
+const char* count(ValueText& text, bool known, std::uint64_t value) {
+    if (!known) {
+        return "NULL";
+    }
+    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
+    return text;
+}
+// Microseconds as seconds, to the microsecond.
+const char* seconds(ValueText& text, Microseconds value) {
+    if (value < 0) {
+        return "NULL";
+    }
+    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(value / 1000000),
+                  static_cast<long long>(value % 1000000));
+    return text;
 }
 
 // A pcap file may store a second's worth of microseconds or more, in an unsigned 32-bit field
@@ -54,6 +88,8 @@ void failure(const char* text) {
 constexpr std::size_t namedKinds = 8;
 
 }  // namespace
+
+ExtendedRecord::ExtendedRecord() : connections({&ExtendedRecord::writeConnection, this}) {}
 
 bool ExtendedRecord::chooseReading(int dlt, const char* name) {
     linkType = linkTypeOf(dlt);
@@ -115,20 +151,34 @@ ExtendedRecord::Frame ExtendedRecord::readFrame(PacketView& view, LocalTimeText&
     return Frame::NotAnalysed;
 }
 
-void ExtendedRecord::createTables(TrafficWriter& writer) {
-    writer.exec(sql::createFrames6);
-    writer.exec(sql::createCapture);
-    writer.exec(sql::createDays);
-    writer.exec(sql::createNotAnalysed);
-    writer.exec(sql::createVlans);
+void ExtendedRecord::createTables(TrafficWriter& databaseWriter) {
+    writer = &databaseWriter;
+    writer->exec(sql::createFrames6);
+    writer->exec(sql::createCapture);
+    writer->exec(sql::createDays);
+    writer->exec(sql::createNotAnalysed);
+    writer->exec(sql::createVlans);
+    writer->exec(sql::createConnections);
 }
 
-void ExtendedRecord::recordPacket(TrafficWriter& writer, const PacketView& p) {
+void ExtendedRecord::recordPacket(const PacketView& p) {
     if (p.ipv6) {
-        writer.execFormatted(sql::insertFrame6Format, p.packetCount, p.sourceText, p.sourcePort,
-                             p.destinationText, p.destinationPort, p.protocolName, p.tcpFlagsText,
-                             p.timeText, static_cast<int>(p.header->ts.tv_usec), p.header->len);
+        writer->execFormatted(sql::insertFrame6Format, p.packetCount, p.sourceText, p.sourcePort,
+                              p.destinationText, p.destinationPort, p.protocolName, p.tcpFlagsText,
+                              p.timeText, static_cast<int>(p.header->ts.tv_usec), p.header->len);
     }
+    PacketFacts facts;
+    facts.frame = static_cast<std::uint32_t>(p.packetCount);
+    facts.time = p.header->ts;
+    const auto network = static_cast<std::uint32_t>(p.ipHeader - p.packetData);
+    const IpLayers layers{static_cast<std::uint8_t>(p.ipv6 ? 6 : 4), network,
+                          network + p.ipHeaderLength, p.protocol, !p.ipv6 || p.upperLayer};
+    readTransportFacts(FrameBytes(p.packetData, p.header->caplen), p.header->len, layers, facts);
+    connections.add(facts);
+    recordDay(p);
+}
+
+void ExtendedRecord::recordDay(const PacketView& p) {
     const std::tm* local = p.localTime;
     const int day = local != nullptr ? local->tm_year * 512 + local->tm_yday : -1;
     const long offset = local != nullptr ? local->tm_gmtoff : 0;
@@ -139,35 +189,79 @@ void ExtendedRecord::recordPacket(TrafficWriter& writer, const PacketView& p) {
     recordedOffset = offset;
     char date[32];
     if (local != nullptr && std::strftime(date, sizeof date, "%Y-%m-%d", local) != 0) {
-        writer.execFormatted(sql::insertDayFormat, p.packetCount, date, offset);
+        writer->execFormatted(sql::insertDayFormat, p.packetCount, date, offset);
     } else {
-        writer.execFormatted(sql::insertUnknownDayFormat, p.packetCount);
+        writer->execFormatted(sql::insertUnknownDayFormat, p.packetCount);
     }
 }
 
-void ExtendedRecord::finish(TrafficWriter* writer, const PcapEngine& engine, const char* filter,
-                            int mode) {
+void ExtendedRecord::writeConnection(void* record, const ConnectionRow& c) {
+    TrafficWriter& writer = *static_cast<ExtendedRecord*>(record)->writer;
+    char client[ipv6TextSize], server[ipv6TextSize];
+    formatAddress(c.family, c.client, client);
+    formatAddress(c.family, c.server, server);
+    UtcText first, last;
+    formatUtc(c.firstTime, first);
+    formatUtc(c.lastTime, last);
+    ValueText clientPort, serverPort, duration, syns, connect, handshake, missed;
+    ValueText health[8];
+    const ConnectionRow::Direction* directions[] = {&c.fromClient, &c.fromServer};
+    const char* healthTexts[8];
+    for (int d = 0; d < 2; ++d) {
+        const ConnectionRow::Direction& from = *directions[d];
+        healthTexts[d] = count(health[d], c.tcp, from.retransmissions);
+        healthTexts[2 + d] = count(health[2 + d], c.tcp, from.outOfOrder);
+        healthTexts[4 + d] = count(health[4 + d], c.tcp, from.duplicateAcks);
+        healthTexts[6 + d] = count(health[6 + d], c.tcp, from.zeroWindows);
+    }
+    char state[16], history[TcpHistory::textSize + 2];
+    std::snprintf(state, sizeof state, c.tcp ? "'%.*s'" : "NULL", static_cast<int>(c.state.size()),
+                  c.state.data());
+    std::snprintf(history, sizeof history, c.tcp ? "'%s'" : "NULL", c.history);
+    writer.execFormatted(
+        sql::insertConnectionFormat, c.communityId, c.family, c.protocol,
+        decoderProtocolName(c.protocol), client, count(clientPort, c.hasPorts, c.clientPort),
+        server, count(serverPort, c.hasPorts, c.serverPort),
+        static_cast<unsigned long long>(c.firstFrame), static_cast<unsigned long long>(c.lastFrame),
+        first, last, seconds(duration, c.duration),
+        static_cast<unsigned long long>(c.fromClient.frames),
+        static_cast<unsigned long long>(c.fromClient.bytes),
+        static_cast<unsigned long long>(c.fromClient.payload),
+        static_cast<unsigned long long>(c.fromServer.frames),
+        static_cast<unsigned long long>(c.fromServer.bytes),
+        static_cast<unsigned long long>(c.fromServer.payload), state, history,
+        count(syns, c.tcp, c.syns), c.tcp ? seconds(connect, c.connectTime) : "NULL",
+        c.tcp ? seconds(handshake, c.handshakeTime) : "NULL", healthTexts[0], healthTexts[1],
+        healthTexts[2], healthTexts[3], healthTexts[4], healthTexts[5], healthTexts[6],
+        healthTexts[7], count(missed, c.tcp, c.missedBytes),
+        endReasonNames[static_cast<std::size_t>(c.end)].data());
+}
+
+void ExtendedRecord::finish(const PcapEngine& engine, const char* filter, int mode) {
     if (writer != nullptr) {
-        writeRows(*writer, engine, filter, mode);
+        connections.finish();
+        writeRows(engine, filter, mode);
     }
     printNotAnalysed();
 }
 
-void ExtendedRecord::writeRows(TrafficWriter& writer, const PcapEngine& engine, const char* filter,
-                               int mode) {
+void ExtendedRecord::writeRows(const PcapEngine& engine, const char* filter, int mode) {
     for (const FrameCensus::Kind& kind : census.notAnalysedKinds()) {
-        writer.execFormatted(sql::insertNotAnalysedFormat, kind.name.c_str(),
-                             static_cast<unsigned long long>(kind.counts.frames),
-                             static_cast<unsigned long long>(kind.counts.bytes));
+        writer->execFormatted(sql::insertNotAnalysedFormat, kind.name.c_str(),
+                              static_cast<unsigned long long>(kind.counts.frames),
+                              static_cast<unsigned long long>(kind.counts.bytes));
     }
     for (const auto& [vlan, counts] : census.vlanCounts()) {
-        writer.execFormatted(sql::insertVlanFormat, vlan,
-                             static_cast<unsigned long long>(counts.frames),
-                             static_cast<unsigned long long>(counts.bytes));
+        writer->execFormatted(sql::insertVlanFormat, vlan,
+                              static_cast<unsigned long long>(counts.frames),
+                              static_cast<unsigned long long>(counts.bytes));
     }
     const bool anyFrame = census.deliveredFrames > 0;
-    const std::string first = anyFrame ? utcText(census.first) : "";
-    const std::string last = anyFrame ? utcText(census.last) : "";
+    UtcText first = "", last = "";
+    if (anyFrame) {
+        formatUtc(census.first, first);
+        formatUtc(census.last, last);
+    }
     // The host's offset and zone at the first frame (or now, without one): FRAMES.time is the
     // local time of this host.
     const std::time_t at = anyFrame ? census.first.tv_sec : std::time(nullptr);
@@ -180,11 +274,11 @@ void ExtendedRecord::writeRows(TrafficWriter& writer, const PcapEngine& engine, 
     const std::string receivedText = live ? std::to_string(received) : "NULL";
     const std::string droppedText = live ? std::to_string(dropped) : "NULL";
     const std::string& readError = engine.readError();
-    writer.execAllocated(sqlite3_mprintf(
+    writer->execAllocated(sqlite3_mprintf(
         sql::insertCaptureFormat, engine.sourceName(),
         linkName != nullptr ? linkName : std::to_string(dlt).c_str(),
         pcap_snapshot(engine.inputHandle()), filter, mode, TIDEWRACK_VERSION,
-        first.empty() ? nullptr : first.c_str(), last.empty() ? nullptr : last.c_str(),
+        *first == '\0' ? nullptr : first, *last == '\0' ? nullptr : last,
         known ? local.tm_gmtoff : 0L, known ? local.tm_zone : nullptr,
         static_cast<unsigned long long>(census.deliveredFrames),
         static_cast<unsigned long long>(census.analysedFrames), receivedText.c_str(),

@@ -8,8 +8,10 @@
 // used, or that ends in a read error, fails the run. On the database's side it creates its
 // tables (db/extended_schema.h), writes the FRAMES6 row of each IPv6 packet and the DAYS row of
 // each analysed frame whose local date changes, and after the loop the rows of NOT_ANALYSED,
-// VLANS and CAPTURE; on the console, the line of the frames not analysed. The classic tables are
-// made and filled exactly as without it.
+// VLANS and CAPTURE; on the console, the line of the frames not analysed. With a database, it
+// also keeps the connection record: every analysed packet goes to its connection
+// (connections/connection_table.h), and each connection is written into CONNECTIONS as it ends.
+// The classic tables are made and filled exactly as without it.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -20,6 +22,7 @@
 #include "capture/link_layer.h"
 #include "capture/local_time_text.h"
 #include "capture/packet_view.h"
+#include "connections/connection_table.h"
 #include "extended/frame_census.h"
 
 namespace tidewrack {
@@ -29,6 +32,10 @@ class TrafficWriter;
 
 class ExtendedRecord {
   public:
+    ExtendedRecord();
+    ExtendedRecord(const ExtendedRecord&) = delete;
+    ExtendedRecord& operator=(const ExtendedRecord&) = delete;
+
     // The input. An input of link type `dlt` was opened as `name`: false, after saying why, when
     // its link type is not read.
     bool chooseReading(int dlt, const char* name);
@@ -44,24 +51,29 @@ class ExtendedRecord {
     Frame readFrame(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* delivered,
                     const u_char* data, const bpf_program* frameFilter);
 
-    // The database.
+    // The database: the tables, then the rows, all through `writer`.
     void createTables(TrafficWriter& writer);
-    // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, and its
-    // DAYS row, when its local date or UTC offset is not the one before.
-    void recordPacket(TrafficWriter& writer, const PacketView& packet);
-    // After the loop and its line of the packets analysed: the rows of NOT_ANALYSED, VLANS and
-    // CAPTURE (with the user's filter or null, and the analysis mode) when there is a database,
-    // and the console line of the frames not analysed, if any.
-    void finish(TrafficWriter* writer, const PcapEngine& engine, const char* filter, int mode);
+    // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, its DAYS
+    // row, when its local date or UTC offset is not the one before, and its connection.
+    void recordPacket(const PacketView& packet);
+    // After the loop and its line of the packets analysed: the connections still open, and the
+    // rows of NOT_ANALYSED, VLANS and CAPTURE (with the user's filter or null, and the analysis
+    // mode), when there is a database; and the console line of the frames not analysed, if any.
+    void finish(const PcapEngine& engine, const char* filter, int mode);
     // Once the run is over: its read error on standard error, if the input ended in one. True
     // when the run must fail.
     bool reportFailure(const PcapEngine& engine) const;
 
   private:
-    void writeRows(TrafficWriter& writer, const PcapEngine& engine, const char* filter, int mode);
+    void recordDay(const PacketView& packet);
+    void writeRows(const PcapEngine& engine, const char* filter, int mode);
     void printNotAnalysed() const;
+    // The CONNECTIONS row of a connection that ended.
+    static void writeConnection(void* record, const ConnectionRow& row);
 
     FrameCensus census;
+    TrafficWriter* writer = nullptr;  // of the database, once its tables are made
+    ConnectionTable connections;
     LinkType linkType = LinkType::Ethernet;
     bool unusable = false;
     pcap_pkthdr stamped{};  // the current frame's header, its microseconds within a second

@@ -64,7 +64,7 @@ int Core::analyse() {
         if (writer && engine.view.frameDecoded) {
             writer->writePacketRows(engine.view);
             if (extendedRecord) {
-                extendedRecord->recordPacket(*writer, engine.view);
+                extendedRecord->recordPacket(engine.view);
             }
         }
         if (count.given) {
@@ -87,8 +87,7 @@ int Core::analyse() {
                 capture.seconds);
     // The extended record's rows after the loop, and its line of the frames not analysed.
     if (extendedRecord) {
-        extendedRecord->finish(writer ? &*writer : nullptr, engine,
-                               filter.given ? filter.value : nullptr, mode.value);
+        extendedRecord->finish(engine, filter.given ? filter.value : nullptr, mode.value);
     }
     if (fullAnalysis) {
         const int tables = writer->buildFlows(engine.view.protocolSeen, extendedRecord.has_value());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Debian package that cpack builds: named and versioned after the project, depending on
-# the runtime libpcap and SQLite packages, holding both programs, their manual pages and bash
+# the runtime libpcap, SQLite and OpenSSL packages, holding both programs, their manual pages and bash
 # completions, the README and the samples under /usr; unpacked into a scratch root (dpkg -x),
 # tidewrack tells its version and analyses the packaged sample, and tidewrack-report reports it.
 #
@@ -21,7 +21,7 @@ deb=${packages[0]}
 [[ $(dpkg-deb --field "$deb" Package) == tidewrack ]] || fail "package name"
 [[ $(dpkg-deb --field "$deb" Version) == "$version" ]] || fail "package version"
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libpcap0.8 libsqlite3-0; do
+for library in libpcap0.8 libsqlite3-0 libssl3; do
     grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends does not name $library: $depends"
 done
 
