@@ -61,7 +61,7 @@ class Connections : public ::testing::Test {
         layers.transport =
             link.network + (layers.family == 6 ? 40 : (frame[link.network] & 15) * 4);
         readTransportFacts(bytes, length, layers, facts);
-        return table->add(facts);
+        return table->add(facts).flags;
     }
     // A TCP segment of the client's (or the server's) with `payload` bytes.
     static Bytes tcp(bool fromClient, std::uint8_t flags, std::uint32_t sequence,

@@ -35,6 +35,10 @@ class FrameBytes {
             std::memset(out, 0, N);
         }
     }
+    // The bytes captured from `offset` on: 0 when the frame ends before it.
+    std::uint32_t capturedFrom(std::uint32_t offset) const {
+        return offset < length ? length - offset : 0;
+    }
     // Where `offset` lies in the frame, or its end when the frame is shorter.
     const u_char* at(std::uint32_t offset) const {
         return data + (has(offset, 0) ? offset : length);

@@ -110,15 +110,18 @@ void readTransportFacts(const FrameBytes& frame, std::uint32_t wireLength, const
     facts.icmpType = facts.icmpHeader ? header[0] : 0;
     facts.icmpCode = facts.icmpHeader ? header[1] : 0;
 
+    std::uint64_t payload = at;
     switch (protocol) {
-    case 6: facts.payloadLength = after(ipEnd, std::uint64_t{at} + tcpHeaderLength); break;
+    case 6: payload += tcpHeaderLength; break;
     case 17:
-    case 136: facts.payloadLength = after(ipEnd, std::uint64_t{at} + udpHeaderLength); break;
+    case 136: payload += udpHeaderLength; break;
     case 1:
-    case 58: facts.payloadLength = after(ipEnd, std::uint64_t{at} + icmpHeaderLength); break;
-    case 132: facts.payloadLength = after(ipEnd, std::uint64_t{at} + sctpHeaderLength); break;
-    default: facts.payloadLength = after(ipEnd, at); break;
+    case 58: payload += icmpHeaderLength; break;
+    case 132: payload += sctpHeaderLength; break;
+    default: break;
     }
+    facts.payloadLength = after(ipEnd, payload);
+    facts.payloadOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(payload, UINT32_MAX));
 }
 
 }  // namespace tidewrack

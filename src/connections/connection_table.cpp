@@ -259,6 +259,7 @@ std::uint32_t ConnectionTable::create(const Key& key, std::uint32_t hash, const 
 void ConnectionTable::end(std::uint32_t index, EndReason reason) {
     Connection& c = pool.get()[index];
     ConnectionRow out;
+    out.connection = index;
     row(c, reason, out);
     unlink(c);
     unindex(index);
@@ -298,7 +299,7 @@ void ConnectionTable::expire(Microseconds now) {
     }
 }
 
-std::uint16_t ConnectionTable::add(const PacketFacts& packet) {
+ConnectionTable::Added ConnectionTable::add(const PacketFacts& packet) {
     const Microseconds time = microseconds(packet.time);
     expire(time);
 
@@ -315,7 +316,8 @@ std::uint16_t ConnectionTable::add(const PacketFacts& packet) {
             found = 0;
         }
     }
-    if (found == 0) {
+    const bool created = found == 0;
+    if (created) {
         found = create(key, hash, packet, sender);
     }
     Connection& c = pool.get()[found - 1];
@@ -345,7 +347,7 @@ std::uint16_t ConnectionTable::add(const PacketFacts& packet) {
     }
     unlink(c);
     append(found - 1, timeoutClass);
-    return flags;
+    return {found - 1, created, static_cast<std::uint8_t>(sender), c.firstSender, flags};
 }
 
 std::uint16_t ConnectionTable::addTcp(Connection& c, int sender, const PacketFacts& packet,

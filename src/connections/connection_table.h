@@ -71,6 +71,7 @@ inline constexpr Microseconds unknownDuration = -1;
 
 // A finished connection, from its client's side.
 struct ConnectionRow {
+    std::uint32_t connection = 0;  // the connection's place in the table, as add() gave it
     char communityId[communityIdSize] = {};
     std::uint8_t family = 4;
     std::uint8_t protocol = 0;
@@ -124,8 +125,20 @@ class ConnectionTable {
     ConnectionTable(const ConnectionTable&) = delete;
     ConnectionTable& operator=(const ConnectionTable&) = delete;
 
-    // Adds an analysed packet; returns its TCP analysis flags (0 for other protocols).
-    std::uint16_t add(const PacketFacts& packet);
+    // What add() did with a packet: its connection's place in the table (the same until the
+    // connection ends, when its row gives it; then another may take it), whether the packet
+    // began that connection, which of the connection's two ends sent it (0 or 1, the same for
+    // every packet of one end) and which sent its first frame, and its TCP analysis flags (0
+    // for other protocols).
+    struct Added {
+        std::uint32_t connection = 0;
+        bool created = false;
+        std::uint8_t sender = 0;
+        std::uint8_t firstSender = 0;
+        std::uint16_t flags = 0;
+    };
+    // Adds an analysed packet.
+    Added add(const PacketFacts& packet);
     // Writes every connection still open, in the order of their first frame.
     void finish();
 

@@ -30,6 +30,7 @@ struct PacketFacts {
     std::uint16_t destinationPort = 0;
     std::uint32_t payloadLength = 0;  // bytes after the transport header (after the IP header
                                       // for a protocol the table does not know)
+    std::uint32_t payloadOffset = 0;  // where they start in the frame (perhaps past its end)
     bool tcpHeader = false;
     std::uint8_t tcpFlags = 0;
     std::uint32_t sequence = 0;

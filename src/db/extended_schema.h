@@ -22,7 +22,13 @@
 //                 family), written as it ends: its Community ID, its ends from the client's side,
 //                 its first and last frames and times, what each direction carried, and for TCP
 //                 its state, history, handshake and health (connections/connection_table.h
-//                 defines each column; the manual page states them).
+//                 defines each column; the manual page states them), and the name of its
+//                 server with where it came from.
+//   NAMES         one row per name learnt from the traffic, with the frame that first gave it:
+//                 the address it names, the name, its source (dns, tls, quic, http), and for DNS
+//                 the TTL and the name the client asked for when a CNAME chain led to it; for
+//                 TLS and QUIC, whether it is the outer name of an encrypted ClientHello
+//                 (names/name_tracker.h).
 //   FRAMES6       one row per IPv6 packet, with the columns of FRAMES in the same meaning but
 //                 for the addresses, one text each (sIP, dIP) as RFC 5952 writes them; the
 //                 protocol is the upper-layer header after the extension headers, and the ports
@@ -31,6 +37,8 @@
 // Frame numbers count every frame libpcap delivered, analysed or not, so that they are the
 // frame numbers other tools give the frames of a trace file.
 #pragma once
+
+#include <cstddef>
 
 namespace tidewrack::sql {
 
@@ -61,13 +69,21 @@ inline constexpr const char* createConnections =
     "out_of_order_client integer, out_of_order_server integer, "
     "duplicate_acks_client integer, duplicate_acks_server integer, "
     "zero_windows_client integer, zero_windows_server integer, missed_bytes integer, "
-    "ended varchar);";
+    "ended varchar, server_name varchar, name_source varchar);";
 // The values that may be NULL (ports, the TCP columns) come as texts ("NULL" or a number); the
 // counts of each direction as unsigned 64-bit numbers.
 inline constexpr const char* insertConnectionFormat =
     "INSERT INTO CONNECTIONS VALUES('%s', %d, %d, '%s', '%s', %s, '%s', %s, %llu, %llu, '%s', "
     "'%s', %s, %llu, %llu, %llu, %llu, %llu, %llu, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, "
-    "%s, %s, %s, '%s');";
+    "%s, %s, %s, '%s', %s, %s);";
+inline constexpr const char* createNames =
+    "create table NAMES (frame integer, address varchar, name varchar, source varchar, "
+    "ttl integer, queried varchar, ech_outer integer);";
+// The name and the queried name come as SQL literals (quoted, or NULL), so that a statement of
+// two names of the longest kind fits a buffer of its own.
+inline constexpr const char* insertNameFormat =
+    "INSERT INTO NAMES VALUES(%llu, '%s', %s, '%s', %s, %s, %s);";
+inline constexpr std::size_t nameStatementSize = 8192;
 
 inline constexpr const char* insertFrame6Format =
     "INSERT INTO FRAMES6 VALUES(%d, '%s', %d, '%s', %d, '%s', '%s', '%s.%.6d', %u);";

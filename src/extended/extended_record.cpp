@@ -13,6 +13,7 @@
 #include "capture/ipv6_text.h"
 #include "capture/transport_facts.h"
 #include "db/extended_schema.h"
+#include "names/name_text.h"
 #include "run/traffic_writer.h"
 #include "version.h"
 
@@ -89,7 +90,9 @@ constexpr std::size_t namedKinds = 8;
 
 }  // namespace
 
-ExtendedRecord::ExtendedRecord() : connections({&ExtendedRecord::writeConnection, this}) {}
+ExtendedRecord::ExtendedRecord()
+    : connections({&ExtendedRecord::writeConnection, this}),
+      names(connections.capacity(), {&ExtendedRecord::writeName, this}) {}
 
 bool ExtendedRecord::chooseReading(int dlt, const char* name) {
     linkType = linkTypeOf(dlt);
@@ -159,6 +162,7 @@ void ExtendedRecord::createTables(TrafficWriter& databaseWriter) {
     writer->exec(sql::createNotAnalysed);
     writer->exec(sql::createVlans);
     writer->exec(sql::createConnections);
+    writer->exec(sql::createNames);
 }
 
 void ExtendedRecord::recordPacket(const PacketView& p) {
@@ -173,8 +177,9 @@ void ExtendedRecord::recordPacket(const PacketView& p) {
     const auto network = static_cast<std::uint32_t>(p.ipHeader - p.packetData);
     const IpLayers layers{static_cast<std::uint8_t>(p.ipv6 ? 6 : 4), network,
                           network + p.ipHeaderLength, p.protocol, !p.ipv6 || p.upperLayer};
-    readTransportFacts(FrameBytes(p.packetData, p.header->caplen), p.header->len, layers, facts);
-    connections.add(facts);
+    const FrameBytes frame(p.packetData, p.header->caplen);
+    readTransportFacts(frame, p.header->len, layers, facts);
+    names.packet(facts, frame, connections.add(facts));
     recordDay(p);
 }
 
@@ -196,7 +201,17 @@ void ExtendedRecord::recordDay(const PacketView& p) {
 }
 
 void ExtendedRecord::writeConnection(void* record, const ConnectionRow& c) {
-    TrafficWriter& writer = *static_cast<ExtendedRecord*>(record)->writer;
+    ExtendedRecord& self = *static_cast<ExtendedRecord*>(record);
+    TrafficWriter& writer = *self.writer;
+    const NameTracker::ConnectionName name = self.names.ended(c.connection);
+    NameText nameText;
+    char nameSql[nameSqlSize] = "NULL", sourceSql[16] = "NULL";
+    if (name.text != nullptr) {
+        nameText.length = static_cast<std::uint16_t>(
+            std::snprintf(nameText.text, sizeof nameText.text, "%s", name.text));
+        writeSqlLiteral(nameText, nameSql);
+        std::snprintf(sourceSql, sizeof sourceSql, "'%s'", name.source);
+    }
     char client[ipv6TextSize], server[ipv6TextSize];
     formatAddress(c.family, c.client, client);
     formatAddress(c.family, c.server, server);
@@ -234,7 +249,29 @@ void ExtendedRecord::writeConnection(void* record, const ConnectionRow& c) {
         c.tcp ? seconds(handshake, c.handshakeTime) : "NULL", healthTexts[0], healthTexts[1],
         healthTexts[2], healthTexts[3], healthTexts[4], healthTexts[5], healthTexts[6],
         healthTexts[7], count(missed, c.tcp, c.missedBytes),
-        endReasonNames[static_cast<std::size_t>(c.end)].data());
+        endReasonNames[static_cast<std::size_t>(c.end)].data(), nameSql, sourceSql);
+}
+
+void ExtendedRecord::writeName(void* record, const NameRow& n) {
+    ExtendedRecord& self = *static_cast<ExtendedRecord*>(record);
+    char address[ipv6TextSize];
+    formatAddress(n.family, n.address, address);
+    char name[nameSqlSize], queried[nameSqlSize] = "NULL";
+    writeSqlLiteral(*n.name, name);
+    if (n.queried != nullptr) {
+        writeSqlLiteral(*n.queried, queried);
+    }
+    ValueText ttl;
+    const bool named = n.source == NameSource::Tls || n.source == NameSource::Quic;
+    static char statement[sql::nameStatementSize];
+    const int length =
+        std::snprintf(statement, sizeof statement, sql::insertNameFormat,
+                      static_cast<unsigned long long>(n.frame), address, name,
+                      nameSourceText[static_cast<std::size_t>(n.source)], count(ttl, n.dns, n.ttl),
+                      queried, named ? (n.echOuter ? "1" : "0") : "NULL");
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof statement) {
+        self.writer->exec(statement);
+    }
 }
 
 void ExtendedRecord::finish(const PcapEngine& engine, const char* filter, int mode) {

@@ -10,7 +10,8 @@
 // each analysed frame whose local date changes, and after the loop the rows of NOT_ANALYSED,
 // VLANS and CAPTURE; on the console, the line of the frames not analysed. With a database, it
 // also keeps the connection record: every analysed packet goes to its connection
-// (connections/connection_table.h), and each connection is written into CONNECTIONS as it ends.
+// (connections/connection_table.h), each connection is written into CONNECTIONS as it ends, and
+// the names that the traffic tells (names/name_tracker.h) go into NAMES and name the connections.
 // The classic tables are made and filled exactly as without it.
 #pragma once
 
@@ -24,6 +25,7 @@
 #include "capture/packet_view.h"
 #include "connections/connection_table.h"
 #include "extended/frame_census.h"
+#include "names/name_tracker.h"
 
 namespace tidewrack {
 
@@ -68,12 +70,14 @@ class ExtendedRecord {
     void recordDay(const PacketView& packet);
     void writeRows(const PcapEngine& engine, const char* filter, int mode);
     void printNotAnalysed() const;
-    // The CONNECTIONS row of a connection that ended.
+    // The CONNECTIONS row of a connection that ended, and the NAMES row of a name learnt.
     static void writeConnection(void* record, const ConnectionRow& row);
+    static void writeName(void* record, const NameRow& row);
 
     FrameCensus census;
     TrafficWriter* writer = nullptr;  // of the database, once its tables are made
     ConnectionTable connections;
+    NameTracker names;
     LinkType linkType = LinkType::Ethernet;
     bool unusable = false;
     pcap_pkthdr stamped{};  // the current frame's header, its microseconds within a second
