@@ -131,8 +131,8 @@ TEST_F(ExtendedRecord, ClassicTablesAndConsoleStayAsTheyAre) {
                 << table;
             std::erase(added, table);
         }
-        EXPECT_EQ(added,
-                  (Rows{"CAPTURE", "CONNECTIONS", "DAYS", "FRAMES6", "NOT_ANALYSED", "VLANS"}));
+        EXPECT_EQ(added, (Rows{"CAPTURE", "CONNECTIONS", "DAYS", "FRAMES6", "NAMES", "NOT_ANALYSED",
+                               "VLANS"}));
     }
 }
 
