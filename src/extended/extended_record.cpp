@@ -37,14 +37,31 @@ void formatUtc(const timeval& time, UtcText& text) {
     std::snprintf(text + length, sizeof text - length, ".%06ldZ", static_cast<long>(time.tv_usec));
 }
 
+// Decimal digits of `value` at `out`, at least `minimum` of them; returns the end.
+char* digits(char* out, std::uint64_t value, int minimum = 1) {
+    char reversed[24];
+    int n = 0;
+    do {
+        reversed[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 || n < minimum);
+    while (n > 0) {
+        *out++ = reversed[--n];
+    }
+    return out;
+}
+
 // An address of either family as FRAMES and FRAMES6 write it.
 void formatAddress(std::uint8_t family, const std::uint8_t (&address)[16],
                    char (&text)[ipv6TextSize]) {
     if (family == 6) {
         formatIpv6(address, text);
-    } else {
-        std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2],
-                      address[3]);
+        return;
+    }
+    char* at = text;
+    for (int i = 0; i < 4; ++i) {
+        at = digits(at, address[i]);
+        *at++ = i < 3 ? '.' : '\0';
     }
 }
 
@@ -54,7 +71,7 @@ const char* count(ValueText& text, bool known, std::uint64_t value) {
     if (!known) {
         return "NULL";
     }
-    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
+    *digits(text, value) = '\0';
     return text;
 }
 // Microseconds as seconds, to the microsecond.
@@ -62,9 +79,21 @@ const char* seconds(ValueText& text, Microseconds value) {
     if (value < 0) {
         return "NULL";
     }
-    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(value / 1000000),
-                  static_cast<long long>(value % 1000000));
+    char* at = digits(text, static_cast<std::uint64_t>(value / 1000000));
+    *at++ = '.';
+    *digits(at, static_cast<std::uint64_t>(value % 1000000), 6) = '\0';
     return text;
+}
+// A text that may be NULL, between quotes; `text` holds no quote.
+const char* quoted(ValueText& out, bool known, std::string_view text) {
+    if (!known || text.size() + 3 > sizeof out) {
+        return "NULL";
+    }
+    out[0] = '\'';
+    text.copy(out + 1, text.size());
+    out[text.size() + 1] = '\'';
+    out[text.size() + 2] = '\0';
+    return out;
 }
 
 // A pcap file may store a second's worth of microseconds or more, in an unsigned 32-bit field
@@ -229,23 +258,23 @@ void ExtendedRecord::writeConnection(void* record, const ConnectionRow& c) {
         healthTexts[4 + d] = count(health[4 + d], c.tcp, from.duplicateAcks);
         healthTexts[6 + d] = count(health[6 + d], c.tcp, from.zeroWindows);
     }
-    char state[16], history[TcpHistory::textSize + 2];
-    std::snprintf(state, sizeof state, c.tcp ? "'%.*s'" : "NULL", static_cast<int>(c.state.size()),
-                  c.state.data());
-    std::snprintf(history, sizeof history, c.tcp ? "'%s'" : "NULL", c.history);
+    ValueText state, history;
+    static_assert(TcpHistory::textSize + 2 <= sizeof history);
+    ValueText frames[2], counts[6];
+    const std::uint64_t values[] = {c.fromClient.frames, c.fromClient.bytes, c.fromClient.payload,
+                                    c.fromServer.frames, c.fromServer.bytes, c.fromServer.payload};
+    const char* texts[6];
+    for (int i = 0; i < 6; ++i) {
+        texts[i] = count(counts[i], true, values[i]);
+    }
     writer.execFormatted(
         sql::insertConnectionFormat, c.communityId, c.family, c.protocol,
         decoderProtocolName(c.protocol), client, count(clientPort, c.hasPorts, c.clientPort),
-        server, count(serverPort, c.hasPorts, c.serverPort),
-        static_cast<unsigned long long>(c.firstFrame), static_cast<unsigned long long>(c.lastFrame),
-        first, last, seconds(duration, c.duration),
-        static_cast<unsigned long long>(c.fromClient.frames),
-        static_cast<unsigned long long>(c.fromClient.bytes),
-        static_cast<unsigned long long>(c.fromClient.payload),
-        static_cast<unsigned long long>(c.fromServer.frames),
-        static_cast<unsigned long long>(c.fromServer.bytes),
-        static_cast<unsigned long long>(c.fromServer.payload), state, history,
-        count(syns, c.tcp, c.syns), c.tcp ? seconds(connect, c.connectTime) : "NULL",
+        server, count(serverPort, c.hasPorts, c.serverPort), count(frames[0], true, c.firstFrame),
+        count(frames[1], true, c.lastFrame), first, last, seconds(duration, c.duration), texts[0],
+        texts[1], texts[2], texts[3], texts[4], texts[5], quoted(state, c.tcp, c.state),
+        quoted(history, c.tcp, c.history), count(syns, c.tcp, c.syns),
+        c.tcp ? seconds(connect, c.connectTime) : "NULL",
         c.tcp ? seconds(handshake, c.handshakeTime) : "NULL", healthTexts[0], healthTexts[1],
         healthTexts[2], healthTexts[3], healthTexts[4], healthTexts[5], healthTexts[6],
         healthTexts[7], count(missed, c.tcp, c.missedBytes),
