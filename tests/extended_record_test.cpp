@@ -136,6 +136,37 @@ TEST_F(ExtendedRecord, ClassicTablesAndConsoleStayAsTheyAre) {
     }
 }
 
+// Mode 3 keeps the connection record and no row per frame: the same connections, names and
+// frames not analysed as mode 1, and the traffic of each second, which adds up to the frames
+// mode 1 holds, second by second and protocol by protocol.
+TEST_F(ExtendedRecord, FlowsOnlyKeepsTheConnectionsWithoutARowPerFrame) {
+    const std::string sample = std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap";
+    const std::string flows = dir.path("flows.db"), full = dir.path("full.db");
+    const Outcome run = runProgram({"-x", "-m", "3", "-r", sample, "-d", flows});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(runProgram({"-x", "-r", sample, "-d", full}).status, 0);
+    EXPECT_EQ(tableNames(flows),
+              (Rows{"CAPTURE", "CONNECTIONS", "NAMES", "NOT_ANALYSED", "SECONDS", "VLANS"}));
+    for (const char* table : {"CONNECTIONS", "NAMES", "NOT_ANALYSED", "VLANS"}) {
+        const std::string all = std::string("SELECT * FROM ") + table + " ORDER BY 1, 2, 3";
+        EXPECT_EQ(query(flows, all), query(full, all)) << table;
+    }
+    const std::string perSecond =
+        "SELECT strftime('%s', d.date || ' ' || substr(f.time, 1, 8)) AS second, f.family, "
+        "sum(f.frames), sum(f.len) FROM (SELECT frame, time, len, 4 AS family, 1 AS frames FROM "
+        "FRAMES UNION ALL SELECT frame, time, len, 6, 1 FROM FRAMES6) AS f JOIN DAYS AS d ON "
+        "d.frame = (SELECT max(frame) FROM DAYS WHERE frame <= f.frame) GROUP BY 1, 2 ORDER BY 1, "
+        "2";
+    EXPECT_EQ(query(flows, "SELECT second, family, sum(frames), sum(bytes) FROM SECONDS GROUP BY "
+                           "1, 2 ORDER BY 1, 2"),
+              query(full, perSecond));
+    EXPECT_EQ(query(flows, "SELECT mode FROM CAPTURE"), Rows{"3"});
+    // Without the extended record, mode 3 is unknown, as it always was.
+    EXPECT_EQ(runProgram({"-m", "3", "-r", sample, "-d", dir.path("classic.db")}).out,
+              "mode: 3 - unknown mode!\n");
+}
+
 // Times that cross midnight, jump back by years and forward again: each frame's date, and the
 // full local time that the documented query gives. West of UTC with summer time, the offset's
 // change is recorded too, so that every frame's time in UTC can be told.

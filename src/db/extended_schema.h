@@ -1,5 +1,6 @@
 // The tables that the extended record (-x, --extended) adds beside the classic ones, as the
-// exact SQL text sent to SQLite. The classic tables are made and filled as without it.
+// exact SQL text sent to SQLite. The classic tables are made and filled as without it; mode 3
+// (flows only) has none of them, nor FRAMES6 and DAYS, and has SECONDS instead.
 //
 //   CAPTURE       one row: where the frames came from (the trace file or adapter as given, its
 //                 link type and snap length, the user's filter or NULL), the analysis mode and
@@ -29,6 +30,10 @@
 //                 the TTL and the name the client asked for when a CNAME chain led to it; for
 //                 TLS and QUIC, whether it is the outer name of an encrypted ClientHello
 //                 (names/name_tracker.h).
+//   SECONDS       mode 3 only, which has no row per frame: the frames and bytes of each second
+//                 of the capture (Unix time, UTC), by family and protocol number; the rows of one
+//                 second and protocol add up when the capture's time goes back to it
+//                 (extended/traffic_seconds.h).
 //   FRAMES6       one row per IPv6 packet, with the columns of FRAMES in the same meaning but
 //                 for the addresses, one text each (sIP, dIP) as RFC 5952 writes them; the
 //                 protocol is the upper-layer header after the extension headers, and the ports
@@ -77,6 +82,13 @@ inline constexpr const char* insertConnectionFormat =
     "INSERT INTO CONNECTIONS VALUES('%s', %d, %d, '%s', '%s', %s, '%s', %s, %s, %s, '%s', '%s', "
     "%s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, %s, '%s', "
     "%s, %s);";
+inline constexpr const char* createSeconds =
+    "create table SECONDS (second integer, family integer, protocol integer, frames integer, "
+    "bytes integer);";
+// The rows of one second, several to a statement: each row as the second's text (Unix time,
+// written by the program), family, protocol, frames and bytes.
+inline constexpr const char* insertSecondsStart = "INSERT INTO SECONDS VALUES";
+inline constexpr const char* secondsRowFormat = "%s(%s, %d, %d, %s, %s)";
 inline constexpr const char* createNames =
     "create table NAMES (frame integer, address varchar, name varchar, source varchar, "
     "ttl integer, queried varchar, ech_outer integer);";

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -120,7 +121,8 @@ constexpr std::size_t namedKinds = 8;
 }  // namespace
 
 ExtendedRecord::ExtendedRecord()
-    : connections({&ExtendedRecord::writeConnection, this}),
+    : trafficBySecond({&ExtendedRecord::writeSeconds, this}),
+      connections({&ExtendedRecord::writeConnection, this}),
       names(connections.capacity(), {&ExtendedRecord::writeName, this}) {}
 
 bool ExtendedRecord::chooseReading(int dlt, const char* name) {
@@ -183,11 +185,16 @@ ExtendedRecord::Frame ExtendedRecord::readFrame(PacketView& view, LocalTimeText&
     return Frame::NotAnalysed;
 }
 
-void ExtendedRecord::createTables(TrafficWriter& databaseWriter) {
+void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
     writer = &databaseWriter;
-    writer->exec(sql::createFrames6);
+    flowsOnly = mode == TrafficWriter::flowsOnlyMode;
+    if (flowsOnly) {
+        writer->exec(sql::createSeconds);
+    } else {
+        writer->exec(sql::createFrames6);
+        writer->exec(sql::createDays);
+    }
     writer->exec(sql::createCapture);
-    writer->exec(sql::createDays);
     writer->exec(sql::createNotAnalysed);
     writer->exec(sql::createVlans);
     writer->exec(sql::createConnections);
@@ -195,7 +202,9 @@ void ExtendedRecord::createTables(TrafficWriter& databaseWriter) {
 }
 
 void ExtendedRecord::recordPacket(const PacketView& p) {
-    if (p.ipv6) {
+    if (flowsOnly) {
+        trafficBySecond.add(p.header->ts.tv_sec, p.ipv6 ? 6 : 4, p.protocol, p.header->len);
+    } else if (p.ipv6) {
         writer->execFormatted(sql::insertFrame6Format, p.packetCount, p.sourceText, p.sourcePort,
                               p.destinationText, p.destinationPort, p.protocolName, p.tcpFlagsText,
                               p.timeText, static_cast<int>(p.header->ts.tv_usec), p.header->len);
@@ -209,7 +218,9 @@ void ExtendedRecord::recordPacket(const PacketView& p) {
     const FrameBytes frame(p.packetData, p.header->caplen);
     readTransportFacts(frame, p.header->len, layers, facts);
     names.packet(facts, frame, connections.add(facts));
-    recordDay(p);
+    if (!flowsOnly) {
+        recordDay(p);
+    }
 }
 
 void ExtendedRecord::recordDay(const PacketView& p) {
@@ -281,6 +292,35 @@ void ExtendedRecord::writeConnection(void* record, const ConnectionRow& c) {
         endReasonNames[static_cast<std::size_t>(c.end)].data(), nameSql, sourceSql);
 }
 
+void ExtendedRecord::writeSeconds(void* record, const TrafficSeconds::Row* rows,
+                                  std::uint32_t rowCount) {
+    ExtendedRecord& self = *static_cast<ExtendedRecord*>(record);
+    // Several rows to a statement, each about 60 bytes: a statement of 32 fits its buffer.
+    constexpr std::uint32_t rowsPerStatement = 32;
+    static char statement[4096];
+    for (std::uint32_t first = 0; first < rowCount; first += rowsPerStatement) {
+        std::size_t length = std::strlen(sql::insertSecondsStart);
+        std::memcpy(statement, sql::insertSecondsStart, length);
+        for (std::uint32_t i = first; i < rowCount && i < first + rowsPerStatement; ++i) {
+            const TrafficSeconds::Row& r = rows[i];
+            ValueText second, frames, bytes;
+            char* at = second;
+            if (r.second < 0) {
+                *at++ = '-';
+            }
+            *digits(at, r.second < 0 ? 0 - static_cast<std::uint64_t>(r.second)
+                                     : static_cast<std::uint64_t>(r.second)) = '\0';
+            const int written = std::snprintf(
+                statement + length, sizeof statement - length, sql::secondsRowFormat,
+                i > first ? "," : "", second, r.family, r.protocol,
+                count(frames, true, r.counts.frames), count(bytes, true, r.counts.bytes));
+            length += static_cast<std::size_t>(written);
+        }
+        statement[length] = '\0';
+        self.writer->exec(statement);
+    }
+}
+
 void ExtendedRecord::writeName(void* record, const NameRow& n) {
     ExtendedRecord& self = *static_cast<ExtendedRecord*>(record);
     char address[ipv6TextSize];
@@ -306,6 +346,9 @@ void ExtendedRecord::writeName(void* record, const NameRow& n) {
 void ExtendedRecord::finish(const PcapEngine& engine, const char* filter, int mode) {
     if (writer != nullptr) {
         connections.finish();
+        if (flowsOnly) {
+            trafficBySecond.finishSecond();
+        }
         writeRows(engine, filter, mode);
     }
     printNotAnalysed();

@@ -25,6 +25,7 @@
 #include "capture/packet_view.h"
 #include "connections/connection_table.h"
 #include "extended/frame_census.h"
+#include "extended/traffic_seconds.h"
 #include "names/name_tracker.h"
 
 namespace tidewrack {
@@ -53,10 +54,12 @@ class ExtendedRecord {
     Frame readFrame(PacketView& view, LocalTimeText& clock, const pcap_pkthdr* delivered,
                     const u_char* data, const bpf_program* frameFilter);
 
-    // The database: the tables, then the rows, all through `writer`.
-    void createTables(TrafficWriter& writer);
+    // The database: the tables of the analysis mode, then the rows, all through `writer`. Mode
+    // 3 keeps no row per frame (FRAMES6, DAYS), but the traffic of each second instead.
+    void createTables(TrafficWriter& writer, int mode);
     // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, its DAYS
-    // row, when its local date or UTC offset is not the one before, and its connection.
+    // row, when its local date or UTC offset is not the one before (or, in mode 3, its second's
+    // counts), and its connection.
     void recordPacket(const PacketView& packet);
     // After the loop and its line of the packets analysed: the connections still open, and the
     // rows of NOT_ANALYSED, VLANS and CAPTURE (with the user's filter or null, and the analysis
@@ -73,9 +76,12 @@ class ExtendedRecord {
     // The CONNECTIONS row of a connection that ended, and the NAMES row of a name learnt.
     static void writeConnection(void* record, const ConnectionRow& row);
     static void writeName(void* record, const NameRow& row);
+    static void writeSeconds(void* record, const TrafficSeconds::Row* rows, std::uint32_t rowCount);
 
     FrameCensus census;
     TrafficWriter* writer = nullptr;  // of the database, once its tables are made
+    bool flowsOnly = false;           // mode 3
+    TrafficSeconds trafficBySecond;
     ConnectionTable connections;
     NameTracker names;
     LinkType linkType = LinkType::Ethernet;

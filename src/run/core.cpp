@@ -216,11 +216,11 @@ int Core::run() {
 
 int Core::openDatabase() {
     writer.emplace(*sqliteEngine, protocolNames, mode.value);
-    if (writer->open(database.value) != 0) {
+    if (writer->open(database.value, extendedRecord.has_value()) != 0) {
         return 1;
     }
     if (extendedRecord) {
-        extendedRecord->createTables(*writer);
+        extendedRecord->createTables(*writer, mode.value);
     }
     writer->tablesCreated();
     return 0;

@@ -45,7 +45,7 @@ void TrafficWriter::execAllocated(char* sql) {
     sqlite3_free(sql);
 }
 
-int TrafficWriter::open(const char* path) {
+int TrafficWriter::open(const char* path, bool flowsOnlyAllowed) {
     // The console text would go into the database, and SQLite's pages into the console.
     for (const auto& [stream, name] :
          {std::pair{stdout, "standard output"}, std::pair{stderr, "standard error"}}) {
@@ -57,7 +57,7 @@ int TrafficWriter::open(const char* path) {
     if (db.SQLite_open(path) != 0) {
         return 1;
     }
-    if (mode != 1 && mode != 2) {
+    if (mode != 1 && mode != 2 && !(flowsOnlyAllowed && mode == flowsOnlyMode)) {
         std::printf("mode: %d - unknown mode!\n", mode);
         std::exit(1);
     }
@@ -67,6 +67,9 @@ int TrafficWriter::open(const char* path) {
     // Each create statement still commits on its own, so a run stopped at any point leaves the
     // tables created so far, but without waiting for the disk twice per statement.
     exec(sql::noSync);
+    if (mode == flowsOnlyMode) {
+        return 0;
+    }
     if (mode == 2) {
         exec(sql::createFramesOnly);
         return 0;
@@ -95,8 +98,8 @@ void TrafficWriter::commitTransaction() {
 }
 
 void TrafficWriter::writePacketRows(const PacketView& p) {
-    if (p.ipv6) {
-        return;  // the classic tables are IPv4's
+    if (p.ipv6 || mode == flowsOnlyMode) {
+        return;  // the classic tables are IPv4's, and mode 3 has none
     }
     const std::uint8_t* s = p.sourceAddress;
     const std::uint8_t* d = p.destinationAddress;

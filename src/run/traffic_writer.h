@@ -27,14 +27,16 @@ class TrafficWriter {
         : db(engine), protocolNames(names), mode(mode) {}
 
     // Opens the database at `path` and creates the tables of the analysis mode; 0, or 1 after
-    // saying why not. A mode other than 1 or 2 ends the process, as it always has. Other tables
+    // saying why not. A mode other than 1 or 2 ends the process, as it always has, but for
+    // `flowsOnly`, the extended record's mode 3, which has none of these tables. Other tables
     // may be created next, before tablesCreated() lets another run look at the file.
-    int open(const char* path);
+    static constexpr int flowsOnlyMode = 3;
+    int open(const char* path, bool flowsOnlyAllowed);
     void tablesCreated() { db.SQLite_tablesCreated(); }
     void beginTransaction();
     void commitTransaction();
     // The rows of one decoded packet: its frames row and, in mode 1, its raw row; none for an
-    // IPv6 packet, which the classic tables do not hold.
+    // IPv6 packet, which the classic tables do not hold, nor in mode 3.
     void writePacketRows(const PacketView& packet);
     // After the loop, in mode 1: the protocol list, then the flow and service tables with their
     // console lines. `quiet` leaves out the service statements that fail for want of their flow

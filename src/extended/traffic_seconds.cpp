@@ -1,0 +1,21 @@
+// Finishing a second of the traffic by second: its rows, in the order its families and
+// protocols were first met.
+#include "extended/traffic_seconds.h"
+
+namespace tidewrack {
+
+void TrafficSeconds::finishSecond() {
+    if (touchedCount == 0) {
+        return;
+    }
+    for (std::uint32_t i = 0; i < touchedCount; ++i) {
+        const std::uint16_t slot = touched[i];
+        rows[i] = {current, static_cast<std::uint8_t>(slot >= 256 ? 6 : 4),
+                   static_cast<std::uint8_t>(slot & 0xFF), counts[slot]};
+        counts[slot] = {};
+    }
+    sink.rows(sink.context, rows, touchedCount);
+    touchedCount = 0;
+}
+
+}  // namespace tidewrack
