@@ -288,6 +288,10 @@ std::string groupDigits(std::uint64_t n) {
     return grouped;
 }
 
+std::string counted(std::uint64_t n, const char* one, const char* many) {
+    return groupDigits(n) + ' ' + (n == 1 ? one : many);
+}
+
 std::string byteSize(std::uint64_t bytes) {
     constexpr const char* units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
     double value = static_cast<double>(bytes);

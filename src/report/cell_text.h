@@ -39,6 +39,8 @@ std::string capitalized(std::string_view title);
 
 // A count with its digits grouped by three: 1,234,567.
 std::string groupDigits(std::uint64_t n);
+// A count of things, named as one or as many: "1 database", "3 intervals".
+std::string counted(std::uint64_t n, const char* one, const char* many);
 // A size in bytes for an axis: "950 B", "3.4 kB", "12 MB", "1.2 GB" (powers of 1,000).
 std::string byteSize(std::uint64_t bytes);
 // The width of the timeline's intervals: "1 s", "10 min", "1 h", "100 d".

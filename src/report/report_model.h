@@ -1,5 +1,5 @@
-// The report as a list of sections, each declared once (report_sections.cpp) and shown alike by
-// every output: the terminal's text, the page, JSON and CSV.
+// The report as a list of sections, each declared once (section_declarations.cpp) and shown
+// alike by every output: the terminal's text, the page, JSON and CSV.
 //
 // A section has an id (its member name in the JSON and the name --csv takes), a title and a
 // note for people, columns, rows of cells, and perhaps a chart. A column has a key (its JSON
