@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,14 @@ std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis);
 // an end (address, port or NULL), a protocol (name, family), a share or a ratio (part, whole)
 // and a rate (count, microseconds), one for the others.
 Cell readCell(const Statement& statement, int& column, Kind kind);
+
+// Checks, once when a statement is prepared, that it returns the values of `columns` in their
+// order, each named for its column: its key, and for the second of two values the key and
+// "_port" (an end), "_family" (a protocol) or "_whole" (a share's or ratio's whole, a rate's
+// microseconds). A value out of place is a fault of the statement: a std::logic_error naming
+// `what` and the value.
+void checkValueNames(const Statement& statement, std::span<const Column> columns,
+                     std::string_view what);
 
 // A share as a fraction between 0 and 1.
 double fraction(const Cell& share);

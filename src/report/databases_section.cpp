@@ -11,35 +11,39 @@ namespace tidewrack::report {
 void completeDatabases(Section& section, TallyStore& store, Report&, const ReportSettings&) {
     constexpr int namedErrors = 10;
     Statement failed =
-        store.prepare("SELECT path, delivered, read_error, count(*) OVER () FROM database "
+        store.prepare("SELECT path, delivered, read_error, count(*) OVER () AS count FROM database "
                       "WHERE read_error IS NOT NULL ORDER BY place LIMIT " +
                       std::to_string(namedErrors));
+    const int path = failed.column("path"), delivered = failed.column("delivered"),
+              text = failed.column("read_error"), all = failed.column("count");
     std::string errors;
     std::int64_t count = 0;
     while (failed.step()) {
-        errors +=
-            (errors.empty() ? "" : "; ") + std::string("the capture of ") +
-            std::string(failed.text(0)) + " ended in a read error" +
-            (failed.isNull(1) ? ""
-                              : " after " + counted(static_cast<std::uint64_t>(failed.integer(1)),
-                                                    "frame", "frames")) +
-            (failed.text(2).empty() ? "" : ": \"" + std::string(failed.text(2)) + "\"");
-        count = failed.integer(3);
+        errors += (errors.empty() ? "" : "; ") + std::string("the capture of ") +
+                  std::string(failed.text(path)) + " ended in a read error" +
+                  (failed.isNull(delivered)
+                       ? ""
+                       : " after " + counted(static_cast<std::uint64_t>(failed.integer(delivered)),
+                                             "frame", "frames")) +
+                  (failed.text(text).empty() ? "" : ": \"" + std::string(failed.text(text)) + "\"");
+        count = failed.integer(all);
     }
     if (count > namedErrors) {
         errors += "; and the captures of " + groupDigits(count - namedErrors) +
                   " more databases ended in a read error";
     }
     constexpr int named = 3;
-    Statement back = store.prepare(
-        "SELECT path, back, count(*) OVER () FROM database WHERE back > 0 ORDER BY place LIMIT " +
-        std::to_string(named));
+    Statement back = store.prepare("SELECT path, back, count(*) OVER () AS count FROM database "
+                                   "WHERE back > 0 ORDER BY place LIMIT " +
+                                   std::to_string(named));
+    const int backPath = back.column("path"), times = back.column("back"),
+              backCount = back.column("count");
     std::string list;
     count = 0;
     while (back.step()) {
-        list += (list.empty() ? "" : ", ") + std::string(back.text(0)) + " (" +
-                counted(static_cast<std::uint64_t>(back.integer(1)), "time", "times") + ")";
-        count = back.integer(2);
+        list += (list.empty() ? "" : ", ") + std::string(back.text(backPath)) + " (" +
+                counted(static_cast<std::uint64_t>(back.integer(times)), "time", "times") + ")";
+        count = back.integer(backCount);
     }
     if (count > 0) {
         section.note = "time goes back in " + list +

@@ -3,6 +3,7 @@
 #include "report/report_sections.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include "report/cell_text.h"
@@ -44,6 +45,7 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
         const std::string kept = rows + " ORDER BY " + std::string(order) +
                                  (cut ? " LIMIT " + std::to_string(report.top) : "");
         section.query = std::make_shared<Statement>(store.prepare(kept));
+        checkValueNames(*section.query, section.columns, "section " + std::string(d.id));
         if (!by.empty() && section.shown > 0) {
             section.note =
                 (section.shown == section.total
@@ -82,6 +84,27 @@ void Section::eachRow(const std::function<void(const Row&)>& visit) const {
         }
         visit(row);
     }
+}
+
+namespace {
+
+std::size_t placeOf(const Section& section, std::span<const Column> columns, std::string_view key) {
+    const int place = columnAt(columns, key);
+    if (place < 0) {
+        throw std::logic_error("section " + std::string(section.id) + " has no column " +
+                               std::string(key));
+    }
+    return static_cast<std::size_t>(place);
+}
+
+}  // namespace
+
+std::size_t Section::place(std::string_view key) const {
+    return placeOf(*this, columns, key);
+}
+
+std::size_t Section::factPlace(std::string_view key) const {
+    return placeOf(*this, factColumns, key);
 }
 
 const Section* Report::find(std::string_view id) const {

@@ -271,48 +271,57 @@ constexpr Column unansweredColumns[] = {
 
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
-     .rows = "SELECT path, mode, frames, bytes, first, last, last - first, first, last, "
-             "iif(dated, 'extended', 'classic'), back, read_error FROM database",
+     .rows = "SELECT path, mode, frames, bytes, first, last, last - first AS duration, "
+             "first AS first_utc, last AS last_utc, iif(dated, 'extended', 'classic') AS record, "
+             "back AS time_goes_back, read_error FROM database",
      .order = "place", .whole = true, .complete = completeDatabases},
     {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
      .complete = completeSummary},
     {.id = "protocols", .title = "Protocol mix", .columns = protocolColumns,
-     .rows = "SELECT name, family, family_name(family), frames, bytes, bytes, "
-             "(SELECT sum(bytes) FROM protocol) FROM protocol WHERE frames > 0",
-     .order = "bytes DESC, frames DESC, name, family", .by = "bytes",
-     .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol", .label = 0,
-               .first = 4, .text = 4}},
+     .rows = "SELECT name, family AS name_family, family_name(family) AS family, frames, bytes, "
+             "bytes AS share, (SELECT sum(bytes) FROM protocol) AS share_whole FROM protocol "
+             "WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, name, name_family", .by = "bytes",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol",
+               .label = "name", .first = "share", .text = "share"}},
     {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
-     .rows = "SELECT kind, frames, bytes, frames, " DELIVERED " FROM not_analysed",
+     .rows = "SELECT kind, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
+             "FROM not_analysed",
      .order = "frames DESC, bytes DESC, kind", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
-               .label = 0, .first = 3, .text = 3},
+               .label = "kind", .first = "share", .text = "share"},
      .extendedOnly = true},
     {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
-     .rows = "SELECT vlan, frames, bytes, frames, " DELIVERED " FROM vlan",
+     .rows = "SELECT vlan, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
+             "FROM vlan",
      .order = "frames DESC, bytes DESC, vlan", .by = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
-               .label = 0, .first = 3, .text = 3},
+               .label = "vlan", .first = "share", .text = "share"},
      .extendedOnly = true},
     {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000, start, frames, bytes, start FROM interval",
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+             "FROM interval",
      .order = "start",
      .whole = true,
-     .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = 1, .first = 3,
-               .second = 2, .replacesTable = true},
+     .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = "start",
+               .first = "bytes", .second = "frames", .replacesTable = true},
      .facts = timelineFacts, .rowsKey = "buckets", .complete = completeTimeline},
     {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000, start, frames, bytes, start FROM interval "
-             "WHERE frames > 0",
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+             "FROM interval WHERE frames > 0",
      .order = "bytes DESC, frames DESC, start", .by = "bytes",
-     .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals", .label = 1,
-               .first = 3}},
+     .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals",
+               .label = "start", .first = "bytes"}},
     {.id = "endpoints", .title = "Endpoints", .columns = endpointColumns,
      .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received, first, "
-             "last, last - first, (bytes_sent + bytes_received) * 8, last - first, "
-             "frames_sent + frames_received, last - first, first, last FROM endpoint",
+             "last, last - first AS duration, "
+             "(bytes_sent + bytes_received) * 8 AS bits_per_second, "
+             "last - first AS bits_per_second_whole, "
+             "frames_sent + frames_received AS frames_per_second, "
+             "last - first AS frames_per_second_whole, first AS first_utc, last AS last_utc "
+             "FROM endpoint",
      .ranked = {{{ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
                   "bytes sent and received"},
                  {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
@@ -321,17 +330,23 @@ constexpr Declaration declarations[] = {
                  {ENDPOINT_BYTES " * 8e6 / nullif(last - first, 0) DESC NULLS LAST, "
                   ENDPOINT_BYTES " DESC, address", "mean rate"}}},
      .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
-               .label = 0, .first = 2, .second = 4}},
+               .label = "address", .first = "bytes_sent", .second = "bytes_received"}},
     {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
-     .rows = "SELECT p.name, p.family, family_name(p.family), c.a, iif(p.ports, c.port_a, NULL), "
-             "c.b, iif(p.ports, c.port_b, NULL), c.frames_ab, c.bytes_ab, c.frames_ba, c.bytes_ba, "
-             "c.first, c.last, c.last - c.first, c.first, c.last, c.state, "
-             "CASE c.client WHEN 0 THEN c.a WHEN 1 THEN c.b END, "
-             "CASE c.client WHEN 0 THEN c.port_a WHEN 1 THEN c.port_b END, "
-             "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END, "
-             "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END, c.handshake, "
-             CONVERSATION_BYTES " * 8, c.last - c.first, c.frames_ab + c.frames_ba, "
-             "c.last - c.first FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+     .rows = "SELECT p.name AS protocol, p.family AS protocol_family, "
+             "family_name(p.family) AS family, c.a AS a, iif(p.ports, c.port_a, NULL) AS a_port, "
+             "c.b AS b, iif(p.ports, c.port_b, NULL) AS b_port, c.frames_ab AS frames_a_to_b, "
+             "c.bytes_ab AS bytes_a_to_b, c.frames_ba AS frames_b_to_a, "
+             "c.bytes_ba AS bytes_b_to_a, c.first AS first, c.last AS last, "
+             "c.last - c.first AS duration, c.first AS first_utc, c.last AS last_utc, "
+             "c.state AS state, CASE c.client WHEN 0 THEN c.a WHEN 1 THEN c.b END AS client, "
+             "CASE c.client WHEN 0 THEN c.port_a WHEN 1 THEN c.port_b END AS client_port, "
+             "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END AS server, "
+             "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
+             "c.handshake AS handshake, " CONVERSATION_BYTES " * 8 AS bits_per_second, "
+             "c.last - c.first AS bits_per_second_whole, "
+             "c.frames_ab + c.frames_ba AS frames_per_second, "
+             "c.last - c.first AS frames_per_second_whole "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes"},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,
@@ -342,12 +357,12 @@ constexpr Declaration declarations[] = {
                   CONVERSATION_BYTES " DESC, " CONVERSATION_KEY, "mean rate"}}},
      .remark = "a is the lower end, by address then port"},
     {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
-     .rows = "SELECT state, tcp_state_meaning(state), count(*) AS conversations, "
+     .rows = "SELECT state, tcp_state_meaning(state) AS meaning, count(*) AS conversations, "
              "sum(frames_ab + frames_ba) AS frames, sum(bytes_ab + bytes_ba) AS bytes "
              "FROM conversation WHERE state IS NOT NULL GROUP BY state",
      .derived = true, .order = "conversations DESC, bytes DESC, state", .by = "conversations",
-     .chart = {.type = Chart::Type::Bars, .title = "Conversations per state", .label = 0,
-               .first = 2}},
+     .chart = {.type = Chart::Type::Bars, .title = "Conversations per state", .label = "state",
+               .first = "conversations"}},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
      .rows = HANDSHAKES("server")
@@ -357,15 +372,16 @@ constexpr Declaration declarations[] = {
     {.id = "handshake_services", .title = "TCP handshake times by service",
      .columns = handshakeServiceColumns,
      .rows = HANDSHAKES("known_tcp_port(port)")
-             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)), "
-             "count(*) AS handshakes, count(DISTINCT server), " PERCENTILES " FROM ranked "
-             "GROUP BY 1",
+             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
+             "count(*) AS handshakes, count(DISTINCT server) AS servers, " PERCENTILES
+             " FROM ranked GROUP BY 1",
      .derived = true, .order = "median DESC, handshakes DESC, port",
      .by = "median, slowest first", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
      .columns = trafficServiceColumns,
-     .rows = "SELECT protocol, port, " SERVICE_NAME ", count(*), count(DISTINCT address), "
-             "sum(frames) AS frames, sum(bytes) AS bytes FROM server_end GROUP BY protocol, port",
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
+             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end GROUP BY protocol, port",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .remark = SERVER_REMARK},
     {.id = "tcp_services", .title = "TCP services that accepted connections",
@@ -375,22 +391,22 @@ constexpr Declaration declarations[] = {
              " AND syn_ack_a UNION ALL "
              "SELECT b, port_b, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
              " AND syn_ack_b) "
-             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)), count(*), "
-             "count(DISTINCT server), sum(frames) AS frames, sum(bytes) AS bytes "
-             "FROM accepted GROUP BY 1",
+             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
+             "count(*) AS connections, count(DISTINCT server) AS servers, sum(frames) AS frames, "
+             "sum(bytes) AS bytes FROM accepted GROUP BY 1",
      .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
      .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "udp_services", .title = "UDP services by destination port",
      .columns = udpServiceColumns,
-     .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)), "
+     .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)) AS service, "
              "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
      .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
      .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
-     .rows = "SELECT type, code, icmp_type_text(family, type), family, "
-             "icmp_code_text(family, type, code), family_name(family), frames, bytes "
-             "FROM icmp_message",
-     .order = "bytes DESC, frames DESC, family, type, code", .by = "bytes"},
+     .rows = "SELECT type, code, icmp_type_text(family, type) AS message, "
+             "family AS message_family, icmp_code_text(family, type, code) AS detail, "
+             "family_name(family) AS family, frames, bytes FROM icmp_message",
+     .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes"},
     {.id = "port_scans",
      .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
      .columns = portScanColumns,
@@ -399,13 +415,15 @@ constexpr Declaration declarations[] = {
              "SELECT b, a, port_a, syn_ack_a FROM " TCP_CONVERSATIONS " AND syn_b), "
              "port (source, target, port, answered) AS ("
              "SELECT source, target, port, max(answered) FROM probe GROUP BY 1, 2, 3) "
-             "SELECT source, target, count(*) AS ports, sum(answered), sum(answered), count(*), "
-             "group_concat(iif(answered, port, NULL)) FROM port GROUP BY 1, 2 "
+             "SELECT source, target, count(*) AS ports, sum(answered) AS answered, "
+             "sum(answered) AS answered_share, count(*) AS answered_share_whole, "
+             "group_concat(iif(answered, port, NULL)) AS open_ports FROM port GROUP BY 1, 2 "
              "HAVING count(*) >= " SCAN_PORTS,
      .derived = true, .order = "ports DESC, source, target", .by = "ports"},
     {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
-     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(f, type), f, "
-             "icmp_code_text(f, type, code), family_name(f), frames, bytes "
+     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(f, type) AS message, "
+             "f AS message_family, icmp_code_text(f, type, code) AS detail, "
+             "family_name(f) AS family, frames, bytes "
              "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
      .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes"},
     {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
@@ -415,7 +433,7 @@ constexpr Declaration declarations[] = {
              " AND syn_a AND frames_ba = 0 UNION ALL "
              "SELECT b, a, port_a, frames_ba, bytes_ba FROM " TCP_CONVERSATIONS
              " AND syn_b AND frames_ab = 0) "
-             "SELECT source, destination, port, count(*), sum(frames) AS frames, "
+             "SELECT source, destination, port, count(*) AS attempts, sum(frames) AS frames, "
              "sum(bytes) AS bytes FROM attempt GROUP BY 1, 2, 3",
      .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
      .by = "bytes"},
@@ -427,24 +445,27 @@ constexpr Declaration declarations[] = {
      .by = "bytes sent and received", .baselineOnly = true},
     {.id = "new_servers", .title = "Server ends not seen in the baseline",
      .columns = newServerColumns,
-     .rows = "SELECT protocol, address, port, " SERVICE_NAME ", count(*), "
-             "sum(frames) AS frames, sum(bytes) AS bytes FROM server_end AS s "
+     .rows = "SELECT protocol, address AS server, port AS server_port, " SERVICE_NAME
+             " AS service, count(*) AS conversations, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end AS s "
              "WHERE NOT EXISTS (SELECT 1 FROM baseline_server AS b WHERE b.protocol = s.protocol "
              "AND b.address = s.address AND b.port = s.port) GROUP BY protocol, address, port",
-     .derived = true, .order = "bytes DESC, frames DESC, protocol, address, port", .by = "bytes",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, server, server_port",
+     .by = "bytes",
      .baselineOnly = true},
     {.id = "new_services", .title = "Services not seen in the baseline",
      .columns = trafficServiceColumns,
-     .rows = "SELECT protocol, port, " SERVICE_NAME ", count(*), count(DISTINCT address), "
-             "sum(frames) AS frames, sum(bytes) AS bytes FROM server_end GROUP BY protocol, port "
-             "HAVING (protocol, port) NOT IN (SELECT DISTINCT protocol, port FROM baseline_server)",
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
+             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end GROUP BY protocol, port HAVING (protocol, port) NOT IN "
+             "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .baselineOnly = true},
     {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
      .columns = endpointChangeColumns,
      .rows = "SELECT address, before AS bytes_before, now AS bytes_now, now - before AS change, "
-             "iif(before > 0 AND now > 0, now - before, NULL) AS part, "
-             "iif(before > 0 AND now > 0, before, NULL) AS whole FROM ("
+             "iif(before > 0 AND now > 0, now - before, NULL) AS relative, "
+             "iif(before > 0 AND now > 0, before, NULL) AS relative_whole FROM ("
              "SELECT e.address, coalesce(b.bytes, 0) AS before, "
              "e.bytes_sent + e.bytes_received AS now "
              "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "
@@ -456,8 +477,8 @@ constexpr Declaration declarations[] = {
     {.id = "endpoint_changes_relative",
      .title = "Endpoints whose bytes changed most for their size",
      .columns = endpointChangeColumns,
-     .rows = "SELECT * FROM section_endpoint_changes WHERE part IS NOT NULL",
-     .order = "abs(part * 1.0 / whole) DESC, abs(change) DESC, address",
+     .rows = "SELECT * FROM section_endpoint_changes WHERE relative IS NOT NULL",
+     .order = "abs(relative * 1.0 / relative_whole) DESC, abs(change) DESC, address",
      .by = "change relative to the bytes before",
      .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
 };
@@ -476,13 +497,18 @@ constexpr Declaration declarations[] = {
 #undef SERVICE_NAME
 #undef SERVER_REMARK
 
-// Every chart names columns its section has, every section but a record reads rows, a column
-// dropped in pairs has its pair to its left, and ids are JSON member names.
+// Every chart names columns its section has (a label and a first at least), every section but
+// a record reads rows, a column dropped in pairs has its pair to its left, no key is there
+// twice, and ids are JSON member names.
 static_assert([] {
     for (const Declaration& d : declarations) {
-        const int columns = static_cast<int>(d.columns.size());
-        if (d.chart.label >= columns || d.chart.first >= columns || d.chart.second >= columns ||
-            d.chart.text >= columns || (d.rows.empty() && !d.record)) {
+        const auto names = [&](std::string_view key, bool needed) {
+            return key.empty() ? !needed : columnAt(d.columns, key) >= 0;
+        };
+        const bool chart = d.chart.type != Chart::Type::None;
+        if (!names(d.chart.label, chart) || !names(d.chart.first, chart) ||
+            !names(d.chart.second, false) || !names(d.chart.text, false) ||
+            (d.rows.empty() && !d.record)) {
             return false;
         }
         for (std::size_t i = 0; i < d.columns.size(); ++i) {
@@ -493,6 +519,11 @@ static_assert([] {
             }
             if (!paired) {
                 return false;
+            }
+        }
+        for (std::size_t i = 0; i < d.columns.size(); ++i) {
+            if (columnAt(d.columns, d.columns[i].key) != static_cast<int>(i)) {
+                return false;  // a key twice
             }
         }
         for (const char c : d.id) {

@@ -19,10 +19,12 @@ struct Declaration {
     std::string_view id{};
     std::string_view title{};
     std::span<const Column> columns{};
-    std::string_view rows{};   // SQL reading the rows, a value per column (two for an end or a
-                               // share, none for a list of names), in no particular order
+    // SQL reading the rows, in no particular order: the values of the columns in their order,
+    // each named for its column (checkValueNames, cell_text.h), a plain table column by its own
+    // name and any other value with AS.
+    std::string_view rows{};
     bool derived = false;      // rows of a GROUP BY, worked out once into a table of the store
-    std::string_view order{};  // SQL ORDER BY for the rows (by column names when derived)
+    std::string_view order{};  // SQL ORDER BY for the rows (by the columns' keys when derived)
     bool whole = false;        // every row, whatever --top says
     std::string_view by{};     // the order as people are told it: "bytes"
     // The orders of a list ranked as --by says, and how people are told them, by Ranking; none

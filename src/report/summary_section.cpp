@@ -9,15 +9,18 @@ namespace tidewrack::report {
 
 namespace {
 
-// "a.db", "a.db, b.db, c.db and 2 more": the paths of `sql` (path, the count of all), in order.
-std::string pathList(TallyStore& store, const std::string& sql) {
+// "a.db", "a.db, b.db, c.db and 2 more": the paths of the databases of `from` (a table, and
+// what picks its rows), in their order.
+std::string pathList(TallyStore& store, const std::string& from) {
     constexpr int named = 3;
-    Statement rows = store.prepare(sql + " LIMIT " + std::to_string(named));
+    Statement rows = store.prepare("SELECT path, count(*) OVER () AS count FROM " + from +
+                                   " ORDER BY place LIMIT " + std::to_string(named));
+    const int path = rows.column("path"), all = rows.column("count");
     std::int64_t count = 0;
     std::string paths;
     while (rows.step()) {
-        paths += (paths.empty() ? "" : ", ") + std::string(rows.text(0));
-        count = rows.integer(1);
+        paths += (paths.empty() ? "" : ", ") + std::string(rows.text(path));
+        count = rows.integer(all);
     }
     return count > named
                ? paths + " and " + groupDigits(static_cast<std::uint64_t>(count - named)) + " more"
@@ -28,58 +31,65 @@ std::string pathList(TallyStore& store, const std::string& sql) {
 
 void completeSummary(Section& section, TallyStore& store, Report& report,
                      const ReportSettings& settings) {
+    // What no sum of the databases says (the protocols seen, the time zone, the classic
+    // databases, the filter, the baseline and the ranking) is null here, and made below.
     Statement totals = store.prepare(
-        "SELECT sum(frames), sum(bytes), min(first), max(last), max(last) - min(first), "
-        "iif(min(first) IS NULL, 0, max(last) / 86400000000 - min(first) / 86400000000 + 1), "
-        "NULL, "
-        "(SELECT count(*) FROM endpoint), (SELECT count(*) FROM conversation), min(first), "
-        "max(last), NULL, NULL, sum(bytes) * 8, max(last) - min(first), sum(frames), "
-        "max(last) - min(first), NULL, NULL, NULL, count(*), min(path) FROM database");
+        "SELECT sum(frames) AS frames, sum(bytes) AS bytes, min(first) AS first, "
+        "max(last) AS last, max(last) - min(first) AS duration, "
+        "iif(min(first) IS NULL, 0, max(last) / 86400000000 - min(first) / 86400000000 + 1) "
+        "AS days, NULL AS protocols, (SELECT count(*) FROM endpoint) AS endpoints, "
+        "(SELECT count(*) FROM conversation) AS conversations, min(first) AS first_utc, "
+        "max(last) AS last_utc, NULL AS time_zone, NULL AS classic, "
+        "sum(bytes) * 8 AS bits_per_second, max(last) - min(first) AS bits_per_second_whole, "
+        "sum(frames) AS frames_per_second, max(last) - min(first) AS frames_per_second_whole, "
+        "NULL AS filter, NULL AS baseline, NULL AS ranking FROM database");
+    checkValueNames(totals, section.columns, "section " + std::string(section.id));
     totals.step();
     Row row;
     int at = 0;
     for (const Column& column : section.columns) {
         row.push_back(readCell(totals, at, column.kind));
     }
+    const auto cell = [&](std::string_view key) -> Cell& { return row[section.place(key)]; };
+    const auto setText = [&](std::string_view key, std::string text, bool null) {
+        cell(key).text = std::move(text);
+        cell(key).null = null;
+    };
     Statement names =
         store.prepare("SELECT DISTINCT name FROM protocol WHERE frames > 0 ORDER BY name");
     while (names.step()) {
-        row[6].items.emplace_back(names.text(0));
+        cell("protocols").items.emplace_back(names.text(0));
     }
     // The classic databases: each by name, all of them by their number.
     const auto all =
         static_cast<std::uint64_t>(store.firstInteger("SELECT count(*) FROM database"));
     const auto classics = static_cast<std::uint64_t>(
         store.firstInteger("SELECT count(*) FROM database WHERE NOT dated"));
-    row[12].null = classics == 0;
-    row[12].text = classics > 1 && classics == all
-                       ? "all " + groupDigits(all) + " databases"
-                       : pathList(store, "SELECT path, count(*) OVER () FROM database "
-                                         "WHERE NOT dated ORDER BY place");
-    row[11].text = report.axis.zone;
-    row[11].null = !report.axis.dated;
-    row[15].text = settings.filter;
-    row[15].null = settings.filter.empty();
-    row[16].text = pathList(store, "SELECT path, count(*) OVER () FROM baseline_database "
-                                   "ORDER BY place");
-    row[16].null = row[16].text.empty();
-    row[17].text = rankingNames[static_cast<int>(settings.ranking)];
-    row[17].null = false;
-    const auto databases = static_cast<std::uint64_t>(totals.integer(20));
+    setText("classic",
+            classics > 1 && classics == all ? "all " + groupDigits(all) + " databases"
+                                            : pathList(store, "database WHERE NOT dated"),
+            classics == 0);
+    setText("time_zone", report.axis.zone, !report.axis.dated);
+    setText("filter", settings.filter, settings.filter.empty());
+    const std::string baselines = pathList(store, "baseline_database");
+    setText("baseline", baselines, baselines.empty());
+    setText("ranking", std::string(rankingNames[static_cast<int>(settings.ranking)]), false);
+    const Cell &first = cell("first"), &last = cell("last");
     report.axis.spansDays =
-        !row[3].null && row[3].number / microsecondsPerDay > row[2].number / microsecondsPerDay;
-    report.subject =
-        databases == 1 ? std::string(totals.text(21)) : counted(databases, "database", "databases");
-    const auto text = [&](int column) {
-        return peopleText(row[column], section.columns[column].kind, report.axis);
+        !last.null && last.number / microsecondsPerDay > first.number / microsecondsPerDay;
+    report.subject = all == 1 ? pathList(store, "database") : counted(all, "database", "databases");
+    const auto text = [&](std::string_view key) {
+        const std::size_t place = section.place(key);
+        return peopleText(row[place], section.columns[place].kind, report.axis);
     };
-    section.note = counted(databases, "database", "databases") + ", " + text(0) + " frames, " +
-                   text(1) + " bytes";
-    if (!row[2].null) {
-        section.note += ", " + text(2) + " to " + text(3) +
-                        (report.axis.dated ? " " + report.axis.zone : "") + " (" + text(4);
-        if (row[4].number > 0) {
-            section.note += ", " + text(13) + ", " + text(14) + " frames/s";
+    section.note = counted(all, "database", "databases") + ", " + text("frames") + " frames, " +
+                   text("bytes") + " bytes";
+    if (!first.null) {
+        section.note += ", " + text("first") + " to " + text("last") +
+                        (report.axis.dated ? " " + report.axis.zone : "") + " (" + text("duration");
+        if (cell("duration").number > 0) {
+            section.note +=
+                ", " + text("bits_per_second") + ", " + text("frames_per_second") + " frames/s";
         }
         section.note += ")";
     }

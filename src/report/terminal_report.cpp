@@ -31,6 +31,8 @@ class Table {
             }
         }
         bars = section.chart.type == Chart::Type::Bars;
+        first = section.at(section.chart.first);
+        second = section.at(section.chart.second);
     }
 
     void write(std::size_t width, TextSink& out) {
@@ -121,17 +123,14 @@ class Table {
         if (!bars) {
             return 0;
         }
-        const Chart& chart = section.chart;
-        if (section.columns[chart.first].kind == Kind::Share) {
-            return fraction(row[chart.first]);
+        if (section.columns[first].kind == Kind::Share) {
+            return fraction(row[first]);
         }
-        return static_cast<double>(row[chart.first].number +
-                                   (chart.second < 0 ? 0 : row[chart.second].number));
+        return static_cast<double>(row[first].number + (second < 0 ? 0 : row[second].number));
     }
 
     std::string bar(const Row& row) const {
-        const Chart& chart = section.chart;
-        const bool share = section.columns[chart.first].kind == Kind::Share;
+        const bool share = section.columns[first].kind == Kind::Share;
         // Never past its width, whatever the counts: a crafted database may state any.
         const auto length = [&](std::int64_t part, std::int64_t whole) -> std::size_t {
             if (whole <= 0 || part <= 0) {
@@ -142,14 +141,13 @@ class Table {
             return bar >= barWidth ? barWidth : static_cast<std::size_t>(bar);
         };
         if (share) {
-            return std::string(length(row[chart.first].number, row[chart.first].whole), '#');
+            return std::string(length(row[first].number, row[first].whole), '#');
         }
         const auto whole = static_cast<std::int64_t>(largest);
-        const std::size_t first = length(row[chart.first].number, whole);
+        const std::size_t one = length(row[first].number, whole);
         const std::size_t both =
-            chart.second < 0 ? first
-                             : length(row[chart.first].number + row[chart.second].number, whole);
-        return std::string(first, '#') + std::string(both - std::min(both, first), '=');
+            second < 0 ? one : length(row[first].number + row[second].number, whole);
+        return std::string(one, '#') + std::string(both - std::min(both, one), '=');
     }
 
     void rows(const std::vector<std::size_t>& widths, TextSink& out) const {
@@ -216,6 +214,7 @@ class Table {
     const TimeAxis& axis;
     std::vector<std::size_t> columns;  // the columns people see
     bool bars = false;
+    int first = -1, second = -1;  // the columns of a bar's two segments; -1 for none
     double largest = 0;
     std::vector<bool> shown;
 };

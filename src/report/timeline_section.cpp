@@ -9,9 +9,12 @@ namespace tidewrack::report {
 void completeTimeline(Section& section, TallyStore& store, Report& report, const ReportSettings&) {
     const std::int64_t interval = store.firstInteger("SELECT interval FROM timeline");
     Statement peaks = store.prepare(
-        "SELECT (SELECT interval FROM timeline) / 1000000, max(bytes) * 8, "
-        "(SELECT interval FROM timeline), max(frames), (SELECT interval FROM timeline) "
-        "FROM interval");
+        "SELECT (SELECT interval FROM timeline) / 1000000 AS interval, "
+        "max(bytes) * 8 AS peak_bits_per_second, "
+        "(SELECT interval FROM timeline) AS peak_bits_per_second_whole, "
+        "max(frames) AS peak_frames_per_second, "
+        "(SELECT interval FROM timeline) AS peak_frames_per_second_whole FROM interval");
+    checkValueNames(peaks, section.factColumns, "the facts of section " + std::string(section.id));
     peaks.step();
     int at = 0;
     for (const Column& column : section.factColumns) {
@@ -25,11 +28,13 @@ void completeTimeline(Section& section, TallyStore& store, Report& report, const
         section.note += busy == section.total ? ", all with traffic"
                                               : ", " + groupDigits(busy) + " with traffic";
     }
+    const auto text = [&](std::string_view key) {
+        const std::size_t place = section.factPlace(key);
+        return peopleText(section.facts[place], section.factColumns[place].kind, report.axis);
+    };
     if (busy > 0) {
-        section.note +=
-            "; peak " + peopleText(section.facts[1], section.factColumns[1].kind, report.axis) +
-            ", " + peopleText(section.facts[2], section.factColumns[2].kind, report.axis) +
-            " frames/s";
+        section.note += "; peak " + text("peak_bits_per_second") + ", " +
+                        text("peak_frames_per_second") + " frames/s";
     }
 }
 
