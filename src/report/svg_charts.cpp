@@ -7,6 +7,7 @@
 
 #include "report/cell_text.h"
 #include "report/escaped_text.h"
+#include "report/people_view.h"
 
 namespace tidewrack::report {
 
@@ -48,16 +49,10 @@ std::uint64_t roundStep(std::uint64_t highest) {
 void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
     const Chart& chart = section.chart;
     const auto& columns = section.columns;
-    const int label = section.at(chart.label), first = section.at(chart.first),
-              second = section.at(chart.second), text = section.at(chart.text);
-    const bool share = columns[first].kind == Kind::Share;
-    const auto value = [&](const Row& row, int column) {
-        return column < 0 ? 0.0 : static_cast<double>(row[column].number);
-    };
-    double longest = 0;
-    section.eachRow([&](const Row& row) {
-        longest = std::max(longest, value(row, first) + value(row, second));
-    });
+    BarScale scale(section);
+    const int label = section.at(chart.label), first = scale.firstColumn(),
+              second = scale.secondColumn(), text = section.at(chart.text);
+    section.eachRow([&](const Row& row) { scale.take(row); });
     out << figure("bars", chart.title);
     if (second >= 0) {
         out << "<figcaption class=\"legend\"><span class=\"key\"></span>" +
@@ -65,17 +60,13 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
                    htmlText(columns[second].title) + "</figcaption>\n";
     }
     section.eachRow([&](const Row& row) {
-        // Each bar within the chart's width, whatever the counts: a crafted database may state
-        // any.
-        const double one = std::clamp(share         ? fraction(row[first])
-                                      : longest > 0 ? value(row, first) / longest
-                                                    : 0.0,
-                                      0.0, 1.0);
-        const double two =
-            std::clamp(longest > 0 ? value(row, second) / longest : 0.0, 0.0, 1.0 - one);
-        const Cell total{.number = row[first].number + (second < 0 ? 0 : row[second].number)};
+        const BarScale::Values bar = scale.values(row);
+        const double one = BarScale::length(bar.first, bar.whole, 1.0);
+        const double two = std::min(BarScale::length(bar.second, bar.whole, 1.0), 1.0 - one);
+        const Cell total{.number = bar.first + bar.second};
         const std::string after = text >= 0 ? peopleText(row[text], columns[text].kind, axis)
                                             : peopleText(total, columns[first].kind, axis);
+        // A bar of any length shows at least a sliver.
         std::string html = "<span class=\"label\">" +
                            htmlText(peopleText(row[label], columns[label].kind, axis)) +
                            "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
