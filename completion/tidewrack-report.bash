@@ -1,7 +1,8 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
 # words (and after --baseline), an HTML file name after -o, the sections after --csv, the
 # orders after --by, and nothing after --top and the filters, which take a number, an address,
-# a name or a time. It needs nothing but bash itself.
+# a name or a time. The sections are those the program being completed names (--csv list), so
+# that they are always its own; when it cannot be run, list alone is offered.
 
 _tidewrack_report() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=
@@ -24,11 +25,10 @@ _tidewrack_report() {
         return
         ;;
     -c | --csv)
-        mapfile -t COMPREPLY < <(compgen -W "list databases summary protocols not_analysed
-            vlans timeline busiest_intervals endpoints conversations tcp_states handshake_servers
-            handshake_services services_by_traffic tcp_services udp_services icmp_messages
-            port_scans icmp_errors unanswered_syns new_endpoints new_servers new_services
-            endpoint_changes endpoint_changes_relative" -- "$cur")
+        # $1 is the program as the line names it: ~/bin/tidewrack-report, say.
+        local sections
+        sections=$("${1/#\~/$HOME}" --csv list 2>/dev/null) || sections=
+        mapfile -t COMPREPLY < <(compgen -W "list $sections" -- "$cur")
         return
         ;;
     -o | --output)

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 
 #include "report/escaped_text.h"
 #include "report/ip_address.h"
@@ -144,6 +145,20 @@ bool quoted(Kind kind) {
            kind == Kind::Interval;
 }
 
+// What the name of a second value that a column of `kind` takes adds to its key; empty for a
+// kind of one value.
+std::string_view secondValueName(Kind kind) {
+    switch (kind) {
+    case Kind::End: return "_port";
+    case Kind::Protocol: return "_family";
+    case Kind::Share:
+    case Kind::Ratio:
+    case Kind::BitRate:
+    case Kind::FrameRate: return "_whole";
+    default: return "";
+    }
+}
+
 }  // namespace
 
 double fraction(const Cell& share) {
@@ -229,6 +244,27 @@ std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis) {
     return rawText(cell, kind, axis);
 }
 
+void checkValueNames(const Statement& statement, std::span<const Column> columns,
+                     std::string_view what) {
+    std::vector<std::string> names;
+    for (const Column& column : columns) {
+        names.emplace_back(column.key);
+        if (const std::string_view second = secondValueName(column.kind); !second.empty()) {
+            names.push_back(std::string(column.key).append(second));
+        }
+    }
+    const auto count = static_cast<std::size_t>(statement.columnCount());
+    for (std::size_t i = 0; i < std::max(count, names.size()); ++i) {
+        const std::string_view found =
+            i < count ? statement.columnName(static_cast<int>(i)) : "nothing";
+        if (i >= names.size() || found != names[i]) {
+            throw std::logic_error(std::string(what) + ": value " + std::to_string(i + 1) + " is " +
+                                   std::string(found) + ", where its columns want " +
+                                   (i < names.size() ? names[i] : "none"));
+        }
+    }
+}
+
 Cell readCell(const Statement& statement, int& column, Kind kind) {
     Cell cell;
     const int at = column++;
@@ -286,6 +322,10 @@ std::string groupDigits(std::uint64_t n) {
         grouped += digits[i];
     }
     return grouped;
+}
+
+std::string counted(std::uint64_t n, const char* one, const char* many) {
+    return groupDigits(n) + ' ' + (n == 1 ? one : many);
 }
 
 std::string byteSize(std::uint64_t bytes) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,14 @@ std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis);
 // and a rate (count, microseconds), one for the others.
 Cell readCell(const Statement& statement, int& column, Kind kind);
 
+// Checks, once when a statement is prepared, that it returns the values of `columns` in their
+// order, each named for its column: its key, and for the second of two values the key and
+// "_port" (an end), "_family" (a protocol) or "_whole" (a share's or ratio's whole, a rate's
+// microseconds). A value out of place is a fault of the statement: a std::logic_error naming
+// `what` and the value.
+void checkValueNames(const Statement& statement, std::span<const Column> columns,
+                     std::string_view what);
+
 // A share as a fraction between 0 and 1.
 double fraction(const Cell& share);
 
@@ -39,6 +48,8 @@ std::string capitalized(std::string_view title);
 
 // A count with its digits grouped by three: 1,234,567.
 std::string groupDigits(std::uint64_t n);
+// A count of things, named as one or as many: "1 database", "3 intervals".
+std::string counted(std::uint64_t n, const char* one, const char* many);
 // A size in bytes for an axis: "950 B", "3.4 kB", "12 MB", "1.2 GB" (powers of 1,000).
 std::string byteSize(std::uint64_t bytes);
 // The width of the timeline's intervals: "1 s", "10 min", "1 h", "100 d".

@@ -3,6 +3,7 @@
 
 #include "report/cell_text.h"
 #include "report/escaped_text.h"
+#include "report/people_view.h"
 #include "report/svg_charts.h"
 #include "version.h"
 
@@ -89,45 +90,33 @@ std::string cellTag(const char* tag, Kind kind, std::string_view text) {
 }
 
 void table(const Section& section, const TimeAxis& axis, TextSink& out) {
-    const auto& columns = section.columns;
+    const std::vector<std::size_t> columns = visibleColumns(section);
     std::string html = "<div class=\"table\"><table><thead><tr>";
-    for (const Column& column : columns) {
-        if (column.fit != Fit::Hidden) {
-            html += cellTag("th", column.kind, column.title);
-        }
+    for (const std::size_t i : columns) {
+        html += cellTag("th", section.columns[i].kind, section.columns[i].title);
     }
     out << html << "</tr></thead><tbody>\n";
     section.eachRow([&](const Row& row) {
         html = "<tr>";
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            const bool repeated = columns[i].blankRepeat && i > 0 && row[i].text == row[i - 1].text;
-            if (columns[i].fit != Fit::Hidden) {
-                html += cellTag("td", columns[i].kind,
-                                repeated ? "" : peopleText(row[i], columns[i].kind, axis));
-            }
+        for (const std::size_t i : columns) {
+            html += cellTag("td", section.columns[i].kind, shownText(section, row, i, axis));
         }
         out << html << "</tr>\n";
     });
     out << "</tbody></table></div>\n";
 }
 
-// The summary: the page's title, the traffic's span, and each figure.
+// The summary: the page's title, the traffic's span, and each figure it shows.
 std::string header(const Section& section, const TimeAxis& axis) {
     std::string html = "<header id=\"" + std::string(section.id) + "\">\n<h1>" +
                        htmlText(section.title) + "</h1>\n<p>" + htmlText(section.note) +
                        "</p>\n<dl class=\"figures\">";
     section.eachRow([&](const Row& row) {
-        for (std::size_t i = 0; i < section.columns.size(); ++i) {
+        for (const std::size_t i : shownFacts(section, row)) {
             const Column& column = section.columns[i];
-            // Scripts' figures, and those that have nothing to say, are not shown.
-            if (column.fit == Fit::Hidden ||
-                (column.fit == Fit::Drop &&
-                 (column.kind == Kind::Names ? row[i].items.empty() : row[i].null))) {
-                continue;
-            }
             html += "<div><dt>" + htmlText(column.title) + "</dt><dd id=\"" +
-                    std::string(column.key) + "\">" +
-                    htmlText(peopleText(row[i], column.kind, axis)) + "</dd></div>";
+                    std::string(column.key) + "\">" + htmlText(shownText(section, row, i, axis)) +
+                    "</dd></div>";
         }
     });
     return html + "</dl>\n</header>\n";
@@ -142,12 +131,12 @@ void section(const Section& s, const TimeAxis& axis, TextSink& out) {
     if (!s.note.empty()) {
         out << "<p class=\"note\">" << htmlText(s.note) << "</p>\n";
     }
-    if (s.chart.type == Chart::Type::Bars) {
+    if (showsBars(s)) {
         barChart(s, axis, out);
     } else if (s.chart.type == Chart::Type::Lines) {
         lineCharts(s, axis, out);
     }
-    if (!s.chart.replacesTable) {
+    if (showsTable(s)) {
         table(s, axis, out);
     }
     out << "</section>\n";
@@ -165,15 +154,12 @@ void htmlReport(const Report& report, TextSink& out) {
            "<title>Traffic report: "
         << htmlText(report.subject) << "</title>\n<style>" << style
         << "</style>\n</head>\n<body>\n";
-    for (const Section& s : report.sections) {
-        if (s.record) {
-            out << header(s, report.axis);
-        }
+    const ShownSections shown = shownSections(report);
+    for (const Section* s : shown.heading) {
+        out << header(*s, report.axis);
     }
-    for (const Section& s : report.sections) {
-        if (!s.record && !s.absent) {
-            section(s, report.axis, out);
-        }
+    for (const Section* s : shown.body) {
+        section(*s, report.axis, out);
     }
     out << "<footer>Made by tidewrack-report " TIDEWRACK_VERSION
            " from databases written by tidewrack.</footer>\n</body>\n</html>\n";

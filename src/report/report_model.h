@@ -1,5 +1,5 @@
-// The report as a list of sections, each declared once (report_sections.cpp) and shown alike by
-// every output: the terminal's text, the page, JSON and CSV.
+// The report as a list of sections, each declared once (section_declarations.cpp) and shown
+// alike by every output: the terminal's text, the page, JSON and CSV.
 //
 // A section has an id (its member name in the JSON and the name --csv takes), a title and a
 // note for people, columns, rows of cells, and perhaps a chart. A column has a key (its JSON
@@ -68,15 +68,26 @@ struct Column {
     bool blankRepeat = false;  // people see it blank where it repeats the column before
 };
 
-// How the page draws a section, and the terminal a bar beside each row.
+// The place of the column `key` among `columns`; -1 when none has it (an empty key names none).
+constexpr int columnAt(std::span<const Column> columns, std::string_view key) {
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!key.empty() && columns[i].key == key) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// How the page draws a section, and the terminal a bar beside each row. Columns are named by
+// their keys.
 struct Chart {
     enum class Type : std::uint8_t { None, Bars, Lines };
     Type type = Type::None;
     std::string_view title{};
-    int label = 0;               // the column that names a bar, or a step of the lines
-    int first = -1;              // a bar per row of this column's values (or a line chart of them)
-    int second = -1;             // and a second segment (or a second line chart); -1 for none
-    int text = -1;               // the column written after a bar; -1 writes the bar's value
+    std::string_view label{};    // the column that names a bar, or a step of the lines
+    std::string_view first{};    // a bar per row of this column's values (or a line chart of them)
+    std::string_view second{};   // and a second segment (or a second line chart); empty for none
+    std::string_view text{};     // the column written after a bar; empty writes the bar's value
     bool replacesTable = false;  // people see the chart and not the rows
 };
 
@@ -89,6 +100,7 @@ struct Cell {
     std::string text{};                // a text; the bytes of an address, or of an end's address
     std::vector<std::string> items{};  // a list's items
 };
+// A row's cells, in the order of its section's columns: Section::place finds a cell by its key.
 using Row = std::vector<Cell>;
 
 struct Section {
@@ -107,6 +119,13 @@ struct Section {
 
     // Calls `visit` with each row kept, in order.
     void eachRow(const std::function<void(const Row&)>& visit) const;
+
+    // The place of the column `key` in a row, -1 for none (a chart's column that it has not).
+    int at(std::string_view key) const { return columnAt(columns, key); }
+    // The place of the column `key` in a row, or of the fact `key` among the facts, which the
+    // section must have: a std::logic_error otherwise, a fault of the code that names it.
+    std::size_t place(std::string_view key) const;
+    std::size_t factPlace(std::string_view key) const;
 
     std::vector<Row> rows;             // rows made in memory, or
     std::shared_ptr<Statement> query;  // the statement that reads them from the store

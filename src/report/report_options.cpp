@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* shortOptions = ":t:o:jc:b:H:p:P:f:T:B:hV";
 
-// One option a line: the manual page and completion tests read them from here.
+// One option a line, as the usage text has them.
 // clang-format off
 constexpr option longOptions[] = {
     {"top", required_argument, nullptr, 't'},

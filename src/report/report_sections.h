@@ -1,5 +1,5 @@
-// The sections of the report, each declared once in report_sections.cpp: its id, title and
-// note, its columns, the query that reads its rows from the tally's store, how they are
+// The sections of the report, each declared once in section_declarations.cpp: its id, title
+// and note, its columns, the query that reads its rows from the tally's store, how they are
 // ordered and cut, and its chart. Every output shows every section from that one declaration.
 //
 // Lists are sorted by bytes, descending (port scans, which have no bytes of their own, by the

@@ -1,6 +1,7 @@
 // Preparing, binding, stepping and reading the store's statements.
 #include "report/sql_statement.h"
 
+#include <stdexcept>
 #include <string>
 
 #include "report/report_error.h"
@@ -60,6 +61,25 @@ void Statement::reset() {
 void Statement::run() {
     step();
     reset();
+}
+
+int Statement::columnCount() const {
+    return sqlite3_column_count(statement.get());
+}
+
+std::string_view Statement::columnName(int column) const {
+    const char* name = sqlite3_column_name(statement.get(), column);
+    return name == nullptr ? std::string_view() : std::string_view(name);
+}
+
+int Statement::column(std::string_view name) const {
+    for (int i = 0; i < columnCount(); ++i) {
+        if (columnName(i) == name) {
+            return i;
+        }
+    }
+    throw std::logic_error("a statement of the store has no value named " + std::string(name) +
+                           ": " + sqlite3_sql(statement.get()));
 }
 
 bool Statement::isNull(int column) const {

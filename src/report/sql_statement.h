@@ -27,6 +27,12 @@ class Statement {
     // Runs a statement that returns no rows, and makes it ready to run again.
     void run();
 
+    // The values of a row: how many, the name of each (as its AS clause gives it), and the
+    // place of the one of `name` (a std::logic_error when none has it: the statement is wrong).
+    int columnCount() const;
+    std::string_view columnName(int column) const;
+    int column(std::string_view name) const;
+
     bool isNull(int column) const;
     std::int64_t integer(int column) const;
     std::string_view text(int column) const;  // the bytes of a text or a blob

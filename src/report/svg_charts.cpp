@@ -7,6 +7,7 @@
 
 #include "report/cell_text.h"
 #include "report/escaped_text.h"
+#include "report/people_view.h"
 
 namespace tidewrack::report {
 
@@ -48,43 +49,32 @@ std::uint64_t roundStep(std::uint64_t highest) {
 void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
     const Chart& chart = section.chart;
     const auto& columns = section.columns;
-    const bool share = columns[chart.first].kind == Kind::Share;
-    const auto value = [&](const Row& row, int column) {
-        return column < 0 ? 0.0 : static_cast<double>(row[column].number);
-    };
-    double longest = 0;
-    section.eachRow([&](const Row& row) {
-        longest = std::max(longest, value(row, chart.first) + value(row, chart.second));
-    });
+    BarScale scale(section);
+    const int label = section.at(chart.label), first = scale.firstColumn(),
+              second = scale.secondColumn(), text = section.at(chart.text);
+    section.eachRow([&](const Row& row) { scale.take(row); });
     out << figure("bars", chart.title);
-    if (chart.second >= 0) {
+    if (second >= 0) {
         out << "<figcaption class=\"legend\"><span class=\"key\"></span>" +
-                   htmlText(columns[chart.first].title) + " <span class=\"key second\"></span>" +
-                   htmlText(columns[chart.second].title) + "</figcaption>\n";
+                   htmlText(columns[first].title) + " <span class=\"key second\"></span>" +
+                   htmlText(columns[second].title) + "</figcaption>\n";
     }
     section.eachRow([&](const Row& row) {
-        // Each bar within the chart's width, whatever the counts: a crafted database may state
-        // any.
-        const double first = std::clamp(share         ? fraction(row[chart.first])
-                                        : longest > 0 ? value(row, chart.first) / longest
-                                                      : 0.0,
-                                        0.0, 1.0);
-        const double second =
-            std::clamp(longest > 0 ? value(row, chart.second) / longest : 0.0, 0.0, 1.0 - first);
-        const Cell total{.number = row[chart.first].number +
-                                   (chart.second < 0 ? 0 : row[chart.second].number)};
-        const std::string after = chart.text >= 0
-                                      ? peopleText(row[chart.text], columns[chart.text].kind, axis)
-                                      : peopleText(total, columns[chart.first].kind, axis);
+        const BarScale::Values bar = scale.values(row);
+        const double one = BarScale::length(bar.first, bar.whole, 1.0);
+        const double two = std::min(BarScale::length(bar.second, bar.whole, 1.0), 1.0 - one);
+        const Cell total{.number = bar.first + bar.second};
+        const std::string after = text >= 0 ? peopleText(row[text], columns[text].kind, axis)
+                                            : peopleText(total, columns[first].kind, axis);
+        // A bar of any length shows at least a sliver.
         std::string html = "<span class=\"label\">" +
-                           htmlText(peopleText(row[chart.label], columns[chart.label].kind, axis)) +
+                           htmlText(peopleText(row[label], columns[label].kind, axis)) +
                            "</span><svg viewBox=\"0 0 1000 10\" preserveAspectRatio=\"none\" "
                            "aria-hidden=\"true\"><rect class=\"bar\" width=\"" +
-                           number(std::max(first * 1000, first > 0 ? 2.0 : 0.0)) +
-                           "\" height=\"10\"/>";
-        if (second > 0) {
-            html += "<rect class=\"bar second\" x=\"" + number(first * 1000) + "\" width=\"" +
-                    number(std::max(second * 1000, 2.0)) + "\" height=\"10\"/>";
+                           number(std::max(one * 1000, one > 0 ? 2.0 : 0.0)) + "\" height=\"10\"/>";
+        if (two > 0) {
+            html += "<rect class=\"bar second\" x=\"" + number(one * 1000) + "\" width=\"" +
+                    number(std::max(two * 1000, 2.0)) + "\" height=\"10\"/>";
         }
         out << html << "</svg><span class=\"value\">" << htmlText(after) << "</span>\n";
     });
@@ -92,18 +82,19 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
 }
 
 void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
-    const Chart& chart = section.chart;
+    const int label = section.at(section.chart.label), first = section.at(section.chart.first),
+              second = section.at(section.chart.second);
     std::vector<std::string> labels;
-    std::vector<std::vector<std::uint64_t>> series(chart.second < 0 ? 1 : 2);
+    std::vector<std::vector<std::uint64_t>> series(second < 0 ? 1 : 2);
     section.eachRow([&](const Row& row) {
-        labels.push_back(peopleText(row[chart.label], section.columns[chart.label].kind, axis));
-        series[0].push_back(static_cast<std::uint64_t>(row[chart.first].number));
-        if (chart.second >= 0) {
-            series[1].push_back(static_cast<std::uint64_t>(row[chart.second].number));
+        labels.push_back(peopleText(row[label], section.columns[label].kind, axis));
+        series[0].push_back(static_cast<std::uint64_t>(row[first].number));
+        if (second >= 0) {
+            series[1].push_back(static_cast<std::uint64_t>(row[second].number));
         }
     });
     for (std::size_t s = 0; s < series.size(); ++s) {
-        const Column& column = section.columns[s == 0 ? chart.first : chart.second];
+        const Column& column = section.columns[s == 0 ? first : second];
         const std::vector<std::uint64_t>& values = series[s];
         const std::uint64_t highest =
             values.empty() ? 0 : *std::max_element(values.begin(), values.end());

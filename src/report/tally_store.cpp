@@ -265,6 +265,11 @@ TallyStore::TallyStore() {
                                bitsOrFinal, nullptr);
 }
 
+std::int64_t TallyStore::firstInteger(std::string_view sql) {
+    Statement statement = prepare(sql);
+    return statement.step() ? statement.integer(0) : 0;
+}
+
 void TallyStore::run(const char* sql) {
     char* message = nullptr;
     if (sqlite3_exec(db.get(), sql, nullptr, nullptr, &message) != SQLITE_OK) {

@@ -49,6 +49,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -65,6 +66,8 @@ class TallyStore {
 
     Statement prepare(std::string_view sql) { return Statement(db.get(), sql); }
     void run(const char* sql);  // one or more statements without rows
+    // The first value of the first row of `sql`, a query of one value: 0 when it has no row.
+    std::int64_t firstInteger(std::string_view sql);
 
     // Adds the parts up into the tables the sections read.
     void aggregate();

@@ -7,6 +7,7 @@
 #include "report/cell_text.h"
 #include "report/display_width.h"
 #include "report/escaped_text.h"
+#include "report/people_view.h"
 
 namespace tidewrack::report {
 
@@ -20,18 +21,13 @@ void writeWrapped(const std::string& text, std::size_t width, TextSink& out) {
     }
 }
 
-// A section's rows as people see them: the visible columns, and a bar when it has a chart of
-// bars.
+// A section's rows as people see them (people_view.h): the visible columns, and a bar when it
+// shows bars.
 class Table {
   public:
-    Table(const Section& section, const TimeAxis& axis) : section(section), axis(axis) {
-        for (std::size_t i = 0; i < section.columns.size(); ++i) {
-            if (section.columns[i].fit != Fit::Hidden) {
-                columns.push_back(i);
-            }
-        }
-        bars = section.chart.type == Chart::Type::Bars;
-    }
+    Table(const Section& section, const TimeAxis& axis)
+        : section(section), axis(axis), columns(visibleColumns(section)), bars(showsBars(section)),
+          scale(section) {}
 
     void write(std::size_t width, TextSink& out) {
         const std::size_t n = columns.size() + bars;
@@ -44,7 +40,9 @@ class Table {
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 widths[i] = std::max(widths[i], displayWidth(cells[i]));
             }
-            largest = std::max(largest, barValue(row));
+            if (bars) {
+                scale.take(row);
+            }
         });
         if (bars) {
             widths.back() = barWidth;
@@ -109,47 +107,20 @@ class Table {
     std::vector<std::string> texts(const Row& row) const {
         std::vector<std::string> cells;
         for (const std::size_t c : columns) {
-            const Column& column = section.columns[c];
-            const bool repeated = column.blankRepeat && c > 0 && row[c].text == row[c - 1].text;
-            cells.push_back(repeated ? "" : terminalText(peopleText(row[c], column.kind, axis)));
+            cells.push_back(terminalText(shownText(section, row, c, axis)));
         }
         return cells;
     }
 
-    // The bar's length is its share of the whole, or its value against the largest.
-    double barValue(const Row& row) const {
-        if (!bars) {
-            return 0;
-        }
-        const Chart& chart = section.chart;
-        if (section.columns[chart.first].kind == Kind::Share) {
-            return fraction(row[chart.first]);
-        }
-        return static_cast<double>(row[chart.first].number +
-                                   (chart.second < 0 ? 0 : row[chart.second].number));
-    }
-
+    // The first segment in '#', the second after it in '=', each rounded to whole characters.
     std::string bar(const Row& row) const {
-        const Chart& chart = section.chart;
-        const bool share = section.columns[chart.first].kind == Kind::Share;
-        // Never past its width, whatever the counts: a crafted database may state any.
-        const auto length = [&](std::int64_t part, std::int64_t whole) -> std::size_t {
-            if (whole <= 0 || part <= 0) {
-                return 0;
-            }
-            const double bar =
-                std::round(static_cast<double>(part) * barWidth / static_cast<double>(whole));
-            return bar >= barWidth ? barWidth : static_cast<std::size_t>(bar);
+        const BarScale::Values bar = scale.values(row);
+        const auto characters = [&](std::int64_t value) {
+            return static_cast<std::size_t>(
+                std::round(BarScale::length(value, bar.whole, static_cast<double>(barWidth))));
         };
-        if (share) {
-            return std::string(length(row[chart.first].number, row[chart.first].whole), '#');
-        }
-        const auto whole = static_cast<std::int64_t>(largest);
-        const std::size_t first = length(row[chart.first].number, whole);
-        const std::size_t both =
-            chart.second < 0 ? first
-                             : length(row[chart.first].number + row[chart.second].number, whole);
-        return std::string(first, '#') + std::string(both - std::min(both, first), '=');
+        const std::size_t one = characters(bar.first), both = characters(bar.first + bar.second);
+        return std::string(one, '#') + std::string(both - std::min(both, one), '=');
     }
 
     void rows(const std::vector<std::size_t>& widths, TextSink& out) const {
@@ -216,21 +187,19 @@ class Table {
     const TimeAxis& axis;
     std::vector<std::size_t> columns;  // the columns people see
     bool bars = false;
-    double largest = 0;
+    BarScale scale;
     std::vector<bool> shown;
 };
 
-// The record's title and note, then its lists, and the texts it has something to say in, on
-// lines of their own.
+// The record's title and note, which gives its figures, then the facts it shows in words (its
+// lists and texts) on lines of their own.
 void writeRecord(const Section& section, const TimeAxis& axis, std::size_t width, TextSink& out) {
     writeWrapped(section.title + ": " + section.note, width, out);
     section.eachRow([&](const Row& row) {
-        for (std::size_t i = 0; i < section.columns.size(); ++i) {
+        for (const std::size_t i : shownFacts(section, row)) {
             const Column& column = section.columns[i];
-            if (column.kind == Kind::Names ||
-                (column.kind == Kind::Text && column.fit == Fit::Drop && !row[i].null)) {
-                writeWrapped(capitalized(column.title) + ": " +
-                                 peopleText(row[i], column.kind, axis),
+            if (column.kind == Kind::Names || column.kind == Kind::Text) {
+                writeWrapped(capitalized(column.title) + ": " + shownText(section, row, i, axis),
                              width, out);
             }
         }
@@ -240,26 +209,22 @@ void writeRecord(const Section& section, const TimeAxis& axis, std::size_t width
 }  // namespace
 
 void terminalReport(const Report& report, std::size_t width, TextSink& out) {
-    for (const Section& section : report.sections) {
-        if (section.record) {
-            writeRecord(section, report.axis, width, out);
-        }
+    const ShownSections shown = shownSections(report);
+    for (const Section* section : shown.heading) {
+        writeRecord(*section, report.axis, width, out);
     }
-    for (const Section& section : report.sections) {
-        if (section.record || section.absent) {
-            continue;
-        }
+    for (const Section* section : shown.body) {
         out << "\n";
-        if (section.shown == 0) {
-            writeWrapped(section.title, width, out);
+        if (section->shown == 0) {
+            writeWrapped(section->title, width, out);
             out << "  none\n";
             continue;
         }
-        writeWrapped(section.note.empty() ? section.title
-                                          : section.title + " (" + section.note + ")",
+        writeWrapped(section->note.empty() ? section->title
+                                           : section->title + " (" + section->note + ")",
                      width, out);
-        if (!section.chart.replacesTable) {
-            Table(section, report.axis).write(width, out);
+        if (showsTable(*section)) {
+            Table(*section, report.axis).write(width, out);
         }
     }
 }

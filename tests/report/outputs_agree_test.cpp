@@ -7,7 +7,10 @@
 #include <sqlite3.h>
 
 #include <sstream>
+#include <stdexcept>
 
+#include "report/cell_text.h"
+#include "report/tally_store.h"
 #include "report_test_kit.h"
 
 using namespace testkit;
@@ -81,13 +84,7 @@ Rows jsonRows(const std::string& json, const std::string& path) {
 }  // namespace
 
 TEST(ReportOutputsAgree, CsvHoldsTheJsonRowsOfEverySection) {
-    const Outcome list = runReport({"--csv", "list"});
-    ASSERT_EQ(list.status, 0) << list.err;
-    std::vector<std::string> ids;
-    std::istringstream lines(list.out);
-    for (std::string id; std::getline(lines, id);) {
-        ids.push_back(id);
-    }
+    const std::vector<std::string> ids = sectionIds();
     for (const std::string sample : {"web-session", "port-scan", "rare-protocols", "office-lan"}) {
         ScratchDir dir;
         const std::string db = dir.path(sample + ".db"),
@@ -157,4 +154,25 @@ TEST(ReportOutputsAgree, CsvTextsNeverStartAFormula) {
     EXPECT_EQ(csv({"--csv", "endpoint_changes", "--baseline", name, "scan.db"})[1],
               (std::vector<std::string>{"192.168.1.23", "20928", "2376", "-18552",
                                         "-0.8864678899082569"}));
+}
+
+// A section's statement is checked once, when it is prepared, to return its columns' values in
+// their order and under their names (an end's port, a share's whole after its key): a value
+// moved, missing, added or unnamed is refused at once, never shown under another column.
+TEST(ReportOutputsAgree, AStatementReturnsItsColumnsValuesInTheirOrder) {
+    using namespace tidewrack::report;
+    TallyStore store;
+    constexpr Column columns[] = {
+        {"a", "a", Kind::End}, {"bytes", "bytes", Kind::Bytes}, {"share", "share", Kind::Share}};
+    EXPECT_NO_THROW(checkValueNames(
+        store.prepare("SELECT 1 AS a, 2 AS a_port, 3 AS bytes, 4 AS share, 5 AS share_whole"),
+        columns, "test"));
+    for (const char* wrong :
+         {"SELECT 1 AS a, 2 AS a_port, 4 AS share, 5 AS share_whole, 3 AS bytes",
+          "SELECT 1 AS a, 3 AS bytes, 4 AS share, 5 AS share_whole",
+          "SELECT 1 AS a, 2 AS a_port, 3 AS bytes, 4 AS share, 5 AS share_whole, 6 AS more",
+          "SELECT 1, 2, 3, 4, 5"}) {
+        EXPECT_THROW(checkValueNames(store.prepare(wrong), columns, "test"), std::logic_error)
+            << wrong;
+    }
 }

@@ -28,6 +28,17 @@ testkit::Outcome runReport(const std::vector<std::string>& args,
     return testkit::runBinary("/usr/bin/env", command);
 }
 
+std::vector<std::string> sectionIds() {
+    const testkit::Outcome list = runReport({"--csv", "list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    std::vector<std::string> ids;
+    std::istringstream lines(list.out);
+    for (std::string id; std::getline(lines, id);) {
+        ids.push_back(id);
+    }
+    return ids;
+}
+
 void makeDatabase(const std::string& trace, const std::string& database, int mode) {
     const testkit::Outcome run =
         testkit::runProgram({"-r", trace, "-d", database, "-m", std::to_string(mode)});

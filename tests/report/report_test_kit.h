@@ -21,6 +21,9 @@ testkit::Outcome runReport(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment = {},
                            const std::string& directory = "");
 
+// The ids of the report's sections, in its order, as --csv list names them.
+std::vector<std::string> sectionIds();
+
 // Analyses `trace` into the new database `database` in `mode`; fails the test if it cannot.
 void makeDatabase(const std::string& trace, const std::string& database, int mode = 1);
 

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The bash completion, driven the way bash drives it: options by prefix, every option of the
-# program offered, file names after the file options (also in the --option=file form), adapter
-# names and numbers from the program's own list, and the analysis modes.
+# The bash completion, driven the way bash drives it: options by prefix, every option that the
+# program's --help names offered and every option offered known to the program (-d, -m and -x
+# among them, which its usage leaves out), file names after the file options (also in the
+# --option=file form), adapter names and numbers from the program's own list, and the analysis
+# modes.
 #
-# Usage: completion_test.sh <completion script> <tidewrack binary> <core.cpp with the options>
+# Usage: completion_test.sh <completion script> <tidewrack binary>
 set -euo pipefail
-completion=$(realpath "$1") program=$(realpath "$2") options_source=$(realpath "$3")
+completion=$(realpath "$1") program=$(realpath "$2")
+# shellcheck source=program_options.sh
+source "$(dirname "$0")/program_options.sh"
 
 completion_function=_tidewrack completed_command="$program"
 # shellcheck source=completion_harness.sh
@@ -34,10 +38,11 @@ sample.db
 samples" tidewrack --database =
 expect "sample.db" tidewrack -F sample.
 
-# Every option of the program is offered, short and long.
+# Every option that --help names is offered, short and long, and the program knows every option
+# offered.
 offered=$(complete_words tidewrack -)
 options=0
-while read -r long short; do
+while read -r short long; do
     options=$((options + 1))
     for option in "--$long" "-$short"; do
         grep -qxe "$option" <<<"$offered" || {
@@ -45,12 +50,14 @@ while read -r long short; do
             failures=$((failures + 1))
         }
     done
-done < <(sed -n 's/^ *{"\([a-z-]*\)", [a-z_]*, nullptr, '"'"'\(.\)'"'"'},.*/\1 \2/p' "$options_source")
-count=$(wc -l <<<"$offered")
-if ((options == 0 || count != 2 * options)); then
-    echo "FAIL: $count options offered, the program has $options long and short ones"
-    failures=$((failures + 1))
-fi
+done < <(help_options "$program")
+((options > 0)) || { echo "FAIL: $program --help names no options"; failures=$((failures + 1)); }
+while read -r option; do
+    said=$(accepts_option "$program" "$option") || {
+        echo "FAIL: $option is offered; $said"
+        failures=$((failures + 1))
+    }
+done <<<"$offered"
 
 # Adapters: names after -i and numbers after -I, as many as the program lists.
 listed=$("$program" -l | grep -c '^[0-9]*\. ' || true)

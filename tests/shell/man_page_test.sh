@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The manual page as installed: groff formats it without a single warning, it carries the
-# project version, and it documents every option of the program, long and short.
+# project version, it documents every option that the program's --help names, long and short,
+# and the program accepts every option it documents.
 #
-# Usage: man_page_test.sh <configured PROGRAM.1> <project version> <source with the options table>
+# Usage: man_page_test.sh <configured PROGRAM.1> <project version> <PROGRAM binary>
 set -euo pipefail
-page=$1 version=$2 options_source=$3
+page=$1 version=$2 program=$3
+# shellcheck source=program_options.sh
+source "$(dirname "$0")/program_options.sh"
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -19,12 +22,21 @@ grep -q "^\.TH ${title^^} 1 .*\"tidewrack ${version//./\\.}\"" "$page" ||
     fail "the title line does not carry version $version: $(grep '^\.TH' "$page")"
 
 options=0
-while read -r long short; do
+while read -r short long; do
     options=$((options + 1))
     grep -qF -- "\\-\\-${long//-/\\-}" "$page" || fail "--$long is not documented"
     grep -qE -- "^\.B[IR]* \\\\-$short( |$)" "$page" || fail "-$short is not documented"
-done < <(sed -n 's/^ *{"\([a-z-]*\)", [a-z_]*, nullptr, '"'"'\(.\)'"'"'},.*/\1 \2/p' "$options_source")
-((options > 0)) || fail "no options found in $options_source"
+done < <(help_options "$program")
+((options > 0)) || fail "$program --help names no options"
+
+documented=0
+while read -r short long; do
+    documented=$((documented + 1))
+    for option in "-$short" "--$long"; do
+        said=$(accepts_option "$program" "$option") || fail "$option is documented; $said"
+    done
+done < <(sed -n 's/^\.BR \\-\(.\) ", " \\-\\-\([a-z\\-]*\).*/\1 \2/p' "$page" | sed 's/\\-/-/g')
+((documented >= options)) || fail "the manual documents $documented options, --help names $options"
 
 ((failures == 0)) && echo "manual page: all checks passed"
 exit $((failures > 0))

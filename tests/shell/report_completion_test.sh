@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The bash completion of tidewrack-report, driven the way bash drives it: every option of the
-# program offered, long and short; databases, that is any file, as its words; HTML pages and
-# directories after -o; every section the program declares, and list, after --csv; nothing
-# after --top.
+# The bash completion of tidewrack-report, driven the way bash drives it: every option that the
+# program's --help names offered, long and short, and no other; databases, that is any file, as
+# its words; HTML pages and directories after -o; the sections that the program names (--csv
+# list), and list, after --csv, and list alone when the program cannot be run; nothing after
+# --top.
 #
-# Usage: report_completion_test.sh <completion script> <report_options.cpp with the options>
-#                                  <report_sections.cpp with the sections>
+# Usage: report_completion_test.sh <completion script> <tidewrack-report binary>
 set -euo pipefail
-completion=$(realpath "$1") options_source=$(realpath "$2") sections_source=$(realpath "$3")
+completion=$(realpath "$1") program=$(realpath "$2")
+# shellcheck source=program_options.sh
+source "$(dirname "$0")/program_options.sh"
 
-completion_function=_tidewrack_report completed_command=tidewrack-report
+completion_function=_tidewrack_report completed_command=$program
 # shellcheck source=completion_harness.sh
 source "$(dirname "$0")/completion_harness.sh"
 touch "web session.db" web.html notes.txt
@@ -24,21 +26,25 @@ web.html" tidewrack-report -t 5 ""
 expect "pages
 web.html" tidewrack-report -o ""
 expect "web.html" tidewrack-report --output = we
-expect "$( (echo list; sed -n 's/^ *{\.id = "\([a-z_]*\)".*/\1/p' "$sections_source") |
-    LC_ALL=C sort)" tidewrack-report --csv ""
-expect "port_scans
-protocols" tidewrack-report -c p
+
+sections=$("$program" --csv list)
+[[ -n $sections ]] || { echo "FAIL: --csv list names no sections"; failures=$((failures + 1)); }
+expect "$( (echo list; echo "$sections") | LC_ALL=C sort)" tidewrack-report --csv ""
+expect "$(grep '^p' <<<"$sections" | LC_ALL=C sort)" tidewrack-report -c p
+completed_command=$scratch/absent
+expect "list" tidewrack-report --csv ""
+completed_command=$program
 
 offered=$(complete_words tidewrack-report -)
 options=0
-while read -r long short; do
+while read -r short long; do
     options=$((options + 1))
     for option in "--$long" "-$short"; do
         grep -qxe "$option" <<<"$offered" || { echo "FAIL: $option is not offered"; failures=$((failures + 1)); }
     done
-done < <(sed -n 's/^ *{"\([a-z-]*\)", [a-z_]*, nullptr, '"'"'\(.\)'"'"'},.*/\1 \2/p' "$options_source")
+done < <(help_options "$program")
 if ((options == 0 || $(wc -l <<<"$offered") != 2 * options)); then
-    echo "FAIL: the program has $options options; offered: $offered"
+    echo "FAIL: --help names $options options; offered: $offered"
     failures=$((failures + 1))
 fi
 

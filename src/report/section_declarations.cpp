@@ -1,0 +1,544 @@
+// The declarations of the sections: their columns, the SQL of their rows, orders and charts.
+#include "report/section_declarations.h"
+
+#include "report/special_sections.h"
+
+namespace tidewrack::report {
+
+namespace {
+
+// A source that sent SYN to this many distinct ports of one target, or more, is scanning it.
+#define SCAN_PORTS "10"
+
+// clang-format off
+constexpr std::string_view ephemeralRemark = "* is every port without a well-known service";
+
+constexpr Column databaseColumns[] = {
+    {"path", "database", Kind::Text, Fit::CutFront},
+    {"mode", "mode", Kind::Number},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"record", "record", Kind::Text, Fit::Hidden},
+    {"time_goes_back", "time goes back", Kind::Count, Fit::Hidden},
+    {"read_error", "read error", Kind::Text, Fit::Hidden},  // people read it in the note
+};
+
+// A record's column that may Drop is said only when it has something to say.
+constexpr Column summaryColumns[] = {
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"first", "first", Kind::Time},
+    {"last", "last", Kind::Time},
+    {"duration", "duration", Kind::Duration},
+    {"days", "days", Kind::Number},
+    {"protocols", "protocols seen", Kind::Names},
+    {"endpoints", "endpoints", Kind::Count},
+    {"conversations", "conversations", Kind::Count},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"time_zone", "times in", Kind::Text, Fit::Hidden},  // people read it in the note
+    {"classic", "classic record (IPv4 only, no dates)", Kind::Text, Fit::Drop},
+    {"bits_per_second", "mean rate", Kind::BitRate},
+    {"frames_per_second", "frames/s", Kind::FrameRate},
+    {"filter", "filter", Kind::Text, Fit::Drop},
+    {"baseline", "baseline", Kind::Text, Fit::Drop},
+    {"ranking", "ranking", Kind::Text, Fit::Hidden},
+};
+
+constexpr Column protocolColumns[] = {
+    {"name", "protocol", Kind::Protocol, Fit::Cut},
+    {"family", "family", Kind::Text, Fit::Hidden},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+    {"share", "share", Kind::Share},
+};
+
+constexpr Column notAnalysedColumns[] = {
+    {"kind", "kind", Kind::Text, Fit::Cut},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"share", "share of frames", Kind::Share},
+};
+
+constexpr Column vlanColumns[] = {
+    {"vlan", "VLAN", Kind::Number},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"share", "share of frames", Kind::Share},
+};
+
+constexpr Column intervalColumns[] = {
+    {"day", "day", Kind::Number, Fit::Hidden},
+    {"start", "interval", Kind::Interval},
+    {"frames", "frames", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"start_utc", "start (UTC)", Kind::UtcTime, Fit::Hidden},
+};
+constexpr Column timelineFacts[] = {
+    {"interval", "interval, s", Kind::Number},
+    {"peak_bits_per_second", "peak rate", Kind::BitRate},
+    {"peak_frames_per_second", "peak frames/s", Kind::FrameRate},
+};
+
+// The first five are those of the endpoints new since the baseline as well.
+constexpr Column endpointColumns[] = {
+    {"address", "address", Kind::Address},
+    {"frames_sent", "frames sent", Kind::Count, Fit::Drop},
+    {"bytes_sent", "bytes sent", Kind::Bytes},
+    {"frames_received", "frames received", Kind::Count, Fit::DropPair},
+    {"bytes_received", "bytes received", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
+    {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+};
+
+constexpr Column conversationColumns[] = {
+    {"protocol", "protocol", Kind::Protocol, Fit::Cut},
+    {"family", "family", Kind::Text, Fit::Hidden},
+    {"a", "a", Kind::End},
+    {"b", "b", Kind::End},
+    {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop},
+    {"bytes_a_to_b", "bytes a>b", Kind::Bytes},
+    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::DropPair},
+    {"bytes_b_to_a", "bytes b>a", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+    // People see who opened and how fast in the sections by state and by server; the rows of a
+    // page on a wide screen keep to its width.
+    {"state", "state", Kind::Text, Fit::Drop},
+    {"client", "client", Kind::End, Fit::Hidden},
+    {"server", "server", Kind::End, Fit::Hidden},
+    {"handshake", "handshake", Kind::Delay, Fit::Hidden},
+    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
+    {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
+};
+
+constexpr Column stateColumns[] = {
+    {"state", "state", Kind::Text},
+    {"meaning", "meaning", Kind::Text, Fit::Cut},
+    {"conversations", "conversations", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column handshakeServerColumns[] = {
+    {"server", "server", Kind::Address},
+    {"handshakes", "handshakes", Kind::Count},
+    {"median", "median", Kind::Delay},
+    {"p95", "95th percentile", Kind::Delay},
+};
+
+constexpr Column handshakeServiceColumns[] = {
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"handshakes", "handshakes", Kind::Count},
+    {"servers", "servers", Kind::Count, Fit::Drop},
+    {"median", "median", Kind::Delay},
+    {"p95", "95th percentile", Kind::Delay},
+};
+
+constexpr Column trafficServiceColumns[] = {
+    {"protocol", "protocol", Kind::Text},
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"conversations", "conversations", Kind::Count},
+    {"servers", "servers", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column newServerColumns[] = {
+    {"protocol", "protocol", Kind::Text},
+    {"server", "server", Kind::End},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"conversations", "conversations", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column endpointChangeColumns[] = {
+    {"address", "address", Kind::Address},
+    {"bytes_before", "bytes before", Kind::Bytes},
+    {"bytes_now", "bytes now", Kind::Bytes},
+    {"change", "change", Kind::Change},
+    {"relative", "relative", Kind::Ratio},
+};
+
+constexpr Column tcpServiceColumns[] = {
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"connections", "connections", Kind::Count},
+    {"servers", "servers", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column udpServiceColumns[] = {
+    {"port", "port", Kind::Port},
+    {"service", "service", Kind::Text, Fit::Cut},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column icmpMessageColumns[] = {
+    {"type", "type", Kind::Number},
+    {"code", "code", Kind::Number},
+    {"message", "message", Kind::Protocol, Fit::Cut},
+    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"family", "family", Kind::Text, Fit::Hidden},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column portScanColumns[] = {
+    {"source", "source", Kind::Address},
+    {"target", "target", Kind::Address},
+    {"ports", "ports", Kind::Count},
+    {"answered", "answered", Kind::Count},
+    {"answered_share", "share", Kind::Share},
+    {"open_ports", "open ports", Kind::Ports, Fit::Cut},
+};
+
+constexpr Column icmpErrorColumns[] = {
+    {"reporter", "reported by", Kind::Address},
+    {"sent_to", "sent to", Kind::Address},
+    {"type", "type", Kind::Number, Fit::Hidden},
+    {"code", "code", Kind::Number, Fit::Hidden},
+    {"message", "message", Kind::Protocol, Fit::Cut},
+    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"family", "family", Kind::Text, Fit::Hidden},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+constexpr Column unansweredColumns[] = {
+    {"source", "source", Kind::Address},
+    {"destination", "destination", Kind::Address},
+    {"port", "port", Kind::Number},
+    {"attempts", "attempts", Kind::Count},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
+};
+
+// The frames delivered by all the databases, the whole of the frames not analysed and of the
+// VLANs; a sum that no integer holds is kept at the largest one.
+#define DELIVERED "(SELECT CAST(total(delivered) AS INTEGER) FROM database)"
+
+// The TCP conversations: protocol numbers the catalog knows as TCP.
+#define TCP_CONVERSATIONS "conversation WHERE protocol IN (SELECT number FROM protocol WHERE tcp)"
+
+#define ENDPOINT_BYTES "(bytes_sent + bytes_received)"
+#define ENDPOINT_FRAMES "(frames_sent + frames_received)"
+#define CONVERSATION_BYTES "(c.bytes_ab + c.bytes_ba)"
+#define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
+#define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
+
+// The handshake times with their server and its port, ranked within `group` (a column of them,
+// or an expression of their port): `ranked` holds each one's rank and the group's count.
+#define HANDSHAKES(group)                                                                     \
+    "WITH handshake (server, port, time) AS ("                                                \
+    "SELECT iif(client, a, b), iif(client, port_a, port_b), handshake FROM conversation "     \
+    "WHERE handshake IS NOT NULL), "                                                           \
+    "ranked AS (SELECT *, row_number() OVER (PARTITION BY " group " ORDER BY time) AS rank, " \
+    "count(*) OVER (PARTITION BY " group ") AS count FROM handshake) "
+// The median and the 95th percentile of a group of `ranked`, by the nearest rank: the smallest
+// time such that at least half (95 %) of the group's are no greater.
+#define PERCENTILES                                                                            \
+    "sum(iif(rank = (count + 1) / 2, time, 0)) AS median, "                                    \
+    "sum(iif(rank = (95 * count + 99) / 100, time, 0)) AS p95"
+#define HANDSHAKE_REMARK                                                                       \
+    "from the client's last SYN before the server's first SYN ACK to that SYN ACK"
+
+// The name of a server end's port, NULL for a port without a well-known service.
+#define SERVICE_NAME                                                                           \
+    "iif(tcp, iif(known_tcp_port(port) IS NULL, NULL, tcp_service(port)), "                    \
+    "iif(known_udp_port(port) IS NULL, NULL, udp_service(port)))"
+#define SERVER_REMARK                                                                          \
+    "the server is the end a SYN went to, else a SYN ACK came from, else the end of the "      \
+    "well-known port, else the lower port"
+
+constexpr Declaration declarations[] = {
+    {.id = "databases", .title = "Databases", .columns = databaseColumns,
+     .rows = "SELECT path, mode, frames, bytes, first, last, last - first AS duration, "
+             "first AS first_utc, last AS last_utc, iif(dated, 'extended', 'classic') AS record, "
+             "back AS time_goes_back, read_error FROM database",
+     .order = "place", .whole = true, .complete = completeDatabases},
+    {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
+     .complete = completeSummary},
+    {.id = "protocols", .title = "Protocol mix", .columns = protocolColumns,
+     .rows = "SELECT name, family AS name_family, family_name(family) AS family, frames, bytes, "
+             "bytes AS share, (SELECT sum(bytes) FROM protocol) AS share_whole FROM protocol "
+             "WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, name, name_family", .by = "bytes",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol",
+               .label = "name", .first = "share", .text = "share"}},
+    {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
+     .rows = "SELECT kind, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
+             "FROM not_analysed",
+     .order = "frames DESC, bytes DESC, kind", .by = "frames",
+     .remark = "share of all the frames delivered",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
+               .label = "kind", .first = "share", .text = "share"},
+     .extendedOnly = true},
+    {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
+     .rows = "SELECT vlan, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
+             "FROM vlan",
+     .order = "frames DESC, bytes DESC, vlan", .by = "frames",
+     .remark = "share of all the frames delivered",
+     .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
+               .label = "vlan", .first = "share", .text = "share"},
+     .extendedOnly = true},
+    {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+             "FROM interval",
+     .order = "start",
+     .whole = true,
+     .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = "start",
+               .first = "bytes", .second = "frames", .replacesTable = true},
+     .facts = timelineFacts, .rowsKey = "buckets", .complete = completeTimeline},
+    {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+             "FROM interval WHERE frames > 0",
+     .order = "bytes DESC, frames DESC, start", .by = "bytes",
+     .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals",
+               .label = "start", .first = "bytes"}},
+    {.id = "endpoints", .title = "Endpoints", .columns = endpointColumns,
+     .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received, first, "
+             "last, last - first AS duration, "
+             "(bytes_sent + bytes_received) * 8 AS bits_per_second, "
+             "last - first AS bits_per_second_whole, "
+             "frames_sent + frames_received AS frames_per_second, "
+             "last - first AS frames_per_second_whole, first AS first_utc, last AS last_utc "
+             "FROM endpoint",
+     .ranked = {{{ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
+                  "bytes sent and received"},
+                 {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
+                  "frames sent and received"},
+                 {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration"},
+                 {ENDPOINT_BYTES " * 8e6 / nullif(last - first, 0) DESC NULLS LAST, "
+                  ENDPOINT_BYTES " DESC, address", "mean rate"}}},
+     .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
+               .label = "address", .first = "bytes_sent", .second = "bytes_received"}},
+    {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
+     .rows = "SELECT p.name AS protocol, p.family AS protocol_family, "
+             "family_name(p.family) AS family, c.a AS a, iif(p.ports, c.port_a, NULL) AS a_port, "
+             "c.b AS b, iif(p.ports, c.port_b, NULL) AS b_port, c.frames_ab AS frames_a_to_b, "
+             "c.bytes_ab AS bytes_a_to_b, c.frames_ba AS frames_b_to_a, "
+             "c.bytes_ba AS bytes_b_to_a, c.first AS first, c.last AS last, "
+             "c.last - c.first AS duration, c.first AS first_utc, c.last AS last_utc, "
+             "c.state AS state, CASE c.client WHEN 0 THEN c.a WHEN 1 THEN c.b END AS client, "
+             "CASE c.client WHEN 0 THEN c.port_a WHEN 1 THEN c.port_b END AS client_port, "
+             "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END AS server, "
+             "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
+             "c.handshake AS handshake, " CONVERSATION_BYTES " * 8 AS bits_per_second, "
+             "c.last - c.first AS bits_per_second_whole, "
+             "c.frames_ab + c.frames_ba AS frames_per_second, "
+             "c.last - c.first AS frames_per_second_whole "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+     .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
+                  "bytes"},
+                 {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,
+                  "frames"},
+                 {"c.last - c.first DESC NULLS LAST, " CONVERSATION_BYTES " DESC, "
+                  CONVERSATION_KEY, "duration"},
+                 {CONVERSATION_BYTES " * 8e6 / nullif(c.last - c.first, 0) DESC NULLS LAST, "
+                  CONVERSATION_BYTES " DESC, " CONVERSATION_KEY, "mean rate"}}},
+     .remark = "a is the lower end, by address then port"},
+    {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
+     .rows = "SELECT state, tcp_state_meaning(state) AS meaning, count(*) AS conversations, "
+             "sum(frames_ab + frames_ba) AS frames, sum(bytes_ab + bytes_ba) AS bytes "
+             "FROM conversation WHERE state IS NOT NULL GROUP BY state",
+     .derived = true, .order = "conversations DESC, bytes DESC, state", .by = "conversations",
+     .chart = {.type = Chart::Type::Bars, .title = "Conversations per state", .label = "state",
+               .first = "conversations"}},
+    {.id = "handshake_servers", .title = "TCP handshake times by server",
+     .columns = handshakeServerColumns,
+     .rows = HANDSHAKES("server")
+             "SELECT server, count(*) AS handshakes, " PERCENTILES " FROM ranked GROUP BY server",
+     .derived = true, .order = "median DESC, handshakes DESC, server",
+     .by = "median, slowest first", .remark = HANDSHAKE_REMARK},
+    {.id = "handshake_services", .title = "TCP handshake times by service",
+     .columns = handshakeServiceColumns,
+     .rows = HANDSHAKES("known_tcp_port(port)")
+             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
+             "count(*) AS handshakes, count(DISTINCT server) AS servers, " PERCENTILES
+             " FROM ranked GROUP BY 1",
+     .derived = true, .order = "median DESC, handshakes DESC, port",
+     .by = "median, slowest first", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
+     .columns = trafficServiceColumns,
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
+             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end GROUP BY protocol, port",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
+     .remark = SERVER_REMARK},
+    {.id = "tcp_services", .title = "TCP services that accepted connections",
+     .columns = tcpServiceColumns,
+     .rows = "WITH accepted (server, port, frames, bytes) AS ("
+             "SELECT a, port_a, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_ack_a UNION ALL "
+             "SELECT b, port_b, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_ack_b) "
+             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
+             "count(*) AS connections, count(DISTINCT server) AS servers, sum(frames) AS frames, "
+             "sum(bytes) AS bytes FROM accepted GROUP BY 1",
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "udp_services", .title = "UDP services by destination port",
+     .columns = udpServiceColumns,
+     .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)) AS service, "
+             "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
+     .rows = "SELECT type, code, icmp_type_text(family, type) AS message, "
+             "family AS message_family, icmp_code_text(family, type, code) AS detail, "
+             "family_name(family) AS family, frames, bytes FROM icmp_message",
+     .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes"},
+    {.id = "port_scans",
+     .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
+     .columns = portScanColumns,
+     .rows = "WITH probe (source, target, port, answered) AS ("
+             "SELECT a, b, port_b, syn_ack_b FROM " TCP_CONVERSATIONS " AND syn_a UNION ALL "
+             "SELECT b, a, port_a, syn_ack_a FROM " TCP_CONVERSATIONS " AND syn_b), "
+             "port (source, target, port, answered) AS ("
+             "SELECT source, target, port, max(answered) FROM probe GROUP BY 1, 2, 3) "
+             "SELECT source, target, count(*) AS ports, sum(answered) AS answered, "
+             "sum(answered) AS answered_share, count(*) AS answered_share_whole, "
+             "group_concat(iif(answered, port, NULL)) AS open_ports FROM port GROUP BY 1, 2 "
+             "HAVING count(*) >= " SCAN_PORTS,
+     .derived = true, .order = "ports DESC, source, target", .by = "ports"},
+    {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
+     .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(f, type) AS message, "
+             "f AS message_family, icmp_code_text(f, type, code) AS detail, "
+             "family_name(f) AS family, frames, bytes "
+             "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
+     .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes"},
+    {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
+     .columns = unansweredColumns,
+     .rows = "WITH attempt (source, destination, port, frames, bytes) AS ("
+             "SELECT a, b, port_b, frames_ab, bytes_ab FROM " TCP_CONVERSATIONS
+             " AND syn_a AND frames_ba = 0 UNION ALL "
+             "SELECT b, a, port_a, frames_ba, bytes_ba FROM " TCP_CONVERSATIONS
+             " AND syn_b AND frames_ab = 0) "
+             "SELECT source, destination, port, count(*) AS attempts, sum(frames) AS frames, "
+             "sum(bytes) AS bytes FROM attempt GROUP BY 1, 2, 3",
+     .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
+     .by = "bytes"},
+    {.id = "new_endpoints", .title = "Endpoints not seen in the baseline",
+     .columns = std::span(endpointColumns, 5),
+     .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received "
+             "FROM endpoint WHERE address NOT IN (SELECT address FROM baseline_endpoint)",
+     .order = ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
+     .by = "bytes sent and received", .baselineOnly = true},
+    {.id = "new_servers", .title = "Server ends not seen in the baseline",
+     .columns = newServerColumns,
+     .rows = "SELECT protocol, address AS server, port AS server_port, " SERVICE_NAME
+             " AS service, count(*) AS conversations, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end AS s "
+             "WHERE NOT EXISTS (SELECT 1 FROM baseline_server AS b WHERE b.protocol = s.protocol "
+             "AND b.address = s.address AND b.port = s.port) GROUP BY protocol, address, port",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, server, server_port",
+     .by = "bytes",
+     .baselineOnly = true},
+    {.id = "new_services", .title = "Services not seen in the baseline",
+     .columns = trafficServiceColumns,
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
+             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM server_end GROUP BY protocol, port HAVING (protocol, port) NOT IN "
+             "(SELECT DISTINCT protocol, port FROM baseline_server)",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
+     .baselineOnly = true},
+    {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
+     .columns = endpointChangeColumns,
+     .rows = "SELECT address, before AS bytes_before, now AS bytes_now, now - before AS change, "
+             "iif(before > 0 AND now > 0, now - before, NULL) AS relative, "
+             "iif(before > 0 AND now > 0, before, NULL) AS relative_whole FROM ("
+             "SELECT e.address, coalesce(b.bytes, 0) AS before, "
+             "e.bytes_sent + e.bytes_received AS now "
+             "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "
+             "SELECT address, bytes, 0 FROM baseline_endpoint "
+             "WHERE address NOT IN (SELECT address FROM endpoint)) WHERE now != before",
+     .derived = true, .order = "abs(change) DESC, address", .by = "bytes gained or lost",
+     .remark = "bytes sent and received, now less before; relative: of endpoints on both sides",
+     .baselineOnly = true},
+    {.id = "endpoint_changes_relative",
+     .title = "Endpoints whose bytes changed most for their size",
+     .columns = endpointChangeColumns,
+     .rows = "SELECT * FROM section_endpoint_changes WHERE relative IS NOT NULL",
+     .order = "abs(relative * 1.0 / relative_whole) DESC, abs(change) DESC, address",
+     .by = "change relative to the bytes before",
+     .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
+};
+// clang-format on
+#undef DELIVERED
+#undef TCP_CONVERSATIONS
+#undef SCAN_PORTS
+#undef ENDPOINT_BYTES
+#undef ENDPOINT_FRAMES
+#undef CONVERSATION_BYTES
+#undef CONVERSATION_FRAMES
+#undef CONVERSATION_KEY
+#undef HANDSHAKES
+#undef PERCENTILES
+#undef HANDSHAKE_REMARK
+#undef SERVICE_NAME
+#undef SERVER_REMARK
+
+// Every chart names columns its section has (a label and a first at least), every section but
+// a record reads rows, a column dropped in pairs has its pair to its left, no key is there
+// twice, and ids are JSON member names.
+static_assert([] {
+    for (const Declaration& d : declarations) {
+        const auto names = [&](std::string_view key, bool needed) {
+            return key.empty() ? !needed : columnAt(d.columns, key) >= 0;
+        };
+        const bool chart = d.chart.type != Chart::Type::None;
+        if (!names(d.chart.label, chart) || !names(d.chart.first, chart) ||
+            !names(d.chart.second, false) || !names(d.chart.text, false) ||
+            (d.rows.empty() && !d.record)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < d.columns.size(); ++i) {
+            bool paired = d.columns[i].fit != Fit::DropPair;
+            for (std::size_t j = 0; j < i; ++j) {
+                paired = paired ||
+                         (d.columns[j].fit == Fit::Drop && d.columns[j].kind == d.columns[i].kind);
+            }
+            if (!paired) {
+                return false;
+            }
+        }
+        for (std::size_t i = 0; i < d.columns.size(); ++i) {
+            if (columnAt(d.columns, d.columns[i].key) != static_cast<int>(i)) {
+                return false;  // a key twice
+            }
+        }
+        for (const char c : d.id) {
+            if (!(c == '_' || (c >= 'a' && c <= 'z'))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}());
+
+}  // namespace
+
+std::span<const Declaration> sectionDeclarations() {
+    return declarations;
+}
+
+}  // namespace tidewrack::report
