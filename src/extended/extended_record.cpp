@@ -187,6 +187,7 @@ ExtendedRecord::Frame ExtendedRecord::readFrame(PacketView& view, LocalTimeText&
 
 void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
     writer = &databaseWriter;
+    writer->sendNoFailingStatements();
     flowsOnly = mode == TrafficWriter::flowsOnlyMode;
     if (flowsOnly) {
         writer->exec(sql::createSeconds);
@@ -418,15 +419,20 @@ void ExtendedRecord::printNotAnalysed() const {
     std::fputs("\n\n", stdout);
 }
 
-bool ExtendedRecord::reportFailure(const PcapEngine& engine) const {
-    const std::string& readError = engine.readError();
-    if (readError.empty()) {
-        return unusable;
+int ExtendedRecord::runEnded(const PcapEngine& engine, int status) {
+    if (!inputsUsable(engine)) {
+        return 1;
     }
-    // What was read is kept; the line that standard output got is said where a script looks.
-    std::fflush(stdout);
-    std::fprintf(stderr, "PcapEngine: error reading packets: %s\n", readError.c_str());
-    return true;
+    if (const std::string& readError = engine.readError(); !readError.empty()) {
+        // What was read is kept; the line that standard output got is said where a script looks.
+        std::fflush(stdout);
+        std::fprintf(stderr, "PcapEngine: error reading packets: %s\n", readError.c_str());
+        return 1;
+    }
+    if (status != 0) {
+        failure("the run failed; standard output says why");
+    }
+    return status;
 }
 
 }  // namespace tidewrack

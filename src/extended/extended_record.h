@@ -65,9 +65,10 @@ class ExtendedRecord {
     // rows of NOT_ANALYSED, VLANS and CAPTURE (with the user's filter or null, and the analysis
     // mode), when there is a database; and the console line of the frames not analysed, if any.
     void finish(const PcapEngine& engine, const char* filter, int mode);
-    // Once the run is over: its read error on standard error, if the input ended in one. True
-    // when the run must fail.
-    bool reportFailure(const PcapEngine& engine) const;
+    // Once the run is over, with the status it ended with: why it fails, on standard error
+    // (the input that could not be used, the read error that ended it, or, for any other
+    // failure, where the reason was said); the status, 1 when the input ended in a read error.
+    int runEnded(const PcapEngine& engine, int status);
 
   private:
     void recordDay(const PacketView& packet);

@@ -42,8 +42,7 @@ int Core::analyse() {
     const bool fullAnalysis = writer && mode.value == 1;
     unsigned spinnerCounter = 0;
     const bool spinnerOnTerminal = !verbose && isatty(STDOUT_FILENO);
-    // The extended record keeps the spinner off a log or a pipe, where it is only noise.
-    const bool spinning = !verbose && (spinnerOnTerminal || !extendedRecord);
+    const bool spinning = !verbose && (spinnerOnTerminal || !spinnerOnTerminalOnly);
     ProgressFlush flushProgress;
 
     startTime = std::time(nullptr);
@@ -90,7 +89,7 @@ int Core::analyse() {
         extendedRecord->finish(engine, filter.given ? filter.value : nullptr, mode.value);
     }
     if (fullAnalysis) {
-        const int tables = writer->buildFlows(engine.view.protocolSeen, extendedRecord.has_value());
+        const int tables = writer->buildFlows(engine.view.protocolSeen);
         endTime = std::time(nullptr);
         const Duration flows = splitDuration(captureEndTime, endTime);
         std::printf("\n%d flows and service indices created in: %.2d:%.2d:%.2d\n\n", tables,

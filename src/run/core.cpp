@@ -91,6 +91,8 @@ void Core::makeEngines() {
     if (extendedWanted) {
         extendedRecord.emplace();
         pcapEngine->extend(*extendedRecord);
+        // Its console is read by scripts: the spinner only on a terminal.
+        spinnerOnTerminalOnly = true;
     }
 }
 
@@ -133,6 +135,11 @@ void Core::help() const {
 }
 
 int Core::run() {
+    const int status = runSequence();
+    return extendedRecord ? extendedRecord->runEnded(*pcapEngine, status) : status;
+}
+
+int Core::runSequence() {
     if (interfaceName.given && interfaceNumber.given) {
         std::fputs("Conflicting flags detected: -i, -I", stdout);
         return 1;
@@ -184,9 +191,6 @@ int Core::run() {
         packetsLeft = count.value;
     }
     if (pcapEngine->inputOpenCheck() != 0) {
-        if (extendedRecord) {
-            extendedRecord->inputsUsable(*pcapEngine);  // says why on standard error too
-        }
         return 1;
     }
     noteOutputError();  // of the listening line, flushed at once
@@ -204,11 +208,6 @@ int Core::run() {
         }
     }
     if (writeDump.given && pcapEngine->finishDump() != 0) {
-        status = 1;
-    }
-    // The extended record's input was cut short by a read error: what was read is kept, and the
-    // run fails.
-    if (extendedRecord && extendedRecord->reportFailure(*pcapEngine)) {
         status = 1;
     }
     return status;

@@ -45,6 +45,7 @@ class Core {
 
   private:
     void parseOptions(int argc, char** argv);
+    int runSequence();
     // The capture engine, and the extended record when -x asks for it, made anew.
     void makeEngines();
     int analyse();
@@ -77,6 +78,7 @@ class Core {
     TrafficWriter::ProtocolNames protocolNames{};
     std::optional<TrafficWriter> writer;           // with -d
     std::optional<ExtendedRecord> extendedRecord;  // with -x
+    bool spinnerOnTerminalOnly = false;
 };
 
 }  // namespace tidewrack

@@ -140,7 +140,7 @@ void TrafficWriter::writeProtocolRows(const std::uint8_t (&seen)[protocolTableSi
     }
 }
 
-int TrafficWriter::buildFlows(const std::uint8_t (&seen)[protocolTableSize], bool quiet) {
+int TrafficWriter::buildFlows(const std::uint8_t (&seen)[protocolTableSize]) {
     int flowTables = 0;
     std::fputs("creating directed flows:\n", stdout);
     for (int n = 0; n < protocolTableSize; ++n) {

@@ -39,10 +39,12 @@ class TrafficWriter {
     // IPv6 packet, which the classic tables do not hold, nor in mode 3.
     void writePacketRows(const PacketView& packet);
     // After the loop, in mode 1: the protocol list, then the flow and service tables with their
-    // console lines. `quiet` leaves out the service statements that fail for want of their flow
-    // table, which the classic record sends. Returns the flow tables and service indices made.
+    // console lines. Returns the flow tables and service indices made.
     void writeProtocolRows(const std::uint8_t (&seen)[protocolTableSize]);
-    int buildFlows(const std::uint8_t (&seen)[protocolTableSize], bool quiet);
+    int buildFlows(const std::uint8_t (&seen)[protocolTableSize]);
+    // Leaves out the statements that are known to fail (the service tables of protocols never
+    // seen), which the classic record sends, so that standard error holds only real failures.
+    void sendNoFailingStatements() { quiet = true; }
 
     // Runs a statement; a failure is reported by the engine and fails the run.
     void exec(const char* sql);
@@ -60,6 +62,7 @@ class TrafficWriter {
     const ProtocolNames& protocolNames;
     const int mode;
     bool statementFailed = false;
+    bool quiet = false;
     char sqlBuffer[2048] = {};
 };
 
