@@ -185,10 +185,14 @@ ExtendedRecord::Frame ExtendedRecord::readFrame(PacketView& view, LocalTimeText&
     return Frame::NotAnalysed;
 }
 
-void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
+void ExtendedRecord::useTables(TrafficWriter& databaseWriter, int mode) {
     writer = &databaseWriter;
     writer->sendNoFailingStatements();
     flowsOnly = mode == TrafficWriter::flowsOnlyMode;
+}
+
+void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
+    useTables(databaseWriter, mode);
     if (flowsOnly) {
         writer->exec(sql::createSeconds);
     } else {

@@ -57,6 +57,8 @@ class ExtendedRecord {
     // The database: the tables of the analysis mode, then the rows, all through `writer`. Mode
     // 3 keeps no row per frame (FRAMES6, DAYS), but the traffic of each second instead.
     void createTables(TrafficWriter& writer, int mode);
+    // The same database for a record made after its tables were (each input the fuzzer runs).
+    void useTables(TrafficWriter& writer, int mode);
     // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, its DAYS
     // row, when its local date or UTC offset is not the one before (or, in mode 3, its second's
     // counts), and its connection.

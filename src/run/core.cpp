@@ -91,6 +91,9 @@ void Core::makeEngines() {
     if (extendedWanted) {
         extendedRecord.emplace();
         pcapEngine->extend(*extendedRecord);
+        if (writer) {
+            extendedRecord->useTables(*writer, mode.value);
+        }
         // Its console is read by scripts: the spinner only on a terminal.
         spinnerOnTerminalOnly = true;
     }
