@@ -202,16 +202,18 @@ TEST_F(Connections, AnalysisFlagsCountInTheDirectionThatSentThem) {
     EXPECT_EQ(add(c(ack, data + 300, answer, 100)), TcpLostSegment);
     EXPECT_EQ(add(s(ack, answer, data + 200)), TcpDuplicateAck);
     EXPECT_EQ(add(c(ack, data + 200, answer, 100)), TcpOutOfOrder);
+    // Out-of-order too when it runs past the next sequence number (data + 400), as tshark has it.
+    EXPECT_EQ(add(c(ack, data + 350, answer, 100)), TcpOutOfOrder);
     EXPECT_EQ(add(s(ack, answer, data + 400, 0, 0)), TcpZeroWindow);
     // A keep-alive, one byte before the next sequence number, is no retransmission, nor is its
     // answer a duplicate ACK.
     EXPECT_EQ(add(s(ack, answer, data + 400, 0, 65535), 100000), 0);
-    EXPECT_EQ(add(c(ack, data + 399, answer, 0), 10000000), TcpKeepAlive);
+    EXPECT_EQ(add(c(ack, data + 449, answer, 0), 10000000), TcpKeepAlive);
     EXPECT_EQ(add(s(ack, answer, data + 400, 0, 65535)), TcpKeepAliveAck);
     ASSERT_EQ(finish().size(), 1u);
     const ConnectionRow& row = sink.rows[0];
     EXPECT_EQ(row.fromClient.retransmissions, 2u);
-    EXPECT_EQ(row.fromClient.outOfOrder, 1u);
+    EXPECT_EQ(row.fromClient.outOfOrder, 2u);
     EXPECT_EQ(row.fromClient.duplicateAcks, 0u);
     EXPECT_EQ(row.fromServer.duplicateAcks, 2u);
     EXPECT_EQ(row.fromServer.zeroWindows, 1u);

@@ -151,7 +151,7 @@ TcpVerdict analyseSegment(TcpDirection& forward, TcpDirection& reverse, const Tc
         } else if (reverse.duplicateAcks > 2 && sequence == reverse.lastAcknowledgement &&
                    segment.time - reverse.acknowledgementTime < fastRetransmissionWindow) {
             flags |= TcpFastRetransmission | TcpRetransmission;
-        } else if (sequenceBefore(end, forward.nextSequence) &&
+        } else if (end != forward.nextSequence &&
                    segment.time - forward.nextSequenceTime < outOfOrderLimit) {
             flags |= TcpOutOfOrder;
         } else {

@@ -21,10 +21,10 @@
 //     spurious      everything it carries was already acknowledged by the reverse direction
 //     fast          it starts at the reverse direction's last acknowledgement number, after more
 //                   than two duplicate ACKs of it, the last less than 20 ms before
-//     out-of-order  it ends before the next expected sequence number and comes less than the
-//                   initial round-trip time (the client's last SYN to its ACK of the SYN ACK;
-//                   3 ms without it) after the segment that set it; out-of-order segments are
-//                   not retransmissions
+//     out-of-order  it does not end at the next expected sequence number (it ends before it,
+//                   or runs past it) and comes less than the initial round-trip time (the
+//                   client's last SYN to its ACK of the SYN ACK; 3 ms without it) after the
+//                   segment that set it; out-of-order segments are not retransmissions
 // tshark counts fast and spurious retransmissions under tcp.analysis.retransmission as well, and
 // so do the flags here. Where the guide leaves a point open, the rule is tshark 4.0's as real
 // captures show it: the RST, the strict "before" of out-of-order, and the last SYN of the round
