@@ -9,11 +9,19 @@
 // The same arguments always give the same bytes: the pseudo-random sequence is the generator's
 // own, not the standard library's.
 //
-// Usage: generate_trace [--ipv6] [--other PERCENT] <packets> <output.pcap>
+// Usage: generate_trace [--ipv6] [--other PERCENT] [--connections N | --syn-flood]
+//                       <packets> <output.pcap>
 //   --ipv6           every packet as IPv6 instead (the same conversations, each IPv4 address
 //                    inside 2001:db8::/96, ICMP as ICMPv6): the per-frame cost of IPv6
 //   --other PERCENT  that share of the packets replaced by frames that are not IP (ARP, LLDP,
 //                    802.3 spanning tree), for the accounting of frames not analysed
+//   --connections N  a trace rich in connections: every conversation is a TCP connection, some
+//                    N of them in all (45,000 in a million packets: 22 packets each on
+//                    average), each a whole exchange with its own sequence and acknowledgement
+//                    numbers: handshake, requests and answers with their ACKs, and a close by
+//                    FINs (one in ten by an RST)
+//   --syn-flood      one SYN from each of <packets> distinct sources (10.0.0.1 onwards, a
+//                    random port each) to one web server, 100,000 a second
 // Prints packets, conversations, bytes and distinct seconds written.
 #include <pcap/pcap.h>
 
@@ -75,16 +83,25 @@ struct Flow {
     std::uint16_t serverPort;
     std::vector<Step> steps;
     std::size_t next = 0;
+    // With sequence numbers: each end's next one (its initial number plus what it sent so far).
+    bool sequenced = false;
+    std::uint32_t sequence[2] = {};
 };
 
 constexpr std::uint8_t syn = 0x02, ack = 0x10, psh = 0x08, fin = 0x01, rst = 0x04;
 
 class FlowMaker {
   public:
-    explicit FlowMaker(Random& random) : random(random) {}
+    // `exchangeSteps` above 0 makes every conversation a TCP connection of that many packets on
+    // average.
+    explicit FlowMaker(Random& random, std::uint32_t exchangeSteps = 0)
+        : random(random), exchangeSteps(exchangeSteps) {}
 
     // A new conversation, its kind drawn by share (per thousand conversations).
     Flow make() {
+        if (exchangeSteps > 0) {
+            return exchange();
+        }
         struct Kind {
             std::uint32_t upTo;
             Flow (FlowMaker::*make)();
@@ -166,6 +183,37 @@ class FlowMaker {
         return f;
     }
 
+    // A connection of some `exchangeSteps` packets: requests of the client's, each answered with
+    // segments that the client acknowledges every second one, then a close.
+    Flow exchange() {
+        static constexpr std::uint16_t ports[] = {443, 443, 443, 80, 8080, 22, 993, 5432};
+        Flow f = tcp(ports[random.below(8)]);
+        f.sequenced = true;
+        f.sequence[0] = static_cast<std::uint32_t>(random.next());
+        f.sequence[1] = static_cast<std::uint32_t>(random.next());
+        const std::uint32_t steps = random.between(6, 2 * exchangeSteps - 10);
+        while (f.steps.size() + 4 < steps) {
+            f.steps.push_back(
+                {false, psh | ack, 0, static_cast<std::uint16_t>(random.between(80, 700))});
+            const std::uint32_t segments = random.between(1, 6);
+            for (std::uint32_t s = 0; s < segments; ++s) {
+                const bool last = s + 1 == segments;
+                f.steps.push_back(
+                    {true, static_cast<std::uint8_t>(last ? psh | ack : ack), 0,
+                     static_cast<std::uint16_t>(last ? random.between(40, 1400) : 1460)});
+                if (last || s % 2 == 1) {
+                    f.steps.push_back({false, ack, 0, 0});
+                }
+            }
+        }
+        if (random.chance(10)) {
+            f.steps.push_back({false, rst | ack, 0, 0});
+        } else {
+            close(f);
+        }
+        return f;
+    }
+
     Flow refused() {
         Flow f{6,
                client(),
@@ -237,6 +285,7 @@ class FlowMaker {
     }
 
     Random& random;
+    std::uint32_t exchangeSteps;
 };
 
 Address6 asIpv6(const Address& a) {
@@ -273,14 +322,23 @@ Bytes otherFrame(std::uint32_t which) {
     }
 }
 
-Bytes frameOf(const Flow& f, const Step& s) {
+Bytes frameOf(Flow& f, const Step& s) {
     const Address& from = s.fromServer ? f.server : f.client;
     const Address& to = s.fromServer ? f.client : f.server;
     const std::uint16_t fromPort = s.fromServer ? f.serverPort : f.clientPort;
     const std::uint16_t toPort = s.fromServer ? f.clientPort : f.serverPort;
     Bytes payload;
+    std::uint32_t& sequence = f.sequence[s.fromServer ? 1 : 0];
     switch (f.protocol) {
-    case 6: payload = tcpHeader(fromPort, toPort, s.flagsOrType); break;
+    case 6:
+        if (!f.sequenced) {
+            payload = tcpHeader(fromPort, toPort, s.flagsOrType);
+            break;
+        }
+        payload = tcpHeader(fromPort, toPort, s.flagsOrType, sequence,
+                            s.flagsOrType & ack ? f.sequence[s.fromServer ? 0 : 1] : 0);
+        sequence += s.payload + (s.flagsOrType & (syn | fin) ? 1 : 0);
+        break;
     case 17:
     case 136:
         return ipv4Frame(f.protocol, from, to,
@@ -294,27 +352,47 @@ Bytes frameOf(const Flow& f, const Step& s) {
     return ipv4Frame(f.protocol, from, to, payload);
 }
 
+// The SYN of the flood's `n`th source, to a web server.
+Bytes floodSyn(Random& random, std::uint32_t n) {
+    const std::uint32_t source = (10u << 24) + n + 1;
+    const Address from{static_cast<std::uint8_t>(source >> 24),
+                       static_cast<std::uint8_t>(source >> 16),
+                       static_cast<std::uint8_t>(source >> 8), static_cast<std::uint8_t>(source)};
+    const auto port = static_cast<std::uint16_t>(random.between(1024, 65535));
+    return ipv4Frame(6, from, {192, 0, 2, 80},
+                     tcpHeader(port, 80, syn, static_cast<std::uint32_t>(random.next()), 0));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool ipv6 = false;
+    bool ipv6 = false, synFlood = false;
     std::uint32_t otherPercent = 0;
+    long connections = 0;
     int first = 1;
     for (; first < argc && argv[first][0] == '-'; ++first) {
-        if (std::string_view(argv[first]) == "--ipv6") {
+        const std::string_view option = argv[first];
+        if (option == "--ipv6") {
             ipv6 = true;
-        } else if (std::string_view(argv[first]) == "--other" && first + 1 < argc) {
+        } else if (option == "--other" && first + 1 < argc) {
             otherPercent = static_cast<std::uint32_t>(std::atoi(argv[++first]));
+        } else if (option == "--connections" && first + 1 < argc) {
+            connections = std::atol(argv[++first]);
+        } else if (option == "--syn-flood") {
+            synFlood = true;
         } else {
             first = argc;
         }
     }
-    if (argc - first != 2 || std::atol(argv[first]) <= 0 || otherPercent > 100) {
-        std::fprintf(stderr, "usage: %s [--ipv6] [--other PERCENT] <packets> <output.pcap>\n",
+    const long packets = argc - first == 2 ? std::atol(argv[first]) : 0;
+    if (packets <= 0 || otherPercent > 100 || connections < 0 ||
+        (connections > 0 && packets / connections < 10) || (synFlood && connections > 0)) {
+        std::fprintf(stderr,
+                     "usage: %s [--ipv6] [--other PERCENT] [--connections N | --syn-flood] "
+                     "<packets> <output.pcap>\n(--connections: at least 10 packets each)\n",
                      argv[0]);
         return 2;
     }
-    const long packets = std::atol(argv[first]);
     const char* output = argv[first + 1];
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* dumper = pcap_dump_open(dead, output);
@@ -325,7 +403,8 @@ int main(int argc, char** argv) {
 
     Random random(0x7469646577726163ull);
     Random others(0x6f7468657273ull);
-    FlowMaker maker(random);
+    FlowMaker maker(random,
+                    connections > 0 ? static_cast<std::uint32_t>(packets / connections) : 0);
     std::vector<Flow> active;
     long flows = 0;
     while (active.size() < concurrentFlows) {
@@ -337,12 +416,18 @@ int main(int argc, char** argv) {
     std::uint64_t clock = 0;
     long distinctSeconds = 0, lastSecond = -1;
     for (long n = 0; n < packets; ++n) {
-        clock += random.below(static_cast<std::uint32_t>(2 * meanGap + 1));
-        Flow& flow = active[random.below(concurrentFlows)];
-        Bytes frame = frameOf(flow, flow.steps[flow.next++]);
-        if (flow.next == flow.steps.size()) {
-            flow = maker.make();
-            ++flows;
+        Bytes frame;
+        if (synFlood) {
+            clock += 10;  // 100,000 a second
+            frame = floodSyn(random, static_cast<std::uint32_t>(n));
+        } else {
+            clock += random.below(static_cast<std::uint32_t>(2 * meanGap + 1));
+            Flow& flow = active[random.below(concurrentFlows)];
+            frame = frameOf(flow, flow.steps[flow.next++]);
+            if (flow.next == flow.steps.size()) {
+                flow = maker.make();
+                ++flows;
+            }
         }
         // Drawn from a sequence of their own, so that the IPv4 traffic stays that of the trace
         // without the options.
@@ -369,7 +454,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "error writing %s\n", output);
         return 1;
     }
-    std::printf("packets %ld conversations %ld bytes %ld distinct_seconds %ld\n", packets, flows,
-                bytes, distinctSeconds);
+    std::printf("packets %ld conversations %ld bytes %ld distinct_seconds %ld\n", packets,
+                synFlood ? packets : flows, bytes, distinctSeconds);
     return 0;
 }

@@ -27,13 +27,19 @@
 # Audit: allocations, local-time conversions, text comparisons and flushes of the program's own
 # code (count_allocations.so), a 100k run against a 1M run, also of the extended record on traces
 # where a tenth of the frames are not IP; write calls of the spinner (strace).
+# The connection record (CONNECTIONS, written under -x): the instructions of -x against the
+# classic run, modes 1 and 2, under callgrind, on the 1M benchmark trace and on a 1M trace rich in
+# connections (45,000 TCP connections), goal <= 1.10; and the peak RSS of -x on a SYN flood from 2
+# million distinct sources, both modes, goal under 64 MiB.
 #
-# Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--no-callgrind] [--keep] [--no-build]
-#                     [--baseline-rev REV | --baseline PROGRAM]
-#   --quick     the 100k-packet trace only (a few minutes), no 5M memory check, no callgrind
+# Usage: bench/run.sh [--quick] [--reps N] [--no-5m] [--no-callgrind] [--no-connections] [--keep]
+#                     [--no-build] [--baseline-rev REV | --baseline PROGRAM]
+#   --quick     the 100k-packet trace only (a few minutes), no 5M memory check, no callgrind, no
+#               connection record
 #   --reps N    runs of each program per pair (default 5)
 #   --no-5m     skip the 5M-vs-50k memory check (it writes a 3 GB trace)
 #   --no-callgrind  skip the instruction counts (they take a few minutes)
+#   --no-connections  skip the connection record's measures (some 40 minutes under callgrind)
 #   --keep      keep the generated traces in the work directory
 #   --no-build  use the binaries already built
 #   --baseline-rev REV  the earlier program to compare with, built from that git revision of
@@ -59,13 +65,15 @@ if [[ -z $out ]]; then
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-bench-out
 fi
 disk=${DISK_DIR:-/var/tmp/tidewrack-bench-disk}
-reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1 baseline_rev=bf57aca baseline_program=
+reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1 connections=1 baseline_rev=bf57aca
+baseline_program=
 while (($#)); do
     case $1 in
     --baseline-rev) baseline_rev=$2; shift ;;
     --baseline) baseline_program=$(realpath "$2"); shift ;;
-    --quick) quick=1 big=0 callgrind=0 ;;
+    --quick) quick=1 big=0 callgrind=0 connections=0 ;;
     --no-callgrind) callgrind=0 ;;
+    --no-connections) connections=0 ;;
     --reps) reps=$2; shift ;;
     --no-5m) big=0 ;;
     --keep) keep=1 ;;
@@ -379,6 +387,55 @@ audit() {
 }
 count_of() { awk -v k="$2" '$1 == k {print $2}' "$work/results/$1"; }
 
+# connection_record: the connection record's cost in instructions against the classic run, on the
+# benchmark trace and on one rich in connections, and the peak memory of a SYN flood.
+connection_record() {
+    local n=1000000 db=$out/run.db text=$work/out.txt rich flood kind t m a b
+    rich=$(trace "$n" --connections 45000)
+    flood=$(trace 2000000 --syn-flood)
+    say ""
+    say "### The connection record: \`-x\` against the classic run, in instructions (callgrind)"
+    say ""
+    if ((callgrind)) && command -v valgrind >/dev/null; then
+        echo "counting the connection record's instructions with callgrind..." >&2
+        say "| trace | mode | classic | \`-x\` | ratio | goal | status | rows of CONNECTIONS |"
+        say "|---|---|---|---|---|---|---|---|"
+        for kind in benchmark rich; do
+            t=$(trace "$n")
+            [[ $kind == rich ]] && t=$rich
+            for m in 1 2; do
+                rm -f "$db" && instructions "conn.$kind.classic$m" "$text" "$tw" -r "$t" -d "$db" -m "$m"
+                rm -f "$db" && instructions "conn.$kind.x$m" "$text" "$tw" -x -r "$t" -d "$db" -m "$m"
+                a=$(cat "$work/results/conn.$kind.classic$m.ir") b=$(cat "$work/results/conn.$kind.x$m.ir")
+                say "| $kind, $n packets, $(info "$t" conversations) conversations | $m | $a | $b | $(
+                    quotient "$b" "$a") | <= 1.10 | $(verdict "$(quotient "$b" "$a")" 1.10) | $(
+                    rows_of "$db" "SELECT count(*) FROM CONNECTIONS") |"
+            done
+        done
+    else
+        say "(no instruction counts: --no-callgrind, or valgrind is not installed)"
+    fi
+    say ""
+    say "### A SYN flood from 2,000,000 distinct sources ($(info "$flood" bytes) bytes, 20 s)"
+    say ""
+    say "| run | wall s | peak RSS KiB | goal | status | rows of CONNECTIONS by end |"
+    say "|---|---|---|---|---|---|"
+    for m in 1 2; do
+        rm -f "$db" && measure "flood.x$m" "$text" "$tw" -x -r "$flood" -d "$db" -m "$m"
+        a=$(kib_of "flood.x$m")
+        say "| \`-x -r flood -d db -m $m\` | $(seconds_of "flood.x$m") | $a | < 65536 | $(
+            ((a < 65536)) && echo met || echo NOT met) | $(rows_of "$db" \
+            "SELECT group_concat(ended || ' ' || n, ', ') FROM (SELECT ended, count(*) AS n FROM CONNECTIONS GROUP BY 1)") |"
+    done
+    for m in 1 2; do
+        rm -f "$db" && measure "flood.classic$m" "$text" "$tw" -r "$flood" -d "$db" -m "$m"
+        say "| \`-r flood -d db -m $m\` (classic) | $(seconds_of "flood.classic$m") | $(kib_of "flood.classic$m") | | | |"
+    done
+    rm -f "$db"
+}
+# rows_of DB SQL: the query's result by the sqlite3 shell, or "?" without one.
+rows_of() { command -v sqlite3 >/dev/null && sqlite3 "$1" "$2" || echo "?"; }
+
 rm -rf "$work/results" "$work/stderr.log"
 mkdir -p "$work/results"
 small=100000 large=1000000
@@ -526,6 +583,8 @@ if [[ -n $large ]]; then
     say ""
     say "(quiet: \`-r T -w dump -d db\`; verbose: \`-v -r T -d db -m 2\`; extended: \`-x -r T -d db\` on a trace of which a tenth is ARP, LLDP and 802.3; distinct seconds in the traces: $(info "$(trace "$small")" distinct_seconds) and $(info "$(trace "$large")" distinct_seconds))"
 fi
+
+((connections)) && connection_record
 
 if command -v strace >/dev/null; then
     t=$(trace "$small")
