@@ -1,6 +1,7 @@
 // The extended record (-x), read back with SQLite: the classic tables as without it, frames
-// numbered as they come, the frames not analysed by kind, VLANs, the capture's row and the
-// dates of the frames, on traces of every link type it reads and on one it refuses.
+// numbered as they come, the frames not analysed by kind, VLANs, the capture's row, the
+// connections and the dates of the frames, on traces of every link type it reads and on one it
+// refuses.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -97,6 +98,18 @@ TEST_F(ExtendedRecord, EveryFrameIsAnalysedOrCountedByKind) {
                            "2024-04-01T00:00:01.999999Z|0|UTC|9|4|||"});
     EXPECT_EQ(rows("SELECT frame, date FROM DAYS"),
               (Rows{"1|2024-03-31", "3|2023-11-14", "9|2024-04-01"}));
+    // The SYN and the SYN ACK end idle when frame 9 comes months after them; the SYN ACK's
+    // receiver is its client.
+    EXPECT_EQ(rows("SELECT * FROM CONNECTIONS"),
+              (Rows{"1:nsfnwYLCyGpIFgbxHSdXBAWqawY=|4|6|TCP|192.168.1.10|1025|10.0.0.1|80|3|3|"
+                    "2023-11-14T22:13:20.000000Z|2023-11-14T22:13:20.000000Z|0.0|1|58|0|0|0|0|S0|"
+                    "S|1|||0|0|0|0|0|0|0|0|0|idle||",
+                    "1:IC6Z5rFek8r9YjVC5zv+gpXDvDA=|6|6|TCP|2001:db8::1|443|2001:db8::10|1025|4|4|"
+                    "2023-11-14T22:13:20.000000Z|2023-11-14T22:13:20.000000Z|0.0|0|0|0|1|74|0|OTH|"
+                    "^h|0|||0|0|0|0|0|0|0|0|0|idle||",
+                    "1:bbRDi7i55NdATkBdMp+sr0/ft5Y=|4|17|UDP|192.168.1.10|5353|10.0.0.1|53|1|9|"
+                    "2024-03-31T23:59:58.250000Z|2024-04-01T00:00:01.999999Z|3.749999|2|100|8|0|0|"
+                    "0|||||||||||||||end||"}));
     EXPECT_EQ(readTrace(dir.path("copy.pcap")).size(), records.size());
 
     const Outcome verbose = analyse(records, {"-v", "-m", "2"});
