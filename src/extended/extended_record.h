@@ -55,6 +55,9 @@ class ExtendedRecord {
 
     // The database: the tables, then the rows, all through `writer`.
     void createTables(TrafficWriter& writer);
+    // The rows only, into the tables that an earlier record made in the same database: the
+    // fuzzer runs each input with a fresh record.
+    void writeInto(TrafficWriter& databaseWriter) { writer = &databaseWriter; }
     // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, its DAYS
     // row, when its local date or UTC offset is not the one before, and its connection.
     void recordPacket(const PacketView& packet);

@@ -228,6 +228,9 @@ int Core::openDatabase() {
 
 void Core::analyseTraceAndRollBack(const char* trace) {
     makeEngines();
+    if (extendedRecord) {
+        extendedRecord->writeInto(*writer);  // the tables of openDatabase(), made once
+    }
     if (pcapEngine->openDump(trace) == 0 &&
         (!writeDump.given || pcapEngine->writeDump(writeDump.value) == 0) &&
         pcapEngine->inputOpenCheck() == 0) {
