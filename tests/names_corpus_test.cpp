@@ -29,45 +29,17 @@ namespace {
 // tshark reassembles a TCP stream's segments in sequence order, as the name tracker does.
 const std::string inOrder = "-o tcp.reassemble_out_of_order:TRUE";
 
+// clang-format off
 const std::vector<std::string> fields = {
-    "frame.number",       "ip.dst",
-    "ipv6.dst",           "tcp.stream",
-    "udp.stream",         "udp.srcport",
-    "tcp.srcport",        "icmp.type",
-    "icmpv6.type",        "dns.flags.response",
-    "dns.qry.name",       "dns.count.answers",
-    "dns.resp.type",      "dns.resp.name",
-    "dns.resp.ttl",       "dns.a",
-    "dns.aaaa",           "dns.cname",
-    "tls.handshake.type", "tls.handshake.extensions_server_name",
-    "quic.version",       "http.request",
-    "http.host",
-};
-enum Field {
-    Frame,
-    Ip,
-    Ip6,
-    TcpStream,
-    UdpStream,
-    UdpSource,
-    TcpSource,
-    Icmp,
-    Icmp6,
-    Response,
-    Question,
-    AnswerCount,
-    Types,
-    Owners,
-    Ttls,
-    A,
-    Aaaa,
-    Cname,
-    Handshake,
-    ServerName,
-    QuicVersion,
-    Request,
-    Host,
-};
+    "frame.number", "ip.dst", "ipv6.dst", "tcp.stream", "udp.stream", "udp.srcport",
+    "tcp.srcport", "icmp.type", "icmpv6.type", "dns.flags.response", "dns.qry.name",
+    "dns.count.answers", "dns.resp.type", "dns.resp.name", "dns.resp.ttl", "dns.a", "dns.aaaa",
+    "dns.cname", "tls.handshake.type", "tls.handshake.extensions_server_name", "quic.version",
+    "http.request", "http.host"};
+enum Field { Frame, Ip, Ip6, TcpStream, UdpStream, UdpSource, TcpSource, Icmp, Icmp6, Response,
+             Question, AnswerCount, Types, Owners, Ttls, A, Aaaa, Cname, Handshake, ServerName,
+             QuicVersion, Request, Host };
+// clang-format on
 
 // The values of a repeated field, as tshark joins them.
 std::vector<std::string> values(const std::string& text, char separator = ',') {
@@ -342,6 +314,7 @@ TEST(NamesCorpus, NamesAndServerNamesAgreeWithTshark) {
     for (const Named& n : namedDifferences) {
         EXPECT_EQ(seen.count(std::string(n.capture) + ": " + n.difference), 1u)
             << "a named difference no longer seen: " << n.capture << ": " << n.difference;
+        std::printf("%s: %s (%s)\n", n.capture, n.difference, n.reason);
     }
     std::printf("agreeing with tshark: %zu DNS rows, %zu TLS, %zu QUIC and %zu HTTP names of "
                 "connections, %zu names from DNS answers; %zu named differences\n",
