@@ -2,15 +2,17 @@
 //
 // The trace interleaves a few hundred concurrent conversations between ~600 clients and ~300
 // servers: web and other TCP sessions with handshakes, data, acknowledgements and closes, SYNs
-// refused with RST, DNS lookups, NTP, QUIC-like UDP streams, pings and ICMP errors, and a
+// refused with RST, DNS lookups (real queries and answers for a few hundred names, some through
+// CNAME chains, each name answered with the addresses of the trace's servers), NTP, QUIC-like
+// UDP streams, pings and ICMP errors, and a
 // share of rarer protocols (GRE, ESP, OSPF, IGMP, PIM, VRRP, SCTP, UDP-Lite, an unassigned
 // number). A million packets come to ~5,000 conversations and ~585 MB. Whatever the packet
 // count, the timestamps span one hour, so the number of distinct seconds stays realistic.
 // The same arguments always give the same bytes: the pseudo-random sequence is the generator's
 // own, not the standard library's.
 //
-// Usage: generate_trace [--ipv6] [--other PERCENT] [--connections N | --syn-flood]
-//                       <packets> <output.pcap>
+// Usage: generate_trace [--ipv6] [--other PERCENT] [--dns PERCENT]
+//                       [--connections N | --syn-flood] <packets> <output.pcap>
 //   --ipv6           every packet as IPv6 instead (the same conversations, each IPv4 address
 //                    inside 2001:db8::/96, ICMP as ICMPv6): the per-frame cost of IPv6
 //   --other PERCENT  that share of the packets replaced by frames that are not IP (ARP, LLDP,
@@ -22,16 +24,20 @@
 //                    FINs (one in ten by an RST)
 //   --syn-flood      one SYN from each of <packets> distinct sources (10.0.0.1 onwards, a
 //                    random port each) to one web server, 100,000 a second
+//   --dns PERCENT    that share of the packets replaced by DNS lookups (a query, then its
+//                    answer), for the cost of reading names where DNS is a large share
 // Prints packets, conversations, bytes and distinct seconds written.
 #include <pcap/pcap.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "tracekit/frames.h"
+#include "tracekit/name_traffic.h"
 
 using namespace tracekit;
 
@@ -86,6 +92,65 @@ struct Flow {
     // With sequence numbers: each end's next one (its initial number plus what it sent so far).
     bool sequenced = false;
     std::uint32_t sequence[2] = {};
+    std::vector<Bytes> messages = {};  // for DNS, the payload of each step
+};
+
+// The n-th of the 300 servers.
+Address serverAddress(std::uint32_t n) {
+    static constexpr std::uint8_t prefixes[][2] = {{93, 184},  {151, 101}, {140, 82},
+                                                   {142, 250}, {104, 16},  {185, 199}};
+    const auto& p = prefixes[n % 6];
+    return {p[0], p[1], static_cast<std::uint8_t>(n * 7 % 256),
+            static_cast<std::uint8_t>(n % 200 + 10)};
+}
+
+// The names the trace's DNS answers give: 360 host names, a service name under a site's
+// domain, each answered with one to three of the servers' addresses; a third of them through a
+// CNAME to a content network, a ninth through two.
+class NameBook {
+  public:
+    static constexpr std::uint32_t count = 360;
+
+    // The query and the answer of a lookup of name `n`, the query of `querySize` bytes and the
+    // answer of `answerSize` when their contents leave room for padding.
+    std::pair<Bytes, Bytes> lookup(std::uint32_t n, bool ipv6, std::uint16_t id,
+                                   std::size_t querySize, std::size_t answerSize) const {
+        static constexpr const char* services[] = {"www",  "api",  "cdn",    "static",
+                                                   "img",  "m",    "login",  "mail",
+                                                   "news", "shop", "assets", "docs"};
+        static constexpr const char* sites[] = {
+            "wikipedia.org",   "python.org",  "debian.org",        "mozilla.org",
+            "github.com",      "gitlab.com",  "example.com",       "example.net",
+            "bbc.co.uk",       "lemonde.fr",  "spiegel.de",        "nytimes.com",
+            "theguardian.com", "reuters.com", "stackoverflow.com", "openstreetmap.org",
+            "kernel.org",      "apache.org",  "cloudflare.com",    "fastly.com",
+            "booking.com",     "airbnb.com",  "zalando.de",        "ikea.com",
+            "netflix.com",     "spotify.com", "dropbox.com",       "slack.com",
+            "zoom.us",         "office.com"};
+        static_assert(std::size(services) * std::size(sites) == count);
+        const std::string name = std::string(services[n % 12]) + "." + sites[n / 12];
+        std::vector<std::string> chain;
+        if (n % 3 == 0) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s-%u.%s", services[n % 12], n,
+                          n % 9 == 0 ? "edgekey.net" : "cdn.cloudflare.net");
+            chain.emplace_back(text);
+            if (n % 9 == 0) {
+                std::snprintf(text, sizeof text, "e%u.a.akamaiedge.net", n * 37 % 9973);
+                chain.emplace_back(text);
+            }
+        }
+        std::vector<Bytes> addresses;
+        for (std::uint32_t i = 0; i <= n % 3; ++i) {
+            const Address a = serverAddress((n * 5 + i) % 300);
+            addresses.push_back(
+                ipv6 ? Bytes{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, a[0], a[1], a[2], a[3]}
+                     : Bytes(a.begin(), a.end()));
+        }
+        const std::uint16_t type = ipv6 ? 28 : 1;
+        return {dnsQuery(id, name, type, querySize),
+                dnsResponse(id, name, type, chain, addresses, 60 + n % 7 * 50, answerSize)};
+    }
 };
 
 constexpr std::uint8_t syn = 0x02, ack = 0x10, psh = 0x08, fin = 0x01, rst = 0x04;
@@ -120,19 +185,15 @@ class FlowMaker {
         return rare();
     }
 
+    // A DNS lookup alone: a query and its answer.
+    Flow lookup() { return dns(); }
+
   private:
     Address client() {
         const std::uint32_t n = random.below(600);
         return {10, 1, static_cast<std::uint8_t>(n / 250), static_cast<std::uint8_t>(n % 250 + 1)};
     }
-    Address server() {
-        const std::uint32_t n = random.below(300);
-        static constexpr std::uint8_t prefixes[][2] = {{93, 184},  {151, 101}, {140, 82},
-                                                       {142, 250}, {104, 16},  {185, 199}};
-        const auto& p = prefixes[n % 6];
-        return {p[0], p[1], static_cast<std::uint8_t>(n * 7 % 256),
-                static_cast<std::uint8_t>(n % 200 + 10)};
-    }
+    Address server() { return serverAddress(random.below(300)); }
     std::uint16_t ephemeral() { return static_cast<std::uint16_t>(random.between(32768, 60999)); }
 
     Flow tcp(std::uint16_t serverPort) {
@@ -230,6 +291,12 @@ class FlowMaker {
         Flow f{17, client(), {10, 1, 0, 53}, ephemeral(), 53, {}};
         f.steps.push_back({false, 0, 0, static_cast<std::uint16_t>(random.between(28, 60))});
         f.steps.push_back({true, 0, 0, static_cast<std::uint16_t>(random.between(60, 400))});
+        // The name and its kind from a sequence of their own, so that the rest of the trace is
+        // what it was when the lookups were filler.
+        auto [query, answer] = book.lookup(names.below(NameBook::count), names.chance(30),
+                                           static_cast<std::uint16_t>(names.next()),
+                                           f.steps[0].payload, f.steps[1].payload);
+        f.messages = {std::move(query), std::move(answer)};
         return f;
     }
 
@@ -286,6 +353,8 @@ class FlowMaker {
 
     Random& random;
     std::uint32_t exchangeSteps;
+    Random names{0x6e616d6573ull};
+    NameBook book;
 };
 
 Address6 asIpv6(const Address& a) {
@@ -322,7 +391,8 @@ Bytes otherFrame(std::uint32_t which) {
     }
 }
 
-Bytes frameOf(Flow& f, const Step& s) {
+Bytes frameOf(Flow& f, std::size_t step) {
+    const Step& s = f.steps[step];
     const Address& from = s.fromServer ? f.server : f.client;
     const Address& to = s.fromServer ? f.client : f.server;
     const std::uint16_t fromPort = s.fromServer ? f.serverPort : f.clientPort;
@@ -340,6 +410,13 @@ Bytes frameOf(Flow& f, const Step& s) {
         sequence += s.payload + (s.flagsOrType & (syn | fin) ? 1 : 0);
         break;
     case 17:
+        if (!f.messages.empty()) {
+            const Bytes& message = f.messages[step];
+            payload = udpHeader(fromPort, toPort, message.size());
+            std::copy(message.begin(), message.end(), payload.begin() + 8);
+            return ipv4Frame(f.protocol, from, to, payload);
+        }
+        [[fallthrough]];
     case 136:
         return ipv4Frame(f.protocol, from, to,
                          udpHeader(f.protocol == 136 ? 5004 : fromPort,
@@ -367,7 +444,7 @@ Bytes floodSyn(Random& random, std::uint32_t n) {
 
 int main(int argc, char** argv) {
     bool ipv6 = false, synFlood = false;
-    std::uint32_t otherPercent = 0;
+    std::uint32_t otherPercent = 0, dnsPercent = 0;
     long connections = 0;
     int first = 1;
     for (; first < argc && argv[first][0] == '-'; ++first) {
@@ -380,16 +457,19 @@ int main(int argc, char** argv) {
             connections = std::atol(argv[++first]);
         } else if (option == "--syn-flood") {
             synFlood = true;
+        } else if (option == "--dns" && first + 1 < argc) {
+            dnsPercent = static_cast<std::uint32_t>(std::atoi(argv[++first]));
         } else {
             first = argc;
         }
     }
     const long packets = argc - first == 2 ? std::atol(argv[first]) : 0;
-    if (packets <= 0 || otherPercent > 100 || connections < 0 ||
+    if (packets <= 0 || otherPercent > 100 || dnsPercent > 100 || connections < 0 ||
         (connections > 0 && packets / connections < 10) || (synFlood && connections > 0)) {
         std::fprintf(stderr,
-                     "usage: %s [--ipv6] [--other PERCENT] [--connections N | --syn-flood] "
-                     "<packets> <output.pcap>\n(--connections: at least 10 packets each)\n",
+                     "usage: %s [--ipv6] [--other PERCENT] [--dns PERCENT] "
+                     "[--connections N | --syn-flood] <packets> <output.pcap>\n"
+                     "(--connections: at least 10 packets each)\n",
                      argv[0]);
         return 2;
     }
@@ -403,8 +483,11 @@ int main(int argc, char** argv) {
 
     Random random(0x7469646577726163ull);
     Random others(0x6f7468657273ull);
+    Random lookups(0x6c6f6f6b757073ull), lookupShare(0x7368617265ull);
     FlowMaker maker(random,
                     connections > 0 ? static_cast<std::uint32_t>(packets / connections) : 0);
+    FlowMaker lookupMaker(lookups);
+    Flow lookup = lookupMaker.lookup();
     std::vector<Flow> active;
     long flows = 0;
     while (active.size() < concurrentFlows) {
@@ -423,14 +506,21 @@ int main(int argc, char** argv) {
         } else {
             clock += random.below(static_cast<std::uint32_t>(2 * meanGap + 1));
             Flow& flow = active[random.below(concurrentFlows)];
-            frame = frameOf(flow, flow.steps[flow.next++]);
+            frame = frameOf(flow, flow.next++);
             if (flow.next == flow.steps.size()) {
                 flow = maker.make();
                 ++flows;
             }
         }
-        // Drawn from a sequence of their own, so that the IPv4 traffic stays that of the trace
+        // Drawn from sequences of their own, so that the IPv4 traffic stays that of the trace
         // without the options.
+        if (dnsPercent > 0 && lookupShare.below(100) < dnsPercent) {
+            frame = frameOf(lookup, lookup.next++);
+            if (lookup.next == lookup.steps.size()) {
+                lookup = lookupMaker.lookup();
+                ++flows;
+            }
+        }
         if (otherPercent > 0 && others.below(100) < otherPercent) {
             frame = otherFrame(others.below(3));
         } else if (ipv6) {

@@ -18,6 +18,12 @@
 # same IPv4 trace, goal <= 1.05, with the classic tables of the two databases the same rows; and
 # tidewrack -x on the IPv6 twin of the trace (the same traffic, every packet IPv6) against the
 # IPv4 run, goal <= 1.2: what an IPv6 frame costs against an IPv4 frame.
+# The names of the extended record: tidewrack -x -r T -d db against the same run of the program
+# as it was before it read names (by default a2f62f9, built once), goal <= 1.05, and against the
+# classic run tidewrack -r T -d db, goal <= 1.15, on the large trace of which a fifth is DNS
+# lookups (generate_trace --dns 20) and on the benchmark trace itself: wall times, peak memory,
+# and the instructions of both modes under callgrind on the 100k-packet DNS trace, with the share
+# of the instructions that reading names takes (callgrind_annotate).
 # Start-up on a disk: the bundled sample analysed into a database on the root filesystem
 # against the same run on tmpfs, goal <= 1.5 (each create statement commits on its own).
 # Memory: peak RSS of mode 1 at 100k and 1M packets, equal within 1 MiB and under 16 MiB; at
@@ -45,6 +51,9 @@
 #   --baseline-rev REV  the earlier program to compare with, built from that git revision of
 #               this repository (default bf57aca) in $BENCH_DIR/baseline-REV, once
 #   --baseline PROGRAM  an earlier program already built, instead
+#   --names-rev REV  the program before it read names, built from that revision (default
+#               a2f62f9, the parent of the commit that wired the names in)
+#   --no-names  skip the names section
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench), OUT_DIR (databases and dumps written by the runs, default a directory in
 # /dev/shm), DISK_DIR (the start-up runs on a disk, default /var/tmp/tidewrack-bench-disk).
@@ -66,11 +75,13 @@ if [[ -z $out ]]; then
 fi
 disk=${DISK_DIR:-/var/tmp/tidewrack-bench-disk}
 reps=5 quick=0 big=1 keep=0 compile=1 callgrind=1 connections=1 baseline_rev=bf57aca
-baseline_program=
+baseline_program= names_rev=a2f62f9 names=1
 while (($#)); do
     case $1 in
     --baseline-rev) baseline_rev=$2; shift ;;
     --baseline) baseline_program=$(realpath "$2"); shift ;;
+    --names-rev) names_rev=$2; shift ;;
+    --no-names) names=0 ;;
     --quick) quick=1 big=0 callgrind=0 connections=0 ;;
     --no-callgrind) callgrind=0 ;;
     --no-connections) connections=0 ;;
@@ -104,6 +115,12 @@ else
     baseline_name="$baseline_program"
 fi
 prev=$baseline_program
+# The program before it read names: a release build of that revision, made once.
+if ((names)); then
+    names_commit=$(git -C "$repo" rev-parse --short "$names_rev^{commit}")
+    before_names=$(earlier_build "$repo" "$names_commit" tidewrack "$work/baseline-$names_commit")
+    names_name="tidewrack $names_commit"
+fi
 report=$work/report.md
 : >"$report"
 say() { printf '%s\n' "$*" | tee -a "$report"; }
@@ -326,6 +343,64 @@ extended() {
     done
 }
 
+# names N C: the extended record as it reads names against itself before it did, and against the
+# classic run, in mode 1, on the N-packet trace a fifth of which is DNS and on the benchmark
+# trace; then the instructions of both modes under callgrind on the C-packet DNS trace.
+names_x() { rm -f "$db.nx" && measure "$label.x" "$text" "$tw" -x -r "$t" -d "$db.nx"; }
+names_prev() { rm -f "$db.np" && measure "$label.prev" "$text" "$before_names" -x -r "$t" -d "$db.np"; }
+names_classic() { rm -f "$db.nc" && measure "$label.classic" "$text" "$tw" -r "$t" -d "$db.nc"; }
+names_section() {
+    local n=$1 c=$2 db=$out/names.db text=$work/out.txt t label r m kind dns
+    say ""
+    say "### $n packets: the names of \`-x\` against \`-x\` before them ($names_name) and against the classic run, mode 1, medians of $reps runs"
+    say ""
+    say "| trace | \`-x\` s | before names s | median of round ratios | goal | status | classic s | \`-x\` / classic | goal | status | peak RSS KiB: \`-x\` / before / classic | NAMES rows |"
+    say "|---|---|---|---|---|---|---|---|---|---|---|---|"
+    for kind in dns plain; do
+        if [[ $kind == dns ]]; then t=$(trace "$n" --dns 20); else t=$(trace "$n"); fi
+        label=$n.names.$kind
+        for ((r = 1; r <= reps; r++)); do
+            echo "  names, round $r of $reps ($n packets, $kind)" >&2
+            in_turn names_prev names_x names_classic
+        done
+        local before classic rows
+        before=$(rounds_of "$label.x" "$label.prev") classic=$(rounds_of "$label.x" "$label.classic")
+        rows=$(sqlite3 "$db.nx" 'SELECT count(*) FROM NAMES' 2>/dev/null || echo '?')
+        dns=$(sqlite3 "$db.nx" "SELECT printf('%.1f %%', 100.0 * sum(ipproto = 'UDP' AND (sPort = 53 OR dPort = 53)) / count(*)) FROM FRAMES" 2>/dev/null || echo '?')
+        say "| $([[ $kind == dns ]] && echo "\`--dns 20\` ($dns DNS)" || echo "benchmark trace ($dns DNS)") | $(
+            seconds_of "$label.x") | $(seconds_of "$label.prev") | $before | <= 1.05 | $(verdict "$before" 1.05) | $(
+            seconds_of "$label.classic") | $classic | <= 1.15 | $(verdict "$classic" 1.15) | $(
+            kib_of "$label.x") / $(kib_of "$label.prev") / $(kib_of "$label.classic") | $rows |"
+        rm -f "$db".n?
+    done
+    if ((callgrind)) && command -v valgrind >/dev/null; then
+        echo "counting the instructions of the names with callgrind ($c packets)..." >&2
+        t=$(trace "$c" --dns 20)
+        for m in 1 2; do
+            rm -f "$db" && instructions "names$m.x" "$text" "$tw" -x -r "$t" -d "$db" -m "$m" keep
+            rm -f "$db" && instructions "names$m.prev" "$text" "$before_names" -x -r "$t" -d "$db" -m "$m"
+            rm -f "$db" && instructions "names$m.classic" "$text" "$tw" -r "$t" -d "$db" -m "$m"
+        done
+        rm -f "$db"
+        say ""
+        say "Instructions in user space (callgrind), $c packets of the \`--dns 20\` trace; \"names\" is what the reading of names takes inside \`-x\` (\`NameTracker::packet\` and \`ExtendedRecord::writeName\`, inclusive):"
+        say ""
+        say "| mode | \`-x\` | before names | ratio | goal | status | names | share | classic | \`-x\` / classic | goal | status |"
+        say "|---|---|---|---|---|---|---|---|---|---|---|---|"
+        local x p c own
+        for m in 1 2; do
+            x=$(cat "$work/results/names$m.x.ir") p=$(cat "$work/results/names$m.prev.ir")
+            c=$(cat "$work/results/names$m.classic.ir")
+            own=$(callgrind_annotate --inclusive=yes "$work/results/names$m.x.callgrind" 2>/dev/null |
+                awk '/NameTracker::packet\(|ExtendedRecord::writeName\(/ {gsub(/,/, "", $1); sum += $1} END {print sum + 0}')
+            say "| $m | $x | $p | $(quotient "$x" "$p") | <= 1.05 | $(verdict "$(quotient "$x" "$p")" 1.05) | $own | $(
+                awk -v a="$own" -v b="$x" 'BEGIN {printf "%.2f %%", 100 * a / b}') | $c | $(quotient "$x" "$c") | <= 1.15 | $(
+                verdict "$(quotient "$x" "$c")" 1.15) |"
+            rm -f "$work/results/names$m.x.callgrind"
+        done
+    fi
+}
+
 # startup: the bundled sample into a database on the disk and on tmpfs, alternately.
 startup() {
     local sample=$repo/samples/web-session.pcap r
@@ -352,16 +427,24 @@ startup() {
     say "| $baseline_name, database on disk | $c | $(quotient "$c" "$b") | | |"
 }
 
-# instructions LABEL OUT COMMAND...: user-space instructions of one run under callgrind.
+# instructions LABEL OUT COMMAND... [keep]: user-space instructions of one run under callgrind;
+# with a last word "keep", its profile is kept as results/LABEL.callgrind.
 instructions() {
-    local label=$1 stdout_file=$2
+    local label=$1 stdout_file=$2 keep_profile=0
     shift 2
+    if [[ ${*: -1} == keep ]]; then
+        keep_profile=1
+        set -- "${@:1:$#-1}"
+    fi
     if ! valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$@" \
         >"$stdout_file" 2>"$work/callgrind.log"; then
         echo "failed under callgrind: $* (see $work/callgrind.log)" >&2
         exit 1
     fi
     awk '/^(summary|totals):/ {print $2; exit}' "$work/callgrind.out" >"$work/results/$label.ir"
+    if ((keep_profile)); then
+        mv "$work/callgrind.out" "$work/results/$label.callgrind"
+    fi
     rm -f "$work/callgrind.out"
 }
 instruction_row() {  # instruction_row NAME LABEL BASELINE
@@ -461,6 +544,9 @@ done
 for n in $small $large; do
     extended "$n"
 done
+if ((names)); then
+    names_section "${large:-$small}" "$small"
+fi
 startup
 samples_same=
 for sample in "$repo"/samples/*.pcap; do

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tracekit/frames.h"
+#include "tracekit/name_traffic.h"
 #include "tracekit/pcapng_writer.h"
 
 using namespace tracekit;
@@ -125,7 +126,6 @@ const Bytes clientHello = fromHex(
     "0000003300260024001d00203333333333333333333333333333333333333333333333333333333333333333"
     "00000011000f00000c736565642e6578616d706c65fe0d003a0000010001420020444444444444444444444444"
     "4444444444444444444444444444444444444444001055555555555555555555555555555555");
-const std::string httpRequest = "GET / HTTP/1.1\r\nUser-Agent: seed\r\nHost: seed.example\r\n\r\n";
 
 Bytes udp(std::uint16_t from, std::uint16_t to, const Bytes& payload) {
     Bytes datagram = udpHeader(from, to, payload.size());  // the header and filler bytes
@@ -141,30 +141,24 @@ Bytes tcp(std::uint16_t from, std::uint16_t to, std::uint8_t flags, std::uint32_
 }
 
 // The traffic names are learnt from: DNS over UDP, mDNS and DNS over TCP; a TLS connection
-// whose ClientHello comes in three segments, the last sent before the middle one and the
-// first sent twice; an HTTP request.
+// whose ClientHello (a browser's, with a post-quantum key share) comes in three segments, the
+// last sent before the middle one and the first sent twice; an HTTP request.
 std::vector<Record> nameTraffic() {
     Bytes overTcp = {0, static_cast<std::uint8_t>(dnsResponse.size())};
     overTcp.insert(overTcp.end(), dnsResponse.begin(), dnsResponse.end());
-    const std::uint32_t isn = 1000;
-    const auto part = [](std::size_t from, std::size_t to) {
-        return Bytes(clientHello.begin() + static_cast<long>(from),
-                     clientHello.begin() + static_cast<long>(to));
-    };
-    return {
+    std::vector<Record> records = {
         {ipv4Frame(17, server, client, udp(53, 40000, dnsResponse))},
         {ipv4Frame(17, client, {224, 0, 0, 251}, udp(5353, 5353, mdnsResponse))},
         {ipv4Frame(17, server, client, udp(53, 40001, pointerLoop))},
         {ipv4Frame(6, server, client, tcp(53, 40002, 0x18, 1, overTcp))},
-        {ipv4Frame(6, client, server, tcp(40003, 443, 0x02, isn, {}))},
-        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 1, part(0, 80)))},
-        {ipv4Frame(6, client, server,
-                   tcp(40003, 443, 0x18, isn + 151, part(150, clientHello.size())))},
-        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 1, part(0, 80)))},
-        {ipv4Frame(6, client, server, tcp(40003, 443, 0x18, isn + 81, part(80, 150)))},
-        {ipv4Frame(6, client, server,
-                   tcp(40004, 80, 0x18, 7, Bytes(httpRequest.begin(), httpRequest.end())))},
     };
+    for (Record& record :
+         helloInThreeSegments(client, 40003, server, tlsClientHello("seed.example"))) {
+        records.push_back(record);
+    }
+    records.push_back(
+        {ipv4Frame(6, client, server, tcp(40004, 80, 0x18, 7, httpRequest("seed.example", "/")))});
+    return records;
 }
 
 void writePayload(const std::string& path, const Bytes& bytes) {
@@ -181,7 +175,8 @@ void writeNamePayloads(const std::string& dir) {
     writePayload(dir + "/mdns-response", mdnsResponse);
     writePayload(dir + "/dns-pointer-loop", pointerLoop);
     writePayload(dir + "/tls-client-hello", clientHello);
-    writePayload(dir + "/http-request", Bytes(httpRequest.begin(), httpRequest.end()));
+    writePayload(dir + "/http-request", httpRequest("seed.example", "/"));
+    writePayload(dir + "/tls-client-hello-post-quantum", tlsClientHello("seed.example"));
     Bytes frames = {0x01, 0x02, 0x05, 0x00, 0x01, 0x00, 0x01, 0x01, 0x06, 0x00};
     const std::size_t helloLength = clientHello.size() - 5;  // without the record header
     frames.push_back(static_cast<std::uint8_t>(0x40 | helloLength >> 8));

@@ -1,8 +1,9 @@
 // Writes the bundled sample traces, reproducibly: fixed addresses, fixed timestamps and a
 // fixed pseudo-random sequence, so that running it again gives the same bytes.
 //
-//   web-session.pcap   a host browsing: DNS lookups, TCP handshakes to web servers, data,
-//                      a ping, and ICMP errors (port unreachable, time exceeded)
+//   web-session.pcap   a host browsing: DNS lookups of three names, TCP handshakes to their web
+//                      servers, a TLS ClientHello or an HTTP request for the name, data, a
+//                      ping, and ICMP errors (port unreachable, time exceeded)
 //   port-scan.pcap     a SYN scan of one host: open ports answer SYN+ACK, closed ones RST
 //   rare-protocols.pcap tunnels, routing and other protocols beside UDP services
 //   office-lan.pcap    a switch's trunk port in a small office as the year turns: staff and
@@ -10,11 +11,13 @@
 //                      tagged twice
 //
 // Usage: generate_samples <directory>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tracekit/frames.h"
+#include "tracekit/name_traffic.h"
 
 using namespace tracekit;
 
@@ -48,20 +51,49 @@ void tcp(Session& s, Address from, Address to, std::uint16_t sport, std::uint16_
     s.add(ipv4Frame(6, from, to, withPayload(tcpHeader(sport, dport, flags), payload)), gap);
 }
 
+// A header followed by the given bytes.
+Bytes carrying(Bytes header, const Bytes& payload) {
+    const std::size_t at = header.size();
+    header.resize(at + payload.size());
+    std::copy(payload.begin(), payload.end(), header.begin() + static_cast<long>(at));
+    return header;
+}
+
+// A UDP datagram carrying the given bytes.
+Bytes datagram(std::uint16_t sport, std::uint16_t dport, const Bytes& payload) {
+    Bytes b = udpHeader(sport, dport, payload.size());
+    std::copy(payload.begin(), payload.end(), b.begin() + 8);
+    return b;
+}
+
 std::vector<Record> webSession() {
     const Address host{192, 168, 1, 23}, resolver{192, 168, 1, 1}, router{10, 20, 0, 1};
     const Address servers[] = {{93, 184, 216, 34}, {151, 101, 1, 69}, {140, 82, 121, 4}};
+    // Each name takes 16 bytes in a DNS message: a query of 32 bytes, and an answer of 48 that
+    // gives one address.
+    const char* const names[] = {"my.example.com", "www.python.org", "www.github.com"};
     Session s(start);
     std::uint16_t port = 51000, dnsPort = 40000;
-    for (const Address& server : servers) {
-        s.add(ipv4Frame(17, host, resolver, udpHeader(dnsPort, 53, 32)), 250000);
-        s.add(ipv4Frame(17, resolver, host, udpHeader(53, dnsPort, 48)), 9000);
+    for (int i = 0; i < 3; ++i) {
+        const Address& server = servers[i];
+        const auto id = static_cast<std::uint16_t>(0x5a00 + i);
+        s.add(ipv4Frame(17, host, resolver, datagram(dnsPort, 53, dnsQuery(id, names[i]))), 250000);
+        s.add(ipv4Frame(17, resolver, host,
+                        datagram(53, dnsPort,
+                                 dnsResponse(id, names[i], 1, {}, {{server.begin(), server.end()}},
+                                             300))),
+              9000);
         ++dnsPort;
         for (std::uint16_t service : {443, 80}) {
             tcp(s, host, server, port, service, 0x02, 0, 2000);
             tcp(s, server, host, service, port, 0x12, 0, 24000);
             tcp(s, host, server, port, service, 0x10);
-            tcp(s, host, server, port, service, 0x18, 517);
+            // A browser's ClientHello of the time before post-quantum keys, padded to 517 bytes
+            // as they padded it; the HTTP request of the same length.
+            s.add(ipv4Frame(6, host, server,
+                            carrying(tcpHeader(port, service, 0x18),
+                                     service == 443 ? tlsClientHello(names[i], false, 517)
+                                                    : httpRequest(names[i], "/", 517))));
             tcp(s, server, host, service, port, 0x18, 1400, 30000);
             tcp(s, server, host, service, port, 0x18, 900);
             tcp(s, host, server, port, service, 0x10);

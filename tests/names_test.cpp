@@ -598,7 +598,7 @@ NameStatus readDatagram(QuicInitialReader& reader, QuicClientFlow& flow, const B
 
 }  // namespace
 
-TEST(QuicNames, SamplePacketsOfVersionsOneAndTwo) {
+TEST(QuicNames, SamplePacketsOfEachVersionRead) {
     QuicInitialReader reader;
     ASSERT_TRUE(reader.ready());
     QuicKeys keys;
@@ -610,7 +610,19 @@ TEST(QuicNames, SamplePacketsOfVersionsOneAndTwo) {
     EXPECT_EQ(hex(keys.key, 16), "8b1a0bc121284290a29e0971b5cd045d");
     EXPECT_EQ(hex(keys.iv, 12), "91f73e2351d8fa91660e909f");
     EXPECT_EQ(hex(keys.hp, 16), "45b95e15235d6f45a6b19cbcb0294ba9");
-    EXPECT_FALSE(reader.clientKeys(0xff00001d, rfcConnectionId.data(), 8, keys));
+    // draft-29's sample keys (its appendix A), which drafts 30 to 32 and the versions reserved
+    // for version negotiation share, as Wireshark reads them; drafts 33 and 34 have version 1's.
+    for (std::uint32_t version : {quicDraft29, 0xff000020u, 0x0a0a0a0au, 0x5a6afaeau}) {
+        ASSERT_TRUE(reader.clientKeys(version, rfcConnectionId.data(), 8, keys)) << version;
+        EXPECT_EQ(hex(keys.key, 16), "175257a31eb09dea9366d8bb79ad80ba");
+        EXPECT_EQ(hex(keys.iv, 12), "6b26114b9cba2b63a9e8dd4f");
+        EXPECT_EQ(hex(keys.hp, 16), "9ddd12c994c0698b89374a9c077a3077");
+    }
+    ASSERT_TRUE(reader.clientKeys(quicDraft34, rfcConnectionId.data(), 8, keys));
+    EXPECT_EQ(hex(keys.key, 16), "1f369613dd76d5467730efcbe3b1a22d");
+    for (std::uint32_t version : {0xff00001cu, 0xff000023u, 0x0a0a0a0bu, 0x00000002u}) {
+        EXPECT_FALSE(reader.clientKeys(version, rfcConnectionId.data(), 8, keys)) << version;
+    }
 
     StreamPrefixPool pool(2);
     for (std::string_view sample : {rfc9001ClientInitial, rfc9369ClientInitial}) {
@@ -632,6 +644,20 @@ TEST(QuicNames, SamplePacketsOfVersionsOneAndTwo) {
         }
         QuicClientFlow again;  // the contexts, kept from packet to packet, recover
         EXPECT_EQ(readDatagram(reader, again, datagram, pool, name), NameStatus::Found);
+    }
+
+    // A reserved version protected with draft-29's keys is read; under version 1's keys it does
+    // not authenticate, and gives nothing.
+    const Bytes tlsHello = clientHello("reserved.example", 32);
+    const Bytes hello = cryptoFrame(tlsHello, 0, tlsHello.size());
+    for (const std::uint32_t keysOf : {quicDraft29, quicVersion1}) {
+        ASSERT_TRUE(reader.clientKeys(keysOf, rfcConnectionId.data(), 8, keys));
+        QuicClientFlow flow;
+        LearntName name;
+        const Bytes datagram =
+            testkit::protectClientInitial(keys, rfcConnectionId, 0, hello, 1200, 0x1a2a3a4a);
+        EXPECT_EQ(readDatagram(reader, flow, datagram, pool, name),
+                  keysOf == quicDraft29 ? NameStatus::Found : NameStatus::Absent);
     }
 }
 

@@ -44,11 +44,30 @@ constexpr VersionRules versions[] = {
      "quicv2 key",
      "quicv2 iv",
      "quicv2 hp"},
+    // draft-29 to draft-32 (the number is the first of them): version 1's packets and labels,
+    // another salt.
+    {quicDraft29,
+     0,
+     3,
+     {0xaf, 0xbf, 0xec, 0x28, 0x99, 0x93, 0xd2, 0x4c, 0x9e, 0x97,
+      0x86, 0xf1, 0x9c, 0x61, 0x11, 0xe0, 0x43, 0x90, 0xa8, 0x99},
+     "quic key",
+     "quic iv",
+     "quic hp"},
 };
-static_assert(versions[0].number == 1 && versions[1].number == 0x6b3343cf);
+static_assert(versions[0].number == 1 && versions[1].number == 0x6b3343cf &&
+              versions[2].number == 0xff00001d);
 static_assert(versions[0].initialType != versions[1].initialType);
+static_assert(reservedQuicVersion(0x0a0a0a0a) && reservedQuicVersion(0xfa1a2a3a) &&
+              !reservedQuicVersion(0x0a0a0a0b) && !reservedQuicVersion(quicVersion1));
 
 const VersionRules* rulesOf(std::uint32_t version) {
+    if (version >= quicDraft29 && version <= quicDraft34) {
+        return version < quicDraft29 + 4 ? &versions[2] : &versions[0];
+    }
+    if (reservedQuicVersion(version)) {
+        return &versions[2];
+    }
     for (const VersionRules& rules : versions) {
         if (rules.number == version) {
             return &rules;

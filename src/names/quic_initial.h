@@ -1,7 +1,11 @@
 // The server name of a QUIC connection, read from its client's Initial packets (RFC 9000
 // section 17.2.2): versions 1 (RFC 9001) and 2 (RFC 9369), whose Initial packets are protected
 // with keys that anyone can derive from the Destination Connection ID of the client's first
-// Initial packet.
+// Initial packet. Also read, as Wireshark reads them: the last drafts of version 1 (draft-29 to
+// draft-32 with their own salt, draft-33 and draft-34 with version 1's), and the versions
+// 0x?a?a?a?a that RFC 9000 section 15 reserves for exercising version negotiation, which say
+// nothing of their protection: clients that send them protect their Initial packets as
+// draft-29 did, and a packet that does not authenticate under those keys is not read.
 //
 // For each datagram from the client, the long-header packets coalesced in it are walked by
 // their Length fields; each Initial packet has its header protection removed (AES-128-ECB of a
@@ -29,6 +33,11 @@
 namespace tidewrack {
 
 inline constexpr std::uint32_t quicVersion1 = 0x00000001, quicVersion2 = 0x6b3343cf;
+inline constexpr std::uint32_t quicDraft29 = 0xff00001d, quicDraft34 = 0xff000022;
+// A version reserved for exercising version negotiation: 0x?a?a?a?a.
+constexpr bool reservedQuicVersion(std::uint32_t version) {
+    return (version & 0x0f0f0f0f) == 0x0a0a0a0a;
+}
 inline constexpr std::uint32_t maxConnectionIdLength = 20;
 
 // The client's Initial packet protection keys.
@@ -60,7 +69,8 @@ class QuicInitialReader {
     // False when libcrypto could not give the algorithms: nothing is then read.
     bool ready() const;
 
-    // The client Initial keys of QUIC `version` (1 or 2) for a Destination Connection ID.
+    // The client Initial keys of QUIC `version` (one of those read) for a Destination Connection
+    // ID.
     bool clientKeys(std::uint32_t version, const std::uint8_t* connectionId,
                     std::uint32_t connectionIdLength, QuicKeys& keys);
 

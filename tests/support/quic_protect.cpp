@@ -12,12 +12,13 @@ std::vector<std::uint8_t> protectClientInitial(const tidewrack::QuicKeys& keys,
                                                const std::vector<std::uint8_t>& connectionId,
                                                std::uint32_t number,
                                                std::vector<std::uint8_t> frames,
-                                               std::size_t datagramSize) {
-    // Long header, Initial, four-byte packet number; version 1; no source ID, no token.
+                                               std::size_t datagramSize, std::uint32_t version) {
+    // Long header, Initial, four-byte packet number; no source ID, no token.
     std::vector<std::uint8_t> packet;
     packet.reserve(datagramSize + frames.size() + 64);
-    for (const std::uint8_t byte : {0xC3, 0, 0, 0, 1}) {
-        packet.push_back(byte);
+    packet.push_back(0xC3);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        packet.push_back(static_cast<std::uint8_t>(version >> shift));
     }
     packet.push_back(static_cast<std::uint8_t>(connectionId.size()));
     for (const std::uint8_t byte : connectionId) {

@@ -30,7 +30,7 @@ std::vector<std::vector<std::string>> tsharkFields(const std::string& trace,
                                                    const std::vector<std::string>& fields,
                                                    const std::string& zone,
                                                    const std::string& options) {
-    std::string arguments = "-r '" + trace + "' -T fields -E separator=/t " + options;
+    std::string arguments = "-r '" + trace + "' " + options + " -T fields -E separator=/t";
     for (const std::string& field : fields) {
         arguments += " -e " + field;
     }

@@ -16,7 +16,7 @@ std::string tsharkOutput(const std::string& arguments, const std::string& zone =
 
 // One row per frame of `trace`, holding the `fields` in the order asked (an empty text for a
 // field the frame lacks, values of a repeated field joined by commas), with local times in
-// the time zone `zone`; `options` are further arguments (such as a protocol to enable).
+// the time zone `zone`; `options` are further arguments of tshark's (preferences, a filter).
 std::vector<std::vector<std::string>> tsharkFields(const std::string& trace,
                                                    const std::vector<std::string>& fields,
                                                    const std::string& zone = "UTC",
