@@ -76,6 +76,10 @@ run_console() {
             tidewrack-report | */tidewrack-report)
                 "$report" "${words[@]:1}" >"$actual" 2>&1 || true
                 ;;
+            sqlite3)
+                # A query given on the command line, quoted as a shell takes it.
+                eval "$command" >"$actual" 2>&1 || true
+                ;;
             rm)
                 [[ ${words[1]} == -f && $command != */* ]] || {
                     echo "FAIL: only 'rm -f' of files in the current directory is run: $command"
@@ -85,7 +89,7 @@ run_console() {
                 : >"$actual"
                 ;;
             *)
-                echo "FAIL: a console block runs only tidewrack, tidewrack-report and rm -f: $command"
+                echo "FAIL: a console block runs only tidewrack, tidewrack-report, sqlite3 and rm -f: $command"
                 failures=$((failures + 1))
                 command=""
                 ;;
