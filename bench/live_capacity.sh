@@ -11,6 +11,7 @@
 #   -m 2 -d     frames only into a database
 #   -d          the full analysis (mode 1)
 #   -x -d       the full analysis with the extended record, connections included (mode 1)
+#   -x -m 3 -d  flows only: the connection record and the traffic of each second
 # The table gives, per mode and ring, the highest rate without drops and the lowest with them
 # (the onset), after two rates in a row with drops. While the ring has room, each datagram is
 # captured once (the packets analysed equal the datagrams sent); once it is full, the kernel's
@@ -20,12 +21,12 @@
 # longer bursts (--seconds 10).
 #
 # Usage: bench/live_capacity.sh [--seconds S] [--rates "R1 R2 ..."] [--rings "B1 B2 ..."]
-#                               [--modes "w m2 m1 x1"]
+#                               [--modes "w m2 m1 x1 x3"]
 #   --seconds S   length of each burst (default 3)
 #   --rates ...   datagrams per second, rising (default 25k to 700k)
 #   --rings ...   kernel ring sizes in bytes (default "0 33554432 67108864")
-#   --modes ...   the runs to measure, of w (-w), m2 (-m 2 -d), m1 (-d) and x1 (-x -d) (default
-#                 all four)
+#   --modes ...   the runs to measure, of w (-w), m2 (-m 2 -d), m1 (-d), x1 (-x -d) and x3
+#                 (-x -m 3 -d) (default all five)
 # Needs root (a live capture). Builds in $BENCH_DIR/live (default /tmp/tidewrack-bench/live);
 # databases and dumps go to /dev/shm. Prints the table and saves it as $BENCH_DIR/live.md.
 # Capture competes with the sender for the CPU: run it on a machine that is otherwise quiet.
@@ -39,7 +40,7 @@ out=/dev/shm/tidewrack-live
 seconds=3
 rates="25000 50000 75000 100000 125000 150000 200000 250000 300000 400000 500000 700000"
 rings="0 33554432 67108864"
-modes="w m2 m1 x1"
+modes="w m2 m1 x1 x3"
 while (($#)); do
     case $1 in
     --seconds) seconds=$2; shift ;;
@@ -87,6 +88,7 @@ burst() {
     m2) args=(-m 2 -d "$out/live.db") ;;
     m1) args=(-d "$out/live.db") ;;
     x1) args=(-x -d "$out/live.db") ;;
+    x3) args=(-x -m 3 -d "$out/live.db") ;;
     esac
     # Line-buffered, so that the listening line shows as soon as it is printed: the capture
     # ends one second after its last packet, and the burst must come before that.
@@ -113,6 +115,7 @@ mode_name() {
     m2) echo '`-m 2 -d db`' ;;
     m1) echo '`-d db` (mode 1)' ;;
     x1) echo '`-x -d db` (mode 1)' ;;
+    x3) echo '`-x -m 3 -d db` (flows only)' ;;
     esac
 }
 
