@@ -121,6 +121,8 @@ constexpr Column conversationColumns[] = {
     {"client", "client", Kind::End, Fit::Hidden},
     {"server", "server", Kind::End, Fit::Hidden},
     {"handshake", "handshake", Kind::Delay, Fit::Hidden},
+    {"connect", "connect", Kind::Delay, Fit::Hidden},
+    {"syns", "SYNs", Kind::Count, Fit::Hidden},
     {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
     {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
 };
@@ -342,7 +344,8 @@ constexpr Declaration declarations[] = {
              "CASE c.client WHEN 0 THEN c.port_a WHEN 1 THEN c.port_b END AS client_port, "
              "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END AS server, "
              "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
-             "c.handshake AS handshake, " CONVERSATION_BYTES " * 8 AS bits_per_second, "
+             "c.handshake AS handshake, c.connect AS connect, c.syns AS syns, "
+             CONVERSATION_BYTES " * 8 AS bits_per_second, "
              "c.last - c.first AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
              "c.last - c.first AS frames_per_second_whole "
