@@ -38,6 +38,7 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
                                 rst_first_a INTEGER, rst_first_b INTEGER, rst_last_a INTEGER,
                                 rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER,
                                 syns_a INTEGER, syns_b INTEGER);
+CREATE TABLE setting (rate_duration INTEGER);
 CREATE TABLE baseline_database (path TEXT, place INTEGER);
 CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
     WITHOUT ROWID;
@@ -90,7 +91,8 @@ SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_b
 CREATE VIEW server_end AS
 SELECT p.name AS protocol, p.tcp AS tcp, iif(c.server, c.b, c.a) AS address,
        iif(c.server, c.port_b, c.port_a) AS port, c.frames_ab + c.frames_ba AS frames,
-       c.bytes_ab + c.bytes_ba AS bytes
+       c.bytes_ab + c.bytes_ba AS bytes, iif(c.server, c.syn_ack_b, c.syn_ack_a) AS accepted,
+       c.state AS state
   FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol WHERE c.server IS NOT NULL;
 CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes

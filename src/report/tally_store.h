@@ -34,13 +34,16 @@
 //       without a client, NULL for other protocols. These are the definitions of the
 //       connection record (connections/tcp_state.h), but that a pair of ends used twice is one
 //       conversation here.
-//   server_end(protocol, tcp, address, port, frames, bytes): a view, a row per conversation of
-//       TCP or UDP, its protocol's name and its server end
+//   server_end(protocol, tcp, address, port, frames, bytes, accepted, state): a view, a row per
+//       conversation of TCP or UDP, its protocol's name and its server end; accepted: whether
+//       that end sent SYN ACK; state: the TCP state's code
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,
 //       added up as floating point and kept at the largest integer, so that no count a
 //       database states can make the sum fail
+//   setting(rate_duration): one row, the least microseconds of what a ranking by rate ranks
+//       by its rate (report_sections.h)
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
 //   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
 //       databases, endpoints and server ends, empty without one

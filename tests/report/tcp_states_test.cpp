@@ -236,19 +236,75 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
                                         "RSTO|1", "S2|1", "S3|1"}));
     // Eight times of IPv4 at 10.2.0.1, 1 ms to 50 ms: the median is the fourth, the 95th
     // percentile the eighth; two at 10.2.0.2, and two of IPv6: the first and the second. The
-    // slowest median first.
+    // slowest median first. Two of 10.2.0.1's and one of 10.2.0.2's were retried.
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'server', value ->> 'handshakes', "
-                                 "value ->> 'median', value ->> 'p95' "
+                                 "value ->> 'retried', value ->> 'median', value ->> 'p95' "
                                  "FROM json_each(?1, '$.handshake_servers')"),
-              (std::vector<std::string>{"2001:db8:2::1|2|0.005|0.007", "10.2.0.1|8|0.0025|0.05",
-                                        "10.2.0.2|2|0.0012|0.0967"}));
+              (std::vector<std::string>{"2001:db8:2::1|2|0|0.005|0.007", "10.2.0.1|8|2|0.0025|0.05",
+                                        "10.2.0.2|2|1|0.0012|0.0967"}));
+    // The two ports without a well-known service that accepted are each shown by its number,
+    // never folded into one; the one that only refused is no service.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', coalesce(value ->> 'service', '-'), "
+                                 "value ->> 'handshakes', value ->> 'retried' "
+                                 "FROM json_each(?1, '$.handshake_services') ORDER BY 1"),
+              (std::vector<std::string>{"80|HTTP|10|2", "8765|-|1|1", "8766|-|1|0"}));
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', value ->> 'connections' "
+                                 "FROM json_each(?1, '$.tcp_services') ORDER BY 1"),
+              (std::vector<std::string>{"80|10", "6000|1", "8765|1", "8766|1"}));
+    // The failed connections, those that tried most first.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'client', value ->> 'server', "
+                                 "value ->> 'state', value ->> 'syns' "
+                                 "FROM json_each(?1, '$.failed_connections')"),
+              (std::vector<std::string>{
+                  "10.1.0.1:50001|10.2.0.1:80|S0|2",
+                  "[2001:db8:1::1]:60001|[2001:db8:2::1]:80|S0|2",
+                  "10.1.0.1:50002|10.2.0.1:80|REJ|1",
+                  "10.1.0.1:50015|10.2.0.2:8767|REJ|1",
+                  "[2001:db8:1::1]:60002|[2001:db8:2::1]:80|REJ|1",
+              }));
     // The server end of the SYN ACK without its SYN is the end that sent it, though the other
     // end's port is HTTPS's; that of the mid-stream conversations the end of HTTPS's port.
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'protocol', value ->> 'port', "
                                  "value ->> 'conversations', value ->> 'servers' "
                                  "FROM json_each(?1, '$.services_by_traffic') ORDER BY 2"),
               (std::vector<std::string>{"TCP|80|14|2", "TCP|443|2|2", "TCP|6000|1|1",
-                                        "TCP|8765|1|1", "TCP|8766|1|1", "TCP|8767|1|1"}));
+                                        "TCP|8765|1|1", "TCP|8766|1|1"}));
+
+    // --state keeps the conversations of its states, and all that is made of them: of those,
+    // port 80 only refused too, and is no service.
+    const Outcome failed =
+        runReport({"--json", "--top", "0", "--state", "REJ,S0", dir.path("states.db")});
+    ASSERT_EQ(failed.status, 0) << failed.err;
+    EXPECT_EQ(jsonQuery(failed.out, "SELECT ?1 ->> '$.summary.filter', "
+                                    "?1 ->> '$.summary.conversations', "
+                                    "json_array_length(?1, '$.conversations'), "
+                                    "json_array_length(?1, '$.failed_connections'), "
+                                    "json_array_length(?1, '$.handshake_servers')"),
+              std::vector<std::string>{"--state REJ,S0|5|5|5|0"});
+    EXPECT_EQ(jsonQuery(failed.out, "SELECT value ->> 'state' FROM json_each(?1, '$.tcp_states')"),
+              (std::vector<std::string>{"REJ", "S0"}));
+    EXPECT_EQ(jsonQuery(failed.out, "SELECT json_array_length(?1, '$.services_by_traffic')"),
+              std::vector<std::string>{"0"});
+    // By rate, the five that lasted a second at least come first (the SYN sent seven times and
+    // the two sent twice among them), the rest after them by bytes; the note says what
+    // --min-duration set.
+    const Outcome rated =
+        runReport({"--json", "--top", "0", "--by", "rate", dir.path("states.db")});
+    EXPECT_EQ(jsonQuery(rated.out, "SELECT group_concat(value ->> 'duration' >= 1, '') "
+                                   "FROM json_each(?1, '$.conversations')"),
+              std::vector<std::string>{"11111000000000000000"});
+    EXPECT_EQ(jsonQuery(rated.out, "SELECT count(*) FROM json_each(?1, '$.conversations') AS c "
+                                   "JOIN json_each(?1, '$.conversations') AS n "
+                                   "ON n.key = c.key + 1 WHERE c.key >= 5 AND "
+                                   "c.value ->> 'bytes_a_to_b' + c.value ->> 'bytes_b_to_a' < "
+                                   "n.value ->> 'bytes_a_to_b' + n.value ->> 'bytes_b_to_a'"),
+              std::vector<std::string>{"0"});
+    const Outcome shortest = runReport(
+        {"--by", "rate", "--min-duration", "0.0005", dir.path("states.db")}, {"COLUMNS=120"});
+    EXPECT_NE(shortest.out.find("0.0005"), std::string::npos) << shortest.out;
+    // People are told what the services left out.
+    const Outcome text = runReport({dir.path("states.db")}, {"COLUMNS=200"});
+    EXPECT_NE(text.out.find("; 1 TCP port that"), std::string::npos) << text.out;
 
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
