@@ -270,8 +270,7 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
               (std::vector<std::string>{"TCP|80|14|2", "TCP|443|2|2", "TCP|6000|1|1",
                                         "TCP|8765|1|1", "TCP|8766|1|1"}));
 
-    // --state keeps the conversations of its states, and all that is made of them: of those,
-    // port 80 only refused too, and is no service.
+    // --state keeps the conversations of its states, and all that is made of them.
     const Outcome failed =
         runReport({"--json", "--top", "0", "--state", "REJ,S0", dir.path("states.db")});
     ASSERT_EQ(failed.status, 0) << failed.err;
@@ -283,22 +282,14 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
               std::vector<std::string>{"--state REJ,S0|5|5|5|0"});
     EXPECT_EQ(jsonQuery(failed.out, "SELECT value ->> 'state' FROM json_each(?1, '$.tcp_states')"),
               (std::vector<std::string>{"REJ", "S0"}));
-    EXPECT_EQ(jsonQuery(failed.out, "SELECT json_array_length(?1, '$.services_by_traffic')"),
-              std::vector<std::string>{"0"});
     // By rate, the five that lasted a second at least come first (the SYN sent seven times and
-    // the two sent twice among them), the rest after them by bytes; the note says what
-    // --min-duration set.
+    // the two sent twice among them), the rest after them; the note says what --min-duration
+    // set.
     const Outcome rated =
         runReport({"--json", "--top", "0", "--by", "rate", dir.path("states.db")});
     EXPECT_EQ(jsonQuery(rated.out, "SELECT group_concat(value ->> 'duration' >= 1, '') "
                                    "FROM json_each(?1, '$.conversations')"),
               std::vector<std::string>{"11111000000000000000"});
-    EXPECT_EQ(jsonQuery(rated.out, "SELECT count(*) FROM json_each(?1, '$.conversations') AS c "
-                                   "JOIN json_each(?1, '$.conversations') AS n "
-                                   "ON n.key = c.key + 1 WHERE c.key >= 5 AND "
-                                   "c.value ->> 'bytes_a_to_b' + c.value ->> 'bytes_b_to_a' < "
-                                   "n.value ->> 'bytes_a_to_b' + n.value ->> 'bytes_b_to_a'"),
-              std::vector<std::string>{"0"});
     const Outcome shortest = runReport(
         {"--by", "rate", "--min-duration", "0.0005", dir.path("states.db")}, {"COLUMNS=120"});
     EXPECT_NE(shortest.out.find("0.0005"), std::string::npos) << shortest.out;
