@@ -293,9 +293,15 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
     const Outcome shortest = runReport(
         {"--by", "rate", "--min-duration", "0.0005", dir.path("states.db")}, {"COLUMNS=120"});
     EXPECT_NE(shortest.out.find("0.0005"), std::string::npos) << shortest.out;
-    // People are told what the services left out.
+    // People are told what the services left out, also when that is all of them: of the
+    // failed conversations, ports 80 and 8767 only refused.
     const Outcome text = runReport({dir.path("states.db")}, {"COLUMNS=200"});
     EXPECT_NE(text.out.find("; 1 TCP port that"), std::string::npos) << text.out;
+    const Outcome none = runReport({"--state", "S0,REJ", dir.path("states.db")}, {"COLUMNS=200"});
+    EXPECT_NE(none.out.find("server ports (2 TCP ports that only refused left out (in the failed "
+                            "connections))\n  none\n"),
+              std::string::npos)
+        << none.out;
 
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
