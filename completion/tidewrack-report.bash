@@ -1,7 +1,7 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
 # words (and after --baseline), an HTML file name after -o, the sections after --csv, the
-# orders after --by, and nothing after --top and the filters, which take a number, an address,
-# a name or a time. The sections are those the program being completed names (--csv list), so
+# orders after --by, the TCP states after --state (a comma between two), and nothing after --top,
+# --min-duration and the filters, which take a number, an address, a name or a time. The sections are those the program being completed names (--csv list), so
 # that they are always its own; when it cannot be run, list alone is offered.
 
 _tidewrack_report() {
@@ -17,11 +17,20 @@ _tidewrack_report() {
     COMPREPLY=()
 
     case $prev in
-    -t | --top | -H | --host | -p | --port | -P | --protocol | -f | --from | -T | --to)
+    -t | --top | -m | --min-duration | -H | --host | -p | --port | -P | --protocol | -f | --from | -T | --to)
         return # a number, an address, a name or a time: nothing to offer
         ;;
     -b | --by)
         mapfile -t COMPREPLY < <(compgen -W "bytes frames duration rate" -- "$cur")
+        return
+        ;;
+    -s | --state)
+        # The codes given before the last comma stay as they are, and are not offered again.
+        local given=${cur%"${cur##*,}"} codes=" S0 REJ S1 SF S2 S3 RSTO RSTR OTH " code
+        for code in ${given//,/ }; do
+            codes=${codes/ $code / }
+        done
+        mapfile -t COMPREPLY < <(compgen -P "$given" -W "$codes" -- "${cur##*,}")
         return
         ;;
     -c | --csv)
@@ -39,8 +48,8 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -H -p -P -f -T -B -h -V --top --output
-            --json --csv --by --host --port --protocol --from --to --baseline --help --version" \
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -m -s -H -p -P -f -T -B -h -V --top
+            --output --json --csv --by --min-duration --state --host --port --protocol --from --to --baseline --help --version" \
             -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :

@@ -10,7 +10,8 @@
 //
 // The connect time runs from the client's first SYN to the server's first SYN ACK; the
 // handshake time from the SYN that SYN ACK answers (the client's last SYN not later than it) to
-// it, as the report's handshake times do.
+// it; and the SYNs are those (without ACK) that the client sent: as the report's connect and
+// handshake times and SYNs of a TCP conversation are (report/tally_store.h).
 #pragma once
 
 #include <cstdint>

@@ -125,7 +125,9 @@ std::string header(const Section& section, const TimeAxis& axis) {
 void section(const Section& s, const TimeAxis& axis, TextSink& out) {
     out << "<section id=\"" << s.id << "\">\n<h2>" << htmlText(s.title) << "</h2>\n";
     if (s.shown == 0) {
-        out << "<p class=\"note\">None.</p>\n</section>\n";
+        // A list without rows still says what it left out.
+        out << "<p class=\"note\">None" << (s.note.empty() ? "" : ": " + htmlText(s.note))
+            << ".</p>\n</section>\n";
         return;
     }
     if (!s.note.empty()) {

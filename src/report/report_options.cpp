@@ -10,12 +10,13 @@
 
 #include "report/report_error.h"
 #include "report/report_sections.h"
+#include "report/tcp_states.h"
 
 namespace tidewrack::report {
 
 namespace {
 
-constexpr const char* shortOptions = ":t:o:jc:b:H:p:P:f:T:B:hV";
+constexpr const char* shortOptions = ":t:o:jc:b:m:s:H:p:P:f:T:B:hV";
 
 // One option a line, as the usage text has them.
 // clang-format off
@@ -25,6 +26,8 @@ constexpr option longOptions[] = {
     {"json", no_argument, nullptr, 'j'},
     {"csv", required_argument, nullptr, 'c'},
     {"by", required_argument, nullptr, 'b'},
+    {"min-duration", required_argument, nullptr, 'm'},
+    {"state", required_argument, nullptr, 's'},
     {"host", required_argument, nullptr, 'H'},
     {"port", required_argument, nullptr, 'p'},
     {"protocol", required_argument, nullptr, 'P'},
@@ -48,6 +51,52 @@ std::size_t rowCount(const char* text) {
     return static_cast<std::size_t>(n);
 }
 
+// --min-duration's seconds, to the microsecond: digits, perhaps with a fraction.
+std::int64_t rateDuration(const char* text) {
+    const std::string_view value(text);
+    const std::size_t point = value.find('.');
+    const std::string_view whole = value.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : value.substr(point + 1);
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || whole.size() > 9 || fraction.size() > 6 || !digits(whole) ||
+        !digits(fraction) || (point != std::string_view::npos && fraction.empty())) {
+        throw ReportError(std::string("--min-duration needs seconds (1, 0.5), not '") + text + "'");
+    }
+    std::int64_t microseconds = std::stoll(std::string(whole)) * 1000000;
+    std::int64_t scale = 100000;
+    for (const char c : fraction) {
+        microseconds += (c - '0') * scale;
+        scale /= 10;
+    }
+    return microseconds;
+}
+
+// --state's codes, a comma between two, added to `states` each once.
+void addStates(std::vector<std::string_view>& states, std::string_view list) {
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(',', start);
+        end = end == std::string_view::npos ? list.size() : end;
+        const std::string_view code = list.substr(start, end - start);
+        const auto found = std::find_if(tcpStates.begin(), tcpStates.end(),
+                                        [&](const TcpState& s) { return s.code == code; });
+        if (found == tcpStates.end()) {
+            std::string codes;
+            for (const TcpState& s : tcpStates) {
+                codes.append(codes.empty() ? "" : ", ").append(s.code);
+            }
+            throw ReportError("--state takes TCP states (" + codes + "), not '" +
+                              std::string(code) + "'");
+        }
+        if (std::find(states.begin(), states.end(), found->code) == states.end()) {
+            states.push_back(found->code);
+        }
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 const char* reportUsage() {
@@ -62,6 +111,10 @@ const char* reportUsage() {
            "                         (--csv list names the sections)\n"
            "  -b, --by <order>       rank endpoints and conversations by bytes (the default),\n"
            "                         frames, duration or rate\n"
+           "  -m, --min-duration <s> rank by rate only what lasted <s> seconds or more\n"
+           "                         (default 1); the rest follow, by bytes\n"
+           "  -s, --state <codes>    only the TCP conversations in these states: S0, REJ, S1,\n"
+           "                         SF, S2, S3, RSTO, RSTR, OTH (a comma between two)\n"
            "\n"
            "Only the frames that pass every filter given (repeats of one are alternatives):\n"
            "  -H, --host <address>   to or from an address or prefix (10.0.0.5, 2001:db8::/32)\n"
@@ -111,6 +164,8 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             options.ranking = static_cast<Ranking>(found - std::begin(rankingNames));
             break;
         }
+        case 'm': options.rateDuration = rateDuration(optarg); break;
+        case 's': addStates(options.states, optarg); break;
         case 'H': options.filter.add("host", optarg); break;
         case 'p': options.filter.add("port", optarg); break;
         case 'P': options.filter.add("protocol", optarg); break;

@@ -2,6 +2,7 @@
 //
 //   tidewrack-report [-t N | --top N] [-o FILE | --output FILE]
 //                    [-j | --json | -c SECTION | --csv SECTION] [-b ORDER | --by ORDER]
+//                    [-m SECONDS | --min-duration SECONDS] [-s STATE,... | --state STATE,...]
 //                    [-H ADDR[/PREFIX] | --host ...] [-p N | --port N] [-P NAME | --protocol NAME]
 //                    [-f TIME | --from TIME] [-T TIME | --to TIME] [-B DB | --baseline DB]
 //                    DATABASE...
@@ -31,6 +32,8 @@ struct ReportOptions {
     bool help = false;
     bool version = false;
     Ranking ranking = Ranking::Bytes;
+    std::vector<std::string_view> states;             // --state: codes of tcpStates, each once
+    std::int64_t rateDuration = defaultRateDuration;  // --min-duration, in microseconds
     FilterChoice filter;
     std::vector<std::string> baselines;  // the databases of the earlier traffic
     std::vector<std::string> databases;

@@ -126,7 +126,8 @@ int run(const ReportOptions& options, std::size_t budget) {
     Progress progress(isatty(STDERR_FILENO) != 0);
     ReportSides sides(options);
     TallyStore& store = sides.read(budget, progress);
-    const ReportSettings settings{options.top, options.ranking, options.filter.words};
+    const ReportSettings settings{options.top, options.ranking, options.filter.words,
+                                  options.states, options.rateDuration};
     const Report report = buildReport(store, settings, sides.axis());
     // The page takes the old one's place only once what goes to standard output is out as
     // well, so that a run that fails leaves no page behind.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "report/cell_text.h"
 #include "report/section_declarations.h"
@@ -12,6 +13,41 @@
 namespace tidewrack::report {
 
 namespace {
+
+// Microseconds as seconds, as briefly as they are exact: "1 s", "0.25 s".
+std::string secondsText(std::int64_t microseconds) {
+    std::string text = std::to_string(microseconds / 1000000);
+    if (const std::int64_t part = microseconds % 1000000; part != 0) {
+        std::string fraction = std::to_string(1000000 + part).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
+}
+
+// Says `text` after the note, {n} in it standing for `count`, {s} for the plural's "s" and {t}
+// for `time`.
+void addAside(Section& section, std::int64_t count, std::string_view text, std::int64_t time) {
+    if (count <= 0) {
+        return;
+    }
+    std::string said;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::string_view mark = text.substr(i, 3);
+        if (mark == "{n}") {
+            said += groupDigits(static_cast<std::uint64_t>(count));
+        } else if (mark == "{s}") {
+            said += count == 1 ? "" : "s";
+        } else if (mark == "{t}") {
+            said += secondsText(time);
+        } else {
+            said += text[i];
+            continue;
+        }
+        i += 2;
+    }
+    section.note += (section.note.empty() ? "" : "; ") + said;
+}
 
 Section makeSection(const Declaration& d, TallyStore& store, Report& report,
                     const ReportSettings& settings) {
@@ -57,6 +93,12 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
                  store.firstInteger("SELECT EXISTS (SELECT 1 FROM (" + kept + ") WHERE " +
                                     std::string(d.remarkIf) + ")"))) {
                 section.note += "; " + std::string(d.remark);
+            }
+        }
+        for (const auto& [sql, text] :
+             {std::pair(d.aside, d.asideText), std::pair(ranked.aside, ranked.asideText)}) {
+            if (!sql.empty()) {
+                addAside(section, store.firstInteger(sql), text, settings.rateDuration);
             }
         }
     }
@@ -122,6 +164,18 @@ std::vector<std::string_view> sectionIds() {
 }
 
 Report buildReport(TallyStore& store, const ReportSettings& settings, const TimeAxis& axis) {
+    // Conversations in other states than those asked for are none of the report's.
+    if (!settings.states.empty()) {
+        std::string kept;
+        for (const std::string_view code : settings.states) {
+            kept.append(kept.empty() ? "'" : ", '").append(code).append("'");
+        }
+        store.run(("DELETE FROM conversation WHERE state IS NULL OR state NOT IN (" + kept + ")")
+                      .c_str());
+    }
+    store.run(("DELETE FROM setting; INSERT INTO setting VALUES (" +
+               std::to_string(settings.rateDuration) + ")")
+                  .c_str());
     Report report;
     report.top = settings.top;
     report.axis = axis;

@@ -3,7 +3,8 @@
 // ordered and cut, and its chart. Every output shows every section from that one declaration.
 //
 // Lists are sorted by bytes, descending (port scans, which have no bytes of their own, by the
-// ports probed; TCP states by conversations; handshake times by their median, slowest first;
+// ports probed; TCP states by conversations; failed connections by the SYNs sent, then the
+// first; handshake times by their median, slowest first;
 // changes by their size), ties broken by frames and then by the row's own key, so that the
 // same databases always give the same report; the endpoints and conversations are ranked as
 // --by says. Each list keeps its first `top` rows (all with 0) and says how many it had. The
@@ -11,8 +12,10 @@
 // dates), and the timeline keeps every interval. The sections of what only the extended record
 // holds (frames not analysed, VLANs) are absent when no database records them, or when a filter
 // applies (they count frames that no filter can look at); those of what is new since a baseline are
-// absent without one. Ports without a well-known service fold into one EPHEMERAL row of the service
-// lists, but for the services by traffic, where each server port counts.
+// absent without one. Ports without a well-known service fold into one EPHEMERAL row of the UDP
+// services; a TCP port that accepted a connection is always shown by its number, and one that
+// only refused is no service (nor in the services by traffic). A ranking by rate ranks only
+// what lasted the settings' time; --state keeps the conversations of its states only.
 #pragma once
 
 #include <cstddef>
@@ -30,11 +33,18 @@ namespace tidewrack::report {
 // bits a second, each descending.
 enum class Ranking : std::uint8_t { Bytes, Frames, Duration, Rate };
 inline constexpr std::string_view rankingNames[] = {"bytes", "frames", "duration", "rate"};
+inline constexpr std::int64_t defaultRateDuration = 1000000;
 
 struct ReportSettings {
     std::size_t top = 10;  // rows per list; 0 for all
     Ranking ranking = Ranking::Bytes;
     std::string filter;  // the filter that applied, as its options say it; empty for none
+    // The TCP states whose conversations are kept (codes of tcpStates); empty keeps every
+    // conversation.
+    std::vector<std::string_view> states;
+    // What a ranking by rate ranks by it: what lasted this many microseconds at least; the
+    // rest follow it, by bytes.
+    std::int64_t rateDuration = defaultRateDuration;
 };
 
 // The ids of the sections, in the report's order.

@@ -121,6 +121,8 @@ constexpr Column conversationColumns[] = {
     {"client", "client", Kind::End, Fit::Hidden},
     {"server", "server", Kind::End, Fit::Hidden},
     {"handshake", "handshake", Kind::Delay, Fit::Hidden},
+    {"connect", "connect", Kind::Delay, Fit::Hidden},
+    {"syns", "SYNs", Kind::Count, Fit::Hidden},
     {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
     {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
 };
@@ -133,9 +135,21 @@ constexpr Column stateColumns[] = {
     {"bytes", "bytes", Kind::Bytes},
 };
 
+constexpr Column failedColumns[] = {
+    {"client", "client", Kind::End},
+    {"server", "server", Kind::End},
+    {"state", "state", Kind::Text},
+    {"syns", "SYNs", Kind::Count},
+    {"first", "first", Kind::Time},
+    {"last", "last", Kind::Time, Fit::Drop},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
+};
+
 constexpr Column handshakeServerColumns[] = {
     {"server", "server", Kind::Address},
     {"handshakes", "handshakes", Kind::Count},
+    {"retried", "retried", Kind::Count, Fit::Drop},
     {"median", "median", Kind::Delay},
     {"p95", "95th percentile", Kind::Delay},
 };
@@ -144,6 +158,7 @@ constexpr Column handshakeServiceColumns[] = {
     {"port", "port", Kind::Port},
     {"service", "service", Kind::Text, Fit::Cut},
     {"handshakes", "handshakes", Kind::Count},
+    {"retried", "retried", Kind::Count, Fit::Drop},
     {"servers", "servers", Kind::Count, Fit::Drop},
     {"median", "median", Kind::Delay},
     {"p95", "95th percentile", Kind::Delay},
@@ -244,13 +259,18 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_BYTES "(c.bytes_ab + c.bytes_ba)"
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
+// The mean rate of `bytes` over the time from `t`first to `t`last, in bits a second; NULL for
+// what lasted less than the setting's time (or no time at all): too short to have a rate.
+#define RATE(t, bytes)                                                                         \
+    "iif(" t "last - " t "first >= max((SELECT rate_duration FROM setting), 1), " bytes        \
+    " * 8e6 / (" t "last - " t "first), NULL)"
 
-// The handshake times with their server and its port, ranked within `group` (a column of them,
-// or an expression of their port): `ranked` holds each one's rank and the group's count.
+// The handshake times with their server, its port and the SYNs the client sent, ranked within
+// `group` (a column of them): `ranked` holds each one's rank and the group's count.
 #define HANDSHAKES(group)                                                                     \
-    "WITH handshake (server, port, time) AS ("                                                \
-    "SELECT iif(client, a, b), iif(client, port_a, port_b), handshake FROM conversation "     \
-    "WHERE handshake IS NOT NULL), "                                                           \
+    "WITH handshake (server, port, syns, time) AS ("                                          \
+    "SELECT iif(client, a, b), iif(client, port_a, port_b), syns, handshake "                 \
+    "FROM conversation WHERE handshake IS NOT NULL), "                                         \
     "ranked AS (SELECT *, row_number() OVER (PARTITION BY " group " ORDER BY time) AS rank, " \
     "count(*) OVER (PARTITION BY " group ") AS count FROM handshake) "
 // The median and the 95th percentile of a group of `ranked`, by the nearest rank: the smallest
@@ -260,11 +280,22 @@ constexpr Column unansweredColumns[] = {
     "sum(iif(rank = (95 * count + 99) / 100, time, 0)) AS p95"
 #define HANDSHAKE_REMARK                                                                       \
     "from the client's last SYN before the server's first SYN ACK to that SYN ACK"
+// Of a group of `ranked`: the handshakes whose client sent SYN more than once.
+#define RETRIED "sum(syns > 1) AS retried"
 
 // The name of a server end's port, NULL for a port without a well-known service.
 #define SERVICE_NAME                                                                           \
     "iif(tcp, iif(known_tcp_port(port) IS NULL, NULL, tcp_service(port)), "                    \
     "iif(known_udp_port(port) IS NULL, NULL, udp_service(port)))"
+#define TCP_SERVICE_NAME "iif(known_tcp_port(port) IS NULL, NULL, tcp_service(port))"
+// A TCP port whose server ends refused a SYN (RST) and never accepted one (SYN ACK) is no
+// service: of a group of server_end by protocol and port.
+#define REFUSED_ONLY "(tcp AND max(accepted) = 0 AND max(state = 'REJ') = 1)"
+// The server ports of TCP and UDP, with their conversations, servers and traffic.
+#define SERVICE_PORTS                                                                          \
+    "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "          \
+    "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "          \
+    "FROM server_end GROUP BY protocol, port HAVING NOT " REFUSED_ONLY
 #define SERVER_REMARK                                                                          \
     "the server is the end a SYN went to, else a SYN ACK came from, else the end of the "      \
     "well-known port, else the lower port"
@@ -327,8 +358,9 @@ constexpr Declaration declarations[] = {
                  {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
                   "frames sent and received"},
                  {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration"},
-                 {ENDPOINT_BYTES " * 8e6 / nullif(last - first, 0) DESC NULLS LAST, "
-                  ENDPOINT_BYTES " DESC, address", "mean rate"}}},
+                 {RATE("", ENDPOINT_BYTES) " DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address",
+                  "mean rate", "SELECT count(*) FROM endpoint WHERE " RATE("", "1") " IS NULL",
+                  "{n} endpoint{s} seen for less than {t} ranked after, by bytes"}}},
      .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
                .label = "address", .first = "bytes_sent", .second = "bytes_received"}},
     {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
@@ -342,7 +374,8 @@ constexpr Declaration declarations[] = {
              "CASE c.client WHEN 0 THEN c.port_a WHEN 1 THEN c.port_b END AS client_port, "
              "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END AS server, "
              "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
-             "c.handshake AS handshake, " CONVERSATION_BYTES " * 8 AS bits_per_second, "
+             "c.handshake AS handshake, c.connect AS connect, c.syns AS syns, "
+             CONVERSATION_BYTES " * 8 AS bits_per_second, "
              "c.last - c.first AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
              "c.last - c.first AS frames_per_second_whole "
@@ -353,8 +386,10 @@ constexpr Declaration declarations[] = {
                   "frames"},
                  {"c.last - c.first DESC NULLS LAST, " CONVERSATION_BYTES " DESC, "
                   CONVERSATION_KEY, "duration"},
-                 {CONVERSATION_BYTES " * 8e6 / nullif(c.last - c.first, 0) DESC NULLS LAST, "
-                  CONVERSATION_BYTES " DESC, " CONVERSATION_KEY, "mean rate"}}},
+                 {RATE("c.", CONVERSATION_BYTES) " DESC NULLS LAST, " CONVERSATION_BYTES
+                  " DESC, " CONVERSATION_KEY, "mean rate",
+                  "SELECT count(*) FROM conversation AS c WHERE " RATE("c.", "1") " IS NULL",
+                  "{n} conversation{s} shorter than {t} ranked after, by bytes"}}},
      .remark = "a is the lower end, by address then port"},
     {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
      .rows = "SELECT state, tcp_state_meaning(state) AS meaning, count(*) AS conversations, "
@@ -363,27 +398,38 @@ constexpr Declaration declarations[] = {
      .derived = true, .order = "conversations DESC, bytes DESC, state", .by = "conversations",
      .chart = {.type = Chart::Type::Bars, .title = "Conversations per state", .label = "state",
                .first = "conversations"}},
+    {.id = "failed_connections",
+     .title = "Failed TCP connections: never answered or refused",
+     .columns = failedColumns,
+     .rows = "SELECT CASE client WHEN 0 THEN a WHEN 1 THEN b END AS client, "
+             "CASE client WHEN 0 THEN port_a WHEN 1 THEN port_b END AS client_port, "
+             "CASE client WHEN 0 THEN b WHEN 1 THEN a END AS server, "
+             "CASE client WHEN 0 THEN port_b WHEN 1 THEN port_a END AS server_port, state, syns, "
+             "first, last, first AS first_utc, last AS last_utc "
+             "FROM " TCP_CONVERSATIONS " AND state IN ('S0', 'REJ')",
+     .order = "syns DESC, first, client, client_port, server, server_port",
+     .by = "SYNs sent, then the first", .remark = "S0: never answered; REJ: refused"},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
      .rows = HANDSHAKES("server")
-             "SELECT server, count(*) AS handshakes, " PERCENTILES " FROM ranked GROUP BY server",
+             "SELECT server, count(*) AS handshakes, " RETRIED ", " PERCENTILES
+             " FROM ranked GROUP BY server",
      .derived = true, .order = "median DESC, handshakes DESC, server",
      .by = "median, slowest first", .remark = HANDSHAKE_REMARK},
     {.id = "handshake_services", .title = "TCP handshake times by service",
      .columns = handshakeServiceColumns,
-     .rows = HANDSHAKES("known_tcp_port(port)")
-             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
-             "count(*) AS handshakes, count(DISTINCT server) AS servers, " PERCENTILES
-             " FROM ranked GROUP BY 1",
+     .rows = HANDSHAKES("port")
+             "SELECT port, " TCP_SERVICE_NAME " AS service, count(*) AS handshakes, " RETRIED
+             ", count(DISTINCT server) AS servers, " PERCENTILES " FROM ranked GROUP BY port",
      .derived = true, .order = "median DESC, handshakes DESC, port",
-     .by = "median, slowest first", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+     .by = "median, slowest first"},
     {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
      .columns = trafficServiceColumns,
-     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
-             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
-             "FROM server_end GROUP BY protocol, port",
-     .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
-     .remark = SERVER_REMARK},
+     .rows = SERVICE_PORTS, .derived = true, .order = "bytes DESC, frames DESC, protocol, port",
+     .by = "bytes", .remark = SERVER_REMARK,
+     .aside = "SELECT count(*) FROM (SELECT 1 FROM server_end GROUP BY protocol, port "
+              "HAVING " REFUSED_ONLY ")",
+     .asideText = "{n} TCP port{s} that only refused left out (in the failed connections)"},
     {.id = "tcp_services", .title = "TCP services that accepted connections",
      .columns = tcpServiceColumns,
      .rows = "WITH accepted (server, port, frames, bytes) AS ("
@@ -391,11 +437,10 @@ constexpr Declaration declarations[] = {
              " AND syn_ack_a UNION ALL "
              "SELECT b, port_b, frames_ab + frames_ba, bytes_ab + bytes_ba FROM " TCP_CONVERSATIONS
              " AND syn_ack_b) "
-             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
-             "count(*) AS connections, count(DISTINCT server) AS servers, sum(frames) AS frames, "
-             "sum(bytes) AS bytes FROM accepted GROUP BY 1",
-     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
-     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+             "SELECT port, " TCP_SERVICE_NAME " AS service, count(*) AS connections, "
+             "count(DISTINCT server) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM accepted GROUP BY port",
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes"},
     {.id = "udp_services", .title = "UDP services by destination port",
      .columns = udpServiceColumns,
      .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)) AS service, "
@@ -455,9 +500,7 @@ constexpr Declaration declarations[] = {
      .baselineOnly = true},
     {.id = "new_services", .title = "Services not seen in the baseline",
      .columns = trafficServiceColumns,
-     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, count(*) AS conversations, "
-             "count(DISTINCT address) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
-             "FROM server_end GROUP BY protocol, port HAVING (protocol, port) NOT IN "
+     .rows = "SELECT * FROM (" SERVICE_PORTS ") WHERE (protocol, port) NOT IN "
              "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .baselineOnly = true},
@@ -491,10 +534,15 @@ constexpr Declaration declarations[] = {
 #undef CONVERSATION_BYTES
 #undef CONVERSATION_FRAMES
 #undef CONVERSATION_KEY
+#undef RATE
 #undef HANDSHAKES
 #undef PERCENTILES
 #undef HANDSHAKE_REMARK
 #undef SERVICE_NAME
+#undef TCP_SERVICE_NAME
+#undef REFUSED_ONLY
+#undef SERVICE_PORTS
+#undef RETRIED
 #undef SERVER_REMARK
 
 // Every chart names columns its section has (a label and a first at least), every section but

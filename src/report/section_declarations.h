@@ -32,10 +32,19 @@ struct Declaration {
     struct Ranked {
         std::string_view order{};
         std::string_view by{};
+        // SQL counting the rows the order ranks after the others for want of a value, said as
+        // `asideText` is (below) when there are any.
+        std::string_view aside{};
+        std::string_view asideText{};
     };
     std::array<Ranked, 4> ranked{};
     std::string_view remark{};    // said after it, when `remarkIf` (SQL) holds of a row kept
     std::string_view remarkIf{};  // (always, when empty)
+    // SQL counting what the rows leave out, said after them as `asideText` when there is any:
+    // "{n} TCP port{s} that only refused left out", where {n} stands for the count, {s} for
+    // the plural's "s" and {t} for --min-duration's time: "3 TCP ports that only refused".
+    std::string_view aside{};
+    std::string_view asideText{};
     Chart chart{};
     std::span<const Column> facts{};  // facts of the whole section, and the member of its rows
     std::string_view rowsKey{};       // in JSON (report_model.h), when it has any

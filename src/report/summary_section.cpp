@@ -70,7 +70,14 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
                                             : pathList(store, "database WHERE NOT dated"),
             classics == 0);
     setText("time_zone", report.axis.zone, !report.axis.dated);
-    setText("filter", settings.filter, settings.filter.empty());
+    std::string filter = settings.filter;
+    for (std::size_t i = 0; i < settings.states.size(); ++i) {
+        filter.append(i > 0            ? ","
+                      : filter.empty() ? "--state "
+                                       : " --state ")
+            .append(settings.states[i]);
+    }
+    setText("filter", filter, filter.empty());
     const std::string baselines = pathList(store, "baseline_database");
     setText("baseline", baselines, baselines.empty());
     setText("ranking", std::string(rankingNames[static_cast<int>(settings.ranking)]), false);

@@ -36,7 +36,9 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
                                 syn_first_a INTEGER, syn_first_b INTEGER,
                                 syn_ack_first_a INTEGER, syn_ack_first_b INTEGER,
                                 rst_first_a INTEGER, rst_first_b INTEGER, rst_last_a INTEGER,
-                                rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER);
+                                rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER,
+                                syns_a INTEGER, syns_b INTEGER);
+CREATE TABLE setting (rate_duration INTEGER);
 CREATE TABLE baseline_database (path TEXT, place INTEGER);
 CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
     WITHOUT ROWID;
@@ -68,7 +70,12 @@ SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_b
        WHEN 1 THEN syn_ack_first_a -
                    coalesce(iif(syn_last_b <= syn_ack_first_a, syn_last_b, NULL),
                             iif(syn_first_b <= syn_ack_first_a, syn_first_b, NULL))
-       END AS handshake
+       END AS handshake,
+       CASE client
+       WHEN 0 THEN iif(syn_first_a <= syn_ack_first_b, syn_ack_first_b - syn_first_a, NULL)
+       WHEN 1 THEN iif(syn_first_b <= syn_ack_first_a, syn_ack_first_a - syn_first_b, NULL)
+       END AS connect,
+       CASE client WHEN 0 THEN syns_a WHEN 1 THEN syns_b ELSE iif(p.tcp, 0, NULL) END AS syns
   FROM (SELECT protocol, a, port_a, b, port_b, sum(frames_ab) AS frames_ab,
                sum(bytes_ab) AS bytes_ab, sum(frames_ba) AS frames_ba, sum(bytes_ba) AS bytes_ba,
                min(first) AS first, max(last) AS last, bits_or(seen) AS seen,
@@ -77,13 +84,15 @@ SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_b
                max(syn_last_a) AS syn_last_a, max(syn_last_b) AS syn_last_b,
                min(syn_ack_first_a) AS syn_ack_first_a, min(syn_ack_first_b) AS syn_ack_first_b,
                min(rst_first_a) AS rst_first_a, min(rst_first_b) AS rst_first_b,
-               max(rst_last_a) AS rst_last_a, max(rst_last_b) AS rst_last_b
+               max(rst_last_a) AS rst_last_a, max(rst_last_b) AS rst_last_b,
+               sum(syns_a) AS syns_a, sum(syns_b) AS syns_b
           FROM conversation_part GROUP BY protocol, a, port_a, b, port_b) AS c
   JOIN protocol AS p ON p.number = c.protocol;
 CREATE VIEW server_end AS
 SELECT p.name AS protocol, p.tcp AS tcp, iif(c.server, c.b, c.a) AS address,
        iif(c.server, c.port_b, c.port_a) AS port, c.frames_ab + c.frames_ba AS frames,
-       c.bytes_ab + c.bytes_ba AS bytes
+       c.bytes_ab + c.bytes_ba AS bytes, iif(c.server, c.syn_ack_b, c.syn_ack_a) AS accepted,
+       c.state AS state
   FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol WHERE c.server IS NOT NULL;
 CREATE TABLE icmp_error AS
 SELECT reporter, sent_to, type, code, sum(frames) AS frames, sum(bytes) AS bytes

@@ -21,21 +21,29 @@
 //   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received, first, last)
 //   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
 //                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b, client, server, state,
-//                handshake)
+//                handshake, connect, syns)
 //       client: the end that opened it, 0 for a and 1 for b, NULL without a SYN; server: the
 //       server end of TCP and UDP (tcp_states.h), NULL for other protocols; state: the TCP
 //       state's code; handshake: microseconds from the SYN that the server's first SYN ACK
 //       answers (the client's last SYN not later than it) to that SYN ACK, NULL unless both are
 //       known. When a conversation was written in several parts and a part without the SYN ACK
 //       holds a SYN later than it, the SYN answered is no longer known: the client's first SYN
-//       stands for it, as tshark's tcp.analysis.ack_rtt measures.
-//   server_end(protocol, tcp, address, port, frames, bytes): a view, a row per conversation of
-//       TCP or UDP, its protocol's name and its server end
+//       stands for it, as tshark's tcp.analysis.ack_rtt measures. connect: microseconds from the
+//       client's first SYN to the server's first SYN ACK, NULL unless both are known and the
+//       SYN ACK is not the earlier; syns: the SYNs (without ACK) the client sent, 0 for TCP
+//       without a client, NULL for other protocols. These are the definitions of the
+//       connection record (connections/tcp_state.h), but that a pair of ends used twice is one
+//       conversation here.
+//   server_end(protocol, tcp, address, port, frames, bytes, accepted, state): a view, a row per
+//       conversation of TCP or UDP, its protocol's name and its server end; accepted: whether
+//       that end sent SYN ACK; state: the TCP state's code
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,
 //       added up as floating point and kept at the largest integer, so that no count a
 //       database states can make the sum fail
+//   setting(rate_duration): one row, the least microseconds of what a ranking by rate ranks
+//       by its rate (report_sections.h)
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
 //   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
 //       databases, endpoints and server ends, empty without one

@@ -215,14 +215,14 @@ void terminalReport(const Report& report, std::size_t width, TextSink& out) {
     }
     for (const Section* section : shown.body) {
         out << "\n";
-        if (section->shown == 0) {
-            writeWrapped(section->title, width, out);
-            out << "  none\n";
-            continue;
-        }
+        // A list without rows still says what it left out.
         writeWrapped(section->note.empty() ? section->title
                                            : section->title + " (" + section->note + ")",
                      width, out);
+        if (section->shown == 0) {
+            out << "  none\n";
+            continue;
+        }
         if (showsTable(*section)) {
             Table(*section, report.axis).write(width, out);
         }

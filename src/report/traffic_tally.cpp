@@ -122,6 +122,7 @@ void TrafficTally::add(const FrameRow& row) {
         std::uint8_t seen = 0;
         if ((row.tcpFlags & (TcpSyn | TcpAck)) == TcpSyn) {
             seen |= TcpEnd::Syn;
+            ++conversation.syns[end];
             keepFirst(conversation.synFirst[end], row.time);
             // A SYN sent after the other end's SYN ACK is not the one it answered.
             const std::int64_t answer = conversation.synAckFirst[1 - end];
@@ -179,7 +180,7 @@ void TrafficTally::spill() {
     }
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)");
+        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)");
     for (const auto& [key, c] : conversations) {
         conversation.bind(1, key.protocol);
         bindAddress(conversation, 2, key.a);
@@ -197,6 +198,7 @@ void TrafficTally::spill() {
             bindTime(conversation, 17 + end, c.rstFirst[end]);
             bindTime(conversation, 19 + end, c.rstLast[end]);
             bindTime(conversation, 21 + end, c.synLast[end]);
+            conversation.bind(23 + end, static_cast<std::int64_t>(c.syns[end]));
         }
         conversation.run();
     }

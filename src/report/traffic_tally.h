@@ -4,8 +4,9 @@
 //
 // Each frame is counted once in each of a few tables: per protocol, per endpoint (sent and
 // received, and its first and last time), per conversation (and, for TCP, the flags each end
-// sent and the times of its first SYN, last SYN before the answer, first SYN ACK and first and
-// last RST: what its client, state and handshake time follow from, tcp_states.h), per UDP
+// sent, the SYNs it sent and the times of its first SYN, last SYN before the answer, first SYN
+// ACK and first and last RST: what its client, state, SYNs, connect and handshake times follow
+// from, tcp_states.h), per UDP
 // destination port, per ICMP type and code (of ICMP and of ICMPv6 apart), and per ICMP error
 // between two hosts, and once on the timeline. Frames of IPv4 and of IPv6 are counted alike: an
 // address holds its family, and a protocol is a name of one family (protocol_catalog.h). What the
@@ -70,7 +71,8 @@ struct Conversation {
     std::int64_t synAckFirst[2] = {unknownTime, unknownTime};
     std::int64_t rstFirst[2] = {unknownTime, unknownTime};
     std::int64_t rstLast[2] = {unknownTime, unknownTime};
-    std::uint8_t seen = 0;  // TcpEnd::Seen bits of TCP: a's in bits 0-3, b's in bits 4-7
+    std::uint32_t syns[2] = {0, 0};  // of TCP, by end: the SYNs (without ACK) it sent
+    std::uint8_t seen = 0;           // TcpEnd::Seen bits of TCP: a's in bits 0-3, b's in bits 4-7
 };
 
 struct Endpoint {

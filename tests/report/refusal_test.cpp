@@ -330,6 +330,13 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--from", "2024-12-08 14:00", "--to", "2024-12-08 13:00", "x.db"},
          "--to is not after --from: the window holds no time"},
         {{"--by", "speed", "x.db"}, "--by takes bytes, frames, duration or rate, not 'speed'"},
+        {{"--state", "S0,rej", "x.db"},
+         "--state takes TCP states (S0, REJ, S1, SF, S2, S3, RSTO, RSTR, OTH), not 'rej'"},
+        {{"--state", "S0,", "x.db"},
+         "--state takes TCP states (S0, REJ, S1, SF, S2, S3, RSTO, RSTR, OTH), not ''"},
+        {{"--min-duration", "-1", "x.db"}, "--min-duration needs seconds (1, 0.5), not '-1'"},
+        {{"--min-duration", "0.0000001", "x.db"},
+         "--min-duration needs seconds (1, 0.5), not '0.0000001'"},
         {{"--protocol", "", "x.db"},
          "--protocol takes a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...), "
          "not ''"},

@@ -89,6 +89,7 @@ TsharkHandshakes tsharkHandshakes(const std::string& capture) {
     TsharkHandshakes handshakes;
     std::map<std::string, std::vector<std::int64_t>> syns;  // the clients' SYNs, nanoseconds
     std::set<std::string> seen;                             // pairs whose SYN ACK came
+    std::map<std::string, std::int64_t> firstSynAck;        // its time, nanoseconds
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::vector<std::string> f;
@@ -105,6 +106,7 @@ TsharkHandshakes tsharkHandshakes(const std::string& capture) {
         const std::int64_t time = nanoseconds(f[8]);
         if ((std::stoi(f[0], nullptr, 16) & 0x10) == 0) {
             syns[source + " > " + destination].push_back(time);
+            ++handshakes.syns[source + " > " + destination];
             continue;
         }
         // The SYN ACK goes from the server to the client. A database holds times to the
@@ -114,6 +116,7 @@ TsharkHandshakes tsharkHandshakes(const std::string& capture) {
         if (!seen.insert(key).second) {
             continue;
         }
+        firstSynAck[key] = time;
         std::int64_t last = -1;
         int before = 0;
         for (const std::int64_t syn : syns[key]) {
@@ -132,20 +135,51 @@ TsharkHandshakes tsharkHandshakes(const std::string& capture) {
             handshakes.ackRtt[key] = time / 1000 - (time - nanoseconds(f[7])) / 1000;
         }
     }
+    // The SYNs of the whole capture: one sent after the SYN ACK in capture order may be the
+    // earlier by its time.
+    for (const auto& [key, time] : firstSynAck) {
+        const auto sent = syns.find(key);
+        if (sent != syns.end() && !sent->second.empty()) {
+            const std::int64_t first = *std::min_element(sent->second.begin(), sent->second.end());
+            if (first <= time) {
+                handshakes.connect[key] = time / 1000 - first / 1000;
+            }
+        }
+    }
     return handshakes;
 }
 
-Handshakes reportHandshakes(const std::string& json) {
-    Handshakes times;
+namespace {
+
+// A member of the report's TCP conversations by "client > server", of those where it is not
+// null, its value read by `value`.
+template <typename Value>
+std::map<std::string, std::int64_t> byClientAndServer(const std::string& json,
+                                                      const std::string& member, Value value) {
+    std::map<std::string, std::int64_t> values;
     for (const std::string& row :
-         jsonQuery(json, "SELECT value ->> 'client', value ->> 'server', value ->> 'handshake' "
-                         "FROM json_each(?1, '$.conversations') "
-                         "WHERE value ->> 'handshake' IS NOT NULL")) {
+         jsonQuery(json, "SELECT value ->> 'client', value ->> 'server', value ->> '" + member +
+                             "' FROM json_each(?1, '$.conversations') "
+                             "WHERE value ->> 'client' IS NOT NULL AND value ->> '" +
+                             member + "' IS NOT NULL")) {
         const std::size_t first = row.find('|'), second = row.rfind('|');
-        times[row.substr(0, first) + " > " + row.substr(first + 1, second - first - 1)] =
-            std::llround(std::stod(row.substr(second + 1)) * 1e6);
+        values[row.substr(0, first) + " > " + row.substr(first + 1, second - first - 1)] =
+            value(row.substr(second + 1));
     }
-    return times;
+    return values;
+}
+
+}  // namespace
+
+Handshakes reportHandshakes(const std::string& json, const std::string& member) {
+    return byClientAndServer(json, member, [](const std::string& seconds) {
+        return std::llround(std::stod(seconds) * 1e6);
+    });
+}
+
+std::map<std::string, std::int64_t> reportSyns(const std::string& json) {
+    return byClientAndServer(json, "syns",
+                             [](const std::string& count) { return std::stoll(count); });
 }
 
 }  // namespace reportkit

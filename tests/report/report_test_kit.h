@@ -48,15 +48,23 @@ using Handshakes = std::map<std::string, std::int64_t>;
 // when the pair was used again; the SYN ACKs quoted by ICMP errors left aside): the time from
 // the client's last SYN before it, by tshark's frame times, when there is one; tshark's own
 // tcp.analysis.ack_rtt on it, when it has one; and the pairs whose client sent more than one
-// SYN before it.
+// SYN before it. Besides, of every pair of ends: the SYNs (tcp.flags.syn == 1 &&
+// tcp.flags.ack == 0) each end sent to the other, in all of the pair's TCP streams, and the
+// time from the client's first SYN to the first SYN ACK, when the SYN ACK is not the earlier.
 struct TsharkHandshakes {
     Handshakes fromLastSyn;
     Handshakes ackRtt;
     std::set<std::string> sentAgain;
+    std::map<std::string, std::int64_t> syns;
+    Handshakes connect;
 };
 TsharkHandshakes tsharkHandshakes(const std::string& capture);
 
-// The handshake times of the report's JSON document, of every conversation that has one.
-Handshakes reportHandshakes(const std::string& json);
+// The handshake times (or, with `member` "connect", the connect times) of the report's JSON
+// document, of every conversation that has one.
+Handshakes reportHandshakes(const std::string& json, const std::string& member = "handshake");
+
+// The SYNs that the client of each TCP conversation sent, of those that have a client.
+std::map<std::string, std::int64_t> reportSyns(const std::string& json);
 
 }  // namespace reportkit

@@ -3,13 +3,15 @@
 // numbered as TCP numbers it: the states (with a SYN sent again, an RST before the connection
 // was made, a SYN ACK whose SYN is not in the trace), client and server, the handshake times and
 // their median and 95th percentile worked out by hand, the server end that the services by
-// traffic count, and the handshake times against tshark's frame times and its
+// traffic count, the SYNs each client sent and its connect time (from its first SYN), and the
+// handshake and connect times and the SYNs against tshark's frame times, its count of SYNs and its
 // tcp.analysis.ack_rtt.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <utility>
 
+#include "database.h"
 #include "report_test_kit.h"
 #include "tracekit/frames.h"
 
@@ -155,6 +157,23 @@ std::vector<tracekit::Record> everyState() {
             .client(fin | ack)
             .server(fin | ack)
             .client(ack);
+        // Two HTTP servers on ports without a well-known service, at 10.2.0.2. The first
+        // answers the seventh SYN, 63 s after the first, in 96.7 ms: S1. The second answers at
+        // once: SF. Its port 8767 refuses: REJ.
+        Connection seven = c(base + 13, 8765, 2);
+        seven.client(syn);
+        for (const long wait : {1, 2, 4, 8, 16, 32}) {
+            seven.client(syn, wait * 1000000);
+        }
+        seven.server(syn | ack, 96700).client(ack).client(psh | ack, 500, 300).server(ack);
+        c(base + 14, 8766, 2)
+            .client(syn)
+            .server(syn | ack, 1200)
+            .client(ack)
+            .client(fin | ack)
+            .server(fin | ack)
+            .client(ack);
+        c(base + 15, 8767, 2).client(syn).server(rst | ack, 300);
     }
     return r;
 }
@@ -168,47 +187,121 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
     const Outcome run = runReport({"--json", "--top", "0", dir.path("states.db")});
     ASSERT_EQ(run.status, 0) << run.err;
 
-    // By client port: state, client, server, handshake.
+    // By client port: state, client, server, handshake, connect time and SYNs sent.
     EXPECT_EQ(jsonQuery(run.out, "SELECT coalesce(value ->> 'client', value ->> 'a'), "
                                  "value ->> 'state', value ->> 'server', "
-                                 "value ->> 'handshake' FROM json_each(?1, '$.conversations') "
-                                 "ORDER BY 1"),
+                                 "value ->> 'handshake', value ->> 'connect', value ->> 'syns' "
+                                 "FROM json_each(?1, '$.conversations') ORDER BY 1"),
               (std::vector<std::string>{
-                  "10.1.0.1:443|OTH||",  // no SYN: no client, no server named
-                  "10.1.0.1:50001|S0|10.2.0.1:80|",
-                  "10.1.0.1:50002|REJ|10.2.0.1:80|",
-                  "10.1.0.1:50003|S1|10.2.0.1:80|0.002",
-                  "10.1.0.1:50004|SF|10.2.0.1:80|0.003",
-                  "10.1.0.1:50005|S2|10.2.0.1:80|0.0015",
-                  "10.1.0.1:50006|S3|10.2.0.1:80|0.0025",
-                  "10.1.0.1:50007|RSTO|10.2.0.1:80|0.001",
-                  "10.1.0.1:50008|RSTR|10.2.0.1:80|0.004",
-                  "10.1.0.1:50009|OTH||",
-                  "10.1.0.1:50011|SF|10.2.0.1:80|0.05",
-                  "10.1.0.1:50012|SF|10.2.0.1:80|0.02",
-                  "[2001:db8:1::1]:60001|S0|[2001:db8:2::1]:80|",
-                  "[2001:db8:1::1]:60002|REJ|[2001:db8:2::1]:80|",
-                  "[2001:db8:1::1]:60003|S1|[2001:db8:2::1]:80|0.005",
-                  "[2001:db8:1::1]:60004|SF|[2001:db8:2::1]:80|0.007",
-                  "[2001:db8:1::1]:60009|OTH||",
+                  "10.1.0.1:443|OTH||||0",  // no SYN: no client, no server named
+                  "10.1.0.1:50001|S0|10.2.0.1:80|||2",
+                  "10.1.0.1:50002|REJ|10.2.0.1:80|||1",
+                  "10.1.0.1:50003|S1|10.2.0.1:80|0.002|0.002|1",
+                  "10.1.0.1:50004|SF|10.2.0.1:80|0.003|0.003|1",
+                  "10.1.0.1:50005|S2|10.2.0.1:80|0.0015|0.0015|1",
+                  "10.1.0.1:50006|S3|10.2.0.1:80|0.0025|0.0025|1",
+                  "10.1.0.1:50007|RSTO|10.2.0.1:80|0.001|0.001|1",
+                  "10.1.0.1:50008|RSTR|10.2.0.1:80|0.004|0.004|1",
+                  "10.1.0.1:50009|OTH||||0",
+                  "10.1.0.1:50011|SF|10.2.0.1:80|0.05|1.05|2",
+                  "10.1.0.1:50012|SF|10.2.0.1:80|0.02|3.02|2",
+                  "10.1.0.1:50013|S1|10.2.0.2:8765|0.0967|63.0967|7",
+                  "10.1.0.1:50014|SF|10.2.0.2:8766|0.0012|0.0012|1",
+                  "10.1.0.1:50015|REJ|10.2.0.2:8767|||1",
+                  "[2001:db8:1::1]:60001|S0|[2001:db8:2::1]:80|||2",
+                  "[2001:db8:1::1]:60002|REJ|[2001:db8:2::1]:80|||1",
+                  "[2001:db8:1::1]:60003|S1|[2001:db8:2::1]:80|0.005|0.005|1",
+                  "[2001:db8:1::1]:60004|SF|[2001:db8:2::1]:80|0.007|0.007|1",
+                  "[2001:db8:1::1]:60009|OTH||||0",
               }));
+    // The connection record of the same database says the same of each connection opened by a
+    // SYN, by the same definitions.
+    const auto end = [](const std::string& address, const std::string& port) {
+        return "iif(family = 6, '[' || " + address + " || ']', " + address + ") || ':' || " + port;
+    };
+    EXPECT_EQ(query(dir.path("states.db"),
+                    "SELECT " + end("client", "client_port") + ", state, " +
+                        end("server", "server_port") +
+                        ", handshake_time, connect_time, syns FROM CONNECTIONS WHERE syns > 0 "
+                        "ORDER BY 1"),
+              jsonQuery(run.out, "SELECT value ->> 'client', value ->> 'state', "
+                                 "value ->> 'server', value ->> 'handshake', "
+                                 "value ->> 'connect', value ->> 'syns' "
+                                 "FROM json_each(?1, '$.conversations') "
+                                 "WHERE value ->> 'syns' > 0 ORDER BY 1"));
     // By conversations, then bytes.
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'state', value ->> 'conversations' "
                                  "FROM json_each(?1, '$.tcp_states')"),
-              (std::vector<std::string>{"SF|4", "OTH|3", "S1|2", "REJ|2", "S0|2", "RSTR|1",
+              (std::vector<std::string>{"SF|5", "S1|3", "OTH|3", "REJ|3", "S0|2", "RSTR|1",
                                         "RSTO|1", "S2|1", "S3|1"}));
-    // Eight times of IPv4, 1 ms to 50 ms: the median is the fourth, the 95th percentile the
-    // eighth; two of IPv6: the first and the second. The slowest median first.
+    // Eight times of IPv4 at 10.2.0.1, 1 ms to 50 ms: the median is the fourth, the 95th
+    // percentile the eighth; two at 10.2.0.2, and two of IPv6: the first and the second. The
+    // slowest median first. Two of 10.2.0.1's and one of 10.2.0.2's were retried.
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'server', value ->> 'handshakes', "
-                                 "value ->> 'median', value ->> 'p95' "
+                                 "value ->> 'retried', value ->> 'median', value ->> 'p95' "
                                  "FROM json_each(?1, '$.handshake_servers')"),
-              (std::vector<std::string>{"2001:db8:2::1|2|0.005|0.007", "10.2.0.1|8|0.0025|0.05"}));
+              (std::vector<std::string>{"2001:db8:2::1|2|0|0.005|0.007", "10.2.0.1|8|2|0.0025|0.05",
+                                        "10.2.0.2|2|1|0.0012|0.0967"}));
+    // The two ports without a well-known service that accepted are each shown by its number,
+    // never folded into one; the one that only refused is no service.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', coalesce(value ->> 'service', '-'), "
+                                 "value ->> 'handshakes', value ->> 'retried' "
+                                 "FROM json_each(?1, '$.handshake_services') ORDER BY 1"),
+              (std::vector<std::string>{"80|HTTP|10|2", "8765|-|1|1", "8766|-|1|0"}));
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'port', value ->> 'connections' "
+                                 "FROM json_each(?1, '$.tcp_services') ORDER BY 1"),
+              (std::vector<std::string>{"80|10", "6000|1", "8765|1", "8766|1"}));
+    // The failed connections, those that tried most first.
+    EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'client', value ->> 'server', "
+                                 "value ->> 'state', value ->> 'syns' "
+                                 "FROM json_each(?1, '$.failed_connections')"),
+              (std::vector<std::string>{
+                  "10.1.0.1:50001|10.2.0.1:80|S0|2",
+                  "[2001:db8:1::1]:60001|[2001:db8:2::1]:80|S0|2",
+                  "10.1.0.1:50002|10.2.0.1:80|REJ|1",
+                  "10.1.0.1:50015|10.2.0.2:8767|REJ|1",
+                  "[2001:db8:1::1]:60002|[2001:db8:2::1]:80|REJ|1",
+              }));
     // The server end of the SYN ACK without its SYN is the end that sent it, though the other
     // end's port is HTTPS's; that of the mid-stream conversations the end of HTTPS's port.
     EXPECT_EQ(jsonQuery(run.out, "SELECT value ->> 'protocol', value ->> 'port', "
                                  "value ->> 'conversations', value ->> 'servers' "
                                  "FROM json_each(?1, '$.services_by_traffic') ORDER BY 2"),
-              (std::vector<std::string>{"TCP|80|14|2", "TCP|443|2|2", "TCP|6000|1|1"}));
+              (std::vector<std::string>{"TCP|80|14|2", "TCP|443|2|2", "TCP|6000|1|1",
+                                        "TCP|8765|1|1", "TCP|8766|1|1"}));
+
+    // --state keeps the conversations of its states, and all that is made of them.
+    const Outcome failed =
+        runReport({"--json", "--top", "0", "--state", "REJ,S0", dir.path("states.db")});
+    ASSERT_EQ(failed.status, 0) << failed.err;
+    EXPECT_EQ(jsonQuery(failed.out, "SELECT ?1 ->> '$.summary.filter', "
+                                    "?1 ->> '$.summary.conversations', "
+                                    "json_array_length(?1, '$.conversations'), "
+                                    "json_array_length(?1, '$.failed_connections'), "
+                                    "json_array_length(?1, '$.handshake_servers')"),
+              std::vector<std::string>{"--state REJ,S0|5|5|5|0"});
+    EXPECT_EQ(jsonQuery(failed.out, "SELECT value ->> 'state' FROM json_each(?1, '$.tcp_states')"),
+              (std::vector<std::string>{"REJ", "S0"}));
+    // By rate, the five that lasted a second at least come first (the SYN sent seven times and
+    // the two sent twice among them), the rest after them; the note says what --min-duration
+    // set.
+    const Outcome rated =
+        runReport({"--json", "--top", "0", "--by", "rate", dir.path("states.db")});
+    EXPECT_EQ(jsonQuery(rated.out, "SELECT group_concat(value ->> 'duration' >= 1, '') "
+                                   "FROM json_each(?1, '$.conversations')"),
+              std::vector<std::string>{"11111000000000000000"});
+    const Outcome shortest = runReport(
+        {"--by", "rate", "--min-duration", "0.0005", dir.path("states.db")}, {"COLUMNS=120"});
+    EXPECT_NE(shortest.out.find("0.0005"), std::string::npos) << shortest.out;
+    // People are told what the services left out, also when that is all of them: of the
+    // failed conversations, ports 80 and 8767 only refused.
+    const Outcome text = runReport({dir.path("states.db")}, {"COLUMNS=200"});
+    EXPECT_NE(text.out.find("; 1 TCP port that"), std::string::npos) << text.out;
+    const Outcome none = runReport({"--state", "S0,REJ", dir.path("states.db")}, {"COLUMNS=200"});
+    EXPECT_NE(none.out.find("server ports (2 TCP ports that only refused left out (in the failed "
+                            "connections))\n  none\n"),
+              std::string::npos)
+        << none.out;
 
     if (std::system("tshark --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
@@ -216,11 +309,17 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
     // tshark's ack_rtt measures the two SYNs sent again from their first sending.
     const TsharkHandshakes theirs = tsharkHandshakes(dir.path("states.pcap"));
     EXPECT_EQ(reportHandshakes(run.out), theirs.fromLastSyn);
+    EXPECT_EQ(reportHandshakes(run.out, "connect"), theirs.connect);
+    EXPECT_EQ(reportSyns(run.out), theirs.syns);
     const std::string again = "10.1.0.1:50011 > 10.2.0.1:80",
-                      stale = "10.1.0.1:50012 > 10.2.0.1:80";
-    EXPECT_EQ(theirs.sentAgain, (std::set<std::string>{again, stale}));
+                      stale = "10.1.0.1:50012 > 10.2.0.1:80",
+                      seven = "10.1.0.1:50013 > 10.2.0.2:8765";
+    EXPECT_EQ(theirs.sentAgain, (std::set<std::string>{again, stale, seven}));
+    EXPECT_EQ(theirs.syns.at(seven), 7);
+    // tshark's ack_rtt is the connect time of the SYNs sent again.
     Handshakes ackRtt = theirs.ackRtt;
-    EXPECT_EQ(std::exchange(ackRtt[again], 50000), 1050000);
-    EXPECT_EQ(std::exchange(ackRtt[stale], 20000), 3020000);
+    EXPECT_EQ(std::exchange(ackRtt[again], 50000), theirs.connect.at(again));
+    EXPECT_EQ(std::exchange(ackRtt[stale], 20000), theirs.connect.at(stale));
+    EXPECT_EQ(std::exchange(ackRtt[seven], 96700), 63096700);
     EXPECT_EQ(ackRtt, theirs.fromLastSyn);
 }

@@ -2,8 +2,8 @@
 # The bash completion of tidewrack-report, driven the way bash drives it: every option that the
 # program's --help names offered, long and short, and no other; databases, that is any file, as
 # its words; HTML pages and directories after -o; the sections that the program names (--csv
-# list), and list, after --csv, and list alone when the program cannot be run; nothing after
-# --top.
+# list), and list, after --csv, and list alone when the program cannot be run; the TCP states
+# after --state, also after a comma; nothing after --top.
 #
 # Usage: report_completion_test.sh <completion script> <tidewrack-report binary>
 set -euo pipefail
@@ -26,6 +26,14 @@ web.html" tidewrack-report -t 5 ""
 expect "pages
 web.html" tidewrack-report -o ""
 expect "web.html" tidewrack-report --output = we
+expect "REJ
+RSTO
+RSTR" tidewrack-report --state R
+expect "S0,S1
+S0,S2
+S0,S3
+S0,SF" tidewrack-report -s S0,S
+expect "" tidewrack-report --min-duration ""
 
 sections=$("$program" --csv list)
 [[ -n $sections ]] || { echo "FAIL: --csv list names no sections"; failures=$((failures + 1)); }
