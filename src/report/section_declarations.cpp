@@ -35,6 +35,8 @@ constexpr Column summaryColumns[] = {
     {"first", "first", Kind::Time},
     {"last", "last", Kind::Time},
     {"duration", "duration", Kind::Duration},
+    {"active", "active time", Kind::Duration},
+    {"idle_gaps", "idle gaps", Kind::Count, Fit::Hidden},  // people read it in the note
     {"days", "days", Kind::Number},
     {"protocols", "protocols seen", Kind::Names},
     {"endpoints", "endpoints", Kind::Count},
@@ -78,11 +80,17 @@ constexpr Column intervalColumns[] = {
     {"frames", "frames", Kind::Count},
     {"bytes", "bytes", Kind::Bytes},
     {"start_utc", "start (UTC)", Kind::UtcTime, Fit::Hidden},
+    // A row of a collapsed idle gap, which the page draws as a break.
+    {"idle", "no traffic for", Kind::Duration, Fit::Hidden},
 };
 constexpr Column timelineFacts[] = {
     {"interval", "interval, s", Kind::Number},
+    {"idle_gaps", "idle gaps collapsed", Kind::Count},
+    {"peak_over", "peaks over, s", Kind::Number},
     {"peak_bits_per_second", "peak rate", Kind::BitRate},
     {"peak_frames_per_second", "peak frames/s", Kind::FrameRate},
+    {"peak_at", "busiest second", Kind::Interval},
+    {"peak_at_utc", "busiest second (UTC)", Kind::UtcTime},
 };
 
 // The first five are those of the endpoints new since the baseline as well.
@@ -245,6 +253,17 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
 
+// The active time from `first` to `last` (activity.h): their span less the idle gaps of the
+// whole traffic within it, by two look-ups among the stretches; their span alone when the
+// traffic has no idle gap. Null times make no time.
+#define ACTIVE_UNTIL(t)                                                                        \
+    "coalesce((SELECT s.before + min(" t ", s.last) - s.start FROM activity AS s "              \
+    "WHERE s.start <= " t " ORDER BY s.start DESC LIMIT 1), 0)"
+#define ACTIVE_WITHIN(first, last)                                                             \
+    "iif((SELECT count(*) FROM activity) > 1, " ACTIVE_UNTIL(last) " - " ACTIVE_UNTIL(first)    \
+    ", " last " - " first ")"
+#define RATES_REMARK "rates over the active time from first to last: less the idle gaps"
+
 // The handshake times with their server and its port, ranked within `group` (a column of them,
 // or an expression of their port): `ranked` holds each one's rank and the group's count.
 #define HANDSHAKES(group)                                                                     \
@@ -301,15 +320,16 @@ constexpr Declaration declarations[] = {
                .label = "vlan", .first = "share", .text = "share"},
      .extendedOnly = true},
     {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc, idle "
              "FROM interval",
      .order = "start",
      .whole = true,
      .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = "start",
-               .first = "bytes", .second = "frames", .replacesTable = true},
+               .first = "bytes", .second = "frames", .replacesTable = true, .gap = "idle",
+               .marks = "databases"},
      .facts = timelineFacts, .rowsKey = "buckets", .complete = completeTimeline},
     {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc, idle "
              "FROM interval WHERE frames > 0",
      .order = "bytes DESC, frames DESC, start", .by = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals",
@@ -318,17 +338,19 @@ constexpr Declaration declarations[] = {
      .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received, first, "
              "last, last - first AS duration, "
              "(bytes_sent + bytes_received) * 8 AS bits_per_second, "
-             "last - first AS bits_per_second_whole, "
+             ACTIVE_WITHIN("endpoint.first", "endpoint.last") " AS bits_per_second_whole, "
              "frames_sent + frames_received AS frames_per_second, "
-             "last - first AS frames_per_second_whole, first AS first_utc, last AS last_utc "
-             "FROM endpoint",
+             ACTIVE_WITHIN("endpoint.first", "endpoint.last") " AS frames_per_second_whole, "
+             "first AS first_utc, last AS last_utc FROM endpoint",
      .ranked = {{{ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
                   "bytes sent and received"},
                  {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
                   "frames sent and received"},
                  {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration"},
-                 {ENDPOINT_BYTES " * 8e6 / nullif(last - first, 0) DESC NULLS LAST, "
-                  ENDPOINT_BYTES " DESC, address", "mean rate"}}},
+                 {ENDPOINT_BYTES " * 8e6 / nullif(" ACTIVE_WITHIN("endpoint.first",
+                  "endpoint.last") ", 0) DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address",
+                  "mean rate"}}},
+     .remark = RATES_REMARK, .remarkIf = "(SELECT count(*) FROM activity) > 1",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
                .label = "address", .first = "bytes_sent", .second = "bytes_received"}},
     {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
@@ -343,9 +365,9 @@ constexpr Declaration declarations[] = {
              "CASE c.client WHEN 0 THEN c.b WHEN 1 THEN c.a END AS server, "
              "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
              "c.handshake AS handshake, " CONVERSATION_BYTES " * 8 AS bits_per_second, "
-             "c.last - c.first AS bits_per_second_whole, "
+             ACTIVE_WITHIN("c.first", "c.last") " AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
-             "c.last - c.first AS frames_per_second_whole "
+             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes"},
@@ -353,7 +375,8 @@ constexpr Declaration declarations[] = {
                   "frames"},
                  {"c.last - c.first DESC NULLS LAST, " CONVERSATION_BYTES " DESC, "
                   CONVERSATION_KEY, "duration"},
-                 {CONVERSATION_BYTES " * 8e6 / nullif(c.last - c.first, 0) DESC NULLS LAST, "
+                 {CONVERSATION_BYTES " * 8e6 / nullif(" ACTIVE_WITHIN("c.first", "c.last")
+                  ", 0) DESC NULLS LAST, "
                   CONVERSATION_BYTES " DESC, " CONVERSATION_KEY, "mean rate"}}},
      .remark = "a is the lower end, by address then port"},
     {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
@@ -492,6 +515,9 @@ constexpr Declaration declarations[] = {
 #undef CONVERSATION_FRAMES
 #undef CONVERSATION_KEY
 #undef HANDSHAKES
+#undef ACTIVE_UNTIL
+#undef ACTIVE_WITHIN
+#undef RATES_REMARK
 #undef PERCENTILES
 #undef HANDSHAKE_REMARK
 #undef SERVICE_NAME
@@ -508,7 +534,7 @@ static_assert([] {
         const bool chart = d.chart.type != Chart::Type::None;
         if (!names(d.chart.label, chart) || !names(d.chart.first, chart) ||
             !names(d.chart.second, false) || !names(d.chart.text, false) ||
-            (d.rows.empty() && !d.record)) {
+            !names(d.chart.gap, false) || (d.rows.empty() && !d.record)) {
             return false;
         }
         for (std::size_t i = 0; i < d.columns.size(); ++i) {

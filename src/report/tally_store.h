@@ -17,7 +17,12 @@
 //       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL;
 //       read_error: the text of the read error its capture ended in, NULL for none
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
-//   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
+//   interval(start, frames, bytes, idle): the rows of the timeline (timeline.h), idle the
+//       length of a collapsed idle gap, NULL for an interval; timeline(interval)
+//   second(second, frames, bytes): the counts of each second that saw a frame
+//   activity(start, last, before): the stretches of traffic (activity.h), before the active
+//       time of those before it, so that the active time up to any time t is one look-up:
+//       before + min(t, last) - start of the last stretch that starts no later than t
 //   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received, first, last)
 //   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
 //                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b, client, server, state,
