@@ -49,6 +49,9 @@ constexpr Column summaryColumns[] = {
     {"frames_per_second", "frames/s", Kind::FrameRate},
     {"filter", "filter", Kind::Text, Fit::Drop},
     {"baseline", "baseline", Kind::Text, Fit::Drop},
+    // People read these in the notes of the changes since the baseline.
+    {"baseline_active", "baseline's active time", Kind::Duration, Fit::Hidden},
+    {"compared", "compared by", Kind::Text, Fit::Hidden},
     {"ranking", "ranking", Kind::Text, Fit::Hidden},
 };
 
@@ -180,8 +183,16 @@ constexpr Column endpointChangeColumns[] = {
     {"address", "address", Kind::Address},
     {"bytes_before", "bytes before", Kind::Bytes},
     {"bytes_now", "bytes now", Kind::Bytes},
+    {"rate_before", "rate before", Kind::BitRate, Fit::Drop},
+    {"rate_now", "rate now", Kind::BitRate, Fit::Drop},
     {"change", "change", Kind::Change},
     {"relative", "relative", Kind::Ratio},
+};
+
+constexpr Column goneEndpointColumns[] = {
+    {"address", "address", Kind::Address},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
 };
 
 constexpr Column tcpServiceColumns[] = {
@@ -263,6 +274,19 @@ constexpr Column unansweredColumns[] = {
     "iif((SELECT count(*) FROM activity) > 1, " ACTIVE_UNTIL(last) " - " ACTIVE_UNTIL(first)    \
     ", " last " - " first ")"
 #define RATES_REMARK "rates over the active time from first to last: less the idle gaps"
+
+// The endpoints' bytes before and now, and what their change is measured from: the bytes
+// before, or, when the sides' active times are apart (comparison, tally_store.h), the bytes
+// that the baseline's rate comes to over the active time now.
+#define CHANGES                                                                                \
+    "WITH side (address, before, now) AS ("                                                    \
+    "SELECT e.address, coalesce(b.bytes, 0), e.bytes_sent + e.bytes_received "                 \
+    "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "           \
+    "SELECT address, bytes, 0 FROM baseline_endpoint "                                         \
+    "WHERE address NOT IN (SELECT address FROM endpoint)), "                                   \
+    "measured AS (SELECT side.*, "                                                             \
+    "iif(c.rates, CAST(round(side.before * c.now / c.before) AS INTEGER), side.before) "        \
+    "AS expected, c.before AS active_before, c.now AS active_now FROM side, comparison AS c) "
 
 // The handshake times with their server and its port, ranked within `group` (a column of them,
 // or an expression of their port): `ranked` holds each one's rank and the group's count.
@@ -484,26 +508,42 @@ constexpr Declaration declarations[] = {
              "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .baselineOnly = true},
+    {.id = "gone_endpoints", .title = "Endpoints of the baseline not seen now",
+     .columns = goneEndpointColumns,
+     .rows = "SELECT address, frames, bytes FROM baseline_endpoint "
+             "WHERE address NOT IN (SELECT address FROM endpoint)",
+     .order = "bytes DESC, frames DESC, address", .by = "bytes sent and received before",
+     .baselineOnly = true},
+    {.id = "gone_services", .title = "Services of the baseline not seen now",
+     .columns = trafficServiceColumns,
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, "
+             "sum(conversations) AS conversations, count(DISTINCT address) AS servers, "
+             "sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM (SELECT *, protocol = 'TCP' AS tcp FROM baseline_server) "
+             "WHERE (protocol, port) NOT IN (SELECT DISTINCT protocol, port FROM server_end) "
+             "GROUP BY protocol, port",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes before",
+     .baselineOnly = true},
     {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
      .columns = endpointChangeColumns,
-     .rows = "SELECT address, before AS bytes_before, now AS bytes_now, now - before AS change, "
-             "iif(before > 0 AND now > 0, now - before, NULL) AS relative, "
-             "iif(before > 0 AND now > 0, before, NULL) AS relative_whole FROM ("
-             "SELECT e.address, coalesce(b.bytes, 0) AS before, "
-             "e.bytes_sent + e.bytes_received AS now "
-             "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "
-             "SELECT address, bytes, 0 FROM baseline_endpoint "
-             "WHERE address NOT IN (SELECT address FROM endpoint)) WHERE now != before",
+     .rows = CHANGES
+             "SELECT address, before AS bytes_before, now AS bytes_now, "
+             "before * 8 AS rate_before, active_before AS rate_before_whole, "
+             "now * 8 AS rate_now, active_now AS rate_now_whole, now - expected AS change, "
+             "iif(before > 0 AND now > 0, now - expected, NULL) AS relative, "
+             "iif(before > 0 AND now > 0, expected, NULL) AS relative_whole "
+             "FROM measured WHERE now != expected",
      .derived = true, .order = "abs(change) DESC, address", .by = "bytes gained or lost",
      .remark = "bytes sent and received, now less before; relative: of endpoints on both sides",
-     .baselineOnly = true},
+     .baselineOnly = true, .complete = completeChanges},
     {.id = "endpoint_changes_relative",
      .title = "Endpoints whose bytes changed most for their size",
      .columns = endpointChangeColumns,
      .rows = "SELECT * FROM section_endpoint_changes WHERE relative IS NOT NULL",
      .order = "abs(relative * 1.0 / relative_whole) DESC, abs(change) DESC, address",
      .by = "change relative to the bytes before",
-     .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
+     .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true,
+     .complete = completeChanges},
 };
 // clang-format on
 #undef DELIVERED
@@ -518,6 +558,7 @@ constexpr Declaration declarations[] = {
 #undef ACTIVE_UNTIL
 #undef ACTIVE_WITHIN
 #undef RATES_REMARK
+#undef CHANGES
 #undef PERCENTILES
 #undef HANDSHAKE_REMARK
 #undef SERVICE_NAME

@@ -48,7 +48,8 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
         "(SELECT active FROM activity_total) AS bits_per_second_whole, "
         "sum(frames) AS frames_per_second, "
         "(SELECT active FROM activity_total) AS frames_per_second_whole, NULL AS filter, "
-        "NULL AS baseline, NULL AS ranking FROM database");
+        "NULL AS baseline, (SELECT CAST(before AS INTEGER) FROM comparison) AS baseline_active, "
+        "NULL AS compared, NULL AS ranking FROM database");
     checkValueNames(totals, section.columns, "section " + std::string(section.id));
     totals.step();
     Row row;
@@ -79,6 +80,9 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
     setText("filter", settings.filter, settings.filter.empty());
     const std::string baselines = pathList(store, "baseline_database");
     setText("baseline", baselines, baselines.empty());
+    setText("compared",
+            store.firstInteger("SELECT rates FROM comparison") != 0 ? "rates" : "totals",
+            baselines.empty());
     setText("ranking", std::string(rankingNames[static_cast<int>(settings.ranking)]), false);
     const Cell &first = cell("first"), &last = cell("last");
     report.axis.spansDays =

@@ -41,6 +41,7 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
 CREATE TABLE second_part (second INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE stretch_part (start INTEGER, last INTEGER);
 CREATE TABLE baseline_database (path TEXT, place INTEGER);
+CREATE TABLE baseline_activity (active INTEGER);
 CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
     WITHOUT ROWID;
 CREATE TABLE baseline_server (protocol TEXT, address BLOB, port INTEGER, conversations INTEGER,
@@ -113,6 +114,11 @@ WITH ordered AS (
 SELECT start, last, coalesce(sum(last - start) OVER (ORDER BY start ROWS BETWEEN UNBOUNDED
                                                      PRECEDING AND 1 PRECEDING), 0)
   FROM joined;
+CREATE VIEW comparison AS
+SELECT now, before,
+       before > 0 AND now > 0 AND (now > before * $APART OR before > now * $APART) AS rates
+  FROM (SELECT (SELECT total(last - start) FROM activity) AS now,
+               (SELECT active FROM baseline_activity) AS before);
 DELETE FROM endpoint_part;
 DELETE FROM conversation_part;
 DELETE FROM icmp_error_part;
@@ -308,6 +314,7 @@ void TallyStore::aggregate() {
         }
     };
     put("$IDLE_GAP", std::to_string(Activity::idleGap));
+    put("$APART", std::to_string(ratesApart));
     run(sql.c_str());
 }
 

@@ -42,8 +42,12 @@
 //       added up as floating point and kept at the largest integer, so that no count a
 //       database states can make the sum fail
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
-//   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
-//       databases, endpoints and server ends, empty without one
+//   baseline_server(protocol, address, port, conversations, frames, bytes),
+//   baseline_activity(active): the baseline's databases, endpoints, server ends and active
+//       time, empty without one
+//   comparison(now, before, rates): a view, the active times of the traffic and the baseline,
+//       and whether they differ by more than ratesApart times, so that the two are compared
+//       by their rates over the active time rather than by their totals
 // and functions for the names the sections show: known_tcp_port(p) and known_udp_port(p) (p,
 // or NULL for a port without a well-known service), tcp_service(p) and udp_service(p) (its
 // name; EPHEMERAL for NULL), icmp_type_text(family, type) and icmp_code_text(family, type,
@@ -66,6 +70,9 @@ class TallyStore {
   public:
     // The page cache the store may take, in bytes; its sorter takes as much at most.
     static constexpr int cacheBytes = 16 << 20;
+    // Active times further apart than this factor make the baseline compared by rates: a
+    // capture of a day against one of three hours, not one of 60 minutes against one of 58.
+    static constexpr double ratesApart = 1.1;
 
     TallyStore();
 

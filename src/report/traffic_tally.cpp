@@ -325,6 +325,9 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
 
 void TrafficTally::takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths) {
     store.run("BEGIN");
+    store.prepare("INSERT INTO baseline_activity VALUES (?1)")
+        .bind(1, baseline.store.firstInteger("SELECT total(last - start) FROM activity"))
+        .run();
     Statement database = store.prepare("INSERT INTO baseline_database VALUES (?1, ?2)");
     for (std::size_t place = 0; place < paths.size(); ++place) {
         database.bindText(1, paths[place]).bind(2, static_cast<std::int64_t>(place)).run();

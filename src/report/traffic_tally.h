@@ -25,7 +25,7 @@
 //
 // The traffic of a baseline (--baseline) is counted by a tally of its own, apart (in a thread
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
-// compare with from its store: its endpoints and its server ends.
+// compare with from its store: its endpoints, its server ends and its active time.
 //
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
@@ -147,8 +147,8 @@ class TrafficTally {
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated
     // axis the databases are placed in the order of their first times.
     TallyStore& finish(const TimeAxis& axis);
-    // Copies the endpoints and server ends of a finished tally of the baseline into this
-    // tally's store, and the baseline's database paths, after finish().
+    // Copies the endpoints, server ends and active time of a finished tally of the baseline
+    // into this tally's store, and the baseline's database paths, after finish().
     void takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths);
 
     ProtocolCatalog catalog;
