@@ -68,7 +68,8 @@ figure.chart figcaption { color: var(--muted); }
 .lines figcaption .key.start { display: inline-block; width: 2px; height: 12px; margin: 0 4px 0 12px;
                                vertical-align: -1px; background: var(--bar2); }
 @media (max-width: 600px) { .axis.x span.wide { visibility: hidden; }
-                            .axis.x span.wide::before { visibility: visible; } }
+                            .axis.x span.wide::before { visibility: visible; }
+                            .axis.x span.idle { display: none; } }
 svg .bar { fill: var(--bar); }
 svg .second { fill: var(--bar2); }
 svg .grid { stroke: var(--rule); stroke-width: 1; vector-effect: non-scaling-stroke; }

@@ -18,7 +18,9 @@ namespace {
 
 constexpr double plotWidth = 1000, plotHeight = 200;  // the viewBox of a line chart's plot
 constexpr std::size_t maxTicks = 7;
-constexpr std::size_t maxGapLabels = 3;
+// A collapsed gap's label is written under its band when it is this much of the axis or more
+// from the one labelled before it, so that no two run into each other.
+constexpr double gapLabelSpacing = 0.3;
 
 std::string number(double n) {
     char text[32];
@@ -315,16 +317,16 @@ void lineCharts(const Section& section, const TimeAxis& axis,
             html += std::string("<span class=\"") + where + (narrow ? "" : " wide") +
                     "\" style=\"left:" + percent(at(k)) + "\">" + text + "</span>";
         }
-        // The collapsed stretches, each under its band: as many as stay clear of each other.
-        if (gaps <= maxGapLabels) {
-            for (std::size_t i = 0; i < idle.size(); ++i) {
-                if (idle[i]) {
-                    html += "<span class=\"idle\" style=\"left:" +
-                            percent(last == 0 ? 0.0 : static_cast<double>(i) / last) +
-                            "\">no traffic for " +
-                            htmlText(peopleText(Cell{.number = idleFor[i]}, Kind::Duration, axis)) +
-                            "</span>";
-                }
+        // The collapsed gaps, each under its band: as many as stay clear of each other (the
+        // timeline's note names the longest in any case).
+        double labelled = -1;
+        for (std::size_t i = 0; i < idle.size(); ++i) {
+            const double at = last == 0 ? 0.0 : static_cast<double>(i) / last;
+            if (idle[i] && (labelled < 0 || at - labelled >= gapLabelSpacing)) {
+                html += "<span class=\"idle\" style=\"left:" + percent(at) + "\">no traffic for " +
+                        htmlText(peopleText(Cell{.number = idleFor[i]}, Kind::Duration, axis)) +
+                        "</span>";
+                labelled = at;
             }
         }
         out << html << "</div>\n</figure>\n";

@@ -23,7 +23,8 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out);
 // shading, a value axis of round numbers and a time axis of up to seven ticks on round times
 // (whole seconds, minutes, hours or days; the text of three on a narrow screen). A row of a
 // collapsed stretch of no traffic breaks the lines with a band, labelled with its length below
-// the axis; the times of `marks` are marked at the foot of the plot.
+// the axis when the label stays clear of the one before it (none on a narrow screen); the times
+// of `marks` are marked at the foot of the plot.
 void lineCharts(const Section& section, const TimeAxis& axis,
                 const std::vector<std::int64_t>& marks, TextSink& out);
 
