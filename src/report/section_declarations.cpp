@@ -273,7 +273,7 @@ constexpr Column unansweredColumns[] = {
 #define ACTIVE_WITHIN(first, last)                                                             \
     "iif((SELECT count(*) FROM activity) > 1, " ACTIVE_UNTIL(last) " - " ACTIVE_UNTIL(first)    \
     ", " last " - " first ")"
-#define RATES_REMARK "rates over the active time from first to last: less the idle gaps"
+#define RATES_REMARK "rates over the active time from first to last, the idle gaps left out"
 
 // The endpoints' bytes before and now, and what their change is measured from: the bytes
 // before, or, when the sides' active times are apart (comparison, tally_store.h), the bytes

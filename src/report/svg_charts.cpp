@@ -269,7 +269,8 @@ void lineCharts(const Section& section, const TimeAxis& axis,
             for (std::size_t i = from; i <= to; ++i) {
                 points += number(x(static_cast<double>(i))) + ',' + number(y(values[i])) + ' ';
             }
-            const double end = from == to ? (last == 0 ? plotWidth : x(from + 0.5)) : x(to);
+            const double end =
+                from == to ? (last == 0 ? plotWidth : std::min(plotWidth, x(from + 0.5))) : x(to);
             const double begin =
                 from == to && last > 0 ? x(from - (from > 0 ? 0.5 : 0.0)) : x(from);
             if (from == to) {

@@ -327,6 +327,9 @@ TEST(ReportDatedDatabases, IdleGapsAreLeftOutOfRatesAndCollapsedInTheTimeline) {
                             "over 1 s: 496 bit/s at 2015-01-01 09:00:00, 1.0 frames/s)"),
               std::string::npos)
         << text.out;
+    EXPECT_NE(text.out.find("Endpoints (all 4, by bytes sent and received; rates over the active "
+                            "time from first to last, the idle gaps left out)"),
+              std::string::npos);
 }
 
 // The page's time axis: ticks on whole hours, a band for each gap, and, of a rotated set, the
@@ -366,4 +369,17 @@ TEST(ReportDatedDatabases, ThePageMarksGapsRoundTicksAndTheStartsOfDatabases) {
     EXPECT_EQ(count(">no traffic for"), 2u);
     EXPECT_EQ(count("<path class=\"start\" d=\"M0.0,200V184M"), 2u) << timeline;
     EXPECT_EQ(count("start of a database"), 2u);
+
+    // Two frames two hours apart: two stretches of one interval each, drawn within the plot.
+    tracekit::writeTrace(dir.path("two.pcap"), {query(1, newYear), query(2, newYear + 7200)});
+    makeExtendedDatabase(dir.path("two.pcap"), dir.path("two.db"));
+    ASSERT_EQ(runReport({"-o", dir.path("two.html"), dir.path("two.db")}).status, 0);
+    const std::string two = fileBytes(dir.path("two.html"));
+    const std::regex point("[ \"](-?[0-9.]+),[0-9.]+");
+    std::size_t points = 0;
+    for (std::sregex_iterator at(two.begin(), two.end(), point), end; at != end; ++at, ++points) {
+        const double x = std::stod((*at)[1].str());
+        EXPECT_TRUE(x >= 0 && x <= 1000) << (*at)[0];
+    }
+    EXPECT_GT(points, 8u);
 }
