@@ -296,10 +296,12 @@ TEST(ReportDatedDatabases, IdleGapsAreLeftOutOfRatesAndCollapsedInTheTimeline) {
     makeExtendedDatabase(dir.path("all.pcap"), dir.path("all.db"));
     const Outcome json = runReport({"--json", "--top", "0", dir.path("all.db")});
     ASSERT_EQ(json.status, 0) << json.err;
-    // Active 3 h 59 min 50 s + 1 h 59 min 50 s + 59 min 50 s; 2,520 frames of 62 bytes.
+    // Active 3 h 59 min 50 s + 1 h 59 min 50 s + 59 min 50 s; 2,520 frames of 62 bytes, all of
+    // them received by 10.255.0.1, whose rate leaves the gaps out too.
     EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.summary.active', ?1 ->> '$.summary.idle_gaps', "
-                                  "?1 ->> '$.summary.bits_per_second', ?1 ->> '$.summary.frames'"),
-              std::vector<std::string>{"25170.0|2|49.659|2520"});
+                                  "?1 ->> '$.summary.bits_per_second', ?1 ->> '$.summary.frames', "
+                                  "?1 ->> '$.endpoints[0].bits_per_second'"),
+              std::vector<std::string>{"25170.0|2|49.659|2520|49.659"});
     EXPECT_EQ(jsonQuery(json.out,
                         "SELECT ?1 ->> '$.timeline.interval', ?1 ->> '$.timeline.idle_gaps', "
                         "json_array_length(?1, '$.timeline.buckets'), "
@@ -312,11 +314,6 @@ TEST(ReportDatedDatabases, IdleGapsAreLeftOutOfRatesAndCollapsedInTheTimeline) {
                                   "WHERE value ->> 'idle' IS NOT NULL"),
               (std::vector<std::string>{"2015-01-01T13:00:00.000000Z|107694010.0|0",
                                         "2018-06-01T01:00:00.000000Z|81867610.0|0"}));
-    // The endpoints' rates leave the gaps out too: 10.255.0.1 got every frame.
-    EXPECT_EQ(jsonQuery(json.out, "SELECT value ->> 'bits_per_second' FROM "
-                                  "json_each(?1, '$.endpoints') WHERE value ->> 'address' = "
-                                  "'10.255.0.1'"),
-              std::vector<std::string>{"49.659"});
     const Outcome text = runReport({dir.path("all.db")}, {"COLUMNS=400"});
     EXPECT_NE(text.out.find("(6 years 4 d; active 6 h 59 min, in 3 stretches of traffic: 50 "
                             "bit/s, 0.1 frames/s)"),
@@ -345,15 +342,15 @@ TEST(ReportDatedDatabases, ThePageMarksGapsRoundTicksAndTheStartsOfDatabases) {
     const std::string page = fileBytes(dir.path("page.html"));
     const std::size_t from = page.find("<section id=\"timeline\">");
     const std::string timeline = page.substr(from, page.find("</section>", from) - from);
-    std::vector<std::string> ticks;
-    const std::regex tick("<span class=\"(first|middle|last)[^>]*>([^<]*)<br>([^<]*)</span>");
+    std::size_t ticks = 0;
+    const std::regex tick("<span class=\"(first|middle|last)[^>]*>([^<]*<br>[^<]*)</span>");
     for (std::sregex_iterator at(timeline.begin(), timeline.end(), tick), end; at != end; ++at) {
-        ticks.push_back((*at)[2].str() + " " + (*at)[3].str());
+        ++ticks;
+        EXPECT_TRUE(
+            std::regex_match((*at)[2].str(), std::regex("\\d{4}-\\d\\d-\\d\\d<br>\\d\\d:00")))
+            << (*at)[2];
     }
-    ASSERT_FALSE(ticks.empty()) << timeline;
-    for (const std::string& t : ticks) {
-        EXPECT_TRUE(std::regex_match(t, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:00"))) << t;
-    }
+    EXPECT_GE(ticks, 6u);
     // Two charts, each with two bands and two starts marked; the bands are too close for two
     // labels, and the first is labelled.
     const auto count = [&](const std::string& what) {
