@@ -25,7 +25,7 @@ std::string endText(const Cell& cell) {
            std::to_string(cell.number);
 }
 
-// "0.486 s", "12 min 5 s", "3 h 02 min", "2 d 04 h".
+// "0.486 s", "12 min 5 s", "3 h 02 min", "2 d 04 h", "6 years 2 d" (years of 365 days).
 std::string durationText(std::int64_t microseconds) {
     const std::int64_t seconds = microseconds / microsecondsPerSecond;
     char text[48];
@@ -37,9 +37,13 @@ std::string durationText(std::int64_t microseconds) {
     } else if (seconds < 86400) {
         std::snprintf(text, sizeof text, "%d h %02d min", static_cast<int>(seconds / 3600),
                       static_cast<int>(seconds / 60 % 60));
-    } else {
+    } else if (seconds < 365 * 86400) {
         std::snprintf(text, sizeof text, "%lld d %02d h", static_cast<long long>(seconds / 86400),
                       static_cast<int>(seconds / 3600 % 24));
+    } else {
+        const long long years = seconds / (365 * 86400);
+        std::snprintf(text, sizeof text, "%lld %s %d d", years, years == 1 ? "year" : "years",
+                      static_cast<int>(seconds / 86400 % 365));
     }
     return text;
 }

@@ -62,13 +62,21 @@ figure.chart figcaption { color: var(--muted); }
                        border-left: 1px solid; }
 .axis.x span.first::before { left: 0; }
 .axis.x span.last::before { left: auto; right: 0; }
+.axis.x.gaps { height: 4.4em; }
+.axis.x span.idle { top: 3em; transform: translateX(-50%); color: var(--muted); font-size: 12px; }
+.axis.x span.idle::before { display: none; }
+.lines figcaption .key.start { display: inline-block; width: 2px; height: 12px; margin: 0 4px 0 12px;
+                               vertical-align: -1px; background: var(--bar2); }
 @media (max-width: 600px) { .axis.x span.wide { visibility: hidden; }
-                            .axis.x span.wide::before { visibility: visible; } }
+                            .axis.x span.wide::before { visibility: visible; }
+                            .axis.x span.idle { display: none; } }
 svg .bar { fill: var(--bar); }
 svg .second { fill: var(--bar2); }
 svg .grid { stroke: var(--rule); stroke-width: 1; vector-effect: non-scaling-stroke; }
 svg .line { fill: none; stroke: var(--bar); stroke-width: 2; vector-effect: non-scaling-stroke; }
 svg .area { fill: var(--bar); fill-opacity: .15; }
+svg .idle { fill: var(--muted); fill-opacity: .18; }
+svg .start { stroke: var(--bar2); stroke-width: 2; vector-effect: non-scaling-stroke; }
 footer { margin-top: 40px; color: var(--muted); font-size: 12px; }
 @media print {
   body { padding: 0; max-width: none; font-size: 11px; }
@@ -122,7 +130,8 @@ std::string header(const Section& section, const TimeAxis& axis) {
     return html + "</dl>\n</header>\n";
 }
 
-void section(const Section& s, const TimeAxis& axis, TextSink& out) {
+void section(const Section& s, const TimeAxis& axis, const std::vector<std::int64_t>& marks,
+             TextSink& out) {
     out << "<section id=\"" << s.id << "\">\n<h2>" << htmlText(s.title) << "</h2>\n";
     if (s.shown == 0) {
         // A list without rows still says what it left out.
@@ -136,7 +145,7 @@ void section(const Section& s, const TimeAxis& axis, TextSink& out) {
     if (showsBars(s)) {
         barChart(s, axis, out);
     } else if (s.chart.type == Chart::Type::Lines) {
-        lineCharts(s, axis, out);
+        lineCharts(s, axis, marks, out);
     }
     if (showsTable(s)) {
         table(s, axis, out);
@@ -161,7 +170,7 @@ void htmlReport(const Report& report, TextSink& out) {
         out << header(*s, report.axis);
     }
     for (const Section* s : shown.body) {
-        section(*s, report.axis, out);
+        section(*s, report.axis, chartMarks(report, *s), out);
     }
     out << "<footer>Made by tidewrack-report " TIDEWRACK_VERSION
            " from databases written by tidewrack.</footer>\n</body>\n</html>\n";

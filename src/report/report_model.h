@@ -89,6 +89,11 @@ struct Chart {
     std::string_view second{};   // and a second segment (or a second line chart); empty for none
     std::string_view text{};     // the column written after a bar; empty writes the bar's value
     bool replacesTable = false;  // people see the chart and not the rows
+    // Lines over time: the column whose value, when not null, makes a row a collapsed stretch
+    // of no traffic (a break in the lines), and the section whose rows' first times are marked
+    // on the time axis when it has more than one (the starts of the databases).
+    std::string_view gap{};
+    std::string_view marks{};
 };
 
 // A raw value. Which members hold it depends on the kind of its column.

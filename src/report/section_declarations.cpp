@@ -35,6 +35,8 @@ constexpr Column summaryColumns[] = {
     {"first", "first", Kind::Time},
     {"last", "last", Kind::Time},
     {"duration", "duration", Kind::Duration},
+    {"active", "active time", Kind::Duration},
+    {"idle_gaps", "idle gaps", Kind::Count, Fit::Hidden},  // people read it in the note
     {"days", "days", Kind::Number},
     {"protocols", "protocols seen", Kind::Names},
     {"endpoints", "endpoints", Kind::Count},
@@ -47,6 +49,9 @@ constexpr Column summaryColumns[] = {
     {"frames_per_second", "frames/s", Kind::FrameRate},
     {"filter", "filter", Kind::Text, Fit::Drop},
     {"baseline", "baseline", Kind::Text, Fit::Drop},
+    // People read these in the notes of the changes since the baseline.
+    {"baseline_active", "baseline's active time", Kind::Duration, Fit::Hidden},
+    {"compared", "compared by", Kind::Text, Fit::Hidden},
     {"ranking", "ranking", Kind::Text, Fit::Hidden},
 };
 
@@ -78,11 +83,17 @@ constexpr Column intervalColumns[] = {
     {"frames", "frames", Kind::Count},
     {"bytes", "bytes", Kind::Bytes},
     {"start_utc", "start (UTC)", Kind::UtcTime, Fit::Hidden},
+    // A row of a collapsed idle gap, which the page draws as a break.
+    {"idle", "no traffic for", Kind::Duration, Fit::Hidden},
 };
 constexpr Column timelineFacts[] = {
     {"interval", "interval, s", Kind::Number},
+    {"idle_gaps", "idle gaps collapsed", Kind::Count},
+    {"peak_over", "peaks over, s", Kind::Number},
     {"peak_bits_per_second", "peak rate", Kind::BitRate},
     {"peak_frames_per_second", "peak frames/s", Kind::FrameRate},
+    {"peak_at", "busiest second", Kind::Interval},
+    {"peak_at_utc", "busiest second (UTC)", Kind::UtcTime},
 };
 
 // The first five are those of the endpoints new since the baseline as well.
@@ -187,8 +198,16 @@ constexpr Column endpointChangeColumns[] = {
     {"address", "address", Kind::Address},
     {"bytes_before", "bytes before", Kind::Bytes},
     {"bytes_now", "bytes now", Kind::Bytes},
+    {"rate_before", "rate before", Kind::BitRate, Fit::Drop},
+    {"rate_now", "rate now", Kind::BitRate, Fit::Drop},
     {"change", "change", Kind::Change},
     {"relative", "relative", Kind::Ratio},
+};
+
+constexpr Column goneEndpointColumns[] = {
+    {"address", "address", Kind::Address},
+    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes},
 };
 
 constexpr Column tcpServiceColumns[] = {
@@ -259,14 +278,40 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_BYTES "(c.bytes_ab + c.bytes_ba)"
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
-// The mean rate of `bytes` over the time from `t`first to `t`last, in bits a second; NULL for
-// what lasted less than the setting's time (or no time at all): too short to have a rate.
+// The mean rate of `bytes` over the active time from `t`first to `t`last, in bits a second;
+// NULL for what lasted less than the setting's time (or no time at all): too short to have a
+// rate. `t` qualifies the names, which the stretches of the active time have too.
 #define RATE(t, bytes)                                                                         \
     "iif(" t "last - " t "first >= max((SELECT rate_duration FROM setting), 1), " bytes        \
-    " * 8e6 / (" t "last - " t "first), NULL)"
+    " * 8e6 / nullif(" ACTIVE_WITHIN(t "first", t "last") ", 0), NULL)"
+
+// The active time from `first` to `last` (activity.h): their span less the idle gaps of the
+// whole traffic within it, by two look-ups among the stretches; their span alone when the
+// traffic has no idle gap. Null times make no time.
+#define ACTIVE_UNTIL(t)                                                                        \
+    "coalesce((SELECT s.before + min(" t ", s.last) - s.start FROM activity AS s "              \
+    "WHERE s.start <= " t " ORDER BY s.start DESC LIMIT 1), 0)"
+#define ACTIVE_WITHIN(first, last)                                                             \
+    "iif((SELECT count(*) FROM activity) > 1, " ACTIVE_UNTIL(last) " - " ACTIVE_UNTIL(first)    \
+    ", " last " - " first ")"
+#define RATES_REMARK "rates over the active time from first to last, the idle gaps left out"
+
+// The endpoints' bytes before and now, and what their change is measured from: the bytes
+// before, or, when the sides' active times are apart (comparison, tally_store.h), the bytes
+// that the baseline's rate comes to over the active time now.
+#define CHANGES                                                                                \
+    "WITH side (address, before, now) AS ("                                                    \
+    "SELECT e.address, coalesce(b.bytes, 0), e.bytes_sent + e.bytes_received "                 \
+    "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "           \
+    "SELECT address, bytes, 0 FROM baseline_endpoint "                                         \
+    "WHERE address NOT IN (SELECT address FROM endpoint)), "                                   \
+    "measured AS (SELECT side.*, "                                                             \
+    "iif(c.rates, CAST(round(side.before * c.now / c.before) AS INTEGER), side.before) "        \
+    "AS expected, c.before AS active_before, c.now AS active_now FROM side, comparison AS c) "
 
 // The handshake times with their server, its port and the SYNs the client sent, ranked within
-// `group` (a column of them): `ranked` holds each one's rank and the group's count.
+// `group` (a column of them, or an expression of their port): `ranked` holds each one's rank and
+// the group's count.
 #define HANDSHAKES(group)                                                                     \
     "WITH handshake (server, port, syns, time) AS ("                                          \
     "SELECT iif(client, a, b), iif(client, port_a, port_b), syns, handshake "                 \
@@ -332,15 +377,16 @@ constexpr Declaration declarations[] = {
                .label = "vlan", .first = "share", .text = "share"},
      .extendedOnly = true},
     {.id = "timeline", .title = "Traffic over time", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc, idle "
              "FROM interval",
      .order = "start",
      .whole = true,
      .chart = {.type = Chart::Type::Lines, .title = "Traffic over time", .label = "start",
-               .first = "bytes", .second = "frames", .replacesTable = true},
+               .first = "bytes", .second = "frames", .replacesTable = true, .gap = "idle",
+               .marks = "databases"},
      .facts = timelineFacts, .rowsKey = "buckets", .complete = completeTimeline},
     {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
-     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc "
+     .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc, idle "
              "FROM interval WHERE frames > 0",
      .order = "bytes DESC, frames DESC, start", .by = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals",
@@ -349,18 +395,21 @@ constexpr Declaration declarations[] = {
      .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received, first, "
              "last, last - first AS duration, "
              "(bytes_sent + bytes_received) * 8 AS bits_per_second, "
-             "last - first AS bits_per_second_whole, "
+             ACTIVE_WITHIN("endpoint.first", "endpoint.last") " AS bits_per_second_whole, "
              "frames_sent + frames_received AS frames_per_second, "
-             "last - first AS frames_per_second_whole, first AS first_utc, last AS last_utc "
-             "FROM endpoint",
+             ACTIVE_WITHIN("endpoint.first", "endpoint.last") " AS frames_per_second_whole, "
+             "first AS first_utc, last AS last_utc FROM endpoint",
      .ranked = {{{ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
                   "bytes sent and received"},
                  {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
                   "frames sent and received"},
                  {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration"},
-                 {RATE("", ENDPOINT_BYTES) " DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address",
-                  "mean rate", "SELECT count(*) FROM endpoint WHERE " RATE("", "1") " IS NULL",
+                 {RATE("endpoint.", ENDPOINT_BYTES) " DESC NULLS LAST, " ENDPOINT_BYTES
+                  " DESC, address",
+                  "mean rate",
+                  "SELECT count(*) FROM endpoint WHERE " RATE("endpoint.", "1") " IS NULL",
                   "{n} endpoint{s} seen for less than {t} ranked after, by bytes"}}},
+     .remark = RATES_REMARK, .remarkIf = "(SELECT count(*) FROM activity) > 1",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes sent and received per endpoint",
                .label = "address", .first = "bytes_sent", .second = "bytes_received"}},
     {.id = "conversations", .title = "Conversations", .columns = conversationColumns,
@@ -376,9 +425,9 @@ constexpr Declaration declarations[] = {
              "CASE c.client WHEN 0 THEN c.port_b WHEN 1 THEN c.port_a END AS server_port, "
              "c.handshake AS handshake, c.connect AS connect, c.syns AS syns, "
              CONVERSATION_BYTES " * 8 AS bits_per_second, "
-             "c.last - c.first AS bits_per_second_whole, "
+             ACTIVE_WITHIN("c.first", "c.last") " AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
-             "c.last - c.first AS frames_per_second_whole "
+             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes"},
@@ -504,26 +553,42 @@ constexpr Declaration declarations[] = {
              "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .baselineOnly = true},
+    {.id = "gone_endpoints", .title = "Endpoints of the baseline not seen now",
+     .columns = goneEndpointColumns,
+     .rows = "SELECT address, frames, bytes FROM baseline_endpoint "
+             "WHERE address NOT IN (SELECT address FROM endpoint)",
+     .order = "bytes DESC, frames DESC, address", .by = "bytes sent and received before",
+     .baselineOnly = true},
+    {.id = "gone_services", .title = "Services of the baseline not seen now",
+     .columns = trafficServiceColumns,
+     .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, "
+             "sum(conversations) AS conversations, count(DISTINCT address) AS servers, "
+             "sum(frames) AS frames, sum(bytes) AS bytes "
+             "FROM (SELECT *, protocol = 'TCP' AS tcp FROM baseline_server) "
+             "WHERE (protocol, port) NOT IN (SELECT DISTINCT protocol, port FROM server_end) "
+             "GROUP BY protocol, port",
+     .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes before",
+     .baselineOnly = true},
     {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
      .columns = endpointChangeColumns,
-     .rows = "SELECT address, before AS bytes_before, now AS bytes_now, now - before AS change, "
-             "iif(before > 0 AND now > 0, now - before, NULL) AS relative, "
-             "iif(before > 0 AND now > 0, before, NULL) AS relative_whole FROM ("
-             "SELECT e.address, coalesce(b.bytes, 0) AS before, "
-             "e.bytes_sent + e.bytes_received AS now "
-             "FROM endpoint AS e LEFT JOIN baseline_endpoint AS b USING (address) UNION ALL "
-             "SELECT address, bytes, 0 FROM baseline_endpoint "
-             "WHERE address NOT IN (SELECT address FROM endpoint)) WHERE now != before",
+     .rows = CHANGES
+             "SELECT address, before AS bytes_before, now AS bytes_now, "
+             "before * 8 AS rate_before, active_before AS rate_before_whole, "
+             "now * 8 AS rate_now, active_now AS rate_now_whole, now - expected AS change, "
+             "iif(before > 0 AND now > 0, now - expected, NULL) AS relative, "
+             "iif(before > 0 AND now > 0, expected, NULL) AS relative_whole "
+             "FROM measured WHERE now != expected",
      .derived = true, .order = "abs(change) DESC, address", .by = "bytes gained or lost",
      .remark = "bytes sent and received, now less before; relative: of endpoints on both sides",
-     .baselineOnly = true},
+     .baselineOnly = true, .complete = completeChanges},
     {.id = "endpoint_changes_relative",
      .title = "Endpoints whose bytes changed most for their size",
      .columns = endpointChangeColumns,
      .rows = "SELECT * FROM section_endpoint_changes WHERE relative IS NOT NULL",
      .order = "abs(relative * 1.0 / relative_whole) DESC, abs(change) DESC, address",
      .by = "change relative to the bytes before",
-     .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true},
+     .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true,
+     .complete = completeChanges},
 };
 // clang-format on
 #undef DELIVERED
@@ -536,6 +601,10 @@ constexpr Declaration declarations[] = {
 #undef CONVERSATION_KEY
 #undef RATE
 #undef HANDSHAKES
+#undef ACTIVE_UNTIL
+#undef ACTIVE_WITHIN
+#undef RATES_REMARK
+#undef CHANGES
 #undef PERCENTILES
 #undef HANDSHAKE_REMARK
 #undef SERVICE_NAME
@@ -556,7 +625,7 @@ static_assert([] {
         const bool chart = d.chart.type != Chart::Type::None;
         if (!names(d.chart.label, chart) || !names(d.chart.first, chart) ||
             !names(d.chart.second, false) || !names(d.chart.text, false) ||
-            (d.rows.empty() && !d.record)) {
+            !names(d.chart.gap, false) || (d.rows.empty() && !d.record)) {
             return false;
         }
         for (std::size_t i = 0; i < d.columns.size(); ++i) {

@@ -34,15 +34,22 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
     // What no sum of the databases says (the protocols seen, the time zone, the classic
     // databases, the filter, the baseline and the ranking) is null here, and made below.
     Statement totals = store.prepare(
+        "WITH activity_total (active, gaps) AS ("
+        "SELECT CAST(total(last - start) AS INTEGER), max(count(*) - 1, 0) FROM activity) "
         "SELECT sum(frames) AS frames, sum(bytes) AS bytes, min(first) AS first, "
         "max(last) AS last, max(last) - min(first) AS duration, "
+        "iif(min(first) IS NULL, NULL, (SELECT active FROM activity_total)) AS active, "
+        "(SELECT gaps FROM activity_total) AS idle_gaps, "
         "iif(min(first) IS NULL, 0, max(last) / 86400000000 - min(first) / 86400000000 + 1) "
         "AS days, NULL AS protocols, (SELECT count(*) FROM endpoint) AS endpoints, "
         "(SELECT count(*) FROM conversation) AS conversations, min(first) AS first_utc, "
         "max(last) AS last_utc, NULL AS time_zone, NULL AS classic, "
-        "sum(bytes) * 8 AS bits_per_second, max(last) - min(first) AS bits_per_second_whole, "
-        "sum(frames) AS frames_per_second, max(last) - min(first) AS frames_per_second_whole, "
-        "NULL AS filter, NULL AS baseline, NULL AS ranking FROM database");
+        "sum(bytes) * 8 AS bits_per_second, "
+        "(SELECT active FROM activity_total) AS bits_per_second_whole, "
+        "sum(frames) AS frames_per_second, "
+        "(SELECT active FROM activity_total) AS frames_per_second_whole, NULL AS filter, "
+        "NULL AS baseline, (SELECT CAST(before AS INTEGER) FROM comparison) AS baseline_active, "
+        "NULL AS compared, NULL AS ranking FROM database");
     checkValueNames(totals, section.columns, "section " + std::string(section.id));
     totals.step();
     Row row;
@@ -80,6 +87,9 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
     setText("filter", filter, filter.empty());
     const std::string baselines = pathList(store, "baseline_database");
     setText("baseline", baselines, baselines.empty());
+    setText("compared",
+            store.firstInteger("SELECT rates FROM comparison") != 0 ? "rates" : "totals",
+            baselines.empty());
     setText("ranking", std::string(rankingNames[static_cast<int>(settings.ranking)]), false);
     const Cell &first = cell("first"), &last = cell("last");
     report.axis.spansDays =
@@ -94,9 +104,15 @@ void completeSummary(Section& section, TallyStore& store, Report& report,
     if (!first.null) {
         section.note += ", " + text("first") + " to " + text("last") +
                         (report.axis.dated ? " " + report.axis.zone : "") + " (" + text("duration");
-        if (cell("duration").number > 0) {
-            section.note +=
-                ", " + text("bits_per_second") + ", " + text("frames_per_second") + " frames/s";
+        // Without an idle gap the traffic is active for its whole duration.
+        const std::uint64_t gaps = static_cast<std::uint64_t>(cell("idle_gaps").number);
+        if (gaps > 0) {
+            section.note += "; active " + text("active") + ", in " +
+                            counted(gaps + 1, "stretch", "stretches") + " of traffic";
+        }
+        if (cell("active").number > 0) {
+            section.note += (gaps > 0 ? ": " : ", ") + text("bits_per_second") + ", " +
+                            text("frames_per_second") + " frames/s";
         }
         section.note += ")";
     }

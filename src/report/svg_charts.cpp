@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "report/cell_text.h"
 #include "report/escaped_text.h"
 #include "report/people_view.h"
+#include "report/time_of_day.h"
 
 namespace tidewrack::report {
 
@@ -15,6 +18,9 @@ namespace {
 
 constexpr double plotWidth = 1000, plotHeight = 200;  // the viewBox of a line chart's plot
 constexpr std::size_t maxTicks = 7;
+// A collapsed gap's label is written under its band when it is this much of the axis or more
+// from the one labelled before it, so that no two run into each other.
+constexpr double gapLabelSpacing = 0.3;
 
 std::string number(double n) {
     char text[32];
@@ -81,18 +87,153 @@ void barChart(const Section& section, const TimeAxis& axis, TextSink& out) {
     out << "</figure>\n";
 }
 
-void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
+namespace {
+
+// The steps of the time axis's ticks, in seconds: round for people, and each tick on a whole
+// multiple of its step from midnight of day 0, so on whole minutes, hours and days as people
+// see times (time_axis.h).
+constexpr std::int64_t tickSteps[] = {
+    1,        2,        5,        10,        15,        30,       60,      120,
+    300,      600,      900,      1800,      3600,      7200,     10800,   21600,
+    43200,    86400,    172800,   432000,    864000,    1728000,  4320000, 8640000,
+    17280000, 43200000, 86400000, 172800000, 432000000, 864000000};
+
+// The rows of a chart over time as places on its axis: row i at place i, a step apart, the
+// intervals of a stretch of traffic in runs between the rows of collapsed idle gaps.
+class TimePlaces {
+  public:
+    TimePlaces(const std::vector<std::int64_t>& starts, const std::vector<bool>& idle)
+        : starts(starts) {
+        for (std::size_t i = 1; i < starts.size(); ++i) {
+            if (!idle[i] && !idle[i - 1]) {
+                width = width == 0 ? starts[i] - starts[i - 1]
+                                   : std::min(width, starts[i] - starts[i - 1]);
+            }
+        }
+        width = width > 0 ? width : microsecondsPerSecond;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            if (idle[i]) {
+                continue;
+            }
+            if (runs.empty() || idle[i - 1]) {
+                runs.push_back({i, i});
+            }
+            runs.back().second = i;
+        }
+    }
+
+    std::int64_t interval() const { return width; }
+    // The runs of interval rows: their first and last rows.
+    const std::vector<std::pair<std::size_t, std::size_t>>& stretches() const { return runs; }
+    std::int64_t start(std::size_t row) const { return starts[row]; }
+    // The place of a time of the axis within a run, in rows; none outside every run.
+    std::optional<double> place(std::int64_t time) const {
+        for (const auto& [first, last] : runs) {
+            if (time >= starts[first] && time < starts[last] + width) {
+                const double at =
+                    static_cast<double>(first) +
+                    static_cast<double>(time - starts[first]) / static_cast<double>(width);
+                return std::min(at, static_cast<double>(last));
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    const std::vector<std::int64_t>& starts;
+    std::int64_t width = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+};
+
+// The ticks of the time axis: on whole multiples of the smallest step no finer than the
+// intervals that leaves at most maxTicks of them within the runs; when even the widest step
+// leaves more, as many of its ticks spread evenly. With the step, which says how much of a
+// tick's time its label needs.
+std::pair<std::vector<std::int64_t>, std::int64_t> timeTicks(const TimePlaces& places) {
+    const auto ticksOf = [&](std::int64_t step) {
+        std::vector<std::int64_t> ticks;
+        for (const auto& [first, last] : places.stretches()) {
+            const std::int64_t from = places.start(first), to = places.start(last);
+            for (std::int64_t t = (from + step - 1) / step * step; t <= to; t += step) {
+                ticks.push_back(t);
+                if (ticks.size() > maxTicks) {
+                    return ticks;
+                }
+            }
+        }
+        return ticks;
+    };
+    std::vector<std::int64_t> found;
+    std::int64_t step = 0;
+    for (const std::int64_t seconds : tickSteps) {
+        const std::int64_t s = seconds * microsecondsPerSecond;
+        if (s < places.interval() && seconds != tickSteps[std::size(tickSteps) - 1]) {
+            continue;
+        }
+        std::vector<std::int64_t> ticks = ticksOf(s);
+        if (ticks.empty()) {
+            break;  // a step so wide that no tick falls in the runs: keep the last
+        }
+        found = std::move(ticks);
+        step = s;
+        if (found.size() <= maxTicks) {
+            break;
+        }
+    }
+    if (found.size() > maxTicks) {
+        std::vector<std::int64_t> spread;
+        for (std::size_t k = 0; k < maxTicks; ++k) {
+            spread.push_back(found[k * (found.size() - 1) / (maxTicks - 1)]);
+        }
+        found = std::move(spread);
+    }
+    return {found, step};
+}
+
+// A tick's label: its time to the second, to the minute on a step of minutes, its date alone
+// on a step of days (when the traffic spans days).
+std::string tickLabel(const TimeAxis& axis, std::int64_t time, std::int64_t step) {
+    std::string label = axis.intervalText(time);
+    if (step % microsecondsPerDay == 0 && axis.spansDays) {
+        label.erase(label.rfind(' '));
+    } else if (step % (60 * microsecondsPerSecond) == 0) {
+        label.erase(label.size() - 3);
+    }
+    return label;
+}
+
+}  // namespace
+
+void lineCharts(const Section& section, const TimeAxis& axis,
+                const std::vector<std::int64_t>& marks, TextSink& out) {
     const int label = section.at(section.chart.label), first = section.at(section.chart.first),
-              second = section.at(section.chart.second);
-    std::vector<std::string> labels;
+              second = section.at(section.chart.second), gap = section.at(section.chart.gap);
+    std::vector<std::int64_t> starts, idleFor;
+    std::vector<bool> idle;
     std::vector<std::vector<std::uint64_t>> series(second < 0 ? 1 : 2);
     section.eachRow([&](const Row& row) {
-        labels.push_back(peopleText(row[label], section.columns[label].kind, axis));
+        starts.push_back(row[label].number);
+        idle.push_back(gap >= 0 && !row[gap].null);
+        idleFor.push_back(gap >= 0 && !row[gap].null ? row[gap].number : 0);
         series[0].push_back(static_cast<std::uint64_t>(row[first].number));
         if (second >= 0) {
             series[1].push_back(static_cast<std::uint64_t>(row[second].number));
         }
     });
+    const TimePlaces places(starts, idle);
+    const std::size_t last = starts.empty() ? 0 : starts.size() - 1;
+    const auto x = [&](double place) { return last == 0 ? 0.0 : plotWidth * place / last; };
+    const auto [ticks, tickStep] = timeTicks(places);
+    std::vector<double> markPlaces;
+    for (const std::int64_t mark : marks) {
+        if (const std::optional<double> at = places.place(mark)) {
+            markPlaces.push_back(*at);
+        }
+    }
+    std::size_t gaps = 0;
+    for (const bool g : idle) {
+        gaps += g;
+    }
     for (std::size_t s = 0; s < series.size(); ++s) {
         const Column& column = section.columns[s == 0 ? first : second];
         const std::vector<std::uint64_t>& values = series[s];
@@ -103,13 +244,12 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
         const auto y = [&](std::uint64_t v) {
             return plotHeight - plotHeight * static_cast<double>(v) / static_cast<double>(top);
         };
-        const std::size_t last = values.empty() ? 0 : values.size() - 1;
-        const auto x = [&](std::size_t i) {
-            return last == 0 ? (i == 0 ? 0.0 : plotWidth) : plotWidth * i / last;
-        };
         const std::string title = capitalized(column.title);
-        std::string html = figure("lines", title + " over time") + "<figcaption>" +
-                           htmlText(title) + "</figcaption>\n<div class=\"axis y\">";
+        std::string html = figure("lines", title + " over time") + "<figcaption>" + htmlText(title);
+        if (!markPlaces.empty()) {
+            html += "<span class=\"key start\"></span>start of a database";
+        }
+        html += "</figcaption>\n<div class=\"axis y\">";
         std::string grid;
         for (std::uint64_t level = 0; level <= top; level += step) {
             const std::string text =
@@ -119,52 +259,95 @@ void lineCharts(const Section& section, const TimeAxis& axis, TextSink& out) {
             grid += "<line class=\"grid\" x1=\"0\" x2=\"1000\" y1=\"" + number(y(level)) +
                     "\" y2=\"" + number(y(level)) + "\"/>";
         }
-        // One value is a level line across the plot.
-        std::string points;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            points += number(x(i)) + ',' + number(y(values[i])) + ' ';
-        }
-        if (values.size() == 1) {
-            points += number(plotWidth) + ',' + number(y(values[0])) + ' ';
-        }
         html += "</div>\n<svg viewBox=\"0 0 1000 200\" preserveAspectRatio=\"none\" "
                 "aria-hidden=\"true\">" +
                 grid;
-        if (!values.empty()) {
-            html += "<polygon class=\"area\" points=\"0,200 " + points + "1000,200\"/>" +
-                    "<polyline class=\"line\" points=\"" + points + "\"/>";
+        // Each stretch of traffic is a line of its own; one interval is a level line across
+        // the plot, or across its step when there are others.
+        for (const auto& [from, to] : places.stretches()) {
+            std::string points;
+            for (std::size_t i = from; i <= to; ++i) {
+                points += number(x(static_cast<double>(i))) + ',' + number(y(values[i])) + ' ';
+            }
+            const double end =
+                from == to ? (last == 0 ? plotWidth : std::min(plotWidth, x(from + 0.5))) : x(to);
+            const double begin =
+                from == to && last > 0 ? x(from - (from > 0 ? 0.5 : 0.0)) : x(from);
+            if (from == to) {
+                points = number(begin) + ',' + number(y(values[from])) + ' ' + number(end) + ',' +
+                         number(y(values[from])) + ' ';
+            }
+            html += "<polygon class=\"area\" points=\"" + number(begin) + ",200 " + points +
+                    number(end) + ",200\"/><polyline class=\"line\" points=\"" + points + "\"/>";
         }
-        html += "</svg>\n<div class=\"axis x\">";
-        // Up to seven labels spread evenly, each with its tick; a narrow screen keeps every
-        // tick but the text of only the first, the last and the one nearest the middle, when it
-        // is within a tenth of the axis of it: a label as wide as a date then stays clear of the
-        // others. A label's day or date goes on a line of its own.
-        const std::size_t ticks = std::min(labels.size(), maxTicks);
-        const auto place = [&](std::size_t k) {
-            const std::size_t i = ticks < 2 ? 0 : (k * last + (ticks - 1) / 2) / (ticks - 1);
-            return std::pair(i, last == 0 ? 0.0 : static_cast<double>(i) / last);
+        for (std::size_t i = 0; i < idle.size(); ++i) {
+            if (idle[i]) {
+                html += "<rect class=\"idle\" x=\"" + number(x(i - 0.5)) + "\" width=\"" +
+                        number(x(1)) + "\" height=\"200\"/>";
+            }
+        }
+        if (!markPlaces.empty()) {
+            html += "<path class=\"start\" d=\"";
+            for (const double at : markPlaces) {
+                html.append("M").append(number(x(at))).append(",200V184");
+            }
+            html += "\"/>";
+        }
+        html += std::string("</svg>\n<div class=\"axis x") + (gaps > 0 ? " gaps" : "") + "\">";
+        // A tick near an end is aligned with it, so that its label stays within the plot. A
+        // narrow screen keeps every tick but the text of only the first, the last and the one
+        // nearest the middle, when it is within a tenth of the axis of it: a label as wide as a
+        // date then stays clear of the others. A label's day or date goes on a line of its own.
+        const auto at = [&](std::size_t k) {
+            return last == 0 ? 0.0 : *places.place(ticks[k]) / last;
         };
         std::size_t middle = 0;
-        for (std::size_t k = 1; k + 1 < ticks; ++k) {
-            if (std::abs(place(k).second - 0.5) <= 0.1 &&
-                (middle == 0 ||
-                 std::abs(place(k).second - 0.5) < std::abs(place(middle).second - 0.5))) {
+        for (std::size_t k = 1; k + 1 < ticks.size(); ++k) {
+            if (std::abs(at(k) - 0.5) <= 0.1 &&
+                (middle == 0 || std::abs(at(k) - 0.5) < std::abs(at(middle) - 0.5))) {
                 middle = k;
             }
         }
-        for (std::size_t k = 0; k < ticks; ++k) {
-            const auto [i, at] = place(k);
-            const bool narrow = k == 0 || k + 1 == ticks || k == middle;
-            const char* where = k == 0 ? "first" : k + 1 == ticks ? "last" : "middle";
-            std::string label = htmlText(labels[i]);
-            if (const std::size_t time = label.rfind(' '); time != std::string::npos) {
-                label.replace(time, 1, "<br>");
+        for (std::size_t k = 0; k < ticks.size(); ++k) {
+            const bool narrow = k == 0 || k + 1 == ticks.size() || k == middle;
+            const char* where = at(k) < 0.05 ? "first" : at(k) > 0.95 ? "last" : "middle";
+            std::string text = htmlText(tickLabel(axis, ticks[k], tickStep));
+            if (const std::size_t time = text.rfind(' '); time != std::string::npos) {
+                text.replace(time, 1, "<br>");
             }
             html += std::string("<span class=\"") + where + (narrow ? "" : " wide") +
-                    "\" style=\"left:" + percent(at) + "\">" + label + "</span>";
+                    "\" style=\"left:" + percent(at(k)) + "\">" + text + "</span>";
+        }
+        // The collapsed gaps, each under its band: as many as stay clear of each other (the
+        // timeline's note names the longest in any case).
+        double labelled = -1;
+        for (std::size_t i = 0; i < idle.size(); ++i) {
+            const double at = last == 0 ? 0.0 : static_cast<double>(i) / last;
+            if (idle[i] && (labelled < 0 || at - labelled >= gapLabelSpacing)) {
+                html += "<span class=\"idle\" style=\"left:" + percent(at) + "\">no traffic for " +
+                        htmlText(peopleText(Cell{.number = idleFor[i]}, Kind::Duration, axis)) +
+                        "</span>";
+                labelled = at;
+            }
         }
         out << html << "</div>\n</figure>\n";
     }
+}
+
+std::vector<std::int64_t> chartMarks(const Report& report, const Section& section) {
+    std::vector<std::int64_t> marks;
+    const Section* source =
+        section.chart.marks.empty() ? nullptr : report.find(section.chart.marks);
+    if (source == nullptr || source->total < 2) {
+        return marks;
+    }
+    const int first = source->at("first");
+    source->eachRow([&](const Row& row) {
+        if (first >= 0 && !row[first].null) {
+            marks.push_back(row[first].number);
+        }
+    });
+    return marks;
 }
 
 }  // namespace tidewrack::report

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "report/activity.h"
 #include "report/report_error.h"
 #include "report/tcp_states.h"
 #include "report/time_of_day.h"
@@ -20,7 +21,7 @@ CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, date
                        delivered INTEGER, place INTEGER, read_error TEXT);
 CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, family INTEGER, tcp INTEGER,
                        ports INTEGER, frames INTEGER, bytes INTEGER);
-CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER);
+CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER, idle INTEGER);
 CREATE TABLE timeline (interval INTEGER);
 CREATE TABLE udp_destination (port INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER);
 CREATE TABLE icmp_message (family INTEGER, type INTEGER, code INTEGER, frames INTEGER,
@@ -39,7 +40,10 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
                                 rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER,
                                 syns_a INTEGER, syns_b INTEGER);
 CREATE TABLE setting (rate_duration INTEGER);
+CREATE TABLE second_part (second INTEGER, frames INTEGER, bytes INTEGER);
+CREATE TABLE stretch_part (start INTEGER, last INTEGER);
 CREATE TABLE baseline_database (path TEXT, place INTEGER);
+CREATE TABLE baseline_activity (active INTEGER);
 CREATE TABLE baseline_endpoint (address BLOB PRIMARY KEY, frames INTEGER, bytes INTEGER)
     WITHOUT ROWID;
 CREATE TABLE baseline_server (protocol TEXT, address BLOB, port INTEGER, conversations INTEGER,
@@ -103,9 +107,32 @@ SELECT kind, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTE
 CREATE TABLE vlan AS
 SELECT vlan, CAST(total(frames) AS INTEGER) AS frames, CAST(total(bytes) AS INTEGER) AS bytes
   FROM vlan_part GROUP BY vlan;
+CREATE TABLE second AS
+SELECT second, sum(frames) AS frames, sum(bytes) AS bytes FROM second_part GROUP BY second;
+CREATE TABLE activity (start INTEGER PRIMARY KEY, last INTEGER, before INTEGER);
+INSERT INTO activity
+WITH ordered AS (
+       SELECT start, last, max(last) OVER (ORDER BY start, last ROWS BETWEEN UNBOUNDED PRECEDING
+                                           AND 1 PRECEDING) AS reach
+         FROM stretch_part),
+     numbered AS (
+       SELECT start, last, sum(reach IS NULL OR start - reach > $IDLE_GAP) OVER (
+                                ORDER BY start, last ROWS UNBOUNDED PRECEDING) AS stretch
+         FROM ordered),
+     joined AS (SELECT min(start) AS start, max(last) AS last FROM numbered GROUP BY stretch)
+SELECT start, last, coalesce(sum(last - start) OVER (ORDER BY start ROWS BETWEEN UNBOUNDED
+                                                     PRECEDING AND 1 PRECEDING), 0)
+  FROM joined;
+CREATE VIEW comparison AS
+SELECT now, before,
+       before > 0 AND now > 0 AND (now > before * $APART OR before > now * $APART) AS rates
+  FROM (SELECT (SELECT total(last - start) FROM activity) AS now,
+               (SELECT active FROM baseline_activity) AS before);
 DELETE FROM endpoint_part;
 DELETE FROM conversation_part;
 DELETE FROM icmp_error_part;
+DELETE FROM second_part;
+DELETE FROM stretch_part;
 )";
 
 using ServiceName = const char* (*)(std::uint16_t);
@@ -289,7 +316,15 @@ void TallyStore::run(const char* sql) {
 }
 
 void TallyStore::aggregate() {
-    run(aggregation);
+    std::string sql = aggregation;
+    const auto put = [&](std::string_view name, const std::string& value) {
+        for (std::size_t at; (at = sql.find(name)) != std::string::npos;) {
+            sql.replace(at, name.size(), value);
+        }
+    };
+    put("$IDLE_GAP", std::to_string(Activity::idleGap));
+    put("$APART", std::to_string(ratesApart));
+    run(sql.c_str());
 }
 
 }  // namespace tidewrack::report

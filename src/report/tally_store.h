@@ -17,7 +17,12 @@
 //       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL;
 //       read_error: the text of the read error its capture ended in, NULL for none
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
-//   interval(start, frames, bytes): every interval of the timeline; timeline(interval)
+//   interval(start, frames, bytes, idle): the rows of the timeline (timeline.h), idle the
+//       length of a collapsed idle gap, NULL for an interval; timeline(interval)
+//   second(second, frames, bytes): the counts of each second that saw a frame
+//   activity(start, last, before): the stretches of traffic (activity.h), before the active
+//       time of those before it, so that the active time up to any time t is one look-up:
+//       before + min(t, last) - start of the last stretch that starts no later than t
 //   endpoint(address, frames_sent, bytes_sent, frames_received, bytes_received, first, last)
 //   conversation(protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba,
 //                first, last, syn_a, syn_b, syn_ack_a, syn_ack_b, client, server, state,
@@ -45,8 +50,12 @@
 //   setting(rate_duration): one row, the least microseconds of what a ranking by rate ranks
 //       by its rate (report_sections.h)
 //   baseline_database(path, place), baseline_endpoint(address, frames, bytes),
-//   baseline_server(protocol, address, port, conversations, frames, bytes): the baseline's
-//       databases, endpoints and server ends, empty without one
+//   baseline_server(protocol, address, port, conversations, frames, bytes),
+//   baseline_activity(active): the baseline's databases, endpoints, server ends and active
+//       time, empty without one
+//   comparison(now, before, rates): a view, the active times of the traffic and the baseline,
+//       and whether they differ by more than ratesApart times, so that the two are compared
+//       by their rates over the active time rather than by their totals
 // and functions for the names the sections show: known_tcp_port(p) and known_udp_port(p) (p,
 // or NULL for a port without a well-known service), tcp_service(p) and udp_service(p) (its
 // name; EPHEMERAL for NULL), icmp_type_text(family, type) and icmp_code_text(family, type,
@@ -69,6 +78,9 @@ class TallyStore {
   public:
     // The page cache the store may take, in bytes; its sorter takes as much at most.
     static constexpr int cacheBytes = 16 << 20;
+    // Active times further apart than this factor make the baseline compared by rates: a
+    // capture of a day against one of three hours, not one of 60 minutes against one of 58.
+    static constexpr double ratesApart = 1.1;
 
     TallyStore();
 

@@ -1,9 +1,11 @@
 // The widening timeline.
 #include "report/timeline.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
+#include "report/activity.h"
 #include "report/time_of_day.h"
 
 namespace tidewrack::report {
@@ -36,22 +38,41 @@ void Timeline::add(std::int64_t time, std::uint32_t length) {
     const std::int64_t number = time / interval();
     if (number != lastNumber) {
         lastNumber = number;
-        lastCounts = &counts[number];
-        if (counts.rbegin()->first - counts.begin()->first >= maxBuckets &&
-            level + 1 < widths.size()) {
+        const auto [found, added] = counts.try_emplace(number, Held{{}, time, time});
+        lastCounts = &found->second;
+        if (added && rows() > maxBuckets) {
             widen();
         }
     }
-    lastCounts->add(length);
+    lastCounts->counts.add(length);
+    lastCounts->first = std::min(lastCounts->first, time);
+    lastCounts->last = std::max(lastCounts->last, time);
+}
+
+std::int64_t Timeline::rows() const {
+    std::int64_t rows = 0;
+    const Held* before = nullptr;
+    std::int64_t beforeNumber = 0;
+    for (const auto& [number, held] : counts) {
+        const std::int64_t empty = before == nullptr ? 0 : number - beforeNumber - 1;
+        rows += 1 + (empty > 0 && held.first - before->last > Activity::idleGap ? 1 : empty);
+        before = &held;
+        beforeNumber = number;
+    }
+    return rows;
 }
 
 void Timeline::widen() {
-    while (counts.rbegin()->first - counts.begin()->first >= maxBuckets &&
-           level + 1 < widths.size()) {
+    while (rows() > maxBuckets && level + 1 < widths.size()) {
         const std::int64_t factor = widths[level + 1] / widths[level];
-        std::map<std::int64_t, Counts> wider;
-        for (const auto& [number, bucket] : counts) {
-            wider[number / factor] += bucket;
+        std::map<std::int64_t, Held> wider;
+        for (const auto& [number, held] : counts) {
+            const auto [found, added] = wider.try_emplace(number / factor, held);
+            if (!added) {
+                found->second.counts += held.counts;
+                found->second.first = std::min(found->second.first, held.first);
+                found->second.last = std::max(found->second.last, held.last);
+            }
         }
         counts.swap(wider);
         ++level;
@@ -60,16 +81,28 @@ void Timeline::widen() {
     lastCounts = &counts[lastNumber];
 }
 
-std::vector<Timeline::Bucket> Timeline::buckets() const {
+std::vector<Timeline::Bucket> Timeline::buckets() {
     std::vector<Bucket> all;
     if (counts.empty()) {
         return all;
     }
-    const std::int64_t first = counts.begin()->first, last = counts.rbegin()->first;
-    all.reserve(static_cast<std::size_t>(last - first + 1));
-    for (std::int64_t number = first; number <= last; ++number) {
-        const auto found = counts.find(number);
-        all.push_back({number * interval(), found == counts.end() ? Counts{} : found->second});
+    if (rows() > maxBuckets) {
+        widen();
+    }
+    all.reserve(static_cast<std::size_t>(rows()));
+    const Held* before = nullptr;
+    std::int64_t next = counts.begin()->first;
+    for (const auto& [number, held] : counts) {
+        if (number > next && held.first - before->last > Activity::idleGap) {
+            all.push_back({next * interval(), {}, held.first - before->last});
+        } else {
+            for (; next < number; ++next) {
+                all.push_back({next * interval(), {}});
+            }
+        }
+        all.push_back({number * interval(), held.counts});
+        before = &held;
+        next = number + 1;
     }
     return all;
 }

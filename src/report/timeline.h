@@ -1,13 +1,19 @@
 // Frames and bytes per interval of time, with an interval wide enough that at most about
-// maxBuckets intervals cover the traffic.
+// maxBuckets rows cover the traffic where it is: the idle gaps between its stretches
+// (activity.h) are collapsed, each into one row, so that a capture of two days six years apart
+// gets intervals as fine as its two days need.
 //
-// The span of the traffic is known only at the end, so the timeline starts with intervals of
-// one second and widens them, to 10 s, 1 min, 10 min, 1 h, 1 d, 10 d, 100 d and so on,
-// whenever the span met so far needs more than maxBuckets of them; the counts already made are
-// added up into the wider intervals. Intervals start on whole multiples of their width from
-// midnight of day 0, and only intervals that saw a frame are held: memory stays within
-// maxBuckets + 1 entries, however many days the times cross (a database whose times go back
-// and forth across midnight counts a day at each crossing).
+// The rows are the intervals from the first frame's to the last frame's, the empty ones
+// included, but that a run of empty intervals within an idle gap (more than Activity::idleGap
+// from the last frame before it to the first frame after it) is one row, which says how long
+// the gap is. The span of the traffic is known only at the end, so the timeline starts with
+// intervals of one second and widens them, to 10 s, 1 min, 10 min, 1 h, 1 d, 10 d, 100 d and so
+// on, whenever the rows met so far pass maxBuckets; the counts already made are added up into
+// the wider intervals. Intervals start on whole multiples of their width from midnight of day
+// 0, and only intervals that saw a frame are held, each with its first and last frame's times,
+// which tell the gaps: memory stays within maxBuckets + 1 entries, however many days the times
+// cross (a database whose times go back and forth across midnight counts a day at each
+// crossing).
 #pragma once
 
 #include <cstdint>
@@ -25,21 +31,29 @@ class Timeline {
     struct Bucket {
         std::int64_t start;  // on the line of days, in microseconds
         Counts counts;
+        std::int64_t idle = 0;  // of a collapsed idle gap: its length, and no counts
     };
 
     void add(std::int64_t time, std::uint32_t length);
 
     std::int64_t interval() const;  // in microseconds
-    // Every interval from the first frame's to the last frame's, the empty ones included.
-    std::vector<Bucket> buckets() const;
+    // The rows, from the first frame's interval to the last frame's; the interval may widen
+    // once more before them when times that went back joined what were idle gaps.
+    std::vector<Bucket> buckets();
 
   private:
+    struct Held {
+        Counts counts;
+        std::int64_t first = 0, last = 0;  // the earliest and latest frame in it
+    };
+    // The rows that the intervals held make.
+    std::int64_t rows() const;
     void widen();
 
     std::size_t level = 0;
-    std::map<std::int64_t, Counts> counts;  // by interval number: start / interval
+    std::map<std::int64_t, Held> counts;  // by interval number: start / interval
     std::int64_t lastNumber = -1;
-    Counts* lastCounts = nullptr;
+    Held* lastCounts = nullptr;
 };
 
 }  // namespace tidewrack::report

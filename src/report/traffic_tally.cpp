@@ -114,6 +114,12 @@ void TrafficTally::add(const FrameRow& row) {
     keepSpan(conversation.first, conversation.last, row.time);
     if (row.time != unknownTime) {
         timeline.add(row.time, row.length);
+        activity.add(row.time);
+        if (row.time / microsecondsPerSecond != lastSecond) {
+            lastSecond = row.time / microsecondsPerSecond;
+            lastSecondCounts = &seconds[lastSecond];
+        }
+        lastSecondCounts->add(row.length);
     }
 
     switch (kind) {
@@ -161,9 +167,14 @@ void TrafficTally::add(const FrameRow& row) {
 }
 
 std::size_t TrafficTally::estimatedSize() const {
+    // A node of std::map holds three pointers and a colour besides its value.
+    constexpr std::size_t stretchCost =
+        (4 * sizeof(void*) + sizeof(std::pair<std::int64_t, std::int64_t>) + 8 + 15) / 16 * 16;
     return endpoints.size() * entryCost<decltype(endpoints)> +
            conversations.size() * entryCost<decltype(conversations)> +
-           icmpErrors.size() * entryCost<decltype(icmpErrors)>;
+           icmpErrors.size() * entryCost<decltype(icmpErrors)> +
+           seconds.size() * entryCost<decltype(seconds)> +
+           activity.stretches().size() * stretchCost;
 }
 
 void TrafficTally::spill() {
@@ -210,10 +221,23 @@ void TrafficTally::spill() {
         bindCounts(error, 5, counts);
         error.run();
     }
+    Statement second = store.prepare("INSERT INTO second_part VALUES (?1, ?2, ?3)");
+    for (const auto& [number, counts] : seconds) {
+        second.bind(1, number);
+        bindCounts(second, 2, counts);
+        second.run();
+    }
+    Statement stretch = store.prepare("INSERT INTO stretch_part VALUES (?1, ?2)");
+    for (const auto& [first, last] : activity.stretches()) {
+        stretch.bind(1, first).bind(2, last).run();
+    }
     store.run("COMMIT");
     endpoints.clear();
     conversations.clear();
     icmpErrors.clear();
+    seconds.clear();
+    lastSecond = -1;
+    activity.clear();
 }
 
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
@@ -272,10 +296,15 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
         bindCounts(protocol, 6, protocols[n]);
         protocol.run();
     }
-    Statement interval = store.prepare("INSERT INTO interval VALUES (?1, ?2, ?3)");
+    Statement interval = store.prepare("INSERT INTO interval VALUES (?1, ?2, ?3, ?4)");
     for (const Timeline::Bucket& bucket : timeline.buckets()) {
         interval.bind(1, bucket.start);
         bindCounts(interval, 2, bucket.counts);
+        if (bucket.idle > 0) {
+            interval.bind(4, bucket.idle);
+        } else {
+            interval.bindNull(4);
+        }
         interval.run();
     }
     store.prepare("INSERT INTO timeline VALUES (?1)").bind(1, timeline.interval()).run();
@@ -298,6 +327,9 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
 
 void TrafficTally::takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths) {
     store.run("BEGIN");
+    store.prepare("INSERT INTO baseline_activity VALUES (?1)")
+        .bind(1, baseline.store.firstInteger("SELECT total(last - start) FROM activity"))
+        .run();
     Statement database = store.prepare("INSERT INTO baseline_database VALUES (?1, ?2)");
     for (std::size_t place = 0; place < paths.size(); ++place) {
         database.bindText(1, paths[place]).bind(2, static_cast<std::int64_t>(place)).run();

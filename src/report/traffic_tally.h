@@ -8,24 +8,25 @@
 // ACK and first and last RST: what its client, state, SYNs, connect and handshake times follow
 // from, tcp_states.h), per UDP
 // destination port, per ICMP type and code (of ICMP and of ICMPv6 apart), and per ICMP error
-// between two hosts, and once on the timeline. Frames of IPv4 and of IPv6 are counted alike: an
-// address holds its family, and a protocol is a name of one family (protocol_catalog.h). What the
-// extended record counts besides the frames (the frames delivered, those not analysed by kind, the
-// tagged ones by VLAN) goes to the store as it is read, to be added up there. What the sections
-// derive further (services, port scans, unanswered connection attempts, handshake times by server)
-// comes from the conversations at the end.
+// between two hosts, once on the timeline, once in the second it falls in (of which the peaks
+// over a second follow) and once among the stretches of traffic (activity.h). Frames of IPv4 and of
+// IPv6 are counted alike: an address holds its family, and a protocol is a name of one family
+// (protocol_catalog.h). What the extended record counts besides the frames (the frames delivered,
+// those not analysed by kind, the tagged ones by VLAN) goes to the store as it is read, to be added
+// up there. What the sections derive further (services, port scans, unanswered connection attempts,
+// handshake times by server) comes from the conversations at the end.
 //
 // Memory stays within a budget however many endpoints, conversations and ICMP errors the
-// traffic holds: those three are counted in hash maps until the maps' estimated size passes
-// the budget, then written to the store (tally_store.h) as parts and counted afresh. The other
-// tables are small by nature (at most 65,536 ports, type-and-code pairs, catalog names, and
-// the timeline's few hundred intervals). finish() writes everything to the store and adds the
-// parts up there, so the report is exact whether or not the maps ever passed their budget; a
-// tally within it writes each count once, at the end.
+// traffic holds, over however many seconds and stretches: those five are counted in maps until
+// the maps' estimated size passes the budget, then written to the store (tally_store.h) as parts
+// and counted afresh. The other tables are small by nature (at most 65,536 ports, type-and-code
+// pairs, catalog names, and the timeline's few hundred intervals). finish() writes everything to
+// the store and adds the parts up there, so the report is exact whether or not the maps ever passed
+// their budget; a tally within it writes each count once, at the end.
 //
 // The traffic of a baseline (--baseline) is counted by a tally of its own, apart (in a thread
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
-// compare with from its store: its endpoints and its server ends.
+// compare with from its store: its endpoints, its server ends and its active time.
 //
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
@@ -38,6 +39,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "report/activity.h"
 #include "report/counts.h"
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
@@ -147,16 +149,16 @@ class TrafficTally {
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated
     // axis the databases are placed in the order of their first times.
     TallyStore& finish(const TimeAxis& axis);
-    // Copies the endpoints and server ends of a finished tally of the baseline into this
-    // tally's store, and the baseline's database paths, after finish().
+    // Copies the endpoints, server ends and active time of a finished tally of the baseline
+    // into this tally's store, and the baseline's database paths, after finish().
     void takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths);
 
     ProtocolCatalog catalog;
 
   private:
-    // The estimated size of the three maps that grow with the traffic, in bytes.
+    // The estimated size of the maps that grow with the traffic, in bytes.
     std::size_t estimatedSize() const;
-    // Writes the three maps to the store's parts and empties them.
+    // Writes those maps to the store's parts and empties them.
     void spill();
 
     std::size_t budget;
@@ -168,6 +170,10 @@ class TrafficTally {
     std::unordered_map<std::uint16_t, Counts> udpPorts;      // by destination port
     std::unordered_map<std::uint32_t, Counts> icmpMessages;  // by family << 16 | type << 8 | code
     Timeline timeline;
+    std::unordered_map<std::int64_t, Counts> seconds;  // by second of the axis
+    std::int64_t lastSecond = -1;
+    Counts* lastSecondCounts = nullptr;
+    Activity activity;
     TallyStore store;
 };
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <regex>
 
 #include "report_test_kit.h"
 #include "tracekit/frames.h"
@@ -258,4 +259,124 @@ TEST(ReportDatedDatabases, AThousandRotatedCapturesAreListedInDateOrder) {
                         "?1 ->> '$.summary.frames', ?1 ->> '$.timeline.interval'"),
               std::vector<std::string>{
                   "2025-01-01T00:00:00.000000Z|2025-02-11T15:00:01.500000Z|2000|86400"});
+}
+
+namespace {
+
+// Three stretches of traffic, a query every 10 s: 4 h from 2015-01-01 09:00, 2 h from
+// 2021-01-03 14:00 and, after the clock was set back, 1 h from 2018-06-01 00:00 (UTC); the
+// first alone in one file and the other two in another, as a rotated capture has them.
+void threeStretches(const ScratchDir& dir) {
+    constexpr long first = 1420102800, second = 1609682400, third = 1527811200;
+    std::vector<tracekit::Record> early, late;
+    for (long s = 0; s < 4 * 3600; s += 10) {
+        early.push_back(query(1, first + s));
+    }
+    for (long s = 0; s < 2 * 3600; s += 10) {
+        late.push_back(query(2, second + s));
+    }
+    for (long s = 0; s < 3600; s += 10) {
+        late.push_back(query(3, third + s));
+    }
+    tracekit::writeTrace(dir.path("early.pcap"), early);
+    tracekit::writeTrace(dir.path("late.pcap"), late);
+    std::vector<tracekit::Record> all = early;
+    all.insert(all.end(), late.begin(), late.end());
+    tracekit::writeTrace(dir.path("all.pcap"), all);
+}
+
+}  // namespace
+
+// Years between stretches of traffic: the rates are over the time that holds traffic, the
+// timeline's intervals are as fine as the stretches need, each gap one row that says how long
+// it is, and the peaks are over one second.
+TEST(ReportDatedDatabases, IdleGapsAreLeftOutOfRatesAndCollapsedInTheTimeline) {
+    ScratchDir dir;
+    threeStretches(dir);
+    makeExtendedDatabase(dir.path("all.pcap"), dir.path("all.db"));
+    const Outcome json = runReport({"--json", "--top", "0", dir.path("all.db")});
+    ASSERT_EQ(json.status, 0) << json.err;
+    // Active 3 h 59 min 50 s + 1 h 59 min 50 s + 59 min 50 s; 2,520 frames of 62 bytes, all of
+    // them received by 10.255.0.1, whose rate leaves the gaps out too.
+    EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.summary.active', ?1 ->> '$.summary.idle_gaps', "
+                                  "?1 ->> '$.summary.bits_per_second', ?1 ->> '$.summary.frames', "
+                                  "?1 ->> '$.endpoints[0].bits_per_second'"),
+              std::vector<std::string>{"25170.0|2|49.659|2520|49.659"});
+    EXPECT_EQ(jsonQuery(json.out,
+                        "SELECT ?1 ->> '$.timeline.interval', ?1 ->> '$.timeline.idle_gaps', "
+                        "json_array_length(?1, '$.timeline.buckets'), "
+                        "?1 ->> '$.timeline.peak_over', ?1 ->> '$.timeline.peak_bits_per_second', "
+                        "?1 ->> '$.timeline.peak_at_utc'"),
+              std::vector<std::string>{"600|2|44|1|496.0|2015-01-01T09:00:00.000000Z"});
+    // The gaps, from the last frame before each to the first after it, in time order.
+    EXPECT_EQ(jsonQuery(json.out, "SELECT value ->> 'start_utc', value ->> 'idle', "
+                                  "value ->> 'frames' FROM json_each(?1, '$.timeline.buckets') "
+                                  "WHERE value ->> 'idle' IS NOT NULL"),
+              (std::vector<std::string>{"2015-01-01T13:00:00.000000Z|107694010.0|0",
+                                        "2018-06-01T01:00:00.000000Z|81867610.0|0"}));
+    const Outcome text = runReport({dir.path("all.db")}, {"COLUMNS=400"});
+    EXPECT_NE(text.out.find("(6 years 4 d; active 6 h 59 min, in 3 stretches of traffic: 50 "
+                            "bit/s, 0.1 frames/s)"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Traffic over time (42 intervals of 10 min, all with traffic; 2 idle "
+                            "gaps collapsed: no traffic for 3 years 151 d, 2 years 217 d; peak "
+                            "over 1 s: 496 bit/s at 2015-01-01 09:00:00, 1.0 frames/s)"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Endpoints (all 4, by bytes sent and received; rates over the active "
+                            "time from first to last, the idle gaps left out)"),
+              std::string::npos);
+}
+
+// The page's time axis: ticks on whole hours, a band for each gap, and, of a rotated set, the
+// start of each database marked.
+TEST(ReportDatedDatabases, ThePageMarksGapsRoundTicksAndTheStartsOfDatabases) {
+    ScratchDir dir;
+    threeStretches(dir);
+    makeExtendedDatabase(dir.path("early.pcap"), dir.path("early.db"));
+    makeExtendedDatabase(dir.path("late.pcap"), dir.path("late.db"));
+    ASSERT_EQ(
+        runReport({"-o", dir.path("page.html"), dir.path("late.db"), dir.path("early.db")}).status,
+        0);
+    const std::string page = fileBytes(dir.path("page.html"));
+    const std::size_t from = page.find("<section id=\"timeline\">");
+    const std::string timeline = page.substr(from, page.find("</section>", from) - from);
+    std::size_t ticks = 0;
+    const std::regex tick("<span class=\"(first|middle|last)[^>]*>([^<]*<br>[^<]*)</span>");
+    for (std::sregex_iterator at(timeline.begin(), timeline.end(), tick), end; at != end; ++at) {
+        ++ticks;
+        EXPECT_TRUE(
+            std::regex_match((*at)[2].str(), std::regex("\\d{4}-\\d\\d-\\d\\d<br>\\d\\d:00")))
+            << (*at)[2];
+    }
+    EXPECT_GE(ticks, 6u);
+    // Two charts, each with two bands and two starts marked; the bands are too close for two
+    // labels, and the first is labelled.
+    const auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = timeline.find(what); at != std::string::npos;
+             at = timeline.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("<rect class=\"idle\""), 4u);
+    EXPECT_EQ(count(">no traffic for 3 years 151 d</span>"), 2u);
+    EXPECT_EQ(count(">no traffic for"), 2u);
+    EXPECT_EQ(count("<path class=\"start\" d=\"M0.0,200V184M"), 2u) << timeline;
+    EXPECT_EQ(count("start of a database"), 2u);
+
+    // Two frames two hours apart: two stretches of one interval each, drawn within the plot.
+    tracekit::writeTrace(dir.path("two.pcap"), {query(1, newYear), query(2, newYear + 7200)});
+    makeExtendedDatabase(dir.path("two.pcap"), dir.path("two.db"));
+    ASSERT_EQ(runReport({"-o", dir.path("two.html"), dir.path("two.db")}).status, 0);
+    const std::string two = fileBytes(dir.path("two.html"));
+    const std::regex point("[ \"](-?[0-9.]+),[0-9.]+");
+    std::size_t points = 0;
+    for (std::sregex_iterator at(two.begin(), two.end(), point), end; at != end; ++at, ++points) {
+        const double x = std::stod((*at)[1].str());
+        EXPECT_TRUE(x >= 0 && x <= 1000) << (*at)[0];
+    }
+    EXPECT_GT(points, 8u);
 }

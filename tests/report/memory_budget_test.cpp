@@ -2,12 +2,14 @@
 // counts to the temporary database every few frames and adds the parts up at the end, and the
 // report is byte for byte the one made within memory, for the samples and for traffic whose
 // conversations come back again and again across the moves (their states and handshake times
-// from flags and times met in different parts), with and without a baseline.
+// from flags and times met in different parts), for stretches of traffic met out of order, with
+// and without a baseline.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "db/traffic_schema.h"
 #include "report_test_kit.h"
+#include "tracekit/frames.h"
 
 using namespace testkit;
 using namespace reportkit;
@@ -43,6 +45,21 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
         SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
+    // Stretches of traffic days apart, the clock set back between them, and some an hour and
+    // a second apart: their active time and the timeline's gaps are joined across the moves.
+    std::vector<tracekit::Record> stretches;
+    for (const auto& [day, after] :
+         {std::pair{3L, 0L}, {1L, 0L}, {2L, 0L}, {1L, 4201L}, {5L, 0L}}) {
+        for (long s = 0; s < 600; s += 3) {
+            stretches.push_back(
+                {tracekit::ipv4Frame(17, {10, 0, 0, static_cast<std::uint8_t>(day)},
+                                     {10, 255, 0, 1}, tracekit::udpHeader(40000, 53, 20)),
+                 1735689600 + day * 86400 + after + s, 0});
+        }
+    }
+    tracekit::writeTrace(dir.path("stretches.pcap"), stretches);
+    databases.push_back(dir.path("stretches.db"));
+    makeExtendedDatabase(dir.path("stretches.pcap"), databases.back());
 
     for (const std::string& database : databases) {
         const Outcome within = runReport({"--json", "--top", "0", database});
@@ -52,7 +69,7 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
         ASSERT_EQ(spilled.status, 0) << spilled.err;
         EXPECT_EQ(spilled.out, within.out) << database;
     }
-    EXPECT_EQ(jsonQuery(runReport({"--json", databases.back()}).out,
+    EXPECT_EQ(jsonQuery(runReport({"--json", databases[3]}).out,
                         "SELECT ?1 ->> '$.summary.conversations', "
                         "json_array_length(?1, '$.port_scans') > 0, "
                         "json_array_length(?1, '$.unanswered_syns') > 0, "
@@ -66,4 +83,10 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
                                               "--baseline", databases[0], "--baseline",
                                               databases[3], databases[1], databases[3]};
     EXPECT_EQ(runReport(against, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(against).out);
+    // Days 1, 2, 3 and 5: day 1 twice, its second run 4,201 s after its first began (1 h 00 min
+    // 04 s after it ended), so five stretches of 597 s.
+    EXPECT_EQ(jsonQuery(runReport({"--json", databases.back()}, {"TIDEWRACK_REPORT_MEMORY=1"}).out,
+                        "SELECT ?1 ->> '$.summary.active', ?1 ->> '$.summary.idle_gaps', "
+                        "?1 ->> '$.timeline.idle_gaps'"),
+              std::vector<std::string>{"2985.0|4|4"});
 }

@@ -335,3 +335,67 @@ TEST(ReportTsharkAgreement, FiltersMatchTsharksDisplayFilters) {
     }
     std::printf("%zu filtered reports compared\n", compared);
 }
+
+// The active time and the peaks over a second agree with tshark's frame times and lengths (of
+// the frames with an IP header): the active time is the sum of the steps between successive
+// times, in time order, of an hour at most; a peak is the most bytes (and frames) of a whole
+// second. 1kxun.pcap holds two days six years apart.
+TEST(ReportTsharkAgreement, ActiveTimeAndPeaksMatchTsharksFrameTimes) {
+    if (std::system("tshark --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "tshark is not installed (apt-get install tshark)";
+    }
+    for (const std::string& capture :
+         capturesOf({"1kxun.pcap", "netflix.pcap", "alexa-app.pcapng", "650HttpResponses.pcap"})) {
+        std::vector<std::pair<std::int64_t, std::uint64_t>> frames;  // microseconds, bytes
+        for (const auto& row :
+             tsharkFields(capture, {"frame.time_epoch", "frame.len", "ip.src", "ipv6.src"})) {
+            if (row.size() == 4 && (!row[2].empty() || !row[3].empty())) {
+                const std::size_t dot = row[0].find('.');
+                frames.emplace_back(
+                    std::stoll(row[0].substr(0, dot)) * 1000000 +
+                        std::stoll((row[0].substr(dot + 1) + "000000").substr(0, 6)),
+                    std::stoull(row[1]));
+            }
+        }
+        std::sort(frames.begin(), frames.end());
+        std::int64_t active = 0;
+        std::map<std::int64_t, std::pair<std::uint64_t, std::uint64_t>> seconds;  // bytes, frames
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (i > 0 && frames[i].first - frames[i - 1].first <= 3600000000) {
+                active += frames[i].first - frames[i - 1].first;
+            }
+            auto& second = seconds[frames[i].first / 1000000];
+            second.first += frames[i].second;
+            ++second.second;
+        }
+        std::int64_t peakAt = 0;
+        std::uint64_t peakBytes = 0, peakFrames = 0;
+        for (const auto& [second, counts] : seconds) {
+            if (counts.first > peakBytes) {
+                peakBytes = counts.first;
+                peakAt = second;
+            }
+            peakFrames = std::max(peakFrames, counts.second);
+        }
+        ScratchDir dir;
+        makeExtendedDatabase(capture, dir.path("capture.db"));
+        const Outcome run = runReport({"--json", dir.path("capture.db")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string name = std::filesystem::path(capture).filename().string();
+        const std::string peakSecond = timeTexts(peakAt * 1000000).first;
+        EXPECT_EQ(jsonQuery(run.out, "SELECT ?1 ->> '$.summary.frames', "
+                                     "round(?1 ->> '$.summary.active', 3), "
+                                     "?1 ->> '$.timeline.peak_bits_per_second', "
+                                     "?1 ->> '$.timeline.peak_frames_per_second', "
+                                     "?1 ->> '$.timeline.peak_at_utc'"),
+                  std::vector<std::string>{
+                      std::to_string(frames.size()) + "|" +
+                      jsonQuery("{}", "SELECT round(" + std::to_string(active) + " / 1e6, 3)")[0] +
+                      "|" + std::to_string(peakBytes * 8) + ".0|" + std::to_string(peakFrames) +
+                      ".0|" + peakSecond.substr(0, 10) + "T" + peakSecond.substr(11) + "Z"})
+            << name;
+        std::printf("%s: %zu frames, active %.3f s, peak %llu bytes in a second\n", name.c_str(),
+                    frames.size(), static_cast<double>(active) / 1e6,
+                    static_cast<unsigned long long>(peakBytes));
+    }
+}

@@ -40,6 +40,8 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
                                           "new_endpoints",
                                           "new_servers",
                                           "new_services",
+                                          "gone_endpoints",
+                                          "gone_services",
                                           "endpoint_changes",
                                           "endpoint_changes_relative"};
     std::vector<std::string> expected;
