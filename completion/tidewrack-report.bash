@@ -1,6 +1,7 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
 # words (and after --baseline), an HTML file name after -o, the sections after --csv, the
-# orders after --by, and nothing after --top and the filters, which take a number, an address,
+# orders after --by, the sections after --columns (whose keys follow an equals sign: --columns
+# list names them), and nothing after --top and the filters, which take a number, an address,
 # a name or a time. The sections are those the program being completed names (--csv list), so
 # that they are always its own; when it cannot be run, list alone is offered.
 
@@ -31,6 +32,12 @@ _tidewrack_report() {
         mapfile -t COMPREPLY < <(compgen -W "list $sections" -- "$cur")
         return
         ;;
+    -C | --columns)
+        local sections
+        sections=$("${1/#\~/$HOME}" --csv list 2>/dev/null) || sections=
+        mapfile -t COMPREPLY < <(compgen -W "list $sections" -- "$cur")
+        return
+        ;;
     -o | --output)
         compopt -o filenames 2>/dev/null || :
         mapfile -t COMPREPLY < <(compgen -f -X '!*.html' -- "$cur"; compgen -d -- "$cur")
@@ -39,8 +46,9 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -H -p -P -f -T -B -h -V --top --output
-            --json --csv --by --host --port --protocol --from --to --baseline --help --version" \
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -H -p -P -f -T -B -C -h -V --top
+            --output --json --csv --by --host --port --protocol --from --to --baseline --columns
+            --help --version" \
             -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :

@@ -113,9 +113,14 @@ TEST(ReportTerminalText, NamesAreCutBetweenCharactersAndNarrowTablesTurnIntoBloc
         << narrow.out;
     EXPECT_NE(narrow.out.find("\n  漢字漢字漢~      168   0.8 %\n"), std::string::npos)
         << narrow.out;
-    // Each row a block; a value too long to go beside its title goes below it.
-    EXPECT_NE(narrow.out.find("\n  protocol    TCP\n  a           93.184.216.34:80\n  b\n"
-                              "    192.168.1.23:51001\n  frames a>b  4\n"),
+    // Each row a block of the columns that never go, a value too long to go beside its title
+    // below it; the note names the others.
+    EXPECT_NE(narrow.out.find("\n  protocol   TCP\n  a          93.184.216.34:80\n  b\n"
+                              "    192.168.1.23:51001\n  bytes a>b  2,516\n  bytes b>a  841\n\n"),
+              std::string::npos)
+        << narrow.out;
+    EXPECT_NE(narrow.out.find("\n  left out for width: frames\n    a>b, frames b>a, first,\n    "
+                              "last, duration, state,\n    rate; COLUMNS=175 or\n"),
               std::string::npos)
         << narrow.out;
     const std::size_t at = narrow.out.find("\n  database\n    ~") + 12;  // the path's line
