@@ -115,6 +115,9 @@ constexpr const char* printBlocks = R"(@media print {
 // The widths of screen below which a table turns into blocks, in pixels; a table that fits the
 // narrowest never does, and one wider than the widest does at that width and below.
 constexpr int blockWidths[] = {320, 360, 400, 440, 480, 520, 560, 600};
+static_assert(std::is_sorted(std::begin(blockWidths), std::end(blockWidths)) &&
+                  std::end(blockWidths)[-1] == 600,
+              "ascending, up to the widest screen on which a table too wide turns into blocks");
 
 // What a table's width is taken to be, reckoned from the characters of its columns: the
 // widest of each column's title and cells, in print their longest word where they may wrap.
