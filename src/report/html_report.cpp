@@ -199,8 +199,13 @@ std::string labelRules(const std::vector<const Section*>& sections) {
         }
         const std::vector<std::size_t> columns = visibleColumns(*s);
         for (std::size_t c = 0; c < columns.size(); ++c) {
-            css += "#" + std::string(s->id) + " td:nth-child(" + std::to_string(c + 1) +
-                   ")::before { content: " + cssString(s->columns[columns[c]].title) + "; }\n";
+            css.append("#")
+                .append(s->id)
+                .append(" td:nth-child(")
+                .append(std::to_string(c + 1))
+                .append(")::before { content: ")
+                .append(cssString(s->columns[columns[c]].title))
+                .append("; }\n");
         }
     }
     for (const int below : blockWidths) {
