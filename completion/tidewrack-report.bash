@@ -1,7 +1,9 @@
 # bash completion for tidewrack-report: its options, the databases (any file name) as its
 # words (and after --baseline), an HTML file name after -o, the sections after --csv, the
-# orders after --by, the TCP states after --state (a comma between two), and nothing after --top,
-# --min-duration and the filters, which take a number, an address, a name or a time. The sections are those the program being completed names (--csv list), so
+# orders after --by, the TCP states after --state (a comma between two), the sections after
+# --columns (whose keys follow an equals sign: --columns list names them), and nothing after
+# --top, --min-duration and the filters, which take a number, an address, a name or a time. The
+# sections are those the program being completed names (--csv list), so
 # that they are always its own; when it cannot be run, list alone is offered.
 
 _tidewrack_report() {
@@ -33,7 +35,7 @@ _tidewrack_report() {
         mapfile -t COMPREPLY < <(compgen -P "$given" -W "$codes" -- "${cur##*,}")
         return
         ;;
-    -c | --csv)
+    -c | --csv | -C | --columns)
         # $1 is the program as the line names it: ~/bin/tidewrack-report, say.
         local sections
         sections=$("${1/#\~/$HOME}" --csv list 2>/dev/null) || sections=
@@ -48,8 +50,9 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -m -s -H -p -P -f -T -B -h -V --top
-            --output --json --csv --by --min-duration --state --host --port --protocol --from --to --baseline --help --version" \
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -m -s -H -p -P -f -T -B -C -h -V --top
+            --output --json --csv --by --min-duration --state --host --port --protocol --from --to
+            --baseline --columns --help --version" \
             -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :

@@ -33,14 +33,16 @@ std::string field(std::string_view value, bool isText) {
 }  // namespace
 
 void csvReport(const Section& section, const TimeAxis& axis, TextSink& out) {
-    for (std::size_t i = 0; i < section.columns.size(); ++i) {
-        out << (i > 0 ? "," : "") << field(section.columns[i].key, true);
+    const std::vector<std::size_t> written = section.written();
+    for (const std::size_t i : written) {
+        out << (i != written.front() ? "," : "") << field(section.columns[i].key, true);
     }
     out << "\n";
     section.eachRow([&](const Row& row) {
-        for (std::size_t i = 0; i < section.columns.size(); ++i) {
+        for (const std::size_t i : written) {
             const Kind kind = section.columns[i].kind;
-            out << (i > 0 ? "," : "") << field(csvValue(row[i], kind, axis), !isNumber(kind));
+            out << (i != written.front() ? "," : "")
+                << field(csvValue(row[i], kind, axis), !isNumber(kind));
         }
         out << "\n";
     });

@@ -9,13 +9,23 @@ namespace tidewrack::report {
 
 namespace {
 
-std::string object(std::span<const Column> columns, const Row& row, const TimeAxis& axis) {
+// The members of `row` in `order` (places among `columns`).
+std::string object(std::span<const Column> columns, const std::vector<std::size_t>& order,
+                   const Row& row, const TimeAxis& axis) {
     std::string json = "{";
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        json += (i > 0 ? ", " : "") + jsonString(columns[i].key) + ": " +
+    for (const std::size_t i : order) {
+        json += (json.size() > 1 ? ", " : "") + jsonString(columns[i].key) + ": " +
                 jsonValue(row[i], columns[i].kind, axis);
     }
     return json + "}";
+}
+
+std::vector<std::size_t> every(std::span<const Column> columns) {
+    std::vector<std::size_t> all(columns.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = i;
+    }
+    return all;
 }
 
 void list(const Section& section, const TimeAxis& axis, TextSink& out) {
@@ -28,8 +38,9 @@ void list(const Section& section, const TimeAxis& axis, TextSink& out) {
         return;
     }
     const char* separator = "[\n    ";
+    const std::vector<std::size_t> written = section.written();
     section.eachRow([&](const Row& row) {
-        out << separator << object(section.columns, row, axis);
+        out << separator << object(section.columns, written, row, axis);
         separator = ",\n    ";
     });
     out << "\n  ]";
@@ -43,10 +54,12 @@ void jsonReport(const Report& report, TextSink& out) {
     for (const Section& section : report.sections) {
         out << ",\n  " << jsonString(section.id) << ": ";
         if (section.record) {
-            section.eachRow(
-                [&](const Row& row) { out << object(section.columns, row, report.axis); });
+            section.eachRow([&](const Row& row) {
+                out << object(section.columns, section.written(), row, report.axis);
+            });
         } else if (!section.factColumns.empty()) {
-            const std::string facts = object(section.factColumns, section.facts, report.axis);
+            const std::string facts =
+                object(section.factColumns, every(section.factColumns), section.facts, report.axis);
             out << facts.substr(0, facts.size() - 1) << ", " << jsonString(section.rowsKey) << ": ";
             list(section, report.axis, out);
             out << "}";

@@ -20,6 +20,9 @@ ShownSections shownSections(const Report& report) {
 }
 
 std::vector<std::size_t> visibleColumns(const Section& section) {
+    if (!section.chosen.empty()) {
+        return section.chosen;
+    }
     std::vector<std::size_t> visible;
     for (std::size_t i = 0; i < section.columns.size(); ++i) {
         if (section.columns[i].fit != Fit::Hidden) {
@@ -29,10 +32,21 @@ std::vector<std::size_t> visibleColumns(const Section& section) {
     return visible;
 }
 
+bool mayLeaveOut(const Section& section, std::size_t column) {
+    const auto among = [&](const std::vector<std::size_t>& columns) {
+        return std::find(columns.begin(), columns.end(), column) != columns.end();
+    };
+    return section.chosen.empty() && mayGo(section.columns[column]) && !among(section.rankedBy);
+}
+
 std::string shownText(const Section& section, const Row& row, std::size_t column,
                       const TimeAxis& axis) {
     const Column& shown = section.columns[column];
-    if (shown.blankRepeat && column > 0 && row[column].text == row[column - 1].text) {
+    // Blank only where the column it repeats is shown too.
+    const std::vector<std::size_t>& chosen = section.chosen;
+    const bool withIt = column > 0 && (chosen.empty() || std::find(chosen.begin(), chosen.end(),
+                                                                   column - 1) != chosen.end());
+    if (shown.blankRepeat && withIt && row[column].text == row[column - 1].text) {
         return "";
     }
     return peopleText(row[column], shown.kind, axis);

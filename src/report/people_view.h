@@ -3,7 +3,8 @@
 // record and the length of a bar. The terminal (terminal_report.cpp) and the page
 // (html_report.cpp, svg_charts.cpp) lay it out each in its own medium: the terminal fits the
 // columns to its width and draws bars of characters, the page draws them in SVG. JSON and CSV,
-// for scripts, write every column of every section as it is.
+// for scripts, write every column of every section as it is (those chosen, when --columns chose
+// them).
 #pragma once
 
 #include <cstddef>
@@ -32,8 +33,13 @@ inline bool showsBars(const Section& section) {
     return section.chart.type == Chart::Type::Bars;
 }
 
-// The columns people see of a section's rows, in order: all but those for scripts only.
+// The columns people see of a section's rows, in order: all but those for scripts only, or
+// those chosen with --columns, in the order chosen.
 std::vector<std::size_t> visibleColumns(const Section& section);
+
+// Whether a table too wide may leave out the column: one that may go (report_model.h), unless
+// the rows are ranked by it or it was chosen.
+bool mayLeaveOut(const Section& section, std::size_t column);
 
 // The text people see in the cell of `column`: blank where its column says so and it repeats
 // the cell before it. It is not yet escaped for the medium.

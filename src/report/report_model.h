@@ -8,6 +8,11 @@
 // column's kind says what the value means, how people see it and how JSON and CSV write it,
 // all in cell_text.cpp. The rows of a section are read from the tally's store each time an
 // output goes through them, so that a section of millions of rows is never held whole.
+//
+// A column that may be left out of a table too wide says when it goes: its `goes`, the lowest
+// first, so that each section keeps what matters most to it longest. The columns a list is
+// ranked by never go, nor the columns a user chose (--columns), who sees those alone, in the
+// order chosen, in every output.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +56,9 @@ enum class Kind : std::uint8_t {
 
 enum class Fit : std::uint8_t {
     Keep,      // always shown whole
-    Drop,      // left out of a table too wide, the rightmost first
-    DropPair,  // left out as Drop is, and with it the nearest Drop column of its kind to its left:
-               // the two directions of a count go out together
+    Drop,      // left out of a table too wide, in the order of the columns' `goes`
+    DropPair,  // left out as Drop is, and with it the nearest Drop column of its kind to its left,
+               // which goes at the same step: the two directions of a count go out together
     Cut,       // shortened at its end, marked with '~'
     CutFront,  // shortened at its start: a path keeps its file name
     Hidden,    // for scripts only: people see it within another column (a day within its time),
@@ -65,6 +70,9 @@ struct Column {
     std::string_view title;
     Kind kind;
     Fit fit = Fit::Keep;
+    // When a Drop or DropPair column goes from a table too wide: those of 1 first, then those of
+    // 2, and so on; 0 for a column of any other fit.
+    std::uint8_t goes = 0;
     bool blankRepeat = false;  // people see it blank where it repeats the column before
 };
 
@@ -73,6 +81,25 @@ constexpr int columnAt(std::span<const Column> columns, std::string_view key) {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (!key.empty() && columns[i].key == key) {
             return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// Whether a table too wide may leave the column out.
+constexpr bool mayGo(const Column& column) {
+    return column.fit == Fit::Drop || column.fit == Fit::DropPair;
+}
+
+// The place of the Drop column that goes with the DropPair column at `at`: the nearest Drop
+// column of its kind to its left; -1 for none, or when the column at `at` is not DropPair.
+constexpr int pairedWith(std::span<const Column> columns, std::size_t at) {
+    if (columns[at].fit != Fit::DropPair) {
+        return -1;
+    }
+    for (std::size_t j = at; j-- > 0;) {
+        if (columns[j].fit == Fit::Drop && columns[j].kind == columns[at].kind) {
+            return static_cast<int>(j);
         }
     }
     return -1;
@@ -121,6 +148,10 @@ struct Section {
     bool absent = false;      // no database recorded it: JSON null, not shown to people
     std::uint64_t total = 0;  // the rows before the cut
     std::uint64_t shown = 0;  // the rows kept
+    // The columns chosen with --columns, in the order chosen: the only ones every output shows,
+    // and people whole; empty for the section's own.
+    std::vector<std::size_t> chosen;
+    std::vector<std::size_t> rankedBy;  // the columns of the rows' order, never left out
 
     // Calls `visit` with each row kept, in order.
     void eachRow(const std::function<void(const Row&)>& visit) const;
@@ -131,6 +162,8 @@ struct Section {
     // section must have: a std::logic_error otherwise, a fault of the code that names it.
     std::size_t place(std::string_view key) const;
     std::size_t factPlace(std::string_view key) const;
+    // The columns that JSON and CSV write, in order: those chosen, else every one.
+    std::vector<std::size_t> written() const;
 
     std::vector<Row> rows;             // rows made in memory, or
     std::shared_ptr<Statement> query;  // the statement that reads them from the store

@@ -16,7 +16,7 @@ namespace tidewrack::report {
 
 namespace {
 
-constexpr const char* shortOptions = ":t:o:jc:b:m:s:H:p:P:f:T:B:hV";
+constexpr const char* shortOptions = ":t:o:jc:b:m:s:H:p:P:f:T:B:C:hV";
 
 // One option a line, as the usage text has them.
 // clang-format off
@@ -34,6 +34,7 @@ constexpr option longOptions[] = {
     {"from", required_argument, nullptr, 'f'},
     {"to", required_argument, nullptr, 'T'},
     {"baseline", required_argument, nullptr, 'B'},
+    {"columns", required_argument, nullptr, 'C'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -97,6 +98,50 @@ void addStates(std::vector<std::string_view>& states, std::string_view list) {
     }
 }
 
+// A list of names for a message: "a, b, c".
+std::string listed(const std::vector<std::string_view>& names) {
+    std::string text;
+    for (const std::string_view name : names) {
+        text.append(text.empty() ? "" : ", ").append(name);
+    }
+    return text;
+}
+
+// SECTION=KEY,...: a section and keys of its columns, each once.
+ColumnChoice columnChoice(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        throw ReportError("--columns takes SECTION=KEY,... (--columns list names them), not '" +
+                          std::string(text) + "'");
+    }
+    ColumnChoice choice{std::string(text.substr(0, equals)), {}};
+    const std::span<const Column> columns = sectionColumns(choice.section);
+    if (columns.empty()) {
+        throw ReportError("--columns: no section '" + choice.section +
+                          "'; the sections: " + listed(sectionIds()));
+    }
+    std::vector<std::string_view> keys;
+    for (const Column& column : columns) {
+        keys.push_back(column.key);
+    }
+    for (std::size_t start = equals + 1;;) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string key(text.substr(start, comma - start));
+        if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            throw ReportError("--columns: " + choice.section + " has no column '" + key +
+                              "'; its columns: " + listed(keys));
+        }
+        if (std::find(choice.keys.begin(), choice.keys.end(), key) != choice.keys.end()) {
+            throw ReportError("--columns: " + choice.section + " names " + key + " twice");
+        }
+        choice.keys.push_back(key);
+        if (comma == text.size()) {
+            return choice;
+        }
+        start = comma + 1;
+    }
+}
+
 }  // namespace
 
 const char* reportUsage() {
@@ -115,6 +160,9 @@ const char* reportUsage() {
            "                         (default 1); the rest follow, by bytes\n"
            "  -s, --state <codes>    only the TCP conversations in these states: S0, REJ, S1,\n"
            "                         SF, S2, S3, RSTO, RSTR, OTH (a comma between two)\n"
+           "  -C, --columns <section>=<key>,...\n"
+           "                         show these columns of a section, in this order, in every\n"
+           "                         output (--columns list names each section's)\n"
            "\n"
            "Only the frames that pass every filter given (repeats of one are alternatives):\n"
            "  -H, --host <address>   to or from an address or prefix (10.0.0.5, 2001:db8::/32)\n"
@@ -177,6 +225,13 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             }
             options.baselines.emplace_back(optarg);
             break;
+        case 'C':
+            if (std::string_view(optarg) == "list") {
+                options.listColumns = true;
+                break;
+            }
+            options.columns.push_back(columnChoice(optarg));
+            break;
         case 'h': options.help = true; break;
         case 'V': options.version = true; break;
         case ':': throw ReportError(std::string("option ") + argv[optind - 1] + " needs a value");
@@ -200,7 +255,8 @@ ReportOptions parseReportOptions(int argc, char** argv) {
             throw ReportError("--csv and --json both write to standard output: give one");
         }
     }
-    if (!options.help && !options.version && options.csv != "list" && options.databases.empty()) {
+    if (!options.help && !options.version && options.csv != "list" && !options.listColumns &&
+        options.databases.empty()) {
         throw ReportError("no database given (try --help)");
     }
     return options;

@@ -5,14 +5,15 @@
 //                    [-m SECONDS | --min-duration SECONDS] [-s STATE,... | --state STATE,...]
 //                    [-H ADDR[/PREFIX] | --host ...] [-p N | --port N] [-P NAME | --protocol NAME]
 //                    [-f TIME | --from TIME] [-T TIME | --to TIME] [-B DB | --baseline DB]
-//                    DATABASE...
-//   tidewrack-report -c list | --csv list
+//                    [-C SECTION=KEY,... | --columns SECTION=KEY,...] DATABASE...
+//   tidewrack-report -c list | --csv list | -C list | --columns list
 //   tidewrack-report -h | --help
 //   tidewrack-report -V | --version
 //
 // Without -o, -j or -c the report goes to standard output as text; -o writes the HTML page to
 // FILE, and -j the JSON document or -c one section's CSV to standard output (not both); -o
-// goes with either. The filter's options and --baseline may be repeated (frame_filter.h).
+// goes with either. The filter's options and --baseline may be repeated (frame_filter.h), and
+// --columns once for each section (a later choice for a section replaces an earlier one).
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,8 @@ struct ReportOptions {
     std::int64_t rateDuration = defaultRateDuration;  // --min-duration, in microseconds
     FilterChoice filter;
     std::vector<std::string> baselines;  // the databases of the earlier traffic
+    std::vector<ColumnChoice> columns;
+    bool listColumns = false;  // --columns list: each section's columns, as --columns takes them
     std::vector<std::string> databases;
 };
 

@@ -126,8 +126,8 @@ int run(const ReportOptions& options, std::size_t budget) {
     Progress progress(isatty(STDERR_FILENO) != 0);
     ReportSides sides(options);
     TallyStore& store = sides.read(budget, progress);
-    const ReportSettings settings{options.top, options.ranking, options.filter.words,
-                                  options.states, options.rateDuration};
+    const ReportSettings settings{options.top,    options.ranking,      options.filter.words,
+                                  options.states, options.rateDuration, options.columns};
     const Report report = buildReport(store, settings, sides.axis());
     // The page takes the old one's place only once what goes to standard output is out as
     // well, so that a run that fails leaves no page behind.
@@ -168,12 +168,21 @@ int runReport(int argc, char** argv) {
         return 2;
     }
     // What needs no database: written as a report is, so that a failed write is a failure.
-    if (options.help || options.version || options.csv == "list") {
+    if (options.help || options.version || options.csv == "list" || options.listColumns) {
         std::string text;
         if (options.help) {
             text = reportUsage();
         } else if (options.version) {
             text = "tidewrack-report " TIDEWRACK_VERSION "\n";
+        } else if (options.listColumns) {
+            for (const std::string_view id : sectionIds()) {
+                text.append(id);
+                for (const Column& column : sectionColumns(id)) {
+                    text.append(&column == sectionColumns(id).data() ? "=" : ",")
+                        .append(column.key);
+                }
+                text.append("\n");
+            }
         } else {
             for (const std::string_view id : sectionIds()) {
                 text.append(id).append("\n");

@@ -102,6 +102,18 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
             }
         }
     }
+    for (const std::string_view key :
+         splitKeys(ranked.order.empty() ? d.byColumns : ranked.byColumns)) {
+        section.rankedBy.push_back(section.place(key));
+    }
+    for (const ColumnChoice& choice : settings.columns) {
+        if (choice.section == d.id) {
+            section.chosen.clear();
+            for (const std::string& key : choice.keys) {
+                section.chosen.push_back(section.place(key));
+            }
+        }
+    }
     if (d.complete != nullptr) {
         d.complete(section, store, report, settings);
     }
@@ -149,6 +161,17 @@ std::size_t Section::factPlace(std::string_view key) const {
     return placeOf(*this, factColumns, key);
 }
 
+std::vector<std::size_t> Section::written() const {
+    if (!chosen.empty()) {
+        return chosen;
+    }
+    std::vector<std::size_t> all(columns.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = i;
+    }
+    return all;
+}
+
 const Section* Report::find(std::string_view id) const {
     const auto found = std::find_if(sections.begin(), sections.end(),
                                     [&](const Section& s) { return s.id == id; });
@@ -161,6 +184,15 @@ std::vector<std::string_view> sectionIds() {
         ids.push_back(d.id);
     }
     return ids;
+}
+
+std::span<const Column> sectionColumns(std::string_view id) {
+    for (const Declaration& d : sectionDeclarations()) {
+        if (d.id == id) {
+            return d.columns;
+        }
+    }
+    return {};
 }
 
 Report buildReport(TallyStore& store, const ReportSettings& settings, const TimeAxis& axis) {

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,12 @@ enum class Ranking : std::uint8_t { Bytes, Frames, Duration, Rate };
 inline constexpr std::string_view rankingNames[] = {"bytes", "frames", "duration", "rate"};
 inline constexpr std::int64_t defaultRateDuration = 1000000;
 
+// The columns chosen for a section (--columns SECTION=KEY,...): their keys, in order.
+struct ColumnChoice {
+    std::string section;
+    std::vector<std::string> keys;
+};
+
 struct ReportSettings {
     std::size_t top = 10;  // rows per list; 0 for all
     Ranking ranking = Ranking::Bytes;
@@ -45,10 +52,14 @@ struct ReportSettings {
     // What a ranking by rate ranks by it: what lasted this many microseconds at least; the
     // rest follow it, by bytes.
     std::int64_t rateDuration = defaultRateDuration;
+    std::vector<ColumnChoice> columns;
 };
 
 // The ids of the sections, in the report's order.
 std::vector<std::string_view> sectionIds();
+
+// The columns of the section `id`, in order; none for an id of no section.
+std::span<const Column> sectionColumns(std::string_view id);
 
 // The report of the counts in `store`, its times on `axis`, as `settings` say. Its sections
 // read their rows from the store, which must outlive it.

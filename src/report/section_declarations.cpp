@@ -1,6 +1,8 @@
 // The declarations of the sections: their columns, the SQL of their rows, orders and charts.
 #include "report/section_declarations.h"
 
+#include <algorithm>
+
 #include "report/special_sections.h"
 
 namespace tidewrack::report {
@@ -18,9 +20,9 @@ constexpr Column databaseColumns[] = {
     {"mode", "mode", Kind::Number},
     {"frames", "frames", Kind::Count},
     {"bytes", "bytes", Kind::Bytes},
-    {"first", "first", Kind::Time, Fit::Drop},
-    {"last", "last", Kind::Time, Fit::Drop},
-    {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"first", "first", Kind::Time, Fit::Drop, 2},
+    {"last", "last", Kind::Time, Fit::Drop, 1},
+    {"duration", "duration", Kind::Duration, Fit::Drop, 3},
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     {"record", "record", Kind::Text, Fit::Hidden},
@@ -44,11 +46,11 @@ constexpr Column summaryColumns[] = {
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     {"time_zone", "times in", Kind::Text, Fit::Hidden},  // people read it in the note
-    {"classic", "classic record (IPv4 only, no dates)", Kind::Text, Fit::Drop},
+    {"classic", "classic record (IPv4 only, no dates)", Kind::Text, Fit::Drop, 1},
     {"bits_per_second", "mean rate", Kind::BitRate},
     {"frames_per_second", "frames/s", Kind::FrameRate},
-    {"filter", "filter", Kind::Text, Fit::Drop},
-    {"baseline", "baseline", Kind::Text, Fit::Drop},
+    {"filter", "filter", Kind::Text, Fit::Drop, 1},
+    {"baseline", "baseline", Kind::Text, Fit::Drop, 1},
     // People read these in the notes of the changes since the baseline.
     {"baseline_active", "baseline's active time", Kind::Duration, Fit::Hidden},
     {"compared", "compared by", Kind::Text, Fit::Hidden},
@@ -58,7 +60,7 @@ constexpr Column summaryColumns[] = {
 constexpr Column protocolColumns[] = {
     {"name", "protocol", Kind::Protocol, Fit::Cut},
     {"family", "family", Kind::Text, Fit::Hidden},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
     {"share", "share", Kind::Share},
 };
@@ -66,14 +68,14 @@ constexpr Column protocolColumns[] = {
 constexpr Column notAnalysedColumns[] = {
     {"kind", "kind", Kind::Text, Fit::Cut},
     {"frames", "frames", Kind::Count},
-    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop, 1},
     {"share", "share of frames", Kind::Share},
 };
 
 constexpr Column vlanColumns[] = {
     {"vlan", "VLAN", Kind::Number},
     {"frames", "frames", Kind::Count},
-    {"bytes", "bytes", Kind::Bytes, Fit::Drop},
+    {"bytes", "bytes", Kind::Bytes, Fit::Drop, 1},
     {"share", "share of frames", Kind::Share},
 };
 
@@ -96,45 +98,49 @@ constexpr Column timelineFacts[] = {
     {"peak_at_utc", "busiest second (UTC)", Kind::UtcTime},
 };
 
-// The first five are those of the endpoints new since the baseline as well.
+// The first five are those of the endpoints new since the baseline as well. The bytes, by which
+// the list is ranked unless --by says otherwise, go last, and the rate and the duration outlast
+// the times and the frames.
 constexpr Column endpointColumns[] = {
     {"address", "address", Kind::Address},
-    {"frames_sent", "frames sent", Kind::Count, Fit::Drop},
-    {"bytes_sent", "bytes sent", Kind::Bytes},
-    {"frames_received", "frames received", Kind::Count, Fit::DropPair},
-    {"bytes_received", "bytes received", Kind::Bytes},
-    {"first", "first", Kind::Time, Fit::Drop},
-    {"last", "last", Kind::Time, Fit::Drop},
-    {"duration", "duration", Kind::Duration, Fit::Drop},
-    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
-    {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Drop},
+    {"frames_sent", "frames sent", Kind::Count, Fit::Drop, 4},
+    {"bytes_sent", "bytes sent", Kind::Bytes, Fit::Drop, 7},
+    {"frames_received", "frames received", Kind::Count, Fit::DropPair, 4},
+    {"bytes_received", "bytes received", Kind::Bytes, Fit::DropPair, 7},
+    {"first", "first", Kind::Time, Fit::Drop, 3},
+    {"last", "last", Kind::Time, Fit::Drop, 2},
+    {"duration", "duration", Kind::Duration, Fit::Drop, 5},
+    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop, 6},
+    {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Drop, 1},
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 
+// The bytes, by which the list is ranked unless --by says otherwise, go last; the state, the rate
+// and the duration outlast the frames and the times.
 constexpr Column conversationColumns[] = {
     {"protocol", "protocol", Kind::Protocol, Fit::Cut},
     {"family", "family", Kind::Text, Fit::Hidden},
     {"a", "a", Kind::End},
     {"b", "b", Kind::End},
-    {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop},
-    {"bytes_a_to_b", "bytes a>b", Kind::Bytes},
-    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::DropPair},
-    {"bytes_b_to_a", "bytes b>a", Kind::Bytes},
-    {"first", "first", Kind::Time, Fit::Drop},
-    {"last", "last", Kind::Time, Fit::Drop},
-    {"duration", "duration", Kind::Duration, Fit::Drop},
+    {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop, 3},
+    {"bytes_a_to_b", "bytes a>b", Kind::Bytes, Fit::Drop, 7},
+    {"frames_b_to_a", "frames b>a", Kind::Count, Fit::DropPair, 3},
+    {"bytes_b_to_a", "bytes b>a", Kind::Bytes, Fit::DropPair, 7},
+    {"first", "first", Kind::Time, Fit::Drop, 2},
+    {"last", "last", Kind::Time, Fit::Drop, 1},
+    {"duration", "duration", Kind::Duration, Fit::Drop, 4},
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     // People see who opened and how fast in the sections by state and by server; the rows of a
     // page on a wide screen keep to its width.
-    {"state", "state", Kind::Text, Fit::Drop},
+    {"state", "state", Kind::Text, Fit::Drop, 6},
     {"client", "client", Kind::End, Fit::Hidden},
     {"server", "server", Kind::End, Fit::Hidden},
     {"handshake", "handshake", Kind::Delay, Fit::Hidden},
     {"connect", "connect", Kind::Delay, Fit::Hidden},
     {"syns", "SYNs", Kind::Count, Fit::Hidden},
-    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop},
+    {"bits_per_second", "rate", Kind::BitRate, Fit::Drop, 5},
     {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
 };
 
@@ -142,7 +148,7 @@ constexpr Column stateColumns[] = {
     {"state", "state", Kind::Text},
     {"meaning", "meaning", Kind::Text, Fit::Cut},
     {"conversations", "conversations", Kind::Count},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -152,7 +158,7 @@ constexpr Column failedColumns[] = {
     {"state", "state", Kind::Text},
     {"syns", "SYNs", Kind::Count},
     {"first", "first", Kind::Time},
-    {"last", "last", Kind::Time, Fit::Drop},
+    {"last", "last", Kind::Time, Fit::Drop, 1},
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
 };
@@ -160,7 +166,7 @@ constexpr Column failedColumns[] = {
 constexpr Column handshakeServerColumns[] = {
     {"server", "server", Kind::Address},
     {"handshakes", "handshakes", Kind::Count},
-    {"retried", "retried", Kind::Count, Fit::Drop},
+    {"retried", "retried", Kind::Count, Fit::Drop, 1},
     {"median", "median", Kind::Delay},
     {"p95", "95th percentile", Kind::Delay},
 };
@@ -169,8 +175,8 @@ constexpr Column handshakeServiceColumns[] = {
     {"port", "port", Kind::Port},
     {"service", "service", Kind::Text, Fit::Cut},
     {"handshakes", "handshakes", Kind::Count},
-    {"retried", "retried", Kind::Count, Fit::Drop},
-    {"servers", "servers", Kind::Count, Fit::Drop},
+    {"retried", "retried", Kind::Count, Fit::Drop, 1},
+    {"servers", "servers", Kind::Count, Fit::Drop, 1},
     {"median", "median", Kind::Delay},
     {"p95", "95th percentile", Kind::Delay},
 };
@@ -181,7 +187,7 @@ constexpr Column trafficServiceColumns[] = {
     {"service", "service", Kind::Text, Fit::Cut},
     {"conversations", "conversations", Kind::Count},
     {"servers", "servers", Kind::Count},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -190,7 +196,7 @@ constexpr Column newServerColumns[] = {
     {"server", "server", Kind::End},
     {"service", "service", Kind::Text, Fit::Cut},
     {"conversations", "conversations", Kind::Count},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -198,15 +204,15 @@ constexpr Column endpointChangeColumns[] = {
     {"address", "address", Kind::Address},
     {"bytes_before", "bytes before", Kind::Bytes},
     {"bytes_now", "bytes now", Kind::Bytes},
-    {"rate_before", "rate before", Kind::BitRate, Fit::Drop},
-    {"rate_now", "rate now", Kind::BitRate, Fit::Drop},
+    {"rate_before", "rate before", Kind::BitRate, Fit::Drop, 1},
+    {"rate_now", "rate now", Kind::BitRate, Fit::Drop, 1},
     {"change", "change", Kind::Change},
     {"relative", "relative", Kind::Ratio},
 };
 
 constexpr Column goneEndpointColumns[] = {
     {"address", "address", Kind::Address},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -215,14 +221,14 @@ constexpr Column tcpServiceColumns[] = {
     {"service", "service", Kind::Text, Fit::Cut},
     {"connections", "connections", Kind::Count},
     {"servers", "servers", Kind::Count},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
 constexpr Column udpServiceColumns[] = {
     {"port", "port", Kind::Port},
     {"service", "service", Kind::Text, Fit::Cut},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -230,9 +236,9 @@ constexpr Column icmpMessageColumns[] = {
     {"type", "type", Kind::Number},
     {"code", "code", Kind::Number},
     {"message", "message", Kind::Protocol, Fit::Cut},
-    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"detail", "detail", Kind::Text, Fit::Cut, 0, true},
     {"family", "family", Kind::Text, Fit::Hidden},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -251,9 +257,9 @@ constexpr Column icmpErrorColumns[] = {
     {"type", "type", Kind::Number, Fit::Hidden},
     {"code", "code", Kind::Number, Fit::Hidden},
     {"message", "message", Kind::Protocol, Fit::Cut},
-    {"detail", "detail", Kind::Text, Fit::Cut, true},
+    {"detail", "detail", Kind::Text, Fit::Cut, 0, true},
     {"family", "family", Kind::Text, Fit::Hidden},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -262,7 +268,7 @@ constexpr Column unansweredColumns[] = {
     {"destination", "destination", Kind::Address},
     {"port", "port", Kind::Number},
     {"attempts", "attempts", Kind::Count},
-    {"frames", "frames", Kind::Count, Fit::Drop},
+    {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
 };
 
@@ -358,12 +364,13 @@ constexpr Declaration declarations[] = {
              "bytes AS share, (SELECT sum(bytes) FROM protocol) AS share_whole FROM protocol "
              "WHERE frames > 0",
      .order = "bytes DESC, frames DESC, name, name_family", .by = "bytes",
+     .byColumns = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the bytes per protocol",
                .label = "name", .first = "share", .text = "share"}},
     {.id = "not_analysed", .title = "Frames not analysed", .columns = notAnalysedColumns,
      .rows = "SELECT kind, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
              "FROM not_analysed",
-     .order = "frames DESC, bytes DESC, kind", .by = "frames",
+     .order = "frames DESC, bytes DESC, kind", .by = "frames", .byColumns = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per kind",
                .label = "kind", .first = "share", .text = "share"},
@@ -371,7 +378,7 @@ constexpr Declaration declarations[] = {
     {.id = "vlans", .title = "VLANs: tagged frames by outer VLAN", .columns = vlanColumns,
      .rows = "SELECT vlan, frames, bytes, frames AS share, " DELIVERED " AS share_whole "
              "FROM vlan",
-     .order = "frames DESC, bytes DESC, vlan", .by = "frames",
+     .order = "frames DESC, bytes DESC, vlan", .by = "frames", .byColumns = "frames",
      .remark = "share of all the frames delivered",
      .chart = {.type = Chart::Type::Bars, .title = "Share of the frames delivered per VLAN",
                .label = "vlan", .first = "share", .text = "share"},
@@ -388,7 +395,7 @@ constexpr Declaration declarations[] = {
     {.id = "busiest_intervals", .title = "Busiest intervals", .columns = intervalColumns,
      .rows = "SELECT start / 86400000000 AS day, start, frames, bytes, start AS start_utc, idle "
              "FROM interval WHERE frames > 0",
-     .order = "bytes DESC, frames DESC, start", .by = "bytes",
+     .order = "bytes DESC, frames DESC, start", .by = "bytes", .byColumns = "bytes",
      .chart = {.type = Chart::Type::Bars, .title = "Bytes of the busiest intervals",
                .label = "start", .first = "bytes"}},
     {.id = "endpoints", .title = "Endpoints", .columns = endpointColumns,
@@ -400,13 +407,14 @@ constexpr Declaration declarations[] = {
              ACTIVE_WITHIN("endpoint.first", "endpoint.last") " AS frames_per_second_whole, "
              "first AS first_utc, last AS last_utc FROM endpoint",
      .ranked = {{{ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
-                  "bytes sent and received"},
+                  "bytes sent and received", "bytes_sent,bytes_received", "", ""},
                  {ENDPOINT_FRAMES " DESC, " ENDPOINT_BYTES " DESC, address",
-                  "frames sent and received"},
-                 {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration"},
+                  "frames sent and received", "frames_sent,frames_received", "", ""},
+                 {"last - first DESC NULLS LAST, " ENDPOINT_BYTES " DESC, address", "duration",
+                  "duration", "", ""},
                  {RATE("endpoint.", ENDPOINT_BYTES) " DESC NULLS LAST, " ENDPOINT_BYTES
                   " DESC, address",
-                  "mean rate",
+                  "mean rate", "bits_per_second",
                   "SELECT count(*) FROM endpoint WHERE " RATE("endpoint.", "1") " IS NULL",
                   "{n} endpoint{s} seen for less than {t} ranked after, by bytes"}}},
      .remark = RATES_REMARK, .remarkIf = "(SELECT count(*) FROM activity) > 1",
@@ -430,13 +438,13 @@ constexpr Declaration declarations[] = {
              ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
-                  "bytes"},
+                  "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,
-                  "frames"},
+                  "frames", "frames_a_to_b,frames_b_to_a", "", ""},
                  {"c.last - c.first DESC NULLS LAST, " CONVERSATION_BYTES " DESC, "
-                  CONVERSATION_KEY, "duration"},
+                  CONVERSATION_KEY, "duration", "duration", "", ""},
                  {RATE("c.", CONVERSATION_BYTES) " DESC NULLS LAST, " CONVERSATION_BYTES
-                  " DESC, " CONVERSATION_KEY, "mean rate",
+                  " DESC, " CONVERSATION_KEY, "mean rate", "bits_per_second",
                   "SELECT count(*) FROM conversation AS c WHERE " RATE("c.", "1") " IS NULL",
                   "{n} conversation{s} shorter than {t} ranked after, by bytes"}}},
      .remark = "a is the lower end, by address then port"},
@@ -445,6 +453,7 @@ constexpr Declaration declarations[] = {
              "sum(frames_ab + frames_ba) AS frames, sum(bytes_ab + bytes_ba) AS bytes "
              "FROM conversation WHERE state IS NOT NULL GROUP BY state",
      .derived = true, .order = "conversations DESC, bytes DESC, state", .by = "conversations",
+     .byColumns = "conversations",
      .chart = {.type = Chart::Type::Bars, .title = "Conversations per state", .label = "state",
                .first = "conversations"}},
     {.id = "failed_connections",
@@ -457,25 +466,25 @@ constexpr Declaration declarations[] = {
              "first, last, first AS first_utc, last AS last_utc "
              "FROM " TCP_CONVERSATIONS " AND state IN ('S0', 'REJ')",
      .order = "syns DESC, first, client, client_port, server, server_port",
-     .by = "SYNs sent, then the first", .remark = "S0: never answered; REJ: refused"},
+     .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
      .rows = HANDSHAKES("server")
              "SELECT server, count(*) AS handshakes, " RETRIED ", " PERCENTILES
              " FROM ranked GROUP BY server",
      .derived = true, .order = "median DESC, handshakes DESC, server",
-     .by = "median, slowest first", .remark = HANDSHAKE_REMARK},
+     .by = "median, slowest first", .byColumns = "median", .remark = HANDSHAKE_REMARK},
     {.id = "handshake_services", .title = "TCP handshake times by service",
      .columns = handshakeServiceColumns,
      .rows = HANDSHAKES("port")
              "SELECT port, " TCP_SERVICE_NAME " AS service, count(*) AS handshakes, " RETRIED
              ", count(DISTINCT server) AS servers, " PERCENTILES " FROM ranked GROUP BY port",
      .derived = true, .order = "median DESC, handshakes DESC, port",
-     .by = "median, slowest first"},
+     .by = "median, slowest first", .byColumns = "median"},
     {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
      .columns = trafficServiceColumns,
      .rows = SERVICE_PORTS, .derived = true, .order = "bytes DESC, frames DESC, protocol, port",
-     .by = "bytes", .remark = SERVER_REMARK,
+     .by = "bytes", .byColumns = "bytes", .remark = SERVER_REMARK,
      .aside = "SELECT count(*) FROM (SELECT 1 FROM server_end GROUP BY protocol, port "
               "HAVING " REFUSED_ONLY ")",
      .asideText = "{n} TCP port{s} that only refused left out (in the failed connections)"},
@@ -489,18 +498,20 @@ constexpr Declaration declarations[] = {
              "SELECT port, " TCP_SERVICE_NAME " AS service, count(*) AS connections, "
              "count(DISTINCT server) AS servers, sum(frames) AS frames, sum(bytes) AS bytes "
              "FROM accepted GROUP BY port",
-     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes"},
+     .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
+     .byColumns = "bytes"},
     {.id = "udp_services", .title = "UDP services by destination port",
      .columns = udpServiceColumns,
      .rows = "SELECT known_udp_port(port) AS port, udp_service(known_udp_port(port)) AS service, "
              "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
      .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
-     .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+     .byColumns = "bytes", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
      .rows = "SELECT type, code, icmp_type_text(family, type) AS message, "
              "family AS message_family, icmp_code_text(family, type, code) AS detail, "
              "family_name(family) AS family, frames, bytes FROM icmp_message",
-     .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes"},
+     .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes",
+     .byColumns = "bytes"},
     {.id = "port_scans",
      .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
      .columns = portScanColumns,
@@ -513,13 +524,15 @@ constexpr Declaration declarations[] = {
              "sum(answered) AS answered_share, count(*) AS answered_share_whole, "
              "group_concat(iif(answered, port, NULL)) AS open_ports FROM port GROUP BY 1, 2 "
              "HAVING count(*) >= " SCAN_PORTS,
-     .derived = true, .order = "ports DESC, source, target", .by = "ports"},
+     .derived = true, .order = "ports DESC, source, target", .by = "ports",
+     .byColumns = "ports"},
     {.id = "icmp_errors", .title = "ICMP errors", .columns = icmpErrorColumns,
      .rows = "SELECT reporter, sent_to, type, code, icmp_type_text(f, type) AS message, "
              "f AS message_family, icmp_code_text(f, type, code) AS detail, "
              "family_name(f) AS family, frames, bytes "
              "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
-     .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes"},
+     .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes",
+     .byColumns = "bytes"},
     {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
      .columns = unansweredColumns,
      .rows = "WITH attempt (source, destination, port, frames, bytes) AS ("
@@ -530,13 +543,14 @@ constexpr Declaration declarations[] = {
              "SELECT source, destination, port, count(*) AS attempts, sum(frames) AS frames, "
              "sum(bytes) AS bytes FROM attempt GROUP BY 1, 2, 3",
      .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
-     .by = "bytes"},
+     .by = "bytes", .byColumns = "bytes"},
     {.id = "new_endpoints", .title = "Endpoints not seen in the baseline",
      .columns = std::span(endpointColumns, 5),
      .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received "
              "FROM endpoint WHERE address NOT IN (SELECT address FROM baseline_endpoint)",
      .order = ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
-     .by = "bytes sent and received", .baselineOnly = true},
+     .by = "bytes sent and received", .byColumns = "bytes_sent,bytes_received",
+     .baselineOnly = true},
     {.id = "new_servers", .title = "Server ends not seen in the baseline",
      .columns = newServerColumns,
      .rows = "SELECT protocol, address AS server, port AS server_port, " SERVICE_NAME
@@ -545,20 +559,19 @@ constexpr Declaration declarations[] = {
              "WHERE NOT EXISTS (SELECT 1 FROM baseline_server AS b WHERE b.protocol = s.protocol "
              "AND b.address = s.address AND b.port = s.port) GROUP BY protocol, address, port",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, server, server_port",
-     .by = "bytes",
-     .baselineOnly = true},
+     .by = "bytes", .byColumns = "bytes", .baselineOnly = true},
     {.id = "new_services", .title = "Services not seen in the baseline",
      .columns = trafficServiceColumns,
      .rows = "SELECT * FROM (" SERVICE_PORTS ") WHERE (protocol, port) NOT IN "
              "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
-     .baselineOnly = true},
+     .byColumns = "bytes", .baselineOnly = true},
     {.id = "gone_endpoints", .title = "Endpoints of the baseline not seen now",
      .columns = goneEndpointColumns,
      .rows = "SELECT address, frames, bytes FROM baseline_endpoint "
              "WHERE address NOT IN (SELECT address FROM endpoint)",
      .order = "bytes DESC, frames DESC, address", .by = "bytes sent and received before",
-     .baselineOnly = true},
+     .byColumns = "bytes", .baselineOnly = true},
     {.id = "gone_services", .title = "Services of the baseline not seen now",
      .columns = trafficServiceColumns,
      .rows = "SELECT protocol, port, " SERVICE_NAME " AS service, "
@@ -568,7 +581,7 @@ constexpr Declaration declarations[] = {
              "WHERE (protocol, port) NOT IN (SELECT DISTINCT protocol, port FROM server_end) "
              "GROUP BY protocol, port",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes before",
-     .baselineOnly = true},
+     .byColumns = "bytes", .baselineOnly = true},
     {.id = "endpoint_changes", .title = "Endpoints whose bytes changed most",
      .columns = endpointChangeColumns,
      .rows = CHANGES
@@ -579,6 +592,7 @@ constexpr Declaration declarations[] = {
              "iif(before > 0 AND now > 0, expected, NULL) AS relative_whole "
              "FROM measured WHERE now != expected",
      .derived = true, .order = "abs(change) DESC, address", .by = "bytes gained or lost",
+     .byColumns = "change",
      .remark = "bytes sent and received, now less before; relative: of endpoints on both sides",
      .baselineOnly = true, .complete = completeChanges},
     {.id = "endpoint_changes_relative",
@@ -586,7 +600,7 @@ constexpr Declaration declarations[] = {
      .columns = endpointChangeColumns,
      .rows = "SELECT * FROM section_endpoint_changes WHERE relative IS NOT NULL",
      .order = "abs(relative * 1.0 / relative_whole) DESC, abs(change) DESC, address",
-     .by = "change relative to the bytes before",
+     .by = "change relative to the bytes before", .byColumns = "relative",
      .remark = "of the endpoints seen both in the baseline and now", .baselineOnly = true,
      .complete = completeChanges},
 };
@@ -614,9 +628,38 @@ constexpr Declaration declarations[] = {
 #undef RETRIED
 #undef SERVER_REMARK
 
+// Whether the columns of an order (Declaration::byColumns) are named well: at least one when
+// there is an order, each a column that people see, and both of a pair that goes together, so
+// that keeping them whole keeps the pair whole.
+constexpr bool namesItsColumns(const Declaration& d, std::string_view by,
+                               std::string_view byColumns) {
+    const std::vector<std::string_view> keys = splitKeys(byColumns);
+    if (!by.empty() && keys.empty()) {
+        return false;
+    }
+    const auto named = [&](std::size_t i) {
+        return std::find(keys.begin(), keys.end(), d.columns[i].key) != keys.end();
+    };
+    for (const std::string_view key : keys) {
+        const int at = columnAt(d.columns, key);
+        if (at < 0 || d.columns[at].fit == Fit::Hidden) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < d.columns.size(); ++i) {
+        const int pair = pairedWith(d.columns, i);
+        if (pair >= 0 && named(i) != named(static_cast<std::size_t>(pair))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every chart names columns its section has (a label and a first at least), every section but
-// a record reads rows, a column dropped in pairs has its pair to its left, no key is there
-// twice, and ids are JSON member names.
+// a record reads rows, a column that goes from a table too wide says when, one that goes in
+// pairs has its pair to its left, going at the same step, every order names the columns it
+// ranks by (which therefore never go, whatever --by says), no key is there twice, and ids are
+// JSON member names.
 static_assert([] {
     for (const Declaration& d : declarations) {
         const auto names = [&](std::string_view key, bool needed) {
@@ -629,12 +672,19 @@ static_assert([] {
             return false;
         }
         for (std::size_t i = 0; i < d.columns.size(); ++i) {
-            bool paired = d.columns[i].fit != Fit::DropPair;
-            for (std::size_t j = 0; j < i; ++j) {
-                paired = paired ||
-                         (d.columns[j].fit == Fit::Drop && d.columns[j].kind == d.columns[i].kind);
+            const Column& column = d.columns[i];
+            const int pair = pairedWith(d.columns, i);
+            if (mayGo(column) != (column.goes > 0) ||
+                (column.fit == Fit::DropPair &&
+                 (pair < 0 || d.columns[pair].goes != column.goes))) {
+                return false;
             }
-            if (!paired) {
+        }
+        if (!namesItsColumns(d, d.by, d.byColumns)) {
+            return false;
+        }
+        for (const Declaration::Ranked& ranked : d.ranked) {
+            if (!namesItsColumns(d, ranked.order, ranked.byColumns)) {
                 return false;
             }
         }

@@ -8,6 +8,7 @@
 #include <array>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "report/report_model.h"
 #include "report/report_sections.h"
@@ -27,15 +28,21 @@ struct Declaration {
     std::string_view order{};  // SQL ORDER BY for the rows (by the columns' keys when derived)
     bool whole = false;        // every row, whatever --top says
     std::string_view by{};     // the order as people are told it: "bytes"
-    // The orders of a list ranked as --by says, and how people are told them, by Ranking; none
-    // for a list of one order.
+    // The keys of the columns of that order, split by commas ("bytes_sent,bytes_received"),
+    // which a table too narrow never leaves out.
+    std::string_view byColumns{};
+    // The orders of a list ranked as --by says, how people are told them and their columns, by
+    // Ranking; none for a list of one order.
+    // (No default values here: g++ 12 cannot read them within an array in a constant
+    // expression.)
     struct Ranked {
-        std::string_view order{};
-        std::string_view by{};
+        std::string_view order;
+        std::string_view by;
+        std::string_view byColumns;
         // SQL counting the rows the order ranks after the others for want of a value, said as
         // `asideText` is (below) when there are any.
-        std::string_view aside{};
-        std::string_view asideText{};
+        std::string_view aside;
+        std::string_view asideText;
     };
     std::array<Ranked, 4> ranked{};
     std::string_view remark{};    // said after it, when `remarkIf` (SQL) holds of a row kept
@@ -57,5 +64,16 @@ struct Declaration {
 
 // Every section, in the report's order.
 std::span<const Declaration> sectionDeclarations();
+
+// The keys of a list split by commas, as Declaration::byColumns has them.
+constexpr std::vector<std::string_view> splitKeys(std::string_view keys) {
+    std::vector<std::string_view> split;
+    while (!keys.empty()) {
+        const std::size_t comma = std::min(keys.find(','), keys.size());
+        split.push_back(keys.substr(0, comma));
+        keys.remove_prefix(std::min(comma + 1, keys.size()));
+    }
+    return split;
+}
 
 }  // namespace tidewrack::report

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "report/cell_text.h"
 #include "report/display_width.h"
@@ -48,16 +49,38 @@ class Table {
             widths.back() = barWidth;
         }
         shown.assign(n, true);
+        const std::size_t whole = total(widths);
         if (fit(widths, width)) {
             rows(widths, out);
         } else {
             blocks(width, out);
         }
+        leftOut(whole, width, out);
     }
 
   private:
     Fit fitOf(std::size_t i) const {
         return i < columns.size() ? section.columns[columns[i]].fit : Fit::Drop;
+    }
+
+    // The order in which columns go from a table too wide: the bar first, then each column
+    // that may be left out by its step, the rightmost first within one.
+    std::vector<std::size_t> goingOrder() const {
+        std::vector<std::size_t> order;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (mayLeaveOut(section, columns[i])) {
+                order.push_back(i);
+            }
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            const std::uint8_t x = section.columns[columns[a]].goes,
+                               y = section.columns[columns[b]].goes;
+            return x != y ? x < y : a > b;
+        });
+        if (bars) {
+            order.insert(order.begin(), columns.size());
+        }
+        return order;
     }
 
     std::size_t total(const std::vector<std::size_t>& widths) const {
@@ -71,20 +94,21 @@ class Table {
         return sum + (count > 1 ? (count - 1) * gap : 0);
     }
 
-    // Drops, then cuts, columns until the table fits; false when it cannot.
+    // Leaves columns out, then cuts them, until the table fits; false when it cannot, with every
+    // column that may go left out. A wider table thus never shows fewer columns than a narrower
+    // one: it leaves out the first few of the same order, or none, and shown as blocks the rows
+    // keep only the columns that never go.
     bool fit(std::vector<std::size_t>& widths, std::size_t width) {
-        for (std::size_t i = widths.size(); i-- > 0 && total(widths) > width;) {
-            if (fitOf(i) == Fit::DropPair) {
-                shown[i] = false;
-                for (std::size_t j = i; j-- > 0;) {
-                    if (fitOf(j) == Fit::Drop &&
-                        section.columns[columns[j]].kind == section.columns[columns[i]].kind) {
-                        shown[j] = false;
-                        break;
-                    }
+        for (const std::size_t i : goingOrder()) {
+            if (total(widths) <= width) {
+                break;
+            }
+            shown[i] = false;
+            if (i < columns.size()) {
+                const int pair = pairedWith(section.columns, columns[i]);
+                for (std::size_t j = 0; j < columns.size() && pair >= 0; ++j) {
+                    shown[j] = shown[j] && columns[j] != static_cast<std::size_t>(pair);
                 }
-            } else if (fitOf(i) == Fit::Drop) {
-                shown[i] = false;
             }
         }
         while (total(widths) > width) {
@@ -156,11 +180,14 @@ class Table {
         });
     }
 
-    // Each row as lines of "title  value", for a table that no width of columns can fit.
+    // Each row as lines of "title  value", for a table that no width of columns can fit: the
+    // columns that never go.
     void blocks(std::size_t width, TextSink& out) const {
         std::size_t titleWidth = 0;
-        for (const std::size_t c : columns) {
-            titleWidth = std::max(titleWidth, displayWidth(section.columns[c].title));
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (shown[i]) {
+                titleWidth = std::max(titleWidth, displayWidth(section.columns[columns[i]].title));
+            }
         }
         bool first = true;
         section.eachRow([&](const Row& row) {
@@ -168,6 +195,9 @@ class Table {
             out << (first ? "" : "\n");
             first = false;
             for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (!shown[i]) {
+                    continue;
+                }
                 const std::string title = terminalText(section.columns[columns[i]].title);
                 const bool front = fitOf(i) == Fit::CutFront;
                 std::string line = std::string(indent, ' ') + title;
@@ -181,6 +211,30 @@ class Table {
                     << "\n";
             }
         });
+    }
+
+    // The note under a table that left columns out: which, and how to see them (`whole` is the
+    // width of the table with all its columns).
+    void leftOut(std::size_t whole, std::size_t width, TextSink& out) const {
+        std::string titles;
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!shown[i]) {
+                titles.append(titles.empty() ? "" : ", ").append(section.columns[columns[i]].title);
+                ++count;
+            }
+        }
+        if (count == 0) {
+            return;
+        }
+        const std::string note = "left out for width: " + titles +
+                                 "; COLUMNS=" + std::to_string(whole) + " or --columns " +
+                                 std::string(section.id) + "=KEY,... shows " +
+                                 (count == 1 ? "it" : "them") + " (--columns list names the keys)";
+        for (const std::string& line :
+             wrapToWidth(terminalText(note), width > indent ? width - indent : 1, indent)) {
+            out << std::string(indent, ' ') << line << "\n";
+        }
     }
 
     const Section& section;

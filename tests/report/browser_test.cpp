@@ -4,13 +4,14 @@
 // or fetch a logged violation), and its DOM holds the key figures and the top talker. Then the
 // page is laid out at 390 and 1280 pixels wide, in the light and the dark scheme, each in an
 // iframe of that width (a headless window is never narrower than 500 pixels) measured by a
-// script of the test: the page is never wider than the screen (wide tables scroll in their own
-// box), every chart takes the width of its section, no chart text is smaller than the tables'
-// text, a time axis has more than three ticks on either screen, and more than three labels on
-// the wide one and at least three on the narrow one, none overlapping, and the dark scheme is
-// dark. Printed (to PDF, read back by
-// poppler's pdftotext where it is installed), no page ends with a section's heading and no
-// figure is broken across lines.
+// script of the test: the page is never wider than the screen (on the wide one, wide tables
+// scroll in their own box; on the narrow one, they show each row as a block of cells, each
+// after its column's title), every chart takes the width of its section, no chart text is
+// smaller than the tables' text, a time axis has more than three ticks on either screen, and
+// more than three labels on the wide one and at least three on the narrow one, none
+// overlapping, and the dark scheme is dark. Printed (to PDF, read back by poppler's pdftotext
+// where it is installed), no page ends with a section's heading, no figure is broken across
+// lines, no column of a wide table is cut off and no word is smaller than 8 points.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -81,6 +82,10 @@ addEventListener('load', () => {
                               .map(e => e.getBoundingClientRect());
                 return s.some((r, i) => i > 0 && r.left < s[i - 1].right); }),
             scrolling: all('div.table').filter(t => t.scrollWidth > t.clientWidth + 1).length,
+            blocks: all('div.table thead').filter(h => !shown(h)).length,
+            labelled: all('div.table').filter(t => !shown(t.querySelector('thead'))).every(t =>
+                [...t.querySelectorAll('td')].every(c =>
+                    w.getComputedStyle(c, '::before').content.length > 2)),
             dark: rgb[0] + rgb[1] + rgb[2] < 150};
   });
   document.body.setAttribute('data-layout', JSON.stringify(layouts));
@@ -168,19 +173,20 @@ TEST(ReportInBrowser, ThePageFitsNarrowAndWideScreensInBothSchemes) {
         ASSERT_TRUE(std::regex_search(dom, found, layout)) << dom.substr(0, 2000);
         const std::string json = std::regex_replace(found[1].str(), std::regex("&quot;"), "\"");
         // Each frame: width, page fits, legible, charts fill, ticks and labels, overlap,
-        // scrolling, dark.
-        EXPECT_EQ(jsonQuery(json, "SELECT value ->> 'width', value ->> 'pageFits', "
-                                  "value ->> 'legible', value ->> 'chartsFill', "
-                                  "value ->> 'ticks' >= 4 AND "
-                                  "value ->> 'labels' >= iif(value ->> 'width' < 600, 3, 4), "
-                                  "value ->> 'overlap', value ->> 'scrolling' > 0, "
-                                  "value ->> 'dark' FROM json_each(?1)"),
-                  (std::vector<std::string>{"390|1|1|1|1|0|1|" + std::to_string(dark),
-                                            "1280|1|1|1|1|0|0|" + std::to_string(dark),
-                                            "390|1|1|1|1|0|1|" + std::to_string(dark),
-                                            "1280|1|1|1|1|0|0|" + std::to_string(dark),
-                                            "390|1|1|1|1|0|1|" + std::to_string(dark),
-                                            "1280|1|1|1|1|0|1|" + std::to_string(dark)}))
+        // scrolling, tables as blocks each cell after its title, dark. On the narrow screen a
+        // table too wide is blocks, never a scroll.
+        const std::string d = std::to_string(dark);
+        EXPECT_EQ(
+            jsonQuery(json, "SELECT value ->> 'width', value ->> 'pageFits', "
+                            "value ->> 'legible', value ->> 'chartsFill', "
+                            "value ->> 'ticks' >= 4 AND "
+                            "value ->> 'labels' >= iif(value ->> 'width' < 600, 3, 4), "
+                            "value ->> 'overlap', value ->> 'scrolling' > 0, "
+                            "value ->> 'blocks' > 0, value ->> 'labelled', "
+                            "value ->> 'dark' FROM json_each(?1)"),
+            (std::vector<std::string>{"390|1|1|1|1|0|0|1|1|" + d, "1280|1|1|1|1|0|0|0|1|" + d,
+                                      "390|1|1|1|1|0|0|1|1|" + d, "1280|1|1|1|1|0|0|0|1|" + d,
+                                      "390|1|1|1|1|0|0|1|1|" + d, "1280|1|1|1|1|0|1|0|1|" + d}))
             << json;
     }
 }
@@ -215,7 +221,8 @@ TEST(ReportInBrowser, PrintKeepsHeadingsWithTheirTablesAndFiguresOnOneLine) {
             "--print-to-pdf='" +
             dir.path("long.pdf") + "' 'file://" + dir.path("long.html") +
             "' >/dev/null 2>&1 && pdftotext -layout '" + dir.path("long.pdf") + "' '" +
-            dir.path("long.txt") + "'";
+            dir.path("long.txt") + "' && pdftotext -bbox '" + dir.path("long.pdf") + "' '" +
+            dir.path("words.html") + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
         const std::string page = fileBytes(dir.path("long.html")),
                           text = fileBytes(dir.path("long.txt"));
@@ -248,5 +255,27 @@ TEST(ReportInBrowser, PrintKeepsHeadingsWithTheirTablesAndFiguresOnOneLine) {
             EXPECT_NE(text.find((*m)[1]), std::string::npos) << (*m)[1] << " is broken";
         }
         EXPECT_GT(figures, 30);
+        // No column of the conversations is cut off the paper: each title is there, and the
+        // rates (by which --by may rank them).
+        const std::size_t from = text.find("Conversations\n"),
+                          to = text.find("TCP conversations by state");
+        ASSERT_LT(from, to);
+        const std::string conversations = text.substr(from, to - from);
+        for (const char* title : {"protocol", "frames a>b", "bytes a>b", "frames b>a", "bytes b>a",
+                                  "first", "last", "duration", "state", "rate"}) {
+            EXPECT_NE(conversations.find(title), std::string::npos) << title << " is cut off";
+        }
+        EXPECT_NE(conversations.find(" bit/s"), std::string::npos) << conversations;
+        // No word is printed smaller than 8 points: half the height of the page's title, of 16.
+        const std::string words = fileBytes(dir.path("words.html"));
+        static const std::regex box(R"re(yMin="([0-9.]+)" xMax="[0-9.]+" yMax="([0-9.]+)")re");
+        double least = 1e9, most = 0;
+        for (auto m = std::sregex_iterator(words.begin(), words.end(), box);
+             m != std::sregex_iterator(); ++m) {
+            const double height = std::stod((*m)[2]) - std::stod((*m)[1]);
+            least = std::min(least, height);
+            most = std::max(most, height);
+        }
+        EXPECT_GE(least, most / 2 - 0.01) << "of " << most << " for 16 points";
     }
 }

@@ -1,8 +1,8 @@
 // Every output comes from one declaration of each section: for every section of the four
 // samples (the office LAN's made with -x), the CSV that --csv writes holds the rows and fields of
 // the JSON document, under the same keys, and --csv list names exactly the document's sections.
-// A field is quoted as RFC 4180 has it, and a text never starts what a spreadsheet reads as a
-// formula.
+// Columns chosen with --columns are chosen in every output alike. A field is quoted as RFC 4180
+// has it, and a text never starts what a spreadsheet reads as a formula.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -113,6 +113,41 @@ TEST(ReportOutputsAgree, CsvHoldsTheJsonRowsOfEverySection) {
             EXPECT_EQ(rows, expected) << sample << " " << id << ":\n" << csv.out;
         }
     }
+}
+
+// Columns chosen with --columns are those of every output, in the order chosen: the JSON rows'
+// members, the CSV's fields, the text's and the page's column titles; the other sections keep
+// theirs, and a chosen column is never left out for width.
+TEST(ReportOutputsAgree, ChosenColumnsAreThoseOfEveryOutputInTheirOrder) {
+    ScratchDir dir;
+    const std::string db = dir.path("office.db");
+    makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", db);
+    const std::vector<std::string> choice = {"--columns", "conversations=frames_a_to_b,a,state",
+                                             "-C", "endpoints=address,first_utc", db};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), choice.begin(), choice.end());
+        const Outcome run = runReport(args, {"COLUMNS=60"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    };
+    const std::string json = with({"--json", "-o", dir.path("page.html")});
+    const std::string csv = with({"--csv", "conversations"}), text = with({});
+    const Rows rows = jsonRows(json, "$.conversations");
+    ASSERT_EQ(rows.size(), 9u);
+    EXPECT_EQ(rows.front(), (std::vector<std::string>{"frames_a_to_b", "a", "state"}));
+    EXPECT_EQ(parseCsv(csv), rows);
+    EXPECT_EQ(jsonRows(json, "$.endpoints").front(),
+              (std::vector<std::string>{"address", "first_utc"}));
+    EXPECT_EQ(jsonRows(json, "$.protocols").front().size(), 5u);
+    EXPECT_NE(text.find("\n  frames a>b  a                        state\n"
+                        "           6  10.10.0.23:50100         SF\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n  address           first (UTC)\n"), std::string::npos) << text;
+    EXPECT_NE(fileBytes(dir.path("page.html"))
+                  .find("<thead><tr><th class=\"n\">frames a&gt;b</th><th>a</th><th "
+                        "class=\"w\">state</th>"),
+              std::string::npos);
 }
 
 // A field with a comma or a quote is quoted, its quotes doubled; one with neither is not.

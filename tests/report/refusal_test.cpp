@@ -294,6 +294,14 @@ std::string timeRefused(const std::string& option, const std::string& value) {
            value + "'";
 }
 
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
 }  // namespace
 
 TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
@@ -340,6 +348,15 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
         {{"--protocol", "", "x.db"},
          "--protocol takes a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...), "
          "not ''"},
+        {{"--columns", "conversations", "x.db"},
+         "--columns takes SECTION=KEY,... (--columns list names them), not 'conversations'"},
+        {{"--columns", "talkers=a", "x.db"},
+         "--columns: no section 'talkers'; the sections: " + listed(sectionIds())},
+        {{"-C", "vlans=vlan,rate", "x.db"},
+         "--columns: vlans has no column 'rate'; its columns: vlan, frames, bytes, share"},
+        {{"-C", "vlans=", "x.db"},
+         "--columns: vlans has no column ''; its columns: vlan, frames, bytes, share"},
+        {{"-C", "vlans=vlan,frames,vlan", "x.db"}, "--columns: vlans names vlan twice"},
     };
     for (const auto& c : cases) {
         const Outcome run = runReport(c.args);
@@ -363,7 +380,11 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
     EXPECT_NE(help.out.find("Usage: tidewrack-report [options] DATABASE..."), std::string::npos);
     EXPECT_EQ(runReport({"-V"}).out, "tidewrack-report " TIDEWRACK_VERSION_TEXT "\n");
     // What needs no database fails as a report does when standard output cannot take it.
-    for (const std::string option : {"--help", "-V", "--csv=list"}) {
+    // Each section with its keys, as --columns takes them.
+    const Outcome keys = runReport({"--columns", "list"});
+    EXPECT_EQ(keys.status, 0);
+    EXPECT_NE(keys.out.find("\nvlans=vlan,frames,bytes,share\n"), std::string::npos) << keys.out;
+    for (const std::string option : {"--help", "-V", "--csv=list", "-Clist"}) {
         const Outcome full = runBinary(
             "/bin/sh", {"-c", "exec \"$@\" >/dev/full", "sh", TIDEWRACK_REPORT_BINARY, option});
         EXPECT_EQ(full.status, 1) << option;

@@ -1,6 +1,7 @@
 // The text report as a terminal shows it: no line wider than COLUMNS, else than the terminal
 // standard output goes to, else than 80 columns; headings wrapped at blanks; tables narrowed by
-// their columns' fits, and shown row by row when no narrowing fits; names cut between
+// their columns' fits, never losing a column as the width grows, with a note naming what they
+// left out, and shown row by row when no narrowing fits; names cut between
 // characters, East Asian wide ones counted as two columns. And bytes that are not UTF-8 come
 // out as U+FFFD in every output.
 #include <gtest/gtest.h>
@@ -9,6 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "report_test_kit.h"
@@ -113,9 +117,14 @@ TEST(ReportTerminalText, NamesAreCutBetweenCharactersAndNarrowTablesTurnIntoBloc
         << narrow.out;
     EXPECT_NE(narrow.out.find("\n  漢字漢字漢~      168   0.8 %\n"), std::string::npos)
         << narrow.out;
-    // Each row a block; a value too long to go beside its title goes below it.
-    EXPECT_NE(narrow.out.find("\n  protocol    TCP\n  a           93.184.216.34:80\n  b\n"
-                              "    192.168.1.23:51001\n  frames a>b  4\n"),
+    // Each row a block of the columns that never go, a value too long to go beside its title
+    // below it; the note names the others.
+    EXPECT_NE(narrow.out.find("\n  protocol   TCP\n  a          93.184.216.34:80\n  b\n"
+                              "    192.168.1.23:51001\n  bytes a>b  2,516\n  bytes b>a  841\n\n"),
+              std::string::npos)
+        << narrow.out;
+    EXPECT_NE(narrow.out.find("\n  left out for width: frames\n    a>b, frames b>a, first,\n    "
+                              "last, duration, state,\n    rate; COLUMNS=175 or\n"),
               std::string::npos)
         << narrow.out;
     const std::size_t at = narrow.out.find("\n  database\n    ~") + 12;  // the path's line
@@ -141,5 +150,78 @@ TEST(ReportTerminalText, BytesThatAreNotUtf8BecomeReplacementCharactersEverywher
     for (const std::string* output : {&text.out, &json.out, &csv.out, &page}) {
         EXPECT_NE(output->find(repaired), std::string::npos) << *output;
         EXPECT_TRUE(validUtf8(*output, dir));
+    }
+}
+
+// Over every width from 40 to 400 columns and every order, of a database with IPv4 and IPv6
+// rows: the conversations never lose the columns they are ranked by, a wider text never leaves
+// out a column that a narrower one shows, the note names exactly the columns left out, and the
+// width it gives shows them all.
+TEST(ReportTerminalText, AWiderTextNeverShowsFewerColumnsAndTheNoteNamesTheRest) {
+    ScratchDir dir;
+    const std::string db = dir.path("office.db");
+    makeExtendedDatabase(samples + "/office-lan.pcap", db);
+    const std::vector<std::string> titles = {"protocol",  "a",          "b",         "frames a>b",
+                                             "bytes a>b", "frames b>a", "bytes b>a", "first",
+                                             "last",      "duration",   "state",     "rate"};
+    // The titles the conversations show, and those their note names.
+    const auto read = [&](const std::string& text, std::set<std::string>& shown,
+                          std::set<std::string>& named, std::string& wide) {
+        const std::size_t from = text.find("\nConversations ");
+        std::string section = text.substr(from, text.find("\nTCP conversations by", from) - from);
+        section = std::regex_replace(section, std::regex("\n    "), " ");
+        std::smatch note;
+        if (std::regex_search(section, note,
+                              std::regex("\n  left out for width: ([^;]*); "
+                                         "COLUMNS=([0-9]+) "))) {
+            std::istringstream list(note[1].str());
+            for (std::string title; std::getline(list >> std::ws, title, ',');) {
+                named.insert(title);
+            }
+            wide = note[2];
+        }
+        const std::string head = section.substr(section.find("\n  protocol"));
+        const std::string header = head.substr(0, head.find('\n', 1)) + "  ";
+        for (const std::string& title : titles) {
+            if (header.find("  " + title + "  ") != std::string::npos ||
+                section.find("\n  " + title + "  ") != std::string::npos) {
+                shown.insert(title);
+            }
+        }
+    };
+    const std::map<std::string, std::vector<std::string>> ranked = {
+        {"bytes", {"bytes a>b", "bytes b>a"}},
+        {"frames", {"frames a>b", "frames b>a"}},
+        {"duration", {"duration"}},
+        {"rate", {"rate"}}};
+    for (const auto& [by, keys] : ranked) {
+        std::set<std::string> before;   // shown at the width before
+        std::set<std::string> checked;  // the widths that notes gave
+        for (int width = 40; width <= 400; width += 9) {
+            const Outcome run = runReport({"--by", by, db}, {"COLUMNS=" + std::to_string(width)});
+            ASSERT_EQ(run.status, 0) << run.err;
+            std::set<std::string> shown, named;
+            std::string wide;
+            read(run.out, shown, named, wide);
+            std::set<std::string> all = shown;
+            all.insert(named.begin(), named.end());
+            EXPECT_EQ(all.size(), titles.size()) << by << " at " << width << ":\n" << run.out;
+            EXPECT_EQ(shown.size() + named.size(), titles.size()) << by << " at " << width;
+            for (const std::string& key : keys) {
+                EXPECT_EQ(shown.count(key), 1u) << key << " left out at " << width;
+            }
+            for (const std::string& title : named) {
+                EXPECT_EQ(before.count(title), 0u)
+                    << title << " shown narrower but not at " << width << " by " << by;
+            }
+            before = shown;
+            if (!wide.empty() && checked.insert(wide).second) {
+                std::set<std::string> atWide, namedAtWide;
+                std::string again;
+                read(runReport({"--by", by, db}, {"COLUMNS=" + wide}).out, atWide, namedAtWide,
+                     again);
+                EXPECT_EQ(atWide.size(), titles.size()) << "COLUMNS=" << wide << " by " << by;
+            }
+        }
     }
 }

@@ -2,8 +2,8 @@
 # The bash completion of tidewrack-report, driven the way bash drives it: every option that the
 # program's --help names offered, long and short, and no other; databases, that is any file, as
 # its words; HTML pages and directories after -o; the sections that the program names (--csv
-# list), and list, after --csv, and list alone when the program cannot be run; the TCP states
-# after --state, also after a comma; nothing after --top.
+# list), and list, after --csv and --columns, and list alone when the program cannot be run; the
+# TCP states after --state, also after a comma; nothing after --top.
 #
 # Usage: report_completion_test.sh <completion script> <tidewrack-report binary>
 set -euo pipefail
@@ -39,6 +39,7 @@ sections=$("$program" --csv list)
 [[ -n $sections ]] || { echo "FAIL: --csv list names no sections"; failures=$((failures + 1)); }
 expect "$( (echo list; echo "$sections") | LC_ALL=C sort)" tidewrack-report --csv ""
 expect "$(grep '^p' <<<"$sections" | LC_ALL=C sort)" tidewrack-report -c p
+expect "$( (echo list; echo "$sections") | LC_ALL=C sort)" tidewrack-report --columns ""
 completed_command=$scratch/absent
 expect "list" tidewrack-report --csv ""
 completed_command=$program
