@@ -196,10 +196,10 @@ void DatabaseReader::checkTables() {
         prepare("SELECT lower(t.name), t.type, CASE t.type WHEN 'table' THEN EXISTS (SELECT 1 "
                 "FROM pragma_table_xinfo(t.name) AS c WHERE c.hidden != 0) END "
                 "FROM pragma_table_list AS t WHERE t.schema = 'main' AND lower(t.name) IN "
-                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans') "
+                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans', 'seconds') "
                 "ORDER BY lower(t.name) = 'frames' DESC",
                 "schema"));
-    bool frames = false;
+    bool frames = false, flowsOnly = false;
     int stepped;
     while ((stepped = sqlite3_step(tables.get())) == SQLITE_ROW) {
         const std::string name(text(tables.get(), 0)), type(text(tables.get(), 1));
@@ -213,6 +213,7 @@ void DatabaseReader::checkTables() {
             fail(name + " has a generated or hidden column" + notTidewracks);
         }
         frames = frames || name == "frames";
+        flowsOnly = flowsOnly || name == "seconds";
         hasFrames6 = hasFrames6 || name == "frames6";
         hasCapture = hasCapture || name == "capture";
         hasDays = hasDays || name == "days";
@@ -221,6 +222,10 @@ void DatabaseReader::checkTables() {
     }
     if (stepped != SQLITE_DONE) {
         fail(std::string("cannot read: ") + sqlite3_errmsg(db.get()));
+    }
+    if (!frames && flowsOnly) {
+        fail("a database of flows only (tidewrack -x -m 3), which this report does not read yet: "
+             "it reads the frames tables");
     }
     if (!frames) {
         fail(std::string("no frames table") + notTidewracks);

@@ -57,6 +57,8 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/web-session.pcap", good);
     std::ofstream(dir.path("notes.txt")) << "these are not the tables you are looking for\n";
     makeSqlite(dir.path("other.db"), "CREATE TABLE packets (frame integer, len integer)");
+    makeSqlite(dir.path("flows.db"), "CREATE TABLE SECONDS (second integer, family integer, "
+                                     "protocol integer, frames integer, bytes integer)");
     fs::create_directory(dir.path("folder.db"));
 
     const struct {
@@ -67,6 +69,9 @@ TEST(ReportRefusals, EachBadInputIsRefusedWithItsMessageAndWritesNothing) {
         {dir.path("other.db"),
          dir.path("other.db") + ": no frames table: not a database written by tidewrack"},
         {dir.path("folder.db"), dir.path("folder.db") + ": is a directory"},
+        {dir.path("flows.db"), dir.path("flows.db") +
+                                   ": a database of flows only (tidewrack -x -m 3), which this "
+                                   "report does not read yet: it reads the frames tables"},
     };
     for (const auto& c : cases) {
         for (const std::vector<std::string>& args : {std::vector<std::string>{c.path},
