@@ -245,19 +245,20 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
 
-// The handshake times with their server and its port, ranked within `group` (a column of them,
-// or an expression of their port): `ranked` holds each one's rank and the group's count.
-#define HANDSHAKES(group)                                                                     \
-    "WITH handshake (server, port, time) AS ("                                                \
-    "SELECT iif(client, a, b), iif(client, port_a, port_b), handshake FROM conversation "     \
-    "WHERE handshake IS NOT NULL), "                                                           \
-    "ranked AS (SELECT *, row_number() OVER (PARTITION BY " group " ORDER BY time) AS rank, " \
-    "count(*) OVER (PARTITION BY " group ") AS count FROM handshake) "
-// The median and the 95th percentile of a group of `ranked`, by the nearest rank: the smallest
-// time such that at least half (95 %) of the group's are no greater.
-#define PERCENTILES                                                                            \
-    "sum(iif(rank = (count + 1) / 2, time, 0)) AS median, "                                    \
-    "sum(iif(rank = (95 * count + 99) / 100, time, 0)) AS p95"
+// The handshake times in the order of `group` (an expression of `server` and `port`, the
+// server end of each) and then of time, written once into `table`: each time's rank within its
+// group is its rowid less the group's first, and the median and the 95th percentile of a group
+// are looked up by rowid. One sort, where ranking with window functions costs several.
+#define HANDSHAKES(table, group)                                                               \
+    "CREATE TABLE " table " AS SELECT " group " AS key, server, time FROM ("                   \
+    "SELECT iif(client, a, b) AS server, iif(client, port_a, port_b) AS port, "               \
+    "handshake AS time FROM conversation WHERE handshake IS NOT NULL) ORDER BY key, time"
+// The median and the 95th percentile of the times of a group of `table`, by the nearest rank:
+// the smallest time such that at least half (95 %) of the group's are no greater; `first` is
+// the group's first rowid and `count` its number of times.
+#define PERCENTILES(table)                                                                     \
+    "(SELECT time FROM " table " WHERE rowid = first + (count + 1) / 2 - 1) AS median, "        \
+    "(SELECT time FROM " table " WHERE rowid = first + (95 * count + 99) / 100 - 1) AS p95"
 #define HANDSHAKE_REMARK                                                                       \
     "from the client's last SYN before the server's first SYN ACK to that SYN ACK"
 
@@ -365,17 +366,18 @@ constexpr Declaration declarations[] = {
                .first = "conversations"}},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
-     .rows = HANDSHAKES("server")
-             "SELECT server, count(*) AS handshakes, " PERCENTILES " FROM ranked GROUP BY server",
-     .derived = true, .order = "median DESC, handshakes DESC, server",
+     .rows = "SELECT key AS server, count AS handshakes, " PERCENTILES("handshake_by_server")
+             " FROM (SELECT key, min(rowid) AS first, count(*) AS count FROM handshake_by_server "
+             "GROUP BY key)",
+     .derived = true, .before = HANDSHAKES("handshake_by_server", "server"), .order = "median DESC, handshakes DESC, server",
      .by = "median, slowest first", .remark = HANDSHAKE_REMARK},
     {.id = "handshake_services", .title = "TCP handshake times by service",
      .columns = handshakeServiceColumns,
-     .rows = HANDSHAKES("known_tcp_port(port)")
-             "SELECT known_tcp_port(port) AS port, tcp_service(known_tcp_port(port)) AS service, "
-             "count(*) AS handshakes, count(DISTINCT server) AS servers, " PERCENTILES
-             " FROM ranked GROUP BY 1",
-     .derived = true, .order = "median DESC, handshakes DESC, port",
+     .rows = "SELECT key AS port, tcp_service(key) AS service, count AS handshakes, servers, "
+             PERCENTILES("handshake_by_port") " FROM (SELECT key, min(rowid) AS first, "
+             "count(*) AS count, count(DISTINCT server) AS servers FROM handshake_by_port "
+             "GROUP BY key)",
+     .derived = true, .before = HANDSHAKES("handshake_by_port", "known_tcp_port(port)"), .order = "median DESC, handshakes DESC, port",
      .by = "median, slowest first", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
     {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
      .columns = trafficServiceColumns,
