@@ -25,8 +25,16 @@
 # 128 MiB. The earlier report reads it once, for the memory and time ratios (--no-baseline-5m
 # skips it).
 #
+# Then the report of many conversations: TC, a 1M-packet trace of 45,000 TCP connections
+# (generate_trace --connections), its mode-1 database DBC reported as text against the report of
+# 9bbaf38 (the report before the temporary store, the states and the handshakes), the same
+# alternating rounds; goal: at most 1.25 times its wall time. And, as times are noisy on a shared
+# machine, the instructions of both (callgrind) on the database of a 200k-packet slice of the
+# same kind (9,000 connections), once.
+#
 # Usage: bench/run_report.sh [--reps N] [--rounds5m N] [--no-baseline-5m] [--no-build]
 #                            [--baseline-rev REV | --baseline PROGRAM]
+#                            [--conversations-rev REV] [--conversations-only]
 #   --reps N        rounds of the 1M pairs (default 5)
 #   --rounds5m N    reports of C5M (default 1; each takes about a minute)
 #   --no-baseline-5m  do not run the earlier report on C5M
@@ -35,6 +43,9 @@
 #                   (default bd70d00, the report before TCP states, handshake times, filters
 #                   and baselines) in $BENCH_DIR/baseline-report-REV, once
 #   --baseline PROGRAM  an earlier tidewrack-report already built, instead
+#   --conversations-rev REV  the earlier report the many conversations are measured against
+#                   (default 9bbaf38), built as --baseline-rev is
+#   --conversations-only  measure the many conversations only
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench; bench/run.sh keeps its traces there too), OUT_DIR (databases and
 # pages, default a directory in /dev/shm: see bench/run.sh on why), TMPDIR (where the report
@@ -54,6 +65,7 @@ if [[ -z $out ]]; then
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-report-bench
 fi
 reps=5 rounds5m=1 baseline5m=1 compile=1 baseline_rev=bd70d00 baseline_program=
+conversations_rev=9bbaf38 conversations_only=0
 while (($#)); do
     case $1 in
     --reps) reps=$2; shift ;;
@@ -62,6 +74,8 @@ while (($#)); do
     --no-build) compile=0 ;;
     --baseline-rev) baseline_rev=$2; shift ;;
     --baseline) baseline_program=$(realpath "$2"); shift ;;
+    --conversations-rev) conversations_rev=$2; shift ;;
+    --conversations-only) conversations_only=1 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -76,7 +90,9 @@ tw=$build/tidewrack report=$build/tidewrack-report bin=$build/bench
 mkdir -p "$work" "$out"
 
 # The earlier report: a release build of the given revision's sources, made once.
-if [[ -z $baseline_program ]]; then
+if ((conversations_only)); then
+    baseline_name=
+elif [[ -z $baseline_program ]]; then
     commit=$(git -C "$repo" rev-parse --short "$baseline_rev^{commit}")
     prev_dir=$work/baseline-report-$commit
     baseline_program=$(earlier_build "$repo" "$commit" tidewrack-report "$prev_dir")
@@ -132,6 +148,58 @@ row() {
 
 rm -rf "$work/report-results" "$work/report-stderr.log"
 mkdir -p "$work/report-results"
+
+# The report of many conversations, against the earlier report of $conversations_rev.
+commit=$(git -C "$repo" rev-parse --short "$conversations_rev^{commit}")
+earlier=$(earlier_build "$repo" "$commit" tidewrack-report "$work/baseline-report-$commit")
+rich() {  # rich PACKETS CONNECTIONS: the path of such a trace, generated once
+    local path=$work/trace-$1-connections-$2.pcap
+    if [[ ! -s $path ]]; then
+        echo "generating a $1-packet trace of $2 connections..." >&2
+        "$bin/generate_trace" --connections "$2" "$1" "$path" >"$path.info"
+    fi
+    echo "$path"
+}
+instructions() {  # instructions PROGRAM DB: the instructions of the text report of DB
+    valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" "$1" "$2" \
+        >/dev/null 2>"$work/report-callgrind.log" || {
+        echo "failed under callgrind: $1 $2 (see $work/report-callgrind.log)" >&2
+        exit 1
+    }
+    awk '/^(summary|totals):/ {print $2; exit}' "$out/callgrind.out"
+}
+dbc=$out/connections-1m.db dbc_slice=$out/connections-200k.db
+rm -f "$dbc" "$dbc_slice"
+"$tw" -r "$(rich 1000000 45000)" -d "$dbc" >/dev/null
+"$tw" -r "$(rich 200000 9000)" -d "$dbc_slice" >/dev/null
+many_text() { measure many_text "$out/report.txt" "$report" "$dbc"; }
+earlier_many_text() { measure earlier_many_text "$out/report.txt" "$earlier" "$dbc"; }
+for ((r = 1; r <= reps; r++)); do
+    echo "  many conversations, round $r of $reps" >&2
+    if ((r % 2)); then many_text && earlier_many_text; else earlier_many_text && many_text; fi
+done
+echo "  many conversations under callgrind" >&2
+now_ir=$(instructions "$report" "$dbc_slice") earlier_ir=$(instructions "$earlier" "$dbc_slice")
+report_conversations() {
+    say "Many conversations: TC, $(awk '{print $2}' "$(rich 1000000 45000).info") packets of $(awk '{print $4}' "$(rich 1000000 45000).info") conversations, its mode-1 database DBC, text report; earlier report: tidewrack-report $commit"
+    say ""
+    say "| run | wall s (median of $reps) | peak RSS KiB | against | ratio | goal | status |"
+    say "|---|---|---|---|---|---|---|"
+    row "\`tidewrack-report DBC\`" "many_text" "earlier_many_text" "the earlier report ($(seconds_of earlier_many_text) s)" 1.25
+    say "| instructions, 200k-packet slice | $now_ir | | the earlier report ($earlier_ir) | $(ratio "$now_ir" "$earlier_ir") | | |"
+    say ""
+}
+if ((conversations_only)); then
+    : >"$summary"
+    say "# tidewrack-report benchmark, many conversations, $(date -u '+%Y-%m-%d %H:%M UTC')"
+    say ""
+    say "- CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $(nproc) cores; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+    say ""
+    report_conversations
+    rm -rf "$out"
+    echo "report saved in $summary" >&2
+    exit 0
+fi
 big=$(trace 1000000) small=$(trace 5000)
 db=$out/traffic-1m.db db2=$out/frames-1m.db dbx=$out/extended-1m.db c5m=$out/conversations-5m.db
 page=$out/page.html
@@ -228,6 +296,7 @@ done
 say ""
 say "- highest peak RSS of the report on those: $highest KiB (goal: at most 65536 KiB): $( ((highest <= 65536)) && echo met || echo NOT met)"
 say ""
+report_conversations
 say "5 million distinct conversations (C5M, $(du -m "$c5m" | cut -f1) MB), text report:"
 say ""
 say "| run | wall s | peak RSS KiB | goal | status |"

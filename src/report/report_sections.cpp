@@ -69,6 +69,9 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;
     if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
+        if (!d.before.empty()) {
+            store.run(std::string(d.before).c_str());
+        }
         if (d.derived) {
             const std::string table = "section_" + std::string(d.id);
             store.run(("CREATE TABLE " + table + " AS " + rows).c_str());

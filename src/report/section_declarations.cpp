@@ -315,20 +315,21 @@ constexpr Column unansweredColumns[] = {
     "iif(c.rates, CAST(round(side.before * c.now / c.before) AS INTEGER), side.before) "        \
     "AS expected, c.before AS active_before, c.now AS active_now FROM side, comparison AS c) "
 
-// The handshake times with their server, its port and the SYNs the client sent, ranked within
-// `group` (a column of them, or an expression of their port): `ranked` holds each one's rank and
-// the group's count.
-#define HANDSHAKES(group)                                                                     \
-    "WITH handshake (server, port, syns, time) AS ("                                          \
-    "SELECT iif(client, a, b), iif(client, port_a, port_b), syns, handshake "                 \
-    "FROM conversation WHERE handshake IS NOT NULL), "                                         \
-    "ranked AS (SELECT *, row_number() OVER (PARTITION BY " group " ORDER BY time) AS rank, " \
-    "count(*) OVER (PARTITION BY " group ") AS count FROM handshake) "
-// The median and the 95th percentile of a group of `ranked`, by the nearest rank: the smallest
-// time such that at least half (95 %) of the group's are no greater.
-#define PERCENTILES                                                                            \
-    "sum(iif(rank = (count + 1) / 2, time, 0)) AS median, "                                    \
-    "sum(iif(rank = (95 * count + 99) / 100, time, 0)) AS p95"
+// The handshake times with their server, its port and the SYNs the client sent, in the order of
+// `group` (an expression of `server` and `port`, the server end of each) and then of time,
+// written once into `table`: each time's rank within its group is its rowid less the group's
+// first, and the median and the 95th percentile of a group are looked up by rowid. One sort,
+// where ranking with window functions costs several.
+#define HANDSHAKES(table, group)                                                               \
+    "CREATE TABLE " table " AS SELECT " group " AS key, server, syns, time FROM ("             \
+    "SELECT iif(client, a, b) AS server, iif(client, port_a, port_b) AS port, syns, "          \
+    "handshake AS time FROM conversation WHERE handshake IS NOT NULL) ORDER BY key, time"
+// The median and the 95th percentile of the times of a group of `table`, by the nearest rank:
+// the smallest time such that at least half (95 %) of the group's are no greater; `first` is
+// the group's first rowid and `count` its number of times.
+#define PERCENTILES(table)                                                                     \
+    "(SELECT time FROM " table " WHERE rowid = first + (count + 1) / 2 - 1) AS median, "        \
+    "(SELECT time FROM " table " WHERE rowid = first + (95 * count + 99) / 100 - 1) AS p95"
 #define HANDSHAKE_REMARK                                                                       \
     "from the client's last SYN before the server's first SYN ACK to that SYN ACK"
 // Of a group of `ranked`: the handshakes whose client sent SYN more than once.
@@ -469,18 +470,22 @@ constexpr Declaration declarations[] = {
      .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
-     .rows = HANDSHAKES("server")
-             "SELECT server, count(*) AS handshakes, " RETRIED ", " PERCENTILES
-             " FROM ranked GROUP BY server",
-     .derived = true, .order = "median DESC, handshakes DESC, server",
-     .by = "median, slowest first", .byColumns = "median", .remark = HANDSHAKE_REMARK},
+     .rows = "SELECT key AS server, count AS handshakes, retried, "
+             PERCENTILES("handshake_by_server") " FROM (SELECT key, min(rowid) AS first, "
+             "count(*) AS count, " RETRIED " FROM handshake_by_server GROUP BY key)",
+     .derived = true, .before = HANDSHAKES("handshake_by_server", "server"),
+     .order = "median DESC, handshakes DESC, server", .by = "median, slowest first",
+     .byColumns = "median", .remark = HANDSHAKE_REMARK},
     {.id = "handshake_services", .title = "TCP handshake times by service",
      .columns = handshakeServiceColumns,
-     .rows = HANDSHAKES("port")
-             "SELECT port, " TCP_SERVICE_NAME " AS service, count(*) AS handshakes, " RETRIED
-             ", count(DISTINCT server) AS servers, " PERCENTILES " FROM ranked GROUP BY port",
-     .derived = true, .order = "median DESC, handshakes DESC, port",
-     .by = "median, slowest first", .byColumns = "median"},
+     .rows = "SELECT port, " TCP_SERVICE_NAME " AS service, handshakes, retried, servers, median, "
+             "p95 FROM (SELECT key AS port, count AS handshakes, retried, servers, "
+             PERCENTILES("handshake_by_port") " FROM (SELECT key, min(rowid) AS first, "
+             "count(*) AS count, " RETRIED ", count(DISTINCT server) AS servers "
+             "FROM handshake_by_port GROUP BY key))",
+     .derived = true, .before = HANDSHAKES("handshake_by_port", "port"),
+     .order = "median DESC, handshakes DESC, port", .by = "median, slowest first",
+     .byColumns = "median"},
     {.id = "services_by_traffic", .title = "Services by traffic: TCP and UDP server ports",
      .columns = trafficServiceColumns,
      .rows = SERVICE_PORTS, .derived = true, .order = "bytes DESC, frames DESC, protocol, port",

@@ -24,10 +24,11 @@ struct Declaration {
     // each named for its column (checkValueNames, cell_text.h), a plain table column by its own
     // name and any other value with AS.
     std::string_view rows{};
-    bool derived = false;      // rows of a GROUP BY, worked out once into a table of the store
-    std::string_view order{};  // SQL ORDER BY for the rows (by the columns' keys when derived)
-    bool whole = false;        // every row, whatever --top says
-    std::string_view by{};     // the order as people are told it: "bytes"
+    bool derived = false;       // rows of a GROUP BY, worked out once into a table of the store
+    std::string_view before{};  // SQL run once before the rows: tables of the store they read
+    std::string_view order{};   // SQL ORDER BY for the rows (by the columns' keys when derived)
+    bool whole = false;         // every row, whatever --top says
+    std::string_view by{};      // the order as people are told it: "bytes"
     // The keys of the columns of that order, split by commas ("bytes_sent,bytes_received"),
     // which a table too narrow never leaves out.
     std::string_view byColumns{};

@@ -47,9 +47,46 @@ void keepFirst(std::int64_t& first, std::int64_t time) {
     }
 }
 
+// The handshake time of a conversation opened by `client`, as the store's adding up measures
+// it: from the client's last SYN not later than the server's first SYN ACK (else its first SYN,
+// if not later) to that SYN ACK; unknownTime when either is unknown.
+std::int64_t handshakeTime(const Conversation& c, int client) {
+    const std::int64_t answer = c.synAckFirst[1 - client];
+    if (answer == unknownTime) {
+        return unknownTime;
+    }
+    for (const std::int64_t syn : {c.synLast[client], c.synFirst[client]}) {
+        if (syn != unknownTime && syn <= answer) {
+            return answer - syn;
+        }
+    }
+    return unknownTime;
+}
+
+// The client's first SYN to the server's first SYN ACK, when that answer came after it.
+std::int64_t connectTime(const Conversation& c, int client) {
+    const std::int64_t syn = c.synFirst[client], answer = c.synAckFirst[1 - client];
+    return syn != unknownTime && answer != unknownTime && syn <= answer ? answer - syn
+                                                                        : unknownTime;
+}
+
 void bindCounts(Statement& statement, int first, const Counts& counts) {
     statement.bind(first, static_cast<std::int64_t>(counts.frames))
         .bind(first + 1, static_cast<std::int64_t>(counts.bytes));
+}
+
+// A conversation's key, counts and first and last times, the first eleven columns of the
+// store's conversation tables.
+void bindConversation(Statement& statement, const ConversationKey& key, const Conversation& c) {
+    statement.bind(1, key.protocol);
+    bindAddress(statement, 2, key.a);
+    statement.bind(3, key.portA);
+    bindAddress(statement, 4, key.b);
+    statement.bind(5, key.portB);
+    bindCounts(statement, 6, c.aToB);
+    bindCounts(statement, 8, c.bToA);
+    bindTime(statement, 10, c.first);
+    bindTime(statement, 11, c.last);
 }
 
 }  // namespace
@@ -163,6 +200,7 @@ void TrafficTally::add(const FrameRow& row) {
     }
     if (estimatedSize() > budget) {
         spill();
+        spilled = true;
     }
 }
 
@@ -177,10 +215,9 @@ std::size_t TrafficTally::estimatedSize() const {
            activity.stretches().size() * stretchCost;
 }
 
-void TrafficTally::spill() {
-    store.run("BEGIN");
-    Statement endpoint =
-        store.prepare("INSERT INTO endpoint_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+void TrafficTally::writeEndpointsAndErrors(const char* endpointTable, const char* errorTable) {
+    Statement endpoint = store.prepare(std::string("INSERT INTO ") + endpointTable +
+                                       " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     for (const auto& [address, counts] : endpoints) {
         bindAddress(endpoint, 1, address);
         bindCounts(endpoint, 2, counts.sent);
@@ -189,19 +226,38 @@ void TrafficTally::spill() {
         bindTime(endpoint, 7, counts.last);
         endpoint.run();
     }
+    Statement error = store.prepare(std::string("INSERT INTO ") + errorTable +
+                                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    for (const auto& [key, counts] : icmpErrors) {
+        bindAddress(error, 1, key.reporter);
+        bindAddress(error, 2, key.sentTo);
+        error.bind(3, key.typeAndCode >> 8).bind(4, key.typeAndCode & 0xFF);
+        bindCounts(error, 5, counts);
+        error.run();
+    }
+}
+
+void TrafficTally::writeTimeParts() {
+    Statement second = store.prepare("INSERT INTO second_part VALUES (?1, ?2, ?3)");
+    for (const auto& [number, counts] : seconds) {
+        second.bind(1, number);
+        bindCounts(second, 2, counts);
+        second.run();
+    }
+    Statement stretch = store.prepare("INSERT INTO stretch_part VALUES (?1, ?2)");
+    for (const auto& [first, last] : activity.stretches()) {
+        stretch.bind(1, first).bind(2, last).run();
+    }
+}
+
+void TrafficTally::spill() {
+    store.run("BEGIN");
+    writeEndpointsAndErrors("endpoint_part", "icmp_error_part");
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
         "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)");
     for (const auto& [key, c] : conversations) {
-        conversation.bind(1, key.protocol);
-        bindAddress(conversation, 2, key.a);
-        conversation.bind(3, key.portA);
-        bindAddress(conversation, 4, key.b);
-        conversation.bind(5, key.portB);
-        bindCounts(conversation, 6, c.aToB);
-        bindCounts(conversation, 8, c.bToA);
-        bindTime(conversation, 10, c.first);
-        bindTime(conversation, 11, c.last);
+        bindConversation(conversation, key, c);
         conversation.bind(12, c.seen);
         for (int end = 0; end < 2; ++end) {
             bindTime(conversation, 13 + end, c.synFirst[end]);
@@ -213,24 +269,7 @@ void TrafficTally::spill() {
         }
         conversation.run();
     }
-    Statement error = store.prepare("INSERT INTO icmp_error_part VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    for (const auto& [key, counts] : icmpErrors) {
-        bindAddress(error, 1, key.reporter);
-        bindAddress(error, 2, key.sentTo);
-        error.bind(3, key.typeAndCode >> 8).bind(4, key.typeAndCode & 0xFF);
-        bindCounts(error, 5, counts);
-        error.run();
-    }
-    Statement second = store.prepare("INSERT INTO second_part VALUES (?1, ?2, ?3)");
-    for (const auto& [number, counts] : seconds) {
-        second.bind(1, number);
-        bindCounts(second, 2, counts);
-        second.run();
-    }
-    Statement stretch = store.prepare("INSERT INTO stretch_part VALUES (?1, ?2)");
-    for (const auto& [first, last] : activity.stretches()) {
-        stretch.bind(1, first).bind(2, last).run();
-    }
+    writeTimeParts();
     store.run("COMMIT");
     endpoints.clear();
     conversations.clear();
@@ -240,8 +279,71 @@ void TrafficTally::spill() {
     activity.clear();
 }
 
+void TrafficTally::writeWhole() {
+    store.run("BEGIN");
+    writeEndpointsAndErrors("endpoint", "icmp_error");
+    // The columns of the store's conversation table, each as its adding up derives it from the
+    // parts, here from the one part there is.
+    Statement conversation = store.prepare(
+        "INSERT INTO conversation VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
+        "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)");
+    for (const auto& [key, c] : conversations) {
+        const ProtocolKind kind = catalog.kind(key.protocol);
+        TcpEnd ends[2]{};
+        for (int end = 0; end < 2; ++end) {
+            ends[end].seen = static_cast<std::uint8_t>(c.seen >> 4 * end & 0xF);
+            ends[end].sent = (end == 0 ? c.aToB : c.bToA).frames > 0;
+            ends[end].synFirst = c.synFirst[end];
+            conversation.bind(12 + end, (ends[end].seen & TcpEnd::Syn) != 0)
+                .bind(14 + end, (ends[end].seen & TcpEnd::SynAck) != 0);
+        }
+        const std::optional<int> client = tcpClient(ends);
+        bindConversation(conversation, key, c);
+        if (client) {
+            conversation.bind(16, *client);
+        } else {
+            conversation.bindNull(16);
+        }
+        if (kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp) {
+            conversation.bind(
+                17, serverEnd(kind == ProtocolKind::Tcp, c.seen, client, key.portA, key.portB));
+        } else {
+            conversation.bindNull(17);
+        }
+        if (kind == ProtocolKind::Tcp) {
+            for (int end = 0; end < 2; ++end) {
+                ends[end].synFirst = unknownTime;
+                ends[end].synAckFirst = c.synAckFirst[end];
+                ends[end].rstFirst = c.rstFirst[end];
+                ends[end].rstLast = c.rstLast[end];
+            }
+            conversation.bindText(18, tcpState(ends, client).code);
+        } else {
+            conversation.bindNull(18);
+        }
+        bindTime(conversation, 19, client ? handshakeTime(c, *client) : unknownTime);
+        bindTime(conversation, 20, client ? connectTime(c, *client) : unknownTime);
+        if (client) {
+            conversation.bind(21, static_cast<std::int64_t>(c.syns[*client]));
+        } else if (kind == ProtocolKind::Tcp) {
+            conversation.bind(21, 0);
+        } else {
+            conversation.bindNull(21);
+        }
+        conversation.run();
+    }
+    store.run("COMMIT");
+}
+
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
-    spill();
+    if (spilled) {
+        spill();
+    } else {
+        // The seconds and the stretches are added up as parts either way (they are few).
+        store.run("BEGIN");
+        writeTimeParts();
+        store.run("COMMIT");
+    }
     store.run("BEGIN");
     // In the order given; on a dated axis, in the order of their first times (those without a
     // known time last), as rotated captures are read.
@@ -322,6 +424,9 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     }
     store.run("COMMIT");
     store.aggregate();
+    if (!spilled) {
+        writeWhole();
+    }
     return store;
 }
 

@@ -22,7 +22,10 @@
 // and counted afresh. The other tables are small by nature (at most 65,536 ports, type-and-code
 // pairs, catalog names, and the timeline's few hundred intervals). finish() writes everything to
 // the store and adds the parts up there, so the report is exact whether or not the maps ever passed
-// their budget; a tally within it writes each count once, at the end.
+// their budget. A tally that stayed within it has nothing to add up for its endpoints,
+// conversations and ICMP errors: it writes each count once, at the end, straight into the tables
+// the sections read, with what the adding up would have derived (each conversation's client,
+// server, state, handshake and connect times and SYNs).
 //
 // The traffic of a baseline (--baseline) is counted by a tally of its own, apart (in a thread
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
@@ -160,8 +163,16 @@ class TrafficTally {
     std::size_t estimatedSize() const;
     // Writes those maps to the store's parts and empties them.
     void spill();
+    // Writes the three maps, which hold every count whole, straight into the tables the sections
+    // read, after the store has made them.
+    void writeWhole();
+    // Writes the seconds and the stretches of traffic to their parts in the store.
+    void writeTimeParts();
+    // Writes the endpoints and the ICMP errors into those two tables of the store.
+    void writeEndpointsAndErrors(const char* endpointTable, const char* errorTable);
 
     std::size_t budget;
+    bool spilled = false;                    // the maps passed their budget at least once
     std::vector<DatabaseSummary> databases;  // in the order read
     std::vector<Counts> protocols;           // by the catalog's number
     std::unordered_map<IpAddress, Endpoint, KeyHash> endpoints;

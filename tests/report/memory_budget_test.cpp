@@ -1,9 +1,10 @@
 // The report is exact whatever its memory budget: with a budget of 1 KiB the tally moves its
 // counts to the temporary database every few frames and adds the parts up at the end, and the
-// report is byte for byte the one made within memory, for the samples and for traffic whose
-// conversations come back again and again across the moves (their states and handshake times
-// from flags and times met in different parts), for stretches of traffic met out of order, with
-// and without a baseline.
+// report is byte for byte the one made within memory (where the tally derives each
+// conversation's client, server, state, handshake and connect times and SYNs itself), for the
+// samples and for traffic whose conversations come back again and again across the moves (their
+// states and handshake times from flags and times met in different parts), for stretches of
+// traffic met out of order, with and without a baseline.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -22,7 +23,8 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
         makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/" + sample + ".pcap", databases.back());
     }
     // 6,000 frames of 600 conversations, each met ten times across the run: TCP handshakes
-    // answered or not, a scan of 15 ports of one host, UDP, and ICMP errors.
+    // answered half a second later or not at all (some only after the client's second SYN),
+    // closed by FIN or reset, a scan of 15 ports of one host, UDP, and ICMP errors.
     databases.push_back(dir.path("mixed.db"));
     sqlite3* db = nullptr;
     sqlite3_open(databases.back().c_str(), &db);
@@ -35,11 +37,17 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
                      "iif(c < 100, 1, c % 100), 40000 + c, 10, 1, 0, c % 7, 20 + c % 30, "
                      "iif(c < 100, 'TCP', CASE c % 4 WHEN 3 THEN 'UDP' WHEN 2 THEN 'ICMP' "
                      "ELSE 'TCP' END), "
-                     "CASE i / 600 % 3 WHEN 0 THEN 'SYN ' WHEN 1 THEN 'ACK ' ELSE 'PSH ACK ' END, "
+                     "CASE i / 600 % 5 WHEN 0 THEN 'SYN ' WHEN 1 THEN 'ACK ' WHEN 2 THEN "
+                     "'PSH ACK ' WHEN 3 THEN iif(c % 3 = 0, 'FIN ACK ', 'ACK ') "
+                     "ELSE iif(c % 4 = 0, 'RST ', 'ACK ') END, "
                      "printf('12:%02d:%02d.000000', i / 600, i % 60), 60 + i % 1400 FROM n; "
                      "UPDATE frames SET sPort = 3 * 256 + frame % 4 WHERE ipproto = 'ICMP'; "
                      "INSERT INTO frames SELECT frame + 6000, dIP1, dIP2, dIP3, dIP4, dPort, sIP1, "
-                     "sIP2, sIP3, sIP4, sPort, ipproto, 'SYN ACK ', time, len FROM frames "
+                     "sIP2, sIP3, sIP4, sPort, ipproto, CASE "
+                     "WHEN frame % 10 = 0 AND frame < 3000 THEN 'ACK ' WHEN frame / 600 % 5 = 3 "
+                     "THEN iif(frame % 2 = 0, 'FIN ACK ', 'ACK ') WHEN frame / 600 % 5 = 4 "
+                     "THEN iif(frame % 3 = 0, 'RST ', 'ACK ') ELSE 'SYN ACK ' END, "
+                     "replace(time, '.000000', '.500000'), len FROM frames "
                      "WHERE ipproto = 'TCP' AND frame % 5 = 0",
                      nullptr, nullptr, nullptr),
         SQLITE_OK)
@@ -73,8 +81,11 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
                         "SELECT ?1 ->> '$.summary.conversations', "
                         "json_array_length(?1, '$.port_scans') > 0, "
                         "json_array_length(?1, '$.unanswered_syns') > 0, "
-                        "json_array_length(?1, '$.icmp_errors') > 0"),
-              std::vector<std::string>{"600|1|1|1"});
+                        "json_array_length(?1, '$.icmp_errors') > 0, "
+                        "json_array_length(?1, '$.handshake_servers') > 0, "
+                        "(SELECT group_concat(s, ' ') FROM (SELECT value ->> 'state' AS s "
+                        "FROM json_each(?1, '$.tcp_states') ORDER BY s))"),
+              std::vector<std::string>{"600|1|1|1|1|RSTO RSTR S0 S1 S3"});
     // And all of them at once, as one body of traffic; and against a baseline of two of them.
     std::vector<std::string> all = {"--top", "0"};
     all.insert(all.end(), databases.begin(), databases.end());
