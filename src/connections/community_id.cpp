@@ -17,6 +17,31 @@ void putWord(std::uint8_t*& at, std::uint16_t value) {
     *at++ = static_cast<std::uint8_t>(value);
 }
 
+// SHA-1 and one context for every digest of the run, made on first use: EVP_Digest makes and
+// frees a context each time, two allocations for every connection.
+class Sha1 {
+  public:
+    Sha1() : digest(EVP_MD_fetch(nullptr, "SHA1", nullptr)), context(EVP_MD_CTX_new()) {}
+    ~Sha1() {
+        EVP_MD_CTX_free(context);
+        EVP_MD_free(digest);
+    }
+    Sha1(const Sha1&) = delete;
+    Sha1& operator=(const Sha1&) = delete;
+
+    bool hash(const std::uint8_t* input, std::size_t length, std::uint8_t (&out)[20]) {
+        unsigned int outLength = 0;
+        return digest != nullptr && context != nullptr &&
+               EVP_DigestInit_ex(context, digest, nullptr) == 1 &&
+               EVP_DigestUpdate(context, input, length) == 1 &&
+               EVP_DigestFinal_ex(context, out, &outLength) == 1 && outLength == sizeof out;
+    }
+
+  private:
+    EVP_MD* digest;
+    EVP_MD_CTX* context;
+};
+
 }  // namespace
 
 void orderEnds(FlowTuple& flow, bool oneWay) {
@@ -46,10 +71,8 @@ bool communityIdDigest(const FlowTuple& ordered, std::uint16_t seed, std::uint8_
         putWord(at, ordered.sourcePort);
         putWord(at, ordered.destinationPort);
     }
-    unsigned int digestLength = 0;
-    return EVP_Digest(input, static_cast<std::size_t>(at - input), digest, &digestLength,
-                      EVP_sha1(), nullptr) == 1 &&
-           digestLength == sizeof digest;
+    static Sha1 sha1;
+    return sha1.hash(input, static_cast<std::size_t>(at - input), digest);
 }
 
 bool communityId(const FlowTuple& ordered, std::uint16_t seed, char (&text)[communityIdSize]) {
