@@ -52,6 +52,15 @@ std::size_t rowCount(const char* text) {
     return static_cast<std::size_t>(n);
 }
 
+// A list of names for a message: "a, b, c".
+std::string listed(const std::vector<std::string_view>& names) {
+    std::string text;
+    for (const std::string_view name : names) {
+        text.append(text.empty() ? "" : ", ").append(name);
+    }
+    return text;
+}
+
 // --min-duration's seconds, to the microsecond: digits, perhaps with a fraction.
 std::int64_t rateDuration(const char* text) {
     const std::string_view value(text);
@@ -84,11 +93,11 @@ void addStates(std::vector<std::string_view>& states, std::string_view list) {
         const auto found = std::find_if(tcpStates.begin(), tcpStates.end(),
                                         [&](const TcpState& s) { return s.code == code; });
         if (found == tcpStates.end()) {
-            std::string codes;
+            std::vector<std::string_view> codes;
             for (const TcpState& s : tcpStates) {
-                codes.append(codes.empty() ? "" : ", ").append(s.code);
+                codes.push_back(s.code);
             }
-            throw ReportError("--state takes TCP states (" + codes + "), not '" +
+            throw ReportError("--state takes TCP states (" + listed(codes) + "), not '" +
                               std::string(code) + "'");
         }
         if (std::find(states.begin(), states.end(), found->code) == states.end()) {
@@ -96,15 +105,6 @@ void addStates(std::vector<std::string_view>& states, std::string_view list) {
         }
         start = end + 1;
     }
-}
-
-// A list of names for a message: "a, b, c".
-std::string listed(const std::vector<std::string_view>& names) {
-    std::string text;
-    for (const std::string_view name : names) {
-        text.append(text.empty() ? "" : ", ").append(name);
-    }
-    return text;
 }
 
 // SECTION=KEY,...: a section and keys of its columns, each once.
