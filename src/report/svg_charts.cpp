@@ -223,7 +223,10 @@ void lineCharts(const Section& section, const TimeAxis& axis,
     const TimePlaces places(starts, idle);
     const std::size_t last = starts.empty() ? 0 : starts.size() - 1;
     const auto x = [&](double place) { return last == 0 ? 0.0 : plotWidth * place / last; };
-    const auto [ticks, tickStep] = timeTicks(places);
+    // Named, not bound: clang 14 cannot capture a structured binding in a lambda.
+    const std::pair<std::vector<std::int64_t>, std::int64_t> tickList = timeTicks(places);
+    const std::vector<std::int64_t>& ticks = tickList.first;
+    const std::int64_t tickStep = tickList.second;
     std::vector<double> markPlaces;
     for (const std::int64_t mark : marks) {
         if (const std::optional<double> at = places.place(mark)) {
