@@ -12,7 +12,7 @@ namespace tidewrack {
 
 namespace {
 
-constexpr std::uint8_t tcp = 6, udp = 17;
+constexpr std::uint8_t udp = 17;
 constexpr std::uint16_t dnsPort = 53, mdnsPort = 5353;
 constexpr std::uint8_t tcpSyn = 0x02;
 constexpr std::uint32_t quicClientDatagram = 1200;  // a client pads its Initial datagrams so
