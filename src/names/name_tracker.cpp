@@ -98,10 +98,7 @@ class NameTracker::Answers {
 
     void remember(std::uint8_t family, const std::uint8_t (&client)[16],
                   const std::uint8_t (&address)[16], std::uint32_t name) {
-        Entry wanted{};
-        wanted.family = family;
-        std::memcpy(wanted.client, client, 16);
-        std::memcpy(wanted.address, address, 16);
+        Entry wanted = key(family, client, address);
         const std::uint32_t home = slotOf(wanted);
         for (std::uint32_t p = 0; p < probes; ++p) {
             Entry& e = entries[(home + p) & (slots - 1)];
@@ -116,10 +113,7 @@ class NameTracker::Answers {
     }
     std::uint32_t find(std::uint8_t family, const std::uint8_t (&client)[16],
                        const std::uint8_t (&address)[16]) const {
-        Entry wanted{};
-        wanted.family = family;
-        std::memcpy(wanted.client, client, 16);
-        std::memcpy(wanted.address, address, 16);
+        const Entry wanted = key(family, client, address);
         const std::uint32_t home = slotOf(wanted);
         for (std::uint32_t p = 0; p < probes; ++p) {
             const Entry& e = entries[(home + p) & (slots - 1)];
@@ -137,6 +131,15 @@ class NameTracker::Answers {
         std::uint32_t name;
         std::uint8_t family;
     };
+    // The entry of a client and an answer's address, without a name.
+    static Entry key(std::uint8_t family, const std::uint8_t (&client)[16],
+                     const std::uint8_t (&address)[16]) {
+        Entry entry{};
+        entry.family = family;
+        std::memcpy(entry.client, client, 16);
+        std::memcpy(entry.address, address, 16);
+        return entry;
+    }
     static bool sameEnds(const Entry& a, const Entry& b) {
         return a.family == b.family && std::memcmp(a.client, b.client, 16) == 0 &&
                std::memcmp(a.address, b.address, 16) == 0;
