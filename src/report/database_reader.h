@@ -34,6 +34,7 @@
 #include <optional>
 #include <string>
 
+#include "report/address_names.h"
 #include "report/frame_filter.h"
 #include "report/progress.h"
 #include "report/time_axis.h"
@@ -61,6 +62,11 @@ class DatabaseReader {
     // is a ReportError.
     void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count,
               const TimeAxis& axis, FrameFilter* filter = nullptr);
+
+    // The names of NAMES and the server names of CONNECTIONS, when it has them with the columns
+    // they are read by, into `names`, times on `axis` (name_reader.cpp). A database without
+    // them gives none.
+    void readNames(AddressNames& names, const TimeAxis& axis);
 
   private:
     // CAPTURE's frames delivered, and the read error its capture ended in, if any, into
@@ -95,7 +101,7 @@ class DatabaseReader {
     int analysisMode = 2;
     std::int64_t delivered = -1;  // CAPTURE.frames_delivered, -1 when it does not say
     bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
-         hasVlans = false;
+         hasVlans = false, hasNames = false, hasConnections = false;
 };
 
 }  // namespace tidewrack::report

@@ -38,11 +38,21 @@ Side::Side(const std::vector<std::string>& paths) : paths(paths) {
         }
     }
     timeAxis = TimeAxis::of(dates);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i < open.size()) {
+            open[i].readNames(names, timeAxis);
+        } else {
+            DatabaseReader(paths[i]).readNames(names, timeAxis);
+        }
+    }
+    names.settle();
 }
 
-void Side::filterBy(const FilterChoice& choice, const TimeAxis& zone) {
+void Side::filterBy(const FilterChoice& choice, const TimeAxis& zone,
+                    const std::set<IpAddress>& named) {
     if (!choice.empty()) {
         filter.emplace(choice, timeAxis, zone);
+        filter->nameAddresses(named);
     }
 }
 
@@ -61,10 +71,25 @@ ReportSides::ReportSides(const ReportOptions& options)
     if (!options.baselines.empty()) {
         baseline.emplace(options.baselines);
     }
-    traffic.filterBy(options.filter, traffic.axis());
-    if (baseline) {
-        baseline->filterBy(options.filter, traffic.axis());
+    std::set<IpAddress> named;
+    for (const std::string& pattern : options.filter.names) {
+        const bool matched = traffic.addressNames().addMatching(pattern, named);
+        if (!(baseline && baseline->addressNames().addMatching(pattern, named)) && !matched) {
+            unmatched.push_back(pattern);
+        }
     }
+    traffic.filterBy(options.filter, traffic.axis(), named);
+    if (baseline) {
+        baseline->filterBy(options.filter, traffic.axis(), named);
+    }
+}
+
+std::string ReportSides::filterWords() const {
+    std::string words = options.filter.words;
+    for (const std::string& pattern : unmatched) {
+        words += "; no name learnt matches " + pattern;
+    }
+    return words;
 }
 
 TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
@@ -91,6 +116,9 @@ TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
     if (baseline) {
         traffic.tally().takeBaseline(baseline->tally(), baseline->databasePaths());
     }
+    traffic.addressNames().writeServerNames(store, "server_name");
+    const AddressNames none;
+    (baseline ? baseline->addressNames() : none).writeServerNames(store, "baseline_server_name");
     return store;
 }
 
