@@ -115,7 +115,8 @@ bool AddressNames::addMatching(std::string_view pattern, std::set<IpAddress>& ou
     return any;
 }
 
-void AddressNames::writeServerNames(TallyStore& store, const char* table) const {
+void AddressNames::writeServerNames(TallyStore& store, const char* table,
+                                    const TimeAxis& axis) const {
     store.run((std::string("CREATE TABLE IF NOT EXISTS ") + table +
                " (name TEXT PRIMARY KEY, name_source TEXT, connections INTEGER, bytes INTEGER, "
                "first INTEGER, addresses TEXT) WITHOUT ROWID")
@@ -145,8 +146,8 @@ void AddressNames::writeServerNames(TallyStore& store, const char* table) const 
             .bind(3, static_cast<std::int64_t>(server.connections))
             .bind(4, server.bytes)
             .bindText(6, addresses);
-        if (server.firstKnown) {
-            insert.bind(5, server.first);
+        if (server.firstKnown && axis.dated) {
+            insert.bind(5, axis.fromUtcMicroseconds(server.first));
         } else {
             insert.bindNull(5);
         }

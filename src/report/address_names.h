@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "report/ip_address.h"
+#include "report/time_axis.h"
 
 namespace tidewrack::report {
 
@@ -40,7 +41,8 @@ class AddressNames {
     // one before.
     void learnt(const IpAddress& address, std::string_view name, std::string_view source);
     // A connection to `server` that carried `name`, learnt from `source`, first seen at
-    // `first` on the report's axis (unknownTime when not known), with `bytes` both ways.
+    // `first` (UTC microseconds since 1970; unknownTime when not known), with `bytes` both
+    // ways.
     void connection(const IpAddress& server, std::string_view name, std::string_view source,
                     std::int64_t first, std::int64_t bytes);
     // Chooses the name each address shows, once everything is read.
@@ -58,8 +60,10 @@ class AddressNames {
     bool addMatching(std::string_view pattern, std::set<IpAddress>& out) const;
 
     // Writes the server names into the store's `table` (server_name or baseline_server_name,
-    // tally_store.h's schema of names, which this makes when it is missing).
-    void writeServerNames(TallyStore& store, const char* table) const;
+    // which this makes when it is missing), first times on `axis` (NULL on one without dates):
+    //   name (lower case), name_source, connections, bytes, first, addresses (their texts in
+    //   byte order, joined by commas)
+    void writeServerNames(TallyStore& store, const char* table, const TimeAxis& axis) const;
 
   private:
     struct Carried {

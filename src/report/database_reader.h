@@ -64,9 +64,8 @@ class DatabaseReader {
               const TimeAxis& axis, FrameFilter* filter = nullptr);
 
     // The names of NAMES and the server names of CONNECTIONS, when it has them with the columns
-    // they are read by, into `names`, times on `axis` (name_reader.cpp). A database without
-    // them gives none.
-    void readNames(AddressNames& names, const TimeAxis& axis);
+    // they are read by, into `names` (name_reader.cpp). A database without them gives none.
+    void readNames(AddressNames& names);
 
   private:
     // CAPTURE's frames delivered, and the read error its capture ended in, if any, into

@@ -3,7 +3,7 @@
 // it with every column read here (a database of an earlier tidewrack may have CONNECTIONS
 // without its names), so that a database without them simply gives no names. Addresses that are
 // no address's text are passed over; a connection's first time is its first_utc
-// (YYYY-MM-DDTHH:MM:SS.ffffffZ) placed on the report's axis.
+// (YYYY-MM-DDTHH:MM:SS.ffffffZ) in microseconds since 1970.
 #include <sqlite3.h>
 
 #include <memory>
@@ -31,7 +31,7 @@ std::optional<IpAddress> addressOf(sqlite3_stmt* row, int at) {
 
 }  // namespace
 
-void DatabaseReader::readNames(AddressNames& names, const TimeAxis& axis) {
+void DatabaseReader::readNames(AddressNames& names) {
     struct Finalize {
         void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
     };
@@ -83,9 +83,9 @@ void DatabaseReader::readNames(AddressNames& names, const TimeAxis& axis) {
             if (!server) {
                 return;
             }
-            const std::int64_t first = sqlite3_column_type(row, 3) == SQLITE_NULL || !axis.dated
+            const std::int64_t first = sqlite3_column_type(row, 3) == SQLITE_NULL
                                            ? unknownTime
-                                           : axis.fromUtcMicroseconds(sqlite3_column_int64(row, 3));
+                                           : sqlite3_column_int64(row, 3);
             names.connection(*server, column(row, 1), column(row, 2), first,
                              sqlite3_column_int64(row, 4) + sqlite3_column_int64(row, 5));
         });

@@ -27,24 +27,21 @@ std::size_t databasesHeldAtMost() {
 
 }  // namespace
 
-Side::Side(const std::vector<std::string>& paths) : paths(paths) {
+Side::Side(const std::vector<std::string>& paths, bool namesFirst)
+    : paths(paths), namesFirst(namesFirst) {
     const std::size_t held = std::min(paths.size(), databasesHeldAtMost());
     std::vector<DatabaseDates> dates;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         DatabaseReader database(paths[i]);
         dates.push_back(database.dates());
+        if (i < held || namesFirst) {
+            database.readNames(names);
+        }
         if (i < held) {
             open.push_back(std::move(database));
         }
     }
     timeAxis = TimeAxis::of(dates);
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (i < open.size()) {
-            open[i].readNames(names, timeAxis);
-        } else {
-            DatabaseReader(paths[i]).readNames(names, timeAxis);
-        }
-    }
     names.settle();
 }
 
@@ -58,18 +55,23 @@ void Side::filterBy(const FilterChoice& choice, const TimeAxis& zone,
 
 void Side::read(std::size_t budget, Progress& progress) {
     counts = std::make_unique<TrafficTally>(budget);
+    const std::size_t held = open.size();
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        DatabaseReader database = i < open.size() ? std::move(open[i]) : DatabaseReader(paths[i]);
+        DatabaseReader database = i < held ? std::move(open[i]) : DatabaseReader(paths[i]);
         database.read(*counts, progress, i + 1, paths.size(), timeAxis,
                       filter ? &*filter : nullptr);
+        if (i >= held && !namesFirst) {
+            database.readNames(names);
+        }
     }
     open.clear();
+    names.settle();
 }
 
 ReportSides::ReportSides(const ReportOptions& options)
-    : options(options), traffic(options.databases) {
+    : options(options), traffic(options.databases, !options.filter.names.empty()) {
     if (!options.baselines.empty()) {
-        baseline.emplace(options.baselines);
+        baseline.emplace(options.baselines, !options.filter.names.empty());
     }
     std::set<IpAddress> named;
     for (const std::string& pattern : options.filter.names) {
@@ -116,9 +118,10 @@ TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
     if (baseline) {
         traffic.tally().takeBaseline(baseline->tally(), baseline->databasePaths());
     }
-    traffic.addressNames().writeServerNames(store, "server_name");
+    traffic.addressNames().writeServerNames(store, "server_name", traffic.axis());
     const AddressNames none;
-    (baseline ? baseline->addressNames() : none).writeServerNames(store, "baseline_server_name");
+    (baseline ? baseline->addressNames() : none)
+        .writeServerNames(store, "baseline_server_name", traffic.axis());
     return store;
 }
 

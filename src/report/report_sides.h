@@ -9,11 +9,12 @@
 // thread of its own beside the traffic's, so that a baseline as large as the traffic costs
 // little more time; the two tallies share the memory budget.
 //
-// The names each side's databases learnt (address_names.h) are read with their dates, before
-// any frame: the --host names of the filter stand for the addresses they were learnt for on
-// either side, and the traffic's names are shown beside its addresses. A --host name that
-// matches no name of any database is no error: it selects no frame, and the filter's words
-// say so.
+// The names each side's databases learnt (address_names.h) are read while each is open: with
+// their dates, before any frame, when the filter has --host names, which stand for the
+// addresses those names were learnt for on either side; else those of the databases held open
+// with their dates and the others' with their frames. The traffic's names are shown beside its
+// addresses. A --host name that matches no name of any database is no error: it selects no
+// frame, and the filter's words say so.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,9 @@ namespace tidewrack::report {
 class Side {
   public:
     // Reads what each database says of its dates; the first few stay open for their frames.
-    explicit Side(const std::vector<std::string>& paths);
+    // The names of those are read then too, and those of the others as their frames are read,
+    // or with their dates as well when `namesFirst` (a filter needs them).
+    Side(const std::vector<std::string>& paths, bool namesFirst);
     Side(const Side&) = delete;
     Side& operator=(const Side&) = delete;
 
@@ -59,6 +62,7 @@ class Side {
     std::vector<DatabaseReader> open;
     TimeAxis timeAxis;
     AddressNames names;
+    bool namesFirst = false;
     std::optional<FrameFilter> filter;
     std::unique_ptr<TrafficTally> counts;
 };
