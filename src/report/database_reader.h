@@ -4,8 +4,9 @@
 // Opening checks what the report needs before SQLite is asked for anything: the path names a
 // regular file (so that no file is ever created), SQLite reads it as a database, and it holds
 // tidewrack's frames table with the columns the report reads, and the extended record's tables
-// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them. Each refusal is
-// a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
+// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them; NAMES and
+// CONNECTIONS, whose names name_reader.cpp reads, are checked to be ordinary tables. Each refusal
+// is a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
 // full analysis writes, 2 otherwise. A database with CAPTURE and DAYS records dates (it was
 // made with tidewrack -x); one without is classic: IPv4 only, times of day only.
 //
