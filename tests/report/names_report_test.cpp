@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
+
 #include "report_test_kit.h"
 
 using namespace testkit;
@@ -161,4 +163,24 @@ TEST_F(ReportNames, HostileNamesAreEscapedInEveryOutput) {
     EXPECT_EQ(
         rows(json({web}), "endpoints", "value ->> 'name'", "value ->> 'address' = '93.184.216.34'"),
         std::vector<std::string>{hostile});
+}
+
+// Every database gives its names, those past the sixteen held open between their dates and their
+// frames too, whether read before the frames (for a --host name) or after them; of names learnt
+// from the DNS alone, the one learnt last shows: that of the last database given.
+TEST_F(ReportNames, EveryDatabaseGivesItsNamesAndTheLastLearntShows) {
+    edit(web, "UPDATE CONNECTIONS SET server_name = NULL");
+    std::vector<std::string> args;
+    for (int i = 0; i < 20; ++i) {
+        const std::string copy = dir.path(std::string("d").append(std::to_string(i)).append(".db"));
+        std::filesystem::copy_file(web, copy);
+        args.push_back(copy);
+    }
+    edit(args.back(), "UPDATE NAMES SET name = 'Late.Example' WHERE address = '93.184.216.34'");
+    EXPECT_EQ(
+        rows(json(args), "endpoints", "value ->> 'name'", "value ->> 'address' = '93.184.216.34'"),
+        std::vector<std::string>{"late.example"});
+    args.insert(args.begin(), {"--host", "late.example"});
+    EXPECT_EQ(rows(json(args), "endpoints", "value ->> 'address'"),
+              (std::vector<std::string>{"93.184.216.34", "192.168.1.23"}));
 }
