@@ -148,18 +148,24 @@ TEST_F(ReportNames, FailedServersAndNewNamesAreNamed) {
 }
 
 // A name holds whatever a packet said, in presentation form (\DDD for unusual bytes), which the
-// report escapes for each output as any text: the page's markup, the CSV's quotes and formulas.
+// report escapes for each output as any text: the page's markup, the CSV's quotes and formulas,
+// the controls that a crafted database may hold (never passed on to a terminal).
 TEST_F(ReportNames, HostileNamesAreEscapedInEveryOutput) {
     const std::string hostile = "=<b>x</b>,\"q\"\\000.example";
-    edit(web, "UPDATE CONNECTIONS SET server_name = '" +
-                  std::string("=<b>x</b>,\"q\"\\000.example") + "' WHERE server = '93.184.216.34'");
+    edit(web, "UPDATE CONNECTIONS SET server_name = '" + hostile +
+                  "' WHERE server = '93.184.216.34'; UPDATE CONNECTIONS SET server_name = "
+                  "'www.' || char(27) || '[2J.org' WHERE server = '151.101.1.69'");
+    // No byte a terminal acts upon reaches it from a name, whatever the database holds.
+    const Outcome text = runReport({web}, {"COLUMNS=200"});
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(text.out.find("www.?[2j.org"), std::string::npos) << text.out;
     ASSERT_EQ(runReport({"-o", dir.path("page.html"), web}).status, 0);
     const std::string page = fileBytes(dir.path("page.html"));
     EXPECT_EQ(page.find("<b>x"), std::string::npos);
     EXPECT_NE(page.find("=&lt;b&gt;x&lt;/b&gt;,&quot;q&quot;\\000.example"), std::string::npos);
     const Outcome csv = runReport({"--csv", "server_names", "--columns", "server_names=name", web});
     EXPECT_EQ(csv.out, "name\n\"'=<b>x</b>,\"\"q\"\"\\000.example\"\nwww.github.com\n"
-                       "www.python.org\n");
+                       "www.?[2j.org\n");
     EXPECT_EQ(
         rows(json({web}), "endpoints", "value ->> 'name'", "value ->> 'address' = '93.184.216.34'"),
         std::vector<std::string>{hostile});
