@@ -135,15 +135,13 @@ void fillNames(const Section& section, Row& row) {
         if (column.nameOf.empty()) {
             continue;
         }
-        if (column.nameOf != looked) {
+        if (column.nameOf != looked && section.names != nullptr) {
             looked = column.nameOf;
             found = nullptr;
             for (const std::string_view key : splitKeys(column.nameOf)) {
                 const int at = section.at(key);
                 if (at >= 0 && !row[static_cast<std::size_t>(at)].null) {
-                    if (section.names != nullptr) {
-                        found = section.names->find(row[static_cast<std::size_t>(at)].text);
-                    }
+                    found = section.names->find(row[static_cast<std::size_t>(at)].text);
                     break;
                 }
             }
