@@ -252,6 +252,9 @@ void checkValueNames(const Statement& statement, std::span<const Column> columns
                      std::string_view what) {
     std::vector<std::string> names;
     for (const Column& column : columns) {
+        if (!column.nameOf.empty()) {
+            continue;  // looked up, not read
+        }
         names.emplace_back(column.key);
         if (const std::string_view second = secondValueName(column.kind); !second.empty()) {
             names.push_back(std::string(column.key).append(second));
@@ -310,7 +313,15 @@ Cell readCell(const Statement& statement, int& column, Kind kind) {
         }
         break;
     }
-    case Kind::Names: break;  // lists of texts are made in memory
+    case Kind::Names: {  // a list of texts joined by commas, in the order given
+        const std::string_view text = statement.text(at);
+        for (std::size_t start = 0; !cell.null && start <= text.size();) {
+            const std::size_t end = std::min(text.find(',', start), text.size());
+            cell.items.emplace_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        break;
+    }
     default: cell.number = statement.integer(at);
     }
     return cell;

@@ -196,7 +196,8 @@ void DatabaseReader::checkTables() {
         prepare("SELECT lower(t.name), t.type, CASE t.type WHEN 'table' THEN EXISTS (SELECT 1 "
                 "FROM pragma_table_xinfo(t.name) AS c WHERE c.hidden != 0) END "
                 "FROM pragma_table_list AS t WHERE t.schema = 'main' AND lower(t.name) IN "
-                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans', 'seconds') "
+                "('frames', 'frames6', 'capture', 'days', 'not_analysed', 'vlans', 'seconds', "
+                "'names', 'connections') "
                 "ORDER BY lower(t.name) = 'frames' DESC",
                 "schema"));
     bool frames = false, flowsOnly = false;
@@ -219,6 +220,8 @@ void DatabaseReader::checkTables() {
         hasDays = hasDays || name == "days";
         hasNotAnalysed = hasNotAnalysed || name == "not_analysed";
         hasVlans = hasVlans || name == "vlans";
+        hasNames = hasNames || name == "names";
+        hasConnections = hasConnections || name == "connections";
     }
     if (stepped != SQLITE_DONE) {
         fail(std::string("cannot read: ") + sqlite3_errmsg(db.get()));

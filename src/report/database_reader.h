@@ -4,8 +4,9 @@
 // Opening checks what the report needs before SQLite is asked for anything: the path names a
 // regular file (so that no file is ever created), SQLite reads it as a database, and it holds
 // tidewrack's frames table with the columns the report reads, and the extended record's tables
-// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them. Each refusal is
-// a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
+// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them; NAMES and
+// CONNECTIONS, whose names name_reader.cpp reads, are checked to be ordinary tables. Each refusal
+// is a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
 // full analysis writes, 2 otherwise. A database with CAPTURE and DAYS records dates (it was
 // made with tidewrack -x); one without is classic: IPv4 only, times of day only.
 //
@@ -34,6 +35,7 @@
 #include <optional>
 #include <string>
 
+#include "report/address_names.h"
 #include "report/frame_filter.h"
 #include "report/progress.h"
 #include "report/time_axis.h"
@@ -61,6 +63,10 @@ class DatabaseReader {
     // is a ReportError.
     void read(TrafficTally& tally, Progress& progress, std::size_t number, std::size_t count,
               const TimeAxis& axis, FrameFilter* filter = nullptr);
+
+    // The names of NAMES and the server names of CONNECTIONS, when it has them with the columns
+    // they are read by, into `names` (name_reader.cpp). A database without them gives none.
+    void readNames(AddressNames& names);
 
   private:
     // CAPTURE's frames delivered, and the read error its capture ended in, if any, into
@@ -95,7 +101,7 @@ class DatabaseReader {
     int analysisMode = 2;
     std::int64_t delivered = -1;  // CAPTURE.frames_delivered, -1 when it does not say
     bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
-         hasVlans = false;
+         hasVlans = false, hasNames = false, hasConnections = false;
 };
 
 }  // namespace tidewrack::report

@@ -93,6 +93,17 @@ std::optional<std::int64_t> extreme(const std::vector<FilterChoice::Bound>& boun
     return found;
 }
 
+// Whether a --host value that is no address nor prefix is taken for a name: not empty, within
+// the length of a name, without blanks, '/' or ':' (a mistyped prefix or IPv6 address), not
+// made of digits and dots alone (a mistyped IPv4 address), and a wildcard only as "*." before
+// a domain.
+bool looksLikeName(std::string_view value) {
+    const std::string_view rest = value.substr(0, 2) == "*." ? value.substr(2) : value;
+    return !rest.empty() && value.size() <= 1024 &&
+           rest.find_first_of(" \t/:*") == std::string_view::npos &&
+           rest.find_first_not_of("0123456789.") != std::string_view::npos;
+}
+
 }  // namespace
 
 void FilterChoice::add(const std::string& option, const std::string& value) {
@@ -101,10 +112,14 @@ void FilterChoice::add(const std::string& option, const std::string& value) {
     };
     if (option == "host") {
         const std::optional<IpPrefix> prefix = parseIpPrefix(value);
-        if (!prefix) {
-            refuse("an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32)");
+        if (prefix) {
+            hosts.push_back(*prefix);
+        } else if (looksLikeName(value)) {
+            names.push_back(value);
+        } else {
+            refuse("an address, a prefix or a name (10.0.0.5, 10.0.0.0/8, 2001:db8::/32, "
+                   "www.example.com, *.example.com)");
         }
-        hosts.push_back(*prefix);
     } else if (option == "port") {
         const std::optional<int> port = value.size() <= 5 ? digits(value) : std::nullopt;
         if (!port || *port > 65535) {
@@ -232,11 +247,21 @@ bool FrameFilter::timePasses(std::int64_t time) const {
     return acrossMidnight ? after || before : after && before;
 }
 
+void FrameFilter::nameAddresses(const std::set<IpAddress>& addresses) {
+    named.insert(addresses.begin(), addresses.end());
+}
+
+bool FrameFilter::hostPasses(const FrameRow& row) const {
+    return (choice.hosts.empty() && choice.names.empty()) ||
+           std::any_of(choice.hosts.begin(), choice.hosts.end(),
+                       [&](const IpPrefix& prefix) {
+                           return prefix.contains(row.source) || prefix.contains(row.destination);
+                       }) ||
+           (!named.empty() && (named.count(row.source) != 0 || named.count(row.destination) != 0));
+}
+
 bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
-    if (!choice.hosts.empty() &&
-        std::none_of(choice.hosts.begin(), choice.hosts.end(), [&](const IpPrefix& prefix) {
-            return prefix.contains(row.source) || prefix.contains(row.destination);
-        })) {
+    if (!hostPasses(row)) {
         return false;
     }
     if (!choice.ports.empty()) {

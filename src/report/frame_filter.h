@@ -3,6 +3,10 @@
 //
 // Repeats of one option are alternatives, different options must all hold:
 //   --host ADDR[/PREFIX]   the source or the destination is in the prefix (either family)
+//   --host NAME            the source or the destination is an address that a name matching
+//                          NAME was learnt for (address_names.h): a name, letter case aside,
+//                          or *.domain for the domain and every name under it; the addresses
+//                          are found in every database of the report before any frame is read
 //   --port N               the source or the destination port is N, for TCP and UDP only
 //   --protocol NAME        the protocol is named NAME in the frames tables (TCP, UDP, ICMP,
 //                          IPv6-ICMP, OSPF...), letter case aside, of either family; a name
@@ -21,8 +25,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "report/frame_row.h"
@@ -43,6 +50,7 @@ struct FilterChoice {
     };
 
     std::vector<IpPrefix> hosts;
+    std::vector<std::string> names;  // --host values that are names or *.domain patterns
     std::vector<std::uint16_t> ports;
     std::vector<std::string> protocols;
     std::vector<Bound> from;
@@ -70,9 +78,19 @@ class FrameFilter {
     // a UsageError.
     FrameFilter(const FilterChoice& choice, const TimeAxis& axis, const TimeAxis& zone);
 
+    // The addresses that the --host names stand for, once found in the databases' names.
+    void nameAddresses(const std::set<IpAddress>& addresses);
+
     bool passes(const FrameRow& row, const ProtocolCatalog& catalog);
 
   private:
+    struct AddressHash {
+        std::size_t operator()(const IpAddress& a) const {
+            return std::hash<std::uint64_t>()(a.low ^ (a.high * 0x9E3779B97F4A7C15ull) ^ a.family);
+        }
+    };
+    bool hostPasses(const FrameRow& row) const;
+
     bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);
     bool timePasses(std::int64_t time) const;
 
@@ -80,6 +98,7 @@ class FrameFilter {
     std::vector<std::int8_t> protocolMatch;  // by catalog number: 1 passes, 0 not, -1 not known
     std::optional<std::int64_t> clockFrom, clockTo, pointFrom, pointTo;  // on the axis
     bool timed = false;
+    std::unordered_set<IpAddress, AddressHash> named;
 };
 
 }  // namespace tidewrack::report

@@ -25,7 +25,9 @@ std::vector<std::size_t> visibleColumns(const Section& section) {
     }
     std::vector<std::size_t> visible;
     for (std::size_t i = 0; i < section.columns.size(); ++i) {
-        if (section.columns[i].fit != Fit::Hidden) {
+        // Columns of names go unseen where no address has a name (classic databases).
+        if (section.columns[i].fit != Fit::Hidden &&
+            (section.columns[i].nameOf.empty() || section.names != nullptr)) {
             visible.push_back(i);
         }
     }

@@ -33,8 +33,8 @@ inline bool showsBars(const Section& section) {
     return section.chart.type == Chart::Type::Bars;
 }
 
-// The columns people see of a section's rows, in order: all but those for scripts only, or
-// those chosen with --columns, in the order chosen.
+// The columns people see of a section's rows, in order: all but those for scripts only and
+// those of names when no address has one, or those chosen with --columns, in the order chosen.
 std::vector<std::size_t> visibleColumns(const Section& section);
 
 // Whether a table too wide may leave out the column: one that may go (report_model.h), unless

@@ -74,7 +74,21 @@ struct Column {
     // 2, and so on; 0 for a column of any other fit.
     std::uint8_t goes = 0;
     bool blankRepeat = false;  // people see it blank where it repeats the column before
+    // A column of the name of an address, which no SQL reads: the keys of the Address or End
+    // columns whose address it names, split by commas, the first one not null standing for
+    // the row; and whether it holds where that name was learnt rather than the name itself
+    // (address_names.h). Empty for a column of the row's SQL.
+    std::string_view nameOf{};
+    bool nameSource = false;
 };
+
+// The two columns of the name of the address in the columns `of` (Column::nameOf): `name`,
+// which goes from a table too wide at step `goes`, and `name_source`, for scripts. A section
+// shows names with these two in its list of columns, and no SQL of its own.
+#define NAME_COLUMNS(of, goes)                                                                     \
+    {"name", "name", Kind::Text, Fit::Drop, goes, false, of}, {                                    \
+        "name_source", "name source", Kind::Text, Fit::Hidden, 0, false, of, true                  \
+    }
 
 // The place of the column `key` among `columns`; -1 when none has it (an empty key names none).
 constexpr int columnAt(std::span<const Column> columns, std::string_view key) {
@@ -135,6 +149,8 @@ struct Cell {
 // A row's cells, in the order of its section's columns: Section::place finds a cell by its key.
 using Row = std::vector<Cell>;
 
+class AddressNames;
+
 struct Section {
     std::string_view id;
     std::string title;
@@ -167,6 +183,9 @@ struct Section {
 
     std::vector<Row> rows;             // rows made in memory, or
     std::shared_ptr<Statement> query;  // the statement that reads them from the store
+    // The names of the addresses, for the columns of names (Column::nameOf); null when no
+    // address has one, and people then see no column of names.
+    const AddressNames* names = nullptr;
 };
 
 struct Report {

@@ -127,8 +127,9 @@ int run(const ReportOptions& options, std::size_t budget) {
     Progress progress(isatty(STDERR_FILENO) != 0);
     ReportSides sides(options);
     TallyStore& store = sides.read(budget, progress);
-    const ReportSettings settings{options.top,    options.ranking,      options.filter.words,
-                                  options.states, options.rateDuration, options.columns};
+    const ReportSettings settings{options.top,    options.ranking,      sides.filterWords(),
+                                  options.states, options.rateDuration, options.columns,
+                                  &sides.names()};
     const Report report = buildReport(store, settings, sides.axis());
     // The page takes the old one's place only once what goes to standard output is out as
     // well, so that a run that fails leaves no page behind.

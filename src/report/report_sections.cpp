@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "report/address_names.h"
 #include "report/cell_text.h"
 #include "report/section_declarations.h"
 
@@ -59,6 +60,7 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     section.record = d.record;
     section.factColumns = d.facts;
     section.rowsKey = d.rowsKey;
+    section.names = settings.names != nullptr && settings.names->any() ? settings.names : nullptr;
     section.absent =
         (d.extendedOnly &&
          (!settings.filter.empty() ||
@@ -123,6 +125,35 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     return section;
 }
 
+// The cells of the columns of names (Column::nameOf): one look-up of the address a row names,
+// the first of its columns `nameOf` that is not null; null cells for none.
+void fillNames(const Section& section, Row& row) {
+    const LearntName* found = nullptr;
+    std::string_view looked;  // the columns of the name last looked up
+    for (std::size_t i = 0; i < section.columns.size(); ++i) {
+        const Column& column = section.columns[i];
+        if (column.nameOf.empty()) {
+            continue;
+        }
+        if (column.nameOf != looked && section.names != nullptr) {
+            looked = column.nameOf;
+            found = nullptr;
+            for (const std::string_view key : splitKeys(column.nameOf)) {
+                const int at = section.at(key);
+                if (at >= 0 && !row[static_cast<std::size_t>(at)].null) {
+                    found = section.names->find(row[static_cast<std::size_t>(at)].text);
+                    break;
+                }
+            }
+        }
+        row[i] = Cell{};
+        row[i].null = found == nullptr;
+        if (found != nullptr) {
+            row[i].text = column.nameSource ? found->source : found->name;
+        }
+    }
+}
+
 }  // namespace
 
 void Section::eachRow(const std::function<void(const Row&)>& visit) const {
@@ -137,8 +168,11 @@ void Section::eachRow(const std::function<void(const Row&)>& visit) const {
     while (query->step()) {
         int at = 0;
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            row[i] = readCell(*query, at, columns[i].kind);
+            if (columns[i].nameOf.empty()) {
+                row[i] = readCell(*query, at, columns[i].kind);
+            }
         }
+        fillNames(*this, row);
         visit(row);
     }
 }

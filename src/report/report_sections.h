@@ -53,6 +53,8 @@ struct ReportSettings {
     // rest follow it, by bytes.
     std::int64_t rateDuration = defaultRateDuration;
     std::vector<ColumnChoice> columns;
+    // The names shown beside addresses (Column::nameOf); none without.
+    const AddressNames* names = nullptr;
 };
 
 // The ids of the sections, in the report's order.

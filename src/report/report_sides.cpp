@@ -27,44 +27,71 @@ std::size_t databasesHeldAtMost() {
 
 }  // namespace
 
-Side::Side(const std::vector<std::string>& paths) : paths(paths) {
+Side::Side(const std::vector<std::string>& paths, bool namesFirst)
+    : paths(paths), namesFirst(namesFirst) {
     const std::size_t held = std::min(paths.size(), databasesHeldAtMost());
     std::vector<DatabaseDates> dates;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         DatabaseReader database(paths[i]);
         dates.push_back(database.dates());
+        if (i < held || namesFirst) {
+            database.readNames(names);
+        }
         if (i < held) {
             open.push_back(std::move(database));
         }
     }
     timeAxis = TimeAxis::of(dates);
+    names.settle();
 }
 
-void Side::filterBy(const FilterChoice& choice, const TimeAxis& zone) {
+void Side::filterBy(const FilterChoice& choice, const TimeAxis& zone,
+                    const std::set<IpAddress>& named) {
     if (!choice.empty()) {
         filter.emplace(choice, timeAxis, zone);
+        filter->nameAddresses(named);
     }
 }
 
 void Side::read(std::size_t budget, Progress& progress) {
     counts = std::make_unique<TrafficTally>(budget);
+    const std::size_t held = open.size();
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        DatabaseReader database = i < open.size() ? std::move(open[i]) : DatabaseReader(paths[i]);
+        DatabaseReader database = i < held ? std::move(open[i]) : DatabaseReader(paths[i]);
         database.read(*counts, progress, i + 1, paths.size(), timeAxis,
                       filter ? &*filter : nullptr);
+        if (i >= held && !namesFirst) {
+            database.readNames(names);
+        }
     }
     open.clear();
+    names.settle();
 }
 
 ReportSides::ReportSides(const ReportOptions& options)
-    : options(options), traffic(options.databases) {
+    : options(options), traffic(options.databases, !options.filter.names.empty()) {
     if (!options.baselines.empty()) {
-        baseline.emplace(options.baselines);
+        baseline.emplace(options.baselines, !options.filter.names.empty());
     }
-    traffic.filterBy(options.filter, traffic.axis());
+    std::set<IpAddress> named;
+    for (const std::string& pattern : options.filter.names) {
+        const bool matched = traffic.addressNames().addMatching(pattern, named);
+        if (!(baseline && baseline->addressNames().addMatching(pattern, named)) && !matched) {
+            unmatched.push_back(pattern);
+        }
+    }
+    traffic.filterBy(options.filter, traffic.axis(), named);
     if (baseline) {
-        baseline->filterBy(options.filter, traffic.axis());
+        baseline->filterBy(options.filter, traffic.axis(), named);
     }
+}
+
+std::string ReportSides::filterWords() const {
+    std::string words = options.filter.words;
+    for (const std::string& pattern : unmatched) {
+        words += "; no name learnt matches " + pattern;
+    }
+    return words;
 }
 
 TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
@@ -91,6 +118,10 @@ TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
     if (baseline) {
         traffic.tally().takeBaseline(baseline->tally(), baseline->databasePaths());
     }
+    traffic.addressNames().writeServerNames(store, "server_name", traffic.axis());
+    const AddressNames none;
+    (baseline ? baseline->addressNames() : none)
+        .writeServerNames(store, "baseline_server_name", traffic.axis());
     return store;
 }
 

@@ -98,11 +98,12 @@ constexpr Column timelineFacts[] = {
     {"peak_at_utc", "busiest second (UTC)", Kind::UtcTime},
 };
 
-// The first five are those of the endpoints new since the baseline as well. The bytes, by which
-// the list is ranked unless --by says otherwise, go last, and the rate and the duration outlast
-// the times and the frames.
+// The first seven are those of the endpoints new since the baseline as well. The bytes, by which
+// the list is ranked unless --by says otherwise, go last, and the name, the rate and the duration
+// outlast the times and the frames.
 constexpr Column endpointColumns[] = {
     {"address", "address", Kind::Address},
+    NAME_COLUMNS("address", 6),
     {"frames_sent", "frames sent", Kind::Count, Fit::Drop, 4},
     {"bytes_sent", "bytes sent", Kind::Bytes, Fit::Drop, 7},
     {"frames_received", "frames received", Kind::Count, Fit::DropPair, 4},
@@ -116,13 +117,15 @@ constexpr Column endpointColumns[] = {
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 
-// The bytes, by which the list is ranked unless --by says otherwise, go last; the state, the rate
-// and the duration outlast the frames and the times.
+// The bytes, by which the list is ranked unless --by says otherwise, go last; the state, the name,
+// the rate and the duration outlast the frames and the times. The name is the server's when the
+// client is known, else b's.
 constexpr Column conversationColumns[] = {
     {"protocol", "protocol", Kind::Protocol, Fit::Cut},
     {"family", "family", Kind::Text, Fit::Hidden},
     {"a", "a", Kind::End},
     {"b", "b", Kind::End},
+    NAME_COLUMNS("server,b", 5),
     {"frames_a_to_b", "frames a>b", Kind::Count, Fit::Drop, 3},
     {"bytes_a_to_b", "bytes a>b", Kind::Bytes, Fit::Drop, 7},
     {"frames_b_to_a", "frames b>a", Kind::Count, Fit::DropPair, 3},
@@ -155,6 +158,7 @@ constexpr Column stateColumns[] = {
 constexpr Column failedColumns[] = {
     {"client", "client", Kind::End},
     {"server", "server", Kind::End},
+    NAME_COLUMNS("server", 1),
     {"state", "state", Kind::Text},
     {"syns", "SYNs", Kind::Count},
     {"first", "first", Kind::Time},
@@ -165,6 +169,7 @@ constexpr Column failedColumns[] = {
 
 constexpr Column handshakeServerColumns[] = {
     {"server", "server", Kind::Address},
+    NAME_COLUMNS("server", 1),
     {"handshakes", "handshakes", Kind::Count},
     {"retried", "retried", Kind::Count, Fit::Drop, 1},
     {"median", "median", Kind::Delay},
@@ -198,6 +203,18 @@ constexpr Column newServerColumns[] = {
     {"conversations", "conversations", Kind::Count},
     {"frames", "frames", Kind::Count, Fit::Drop, 1},
     {"bytes", "bytes", Kind::Bytes},
+};
+
+// The server names learnt from the connections (CONNECTIONS of the extended record), and those
+// new since the baseline.
+constexpr Column serverNameColumns[] = {
+    {"name", "server name", Kind::Text, Fit::Cut},
+    {"name_source", "learnt from", Kind::Text, Fit::Drop, 1},
+    {"connections", "connections", Kind::Count},
+    {"bytes", "bytes", Kind::Bytes},
+    {"first", "first", Kind::Time, Fit::Drop, 2},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
+    {"addresses", "addresses", Kind::Names, Fit::Cut},
 };
 
 constexpr Column endpointChangeColumns[] = {
@@ -351,6 +368,13 @@ constexpr Column unansweredColumns[] = {
 #define SERVER_REMARK                                                                          \
     "the server is the end a SYN went to, else a SYN ACK came from, else the end of the "      \
     "well-known port, else the lower port"
+
+// The server names of the connections, with their traffic and the addresses that served them.
+#define SERVER_NAMES                                                                           \
+    "SELECT name, name_source, connections, bytes, first, first AS first_utc, addresses "      \
+    "FROM server_name"
+#define SERVER_NAMES_REMARK                                                                    \
+    "the name a connection carried (SNI, Host), else the DNS answer its client had"
 
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
@@ -511,6 +535,9 @@ constexpr Declaration declarations[] = {
              "sum(frames) AS frames, sum(bytes) AS bytes FROM udp_destination GROUP BY 1",
      .derived = true, .order = "bytes DESC, frames DESC, port", .by = "bytes",
      .byColumns = "bytes", .remark = ephemeralRemark, .remarkIf = "port IS NULL"},
+    {.id = "server_names", .title = "Server names by traffic", .columns = serverNameColumns,
+     .rows = SERVER_NAMES, .order = "bytes DESC, connections DESC, name", .by = "bytes",
+     .byColumns = "bytes", .remark = SERVER_NAMES_REMARK, .extendedOnly = true},
     {.id = "icmp_messages", .title = "ICMP messages", .columns = icmpMessageColumns,
      .rows = "SELECT type, code, icmp_type_text(family, type) AS message, "
              "family AS message_family, icmp_code_text(family, type, code) AS detail, "
@@ -550,7 +577,7 @@ constexpr Declaration declarations[] = {
      .derived = true, .order = "bytes DESC, frames DESC, source, destination, port",
      .by = "bytes", .byColumns = "bytes"},
     {.id = "new_endpoints", .title = "Endpoints not seen in the baseline",
-     .columns = std::span(endpointColumns, 5),
+     .columns = std::span(endpointColumns, 7),
      .rows = "SELECT address, frames_sent, bytes_sent, frames_received, bytes_received "
              "FROM endpoint WHERE address NOT IN (SELECT address FROM baseline_endpoint)",
      .order = ENDPOINT_BYTES " DESC, " ENDPOINT_FRAMES " DESC, address",
@@ -571,6 +598,11 @@ constexpr Declaration declarations[] = {
              "(SELECT DISTINCT protocol, port FROM baseline_server)",
      .derived = true, .order = "bytes DESC, frames DESC, protocol, port", .by = "bytes",
      .byColumns = "bytes", .baselineOnly = true},
+    {.id = "new_names", .title = "Server names not seen in the baseline",
+     .columns = serverNameColumns,
+     .rows = SERVER_NAMES " WHERE name NOT IN (SELECT name FROM baseline_server_name)",
+     .order = "bytes DESC, connections DESC, name", .by = "bytes", .byColumns = "bytes",
+     .extendedOnly = true, .baselineOnly = true},
     {.id = "gone_endpoints", .title = "Endpoints of the baseline not seen now",
      .columns = goneEndpointColumns,
      .rows = "SELECT address, frames, bytes FROM baseline_endpoint "
@@ -632,6 +664,8 @@ constexpr Declaration declarations[] = {
 #undef SERVICE_PORTS
 #undef RETRIED
 #undef SERVER_REMARK
+#undef SERVER_NAMES
+#undef SERVER_NAMES_REMARK
 
 // Whether the columns of an order (Declaration::byColumns) are named well: at least one when
 // there is an order, each a column that people see, and both of a pair that goes together, so

@@ -328,11 +328,20 @@ TEST(ReportRefusals, WrongCommandLinesSayWhatIsWrong) {
          "--csv and --json both write to standard output: give one"},
         // A filter's bad value, before any database is looked at.
         {{"--host", "10.0.0.256", "x.db"},
-         "--host takes an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32), not "
+         "--host takes an address, a prefix or a name (10.0.0.5, 10.0.0.0/8, "
+         "2001:db8::/32, www.example.com, *.example.com), not "
          "'10.0.0.256'"},
         {{"--host", "2001:db8::/129", "x.db"},
-         "--host takes an address or a prefix (10.0.0.5, 10.0.0.0/8, 2001:db8::/32), not "
+         "--host takes an address, a prefix or a name (10.0.0.5, 10.0.0.0/8, "
+         "2001:db8::/32, www.example.com, *.example.com), not "
          "'2001:db8::/129'"},
+        // A wildcard stands only for the names under a domain.
+        {{"--host", "*.", "x.db"},
+         "--host takes an address, a prefix or a name (10.0.0.5, 10.0.0.0/8, "
+         "2001:db8::/32, www.example.com, *.example.com), not '*.'"},
+        {{"--host", "www.*.com", "x.db"},
+         "--host takes an address, a prefix or a name (10.0.0.5, 10.0.0.0/8, "
+         "2001:db8::/32, www.example.com, *.example.com), not 'www.*.com'"},
         {{"--port", "65536", "x.db"}, "--port takes a port from 0 to 65535, not '65536'"},
         {{"--port", "-1", "x.db"}, "--port takes a port from 0 to 65535, not '-1'"},
         {{"--from", "14:60", "x.db"}, timeRefused("from", "14:60")},

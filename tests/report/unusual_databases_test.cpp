@@ -37,9 +37,11 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     const std::set<std::string> objects = {"summary", "timeline"};
     const std::set<std::string> absent = {"not_analysed",
                                           "vlans",
+                                          "server_names",
                                           "new_endpoints",
                                           "new_servers",
                                           "new_services",
+                                          "new_names",
                                           "gone_endpoints",
                                           "gone_services",
                                           "endpoint_changes",
