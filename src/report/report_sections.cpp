@@ -69,12 +69,18 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;
     if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
-        if (!d.before.empty()) {
+        const std::string table = derivedTable(d.id);
+        // Made already by a tally that worked its rows out in memory.
+        const bool made = d.derived && store.firstInteger("SELECT count(*) FROM sqlite_master "
+                                                          "WHERE type = 'table' AND name = '" +
+                                                          table + "'") > 0;
+        if (!d.before.empty() && !made) {
             store.run(std::string(d.before).c_str());
         }
         if (d.derived) {
-            const std::string table = "section_" + std::string(d.id);
-            store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            if (!made) {
+                store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            }
             rows = "SELECT * FROM " + table;
         }
         section.total =
@@ -101,7 +107,10 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
         for (const auto& [sql, text] :
              {std::pair(d.aside, d.asideText), std::pair(ranked.aside, ranked.asideText)}) {
             if (!sql.empty()) {
-                addAside(section, store.firstInteger(sql), text, settings.rateDuration);
+                const std::string count = made && sql == d.aside
+                                              ? "SELECT n FROM " + derivedAside(d.id)
+                                              : std::string(sql);
+                addAside(section, store.firstInteger(count), text, settings.rateDuration);
             }
         }
     }
@@ -179,6 +188,14 @@ const Section* Report::find(std::string_view id) const {
     const auto found = std::find_if(sections.begin(), sections.end(),
                                     [&](const Section& s) { return s.id == id; });
     return found == sections.end() ? nullptr : &*found;
+}
+
+std::string derivedTable(std::string_view id) {
+    return "section_" + std::string(id);
+}
+
+std::string derivedAside(std::string_view id) {
+    return derivedTable(id) + "_aside";
 }
 
 std::vector<std::string_view> sectionIds() {

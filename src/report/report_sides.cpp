@@ -91,6 +91,7 @@ TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
     if (baseline) {
         traffic.tally().takeBaseline(baseline->tally(), baseline->databasePaths());
     }
+    traffic.tally().deriveSections(options.states);
     return store;
 }
 

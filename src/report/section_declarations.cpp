@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "report/derived_sections.h"
 #include "report/special_sections.h"
 
 namespace tidewrack::report {
@@ -11,6 +12,8 @@ namespace {
 
 // A source that sent SYN to this many distinct ports of one target, or more, is scanning it.
 #define SCAN_PORTS "10"
+static_assert(std::string_view(SCAN_PORTS) == "10" && scanPorts == 10,
+              "the port scans worked out in memory and in SQL take the same threshold");
 
 // clang-format off
 constexpr std::string_view ephemeralRemark = "* is every port without a well-known service";

@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -152,6 +153,10 @@ class TrafficTally {
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated
     // axis the databases are placed in the order of their first times.
     TallyStore& finish(const TimeAxis& axis);
+    // Works out the sections that group the conversations, of the TCP states `states` only
+    // (all when empty), into the store's tables for them, when the tally stayed within its
+    // budget (derived_sections.h), after finish(); the store's SQL works them out otherwise.
+    void deriveSections(std::span<const std::string_view> states);
     // Copies the endpoints, server ends and active time of a finished tally of the baseline
     // into this tally's store, and the baseline's database paths, after finish().
     void takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths);
