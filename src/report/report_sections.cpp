@@ -14,6 +14,9 @@ namespace tidewrack::report {
 
 namespace {
 
+// The most rows of a section that are held in memory rather than read from the store each time.
+constexpr std::uint64_t rowsHeldAtMost = 1000;
+
 // Microseconds as seconds, as briefly as they are exact: "1 s", "0.25 s".
 std::string secondsText(std::int64_t microseconds) {
     std::string text = std::to_string(microseconds / 1000000);
@@ -91,6 +94,14 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
                                  (cut ? " LIMIT " + std::to_string(report.top) : "");
         section.query = std::make_shared<Statement>(store.prepare(kept));
         checkValueNames(*section.query, section.columns, "section " + std::string(d.id));
+        // The rows of a list that shows few are read from the store once, here, rather than
+        // sorted again for every pass an output makes over them.
+        if (section.shown <= rowsHeldAtMost) {
+            std::vector<Row> held;
+            section.eachRow([&](const Row& row) { held.push_back(row); });
+            section.rows = std::move(held);
+            section.query.reset();
+        }
         if (!by.empty() && section.shown > 0) {
             section.note =
                 (section.shown == section.total

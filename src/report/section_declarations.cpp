@@ -468,7 +468,8 @@ constexpr Declaration declarations[] = {
              "CASE client WHEN 0 THEN b WHEN 1 THEN a END AS server, "
              "CASE client WHEN 0 THEN port_b WHEN 1 THEN port_a END AS server_port, state, syns, "
              "first, last, first AS first_utc, last AS last_utc "
-             "FROM " TCP_CONVERSATIONS " AND state IN ('S0', 'REJ')",
+             "FROM conversation WHERE state IN ('S0', 'REJ') AND protocol IN (SELECT number FROM "
+             "protocol WHERE tcp)",
      .order = "syns DESC, first, client, client_port, server, server_port",
      .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
