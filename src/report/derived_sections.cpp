@@ -132,24 +132,27 @@ class Derivation {
         }
     }
 
-    void byState();
     void handshakes();
-    void services();
+    // The services by traffic, and the TCP states, both of every server end.
+    void servicesAndStates();
     void tcpServices();
     void portScans();
     void unanswered();
 
   private:
     // Calls `visit` with each conversation that --state keeps, of TCP only when `tcpOnly`, and
-    // its facts.
+    // its facts (worked out only when `withFacts` or --state asks for them).
     template <typename Visit>
-    void each(bool tcpOnly, Visit visit) const {
+    void each(bool tcpOnly, bool withFacts, Visit visit) const {
+        ConversationFacts facts;
         for (const auto& entry : conversations) {
             const ProtocolKind kind = catalog.kind(entry.first.protocol);
             if (tcpOnly && kind != ProtocolKind::Tcp) {
                 continue;
             }
-            const ConversationFacts facts = conversationFacts(entry.first, entry.second, kind);
+            if (withFacts || !states.empty()) {
+                facts = conversationFacts(entry.first, entry.second, kind);
+            }
             if (!states.empty() &&
                 std::find(states.begin(), states.end(), facts.state) == states.end()) {
                 continue;
@@ -165,42 +168,16 @@ class Derivation {
     std::vector<std::uint16_t> nameOf;
 };
 
-void Derivation::byState() {
-    struct Tally {
-        std::int64_t conversations = 0;
-        Counts counts;
-    };
-    Tally counted[tcpStates.size()] = {};
-    each(true, [&](const ConversationKey&, const Conversation& c, const ConversationFacts& f) {
-        for (std::size_t s = 0; s < tcpStates.size(); ++s) {
-            if (tcpStates[s].code == f.state) {
-                ++counted[s].conversations;
-                counted[s].counts += c.aToB;
-                counted[s].counts += c.bToA;
-            }
-        }
-    });
-    Statement row = makeTable(store, "tcp_states", "state, meaning, conversations, frames, bytes");
-    for (std::size_t s = 0; s < tcpStates.size(); ++s) {
-        if (counted[s].conversations > 0) {
-            row.bindText(1, tcpStates[s].code)
-                .bindText(2, tcpStates[s].meaning)
-                .bind(3, counted[s].conversations);
-            bindCounts(row, 4, counted[s].counts);
-            row.run();
-        }
-    }
-}
-
 void Derivation::handshakes() {
     std::vector<Handshake> times;
     times.reserve(conversations.size());
-    each(true, [&](const ConversationKey& key, const Conversation&, const ConversationFacts& f) {
-        if (f.handshake != unknownTime) {
-            times.push_back(
-                {&key, f.handshake, static_cast<std::uint8_t>(*f.client == 1 ? 0 : 1), f.syns > 1});
-        }
-    });
+    each(true, true,
+         [&](const ConversationKey& key, const Conversation&, const ConversationFacts& f) {
+             if (f.handshake != unknownTime) {
+                 times.push_back({&key, f.handshake,
+                                  static_cast<std::uint8_t>(*f.client == 1 ? 0 : 1), f.syns > 1});
+             }
+         });
     // The median and the 95th percentile by the nearest rank: the smallest time such that at
     // least half (95 %) of the group's are no greater.
     const auto percentiles = [](Statement& row, int first, std::span<const Handshake> group) {
@@ -245,20 +222,32 @@ void Derivation::handshakes() {
         });
 }
 
-void Derivation::services() {
+void Derivation::servicesAndStates() {
+    struct Tally {
+        std::int64_t conversations = 0;
+        Counts counts;
+    };
+    Tally byState[tcpStates.size()] = {};
     std::vector<ServerEnd> ends;
     ends.reserve(conversations.size());
-    each(false, [&](const ConversationKey& key, const Conversation& c, const ConversationFacts& f) {
-        if (f.server < 0) {
-            return;
-        }
-        Counts counts = c.aToB;
-        counts += c.bToA;
-        ends.push_back({f.server == 0 ? &key.a : &key.b, counts, nameOf[key.protocol],
-                        f.server == 0 ? key.portA : key.portB,
-                        catalog.kind(key.protocol) == ProtocolKind::Tcp, sentSynAck(c, f.server),
-                        f.state == "REJ"});
-    });
+    each(false, true,
+         [&](const ConversationKey& key, const Conversation& c, const ConversationFacts& f) {
+             if (f.server < 0) {
+                 return;
+             }
+             Counts counts = c.aToB;
+             counts += c.bToA;
+             for (std::size_t s = 0; s < tcpStates.size(); ++s) {
+                 if (tcpStates[s].code == f.state) {
+                     ++byState[s].conversations;
+                     byState[s].counts += counts;
+                 }
+             }
+             ends.push_back({f.server == 0 ? &key.a : &key.b, counts, nameOf[key.protocol],
+                             f.server == 0 ? key.portA : key.portB,
+                             catalog.kind(key.protocol) == ProtocolKind::Tcp,
+                             sentSynAck(c, f.server), f.state == "REJ"});
+         });
     std::sort(ends.begin(), ends.end(), [](const ServerEnd& x, const ServerEnd& y) {
         return x.name != y.name ? x.name < y.name : x.port < y.port;
     });
@@ -295,21 +284,33 @@ void Derivation::services() {
     store.prepare("INSERT INTO " + derivedAside("services_by_traffic") + " VALUES (?1)")
         .bind(1, refusedOnly)
         .run();
+    Statement state =
+        makeTable(store, "tcp_states", "state, meaning, conversations, frames, bytes");
+    for (std::size_t s = 0; s < tcpStates.size(); ++s) {
+        if (byState[s].conversations > 0) {
+            state.bindText(1, tcpStates[s].code)
+                .bindText(2, tcpStates[s].meaning)
+                .bind(3, byState[s].conversations);
+            bindCounts(state, 4, byState[s].counts);
+            state.run();
+        }
+    }
 }
 
 void Derivation::tcpServices() {
     std::vector<EndTraffic> accepted;
     accepted.reserve(conversations.size());
-    each(true, [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
-        Counts counts = c.aToB;
-        counts += c.bToA;
-        for (int end = 0; end < 2; ++end) {
-            if (sentSynAck(c, end)) {
-                accepted.push_back({end == 0 ? &key.a : &key.b, nullptr, counts,
-                                    end == 0 ? key.portA : key.portB});
-            }
-        }
-    });
+    each(true, false,
+         [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
+             Counts counts = c.aToB;
+             counts += c.bToA;
+             for (int end = 0; end < 2; ++end) {
+                 if (sentSynAck(c, end)) {
+                     accepted.push_back({end == 0 ? &key.a : &key.b, nullptr, counts,
+                                         end == 0 ? key.portA : key.portB});
+                 }
+             }
+         });
     std::sort(accepted.begin(), accepted.end(),
               [](const EndTraffic& x, const EndTraffic& y) { return x.port < y.port; });
     Statement row =
@@ -329,20 +330,18 @@ void Derivation::tcpServices() {
 }
 
 void Derivation::portScans() {
-    std::size_t count = 0;
-    each(true, [&](const ConversationKey&, const Conversation& c, const ConversationFacts&) {
-        count += sentSyn(c, 0) + sentSyn(c, 1);
-    });
+    // Rarely more than one a conversation, and two at most.
     std::vector<Probe> probes;
-    probes.reserve(count);
-    each(true, [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
-        if (sentSyn(c, 0)) {
-            probes.push_back({&key.a, &key.b, key.portB, sentSynAck(c, 1)});
-        }
-        if (sentSyn(c, 1)) {
-            probes.push_back({&key.b, &key.a, key.portA, sentSynAck(c, 0)});
-        }
-    });
+    probes.reserve(conversations.size());
+    each(true, false,
+         [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
+             if (sentSyn(c, 0)) {
+                 probes.push_back({&key.a, &key.b, key.portB, sentSynAck(c, 1)});
+             }
+             if (sentSyn(c, 1)) {
+                 probes.push_back({&key.b, &key.a, key.portA, sentSynAck(c, 0)});
+             }
+         });
     const auto pair = [](const Probe& x, const Probe& y) {
         return *x.source == *y.source && *x.target == *y.target;
     };
@@ -392,14 +391,15 @@ void Derivation::portScans() {
 void Derivation::unanswered() {
     std::vector<EndTraffic> attempts;
     attempts.reserve(conversations.size());
-    each(true, [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
-        if (sentSyn(c, 0) && c.bToA.frames == 0) {
-            attempts.push_back({&key.a, &key.b, c.aToB, key.portB});
-        }
-        if (sentSyn(c, 1) && c.aToB.frames == 0) {
-            attempts.push_back({&key.b, &key.a, c.bToA, key.portA});
-        }
-    });
+    each(true, false,
+         [&](const ConversationKey& key, const Conversation& c, const ConversationFacts&) {
+             if (sentSyn(c, 0) && c.bToA.frames == 0) {
+                 attempts.push_back({&key.a, &key.b, c.aToB, key.portB});
+             }
+             if (sentSyn(c, 1) && c.aToB.frames == 0) {
+                 attempts.push_back({&key.b, &key.a, c.bToA, key.portA});
+             }
+         });
     std::sort(attempts.begin(), attempts.end(), [](const EndTraffic& x, const EndTraffic& y) {
         if (*x.address != *y.address) {
             return *x.address < *y.address;
@@ -428,9 +428,8 @@ void deriveSections(TallyStore& store, const ConversationMap& conversations,
                     const ProtocolCatalog& catalog, std::span<const std::string_view> states) {
     Derivation derivation(store, conversations, catalog, states);
     store.run("BEGIN");
-    derivation.byState();
     derivation.handshakes();
-    derivation.services();
+    derivation.servicesAndStates();
     derivation.tcpServices();
     derivation.portScans();
     derivation.unanswered();

@@ -207,13 +207,16 @@ void TrafficTally::writeEndpointsAndErrors(const char* endpointTable, const char
     }
 }
 
-void TrafficTally::writeTimeParts() {
-    Statement second = store.prepare("INSERT INTO second_part VALUES (?1, ?2, ?3)");
+void TrafficTally::writeSeconds(const char* table) {
+    Statement second = store.prepare(std::string("INSERT INTO ") + table + " VALUES (?1, ?2, ?3)");
     for (const auto& [number, counts] : seconds) {
         second.bind(1, number);
         bindCounts(second, 2, counts);
         second.run();
     }
+}
+
+void TrafficTally::writeStretches() {
     Statement stretch = store.prepare("INSERT INTO stretch_part VALUES (?1, ?2)");
     for (const auto& [first, last] : activity.stretches()) {
         stretch.bind(1, first).bind(2, last).run();
@@ -239,7 +242,8 @@ void TrafficTally::spill() {
         }
         conversation.run();
     }
-    writeTimeParts();
+    writeSeconds("second_part");
+    writeStretches();
     store.run("COMMIT");
     endpoints.clear();
     conversations.clear();
@@ -252,6 +256,7 @@ void TrafficTally::spill() {
 void TrafficTally::writeWhole() {
     store.run("BEGIN");
     writeEndpointsAndErrors("endpoint", "icmp_error");
+    writeSeconds("second");
     // The columns of the store's conversation table, each as its adding up derives it from the
     // parts, here from the one part there is.
     Statement conversation = store.prepare(
@@ -294,9 +299,10 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     if (spilled) {
         spill();
     } else {
-        // The seconds and the stretches are added up as parts either way (they are few).
+        // The stretches are joined as parts either way (they are few); the seconds, whole,
+        // go straight into their table with the rest (writeWhole).
         store.run("BEGIN");
-        writeTimeParts();
+        writeStretches();
         store.run("COMMIT");
     }
     store.run("BEGIN");
