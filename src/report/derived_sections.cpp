@@ -57,8 +57,10 @@ struct Probe {
     bool answered;
 };
 
-static_assert(sizeof(Handshake) <= derivationCost && sizeof(ServerEnd) <= derivationCost &&
-                  sizeof(EndTraffic) <= derivationCost && 2 * sizeof(Probe) <= derivationCost,
+// A conversation gives at most a server end and a handshake time, or two ends that accepted,
+// or two probes, or an attempt.
+static_assert(sizeof(Handshake) + sizeof(ServerEnd) <= derivationCost &&
+                  2 * sizeof(EndTraffic) <= derivationCost && 2 * sizeof(Probe) <= derivationCost,
               "the records of a conversation fit what the tally counts for them");
 
 // Calls `visit` with each run of `items` (sorted) that `same` holds of, as a span.
@@ -132,9 +134,10 @@ class Derivation {
         }
     }
 
-    void handshakes();
-    // The services by traffic, and the TCP states, both of every server end.
-    void servicesAndStates();
+    // The services by traffic, the TCP states and the handshake times, all of the server ends.
+    void serverEnds();
+    // The handshake times by server and by service, of `times`, which they sort.
+    void handshakes(std::vector<Handshake>& times);
     void tcpServices();
     void portScans();
     void unanswered();
@@ -168,16 +171,7 @@ class Derivation {
     std::vector<std::uint16_t> nameOf;
 };
 
-void Derivation::handshakes() {
-    std::vector<Handshake> times;
-    times.reserve(conversations.size());
-    each(true, true,
-         [&](const ConversationKey& key, const Conversation&, const ConversationFacts& f) {
-             if (f.handshake != unknownTime) {
-                 times.push_back({&key, f.handshake,
-                                  static_cast<std::uint8_t>(*f.client == 1 ? 0 : 1), f.syns > 1});
-             }
-         });
+void Derivation::handshakes(std::vector<Handshake>& times) {
     // The median and the 95th percentile by the nearest rank: the smallest time such that at
     // least half (95 %) of the group's are no greater.
     const auto percentiles = [](Statement& row, int first, std::span<const Handshake> group) {
@@ -222,7 +216,7 @@ void Derivation::handshakes() {
         });
 }
 
-void Derivation::servicesAndStates() {
+void Derivation::serverEnds() {
     struct Tally {
         std::int64_t conversations = 0;
         Counts counts;
@@ -230,10 +224,16 @@ void Derivation::servicesAndStates() {
     Tally byState[tcpStates.size()] = {};
     std::vector<ServerEnd> ends;
     ends.reserve(conversations.size());
+    std::vector<Handshake> times;
+    times.reserve(conversations.size());
     each(false, true,
          [&](const ConversationKey& key, const Conversation& c, const ConversationFacts& f) {
              if (f.server < 0) {
                  return;
+             }
+             if (f.handshake != unknownTime) {
+                 times.push_back({&key, f.handshake,
+                                  static_cast<std::uint8_t>(*f.client == 1 ? 0 : 1), f.syns > 1});
              }
              Counts counts = c.aToB;
              counts += c.bToA;
@@ -295,6 +295,8 @@ void Derivation::servicesAndStates() {
             state.run();
         }
     }
+    ends = {};
+    handshakes(times);
 }
 
 void Derivation::tcpServices() {
@@ -428,8 +430,7 @@ void deriveSections(TallyStore& store, const ConversationMap& conversations,
                     const ProtocolCatalog& catalog, std::span<const std::string_view> states) {
     Derivation derivation(store, conversations, catalog, states);
     store.run("BEGIN");
-    derivation.handshakes();
-    derivation.servicesAndStates();
+    derivation.serverEnds();
     derivation.tcpServices();
     derivation.portScans();
     derivation.unanswered();

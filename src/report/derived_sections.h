@@ -30,7 +30,7 @@ using ConversationMap = std::unordered_map<ConversationKey, Conversation, KeyHas
 inline constexpr std::int64_t scanPorts = 10;
 
 // The memory the working out takes per conversation at most, besides the map.
-inline constexpr std::size_t derivationCost = 64;
+inline constexpr std::size_t derivationCost = 80;
 
 // Writes the rows of those sections into their tables in `store`, of the conversations in the
 // TCP states `states` only (all when it is empty), as --state keeps them.
