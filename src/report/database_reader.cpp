@@ -53,8 +53,11 @@ IpAddress address6(sqlite3_stmt* row, int column) {
 }
 
 std::string_view text(sqlite3_stmt* row, int column) {
-    const auto* characters = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-    const int length = sqlite3_column_bytes(row, column);
+    // The value looked up once for its text and its length: each sqlite3_column_* call looks it
+    // up again and checks for an allocation failure.
+    sqlite3_value* value = sqlite3_column_value(row, column);
+    const auto* characters = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    const int length = sqlite3_value_bytes(value);
     return characters == nullptr ? std::string_view() : std::string_view(characters, length);
 }
 
@@ -380,7 +383,8 @@ void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t n
             (stepped6 != SQLITE_ROW || sqlite3_column_int64(f, 0) <= sqlite3_column_int64(f6, 0));
         if (four) {
             readFrame(f, row, tally);
-            row.time = clock.place(sqlite3_column_int64(f, 0), text(f, 13));
+            // The frame's number places it among the days of a dated axis only.
+            row.time = clock.place(axis.dated ? sqlite3_column_int64(f, 0) : 0, text(f, 13));
             row.length = wireLength(f, 14);
             stepped = sqlite3_step(f);
         } else {

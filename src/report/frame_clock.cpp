@@ -1,6 +1,8 @@
 // Reading DAYS alongside the frames.
 #include "report/frame_clock.h"
 
+#include <cstring>
+
 #include "report/calendar.h"
 
 namespace tidewrack::report {
@@ -36,13 +38,32 @@ void FrameClock::advance(std::int64_t frame) {
     }
 }
 
+std::int64_t FrameClock::timeOfDay(std::string_view clock) {
+    // Frames come in capture order, many within one second: a time in the second of the one
+    // read whole before ("HH:MM:SS", then its point) has only its fraction read.
+    std::uint64_t head = 0;
+    if (clock.size() >= 10 && clock.size() <= 18) {
+        std::memcpy(&head, clock.data(), sizeof head);
+        if (secondStart != unknownTime && head == second && clock[8] == '.') {
+            const std::int64_t fraction = parseFraction(clock.substr(9));
+            return fraction == unknownTime ? unknownTime : secondStart + fraction;
+        }
+    }
+    const std::int64_t time = parseTimeOfDay(clock);
+    if (time != unknownTime) {
+        second = head;
+        secondStart = time - parseFraction(clock.substr(9));
+    }
+    return time;
+}
+
 std::int64_t FrameClock::place(std::int64_t frame, std::string_view clock) {
-    const std::int64_t timeOfDay = parseTimeOfDay(clock);
+    const std::int64_t ofDay = timeOfDay(clock);
     if (!dated) {
-        return dayLine.place(timeOfDay);
+        return dayLine.place(ofDay);
     }
     advance(frame);
-    return base == unknownTime || timeOfDay == unknownTime ? unknownTime : base + timeOfDay;
+    return base == unknownTime || ofDay == unknownTime ? unknownTime : base + ofDay;
 }
 
 }  // namespace tidewrack::report

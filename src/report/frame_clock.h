@@ -40,6 +40,8 @@ class FrameClock {
   private:
     // Takes the DAYS rows up to `frame`.
     void advance(std::int64_t frame);
+    // The microseconds since midnight of `clock`, or unknownTime.
+    std::int64_t timeOfDay(std::string_view clock);
 
     bool dated;
     std::int64_t origin;
@@ -48,6 +50,9 @@ class FrameClock {
     std::int64_t base = unknownTime;  // the axis time of the current row's local midnight
     bool failure = false;
     DayLine dayLine;
+    // The bytes of "HH:MM:SS" of the last time read whole, and the microseconds of that second.
+    std::uint64_t second = 0;
+    std::int64_t secondStart = unknownTime;
 };
 
 }  // namespace tidewrack::report

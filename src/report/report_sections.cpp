@@ -15,6 +15,9 @@ namespace tidewrack::report {
 
 namespace {
 
+// The most rows of a section that are held in memory rather than read from the store each time.
+constexpr std::uint64_t rowsHeldAtMost = 1000;
+
 // Microseconds as seconds, as briefly as they are exact: "1 s", "0.25 s".
 std::string secondsText(std::int64_t microseconds) {
     std::string text = std::to_string(microseconds / 1000000);
@@ -71,12 +74,18 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;
     if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
-        if (!d.before.empty()) {
+        const std::string table = derivedTable(d.id);
+        // Made already by a tally that worked its rows out in memory.
+        const bool made = d.derived && store.firstInteger("SELECT count(*) FROM sqlite_master "
+                                                          "WHERE type = 'table' AND name = '" +
+                                                          table + "'") > 0;
+        if (!d.before.empty() && !made) {
             store.run(std::string(d.before).c_str());
         }
         if (d.derived) {
-            const std::string table = "section_" + std::string(d.id);
-            store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            if (!made) {
+                store.run(("CREATE TABLE " + table + " AS " + rows).c_str());
+            }
             rows = "SELECT * FROM " + table;
         }
         section.total =
@@ -87,6 +96,14 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
                                  (cut ? " LIMIT " + std::to_string(report.top) : "");
         section.query = std::make_shared<Statement>(store.prepare(kept));
         checkValueNames(*section.query, section.columns, "section " + std::string(d.id));
+        // The rows of a list that shows few are read from the store once, here, rather than
+        // sorted again for every pass an output makes over them.
+        if (section.shown <= rowsHeldAtMost) {
+            std::vector<Row> held;
+            section.eachRow([&](const Row& row) { held.push_back(row); });
+            section.rows = std::move(held);
+            section.query.reset();
+        }
         if (!by.empty() && section.shown > 0) {
             section.note =
                 (section.shown == section.total
@@ -103,7 +120,10 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
         for (const auto& [sql, text] :
              {std::pair(d.aside, d.asideText), std::pair(ranked.aside, ranked.asideText)}) {
             if (!sql.empty()) {
-                addAside(section, store.firstInteger(sql), text, settings.rateDuration);
+                const std::string count = made && sql == d.aside
+                                              ? "SELECT n FROM " + derivedAside(d.id)
+                                              : std::string(sql);
+                addAside(section, store.firstInteger(count), text, settings.rateDuration);
             }
         }
     }
@@ -213,6 +233,14 @@ const Section* Report::find(std::string_view id) const {
     const auto found = std::find_if(sections.begin(), sections.end(),
                                     [&](const Section& s) { return s.id == id; });
     return found == sections.end() ? nullptr : &*found;
+}
+
+std::string derivedTable(std::string_view id) {
+    return "section_" + std::string(id);
+}
+
+std::string derivedAside(std::string_view id) {
+    return derivedTable(id) + "_aside";
 }
 
 std::vector<std::string_view> sectionIds() {

@@ -63,6 +63,12 @@ std::vector<std::string_view> sectionIds();
 // The columns of the section `id`, in order; none for an id of no section.
 std::span<const Column> sectionColumns(std::string_view id);
 
+// The table of the store that holds the rows of a section derived by a GROUP BY (a Declaration's
+// `derived`), made as its SQL says unless the tally has made it already (derived_sections.h);
+// and the one that then holds, in its column n, the count that the section's aside says.
+std::string derivedTable(std::string_view id);
+std::string derivedAside(std::string_view id);
+
 // The report of the counts in `store`, its times on `axis`, as `settings` say. Its sections
 // read their rows from the store, which must outlive it.
 Report buildReport(TallyStore& store, const ReportSettings& settings, const TimeAxis& axis);

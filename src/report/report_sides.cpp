@@ -122,6 +122,7 @@ TallyStore& ReportSides::read(std::size_t budget, Progress& progress) {
     const AddressNames none;
     (baseline ? baseline->addressNames() : none)
         .writeServerNames(store, "baseline_server_name", traffic.axis());
+    traffic.tally().deriveSections(options.states);
     return store;
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "report/derived_sections.h"
 #include "report/special_sections.h"
 
 namespace tidewrack::report {
@@ -11,6 +12,8 @@ namespace {
 
 // A source that sent SYN to this many distinct ports of one target, or more, is scanning it.
 #define SCAN_PORTS "10"
+static_assert(std::string_view(SCAN_PORTS) == "10" && scanPorts == 10,
+              "the port scans worked out in memory and in SQL take the same threshold");
 
 // clang-format off
 constexpr std::string_view ephemeralRemark = "* is every port without a well-known service";
@@ -489,7 +492,8 @@ constexpr Declaration declarations[] = {
              "CASE client WHEN 0 THEN b WHEN 1 THEN a END AS server, "
              "CASE client WHEN 0 THEN port_b WHEN 1 THEN port_a END AS server_port, state, syns, "
              "first, last, first AS first_utc, last AS last_utc "
-             "FROM " TCP_CONVERSATIONS " AND state IN ('S0', 'REJ')",
+             "FROM conversation WHERE state IN ('S0', 'REJ') AND protocol IN (SELECT number FROM "
+             "protocol WHERE tcp)",
      .order = "syns DESC, first, client, client_port, server, server_port",
      .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
     {.id = "handshake_servers", .title = "TCP handshake times by server",

@@ -70,6 +70,8 @@
 #include <memory>
 #include <string_view>
 
+#include "report/counts.h"
+#include "report/ip_address.h"
 #include "report/sql_statement.h"
 
 namespace tidewrack::report {
@@ -98,5 +100,17 @@ class TallyStore {
     };
     std::unique_ptr<sqlite3, Close> db;
 };
+
+// An address as the store keeps it, a BLOB of its 4 or 16 bytes.
+inline void bindAddress(Statement& statement, int parameter, const IpAddress& address) {
+    unsigned char bytes[16];
+    statement.bindBlob(parameter, bytes, static_cast<int>(address.bytes(bytes)));
+}
+
+// Frames and bytes, into the parameters `first` and the next.
+inline void bindCounts(Statement& statement, int first, const Counts& counts) {
+    statement.bind(first, static_cast<std::int64_t>(counts.frames))
+        .bind(first + 1, static_cast<std::int64_t>(counts.bytes));
+}
 
 }  // namespace tidewrack::report

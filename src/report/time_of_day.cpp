@@ -30,15 +30,12 @@ std::int64_t parseTimeOfDay(std::string_view text) {
     if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 60) {
         return unknownTime;
     }
-    std::int64_t fraction = 0;
-    for (const char c : text.substr(9)) {
-        if (c < '0' || c > '9') {
-            return unknownTime;
-        }
-        fraction = fraction * 10 + (c - '0');
-    }
-    return ((hours * 60 + minutes) * 60 + seconds) * microsecondsPerSecond + fraction;
+    const std::int64_t fraction = parseFraction(text.substr(9));
+    return fraction == unknownTime
+               ? unknownTime
+               : ((hours * 60 + minutes) * 60 + seconds) * microsecondsPerSecond + fraction;
 }
+
 
 std::string formatTimeOfDay(std::int64_t time) {
     if (time < 0) {

@@ -20,6 +20,19 @@ inline constexpr std::int64_t unknownTime = -1;
 
 // Microseconds since midnight, or unknownTime for a text that is not a time of day.
 std::int64_t parseTimeOfDay(std::string_view text);
+// The microseconds of a time's fraction, the digits after its point; unknownTime for a text
+// that is not one.
+inline std::int64_t parseFraction(std::string_view digits) {
+    std::int64_t fraction = 0;
+    for (const char c : digits) {
+        const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (digit > 9) {
+            return unknownTime;
+        }
+        fraction = fraction * 10 + digit;
+    }
+    return fraction;
+}
 
 // The "hh:mm:ss.uuuuuu" of a time on the line of days (its day is not shown).
 std::string formatTimeOfDay(std::int64_t time);

@@ -17,15 +17,15 @@ constexpr int gapsNamed = 3;
 void completeTimeline(Section& section, TallyStore& store, Report& report, const ReportSettings&) {
     const std::int64_t interval = store.firstInteger("SELECT interval FROM timeline");
     // The peaks are those of whole seconds of the axis: the bytes of the second with the most
-    // of them, and the frames of the second with the most frames.
+    // of them (the earliest of those), and the frames of the second with the most frames.
     Statement peaks = store.prepare(
+        "WITH peak (at) AS (SELECT min(second) * 1000000 FROM second "
+        "WHERE bytes = (SELECT max(bytes) FROM second)) "
         "SELECT (SELECT interval FROM timeline) / 1000000 AS interval, "
         "(SELECT count(*) FROM interval WHERE idle IS NOT NULL) AS idle_gaps, 1 AS peak_over, "
         "max(bytes) * 8 AS peak_bits_per_second, 1000000 AS peak_bits_per_second_whole, "
         "max(frames) AS peak_frames_per_second, 1000000 AS peak_frames_per_second_whole, "
-        "(SELECT second * 1000000 FROM second ORDER BY bytes DESC, second LIMIT 1) AS peak_at, "
-        "(SELECT second * 1000000 FROM second ORDER BY bytes DESC, second LIMIT 1) "
-        "AS peak_at_utc FROM second");
+        "(SELECT at FROM peak) AS peak_at, (SELECT at FROM peak) AS peak_at_utc FROM second");
     checkValueNames(peaks, section.factColumns, "the facts of section " + std::string(section.id));
     peaks.step();
     int at = 0;

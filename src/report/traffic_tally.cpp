@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "report/conversation_facts.h"
+#include "report/derived_sections.h"
+
 #include "vocabulary/icmp6_texts.h"
 #include "vocabulary/icmp_texts.h"
 #include "vocabulary/tcp_flags.h"
@@ -17,11 +20,6 @@ template <typename Map>
 constexpr std::size_t entryCost = (sizeof(void*) + sizeof(typename Map::value_type) + 8 + 15) / 16 *
                                       16 +
                                   sizeof(void*) * 3 / 2;
-
-void bindAddress(Statement& statement, int parameter, const IpAddress& address) {
-    unsigned char bytes[16];
-    statement.bindBlob(parameter, bytes, static_cast<int>(address.bytes(bytes)));
-}
 
 void bindTime(Statement& statement, int parameter, std::int64_t time) {
     if (time == unknownTime) {
@@ -45,34 +43,6 @@ void keepFirst(std::int64_t& first, std::int64_t time) {
     if (time != unknownTime && (first == unknownTime || time < first)) {
         first = time;
     }
-}
-
-// The handshake time of a conversation opened by `client`, as the store's adding up measures
-// it: from the client's last SYN not later than the server's first SYN ACK (else its first SYN,
-// if not later) to that SYN ACK; unknownTime when either is unknown.
-std::int64_t handshakeTime(const Conversation& c, int client) {
-    const std::int64_t answer = c.synAckFirst[1 - client];
-    if (answer == unknownTime) {
-        return unknownTime;
-    }
-    for (const std::int64_t syn : {c.synLast[client], c.synFirst[client]}) {
-        if (syn != unknownTime && syn <= answer) {
-            return answer - syn;
-        }
-    }
-    return unknownTime;
-}
-
-// The client's first SYN to the server's first SYN ACK, when that answer came after it.
-std::int64_t connectTime(const Conversation& c, int client) {
-    const std::int64_t syn = c.synFirst[client], answer = c.synAckFirst[1 - client];
-    return syn != unknownTime && answer != unknownTime && syn <= answer ? answer - syn
-                                                                        : unknownTime;
-}
-
-void bindCounts(Statement& statement, int first, const Counts& counts) {
-    statement.bind(first, static_cast<std::int64_t>(counts.frames))
-        .bind(first + 1, static_cast<std::int64_t>(counts.bytes));
 }
 
 // A conversation's key, counts and first and last times, the first eleven columns of the
@@ -209,7 +179,7 @@ std::size_t TrafficTally::estimatedSize() const {
     constexpr std::size_t stretchCost =
         (4 * sizeof(void*) + sizeof(std::pair<std::int64_t, std::int64_t>) + 8 + 15) / 16 * 16;
     return endpoints.size() * entryCost<decltype(endpoints)> +
-           conversations.size() * entryCost<decltype(conversations)> +
+           conversations.size() * (entryCost<decltype(conversations)> + derivationCost) +
            icmpErrors.size() * entryCost<decltype(icmpErrors)> +
            seconds.size() * entryCost<decltype(seconds)> +
            activity.stretches().size() * stretchCost;
@@ -237,13 +207,16 @@ void TrafficTally::writeEndpointsAndErrors(const char* endpointTable, const char
     }
 }
 
-void TrafficTally::writeTimeParts() {
-    Statement second = store.prepare("INSERT INTO second_part VALUES (?1, ?2, ?3)");
+void TrafficTally::writeSeconds(const char* table) {
+    Statement second = store.prepare(std::string("INSERT INTO ") + table + " VALUES (?1, ?2, ?3)");
     for (const auto& [number, counts] : seconds) {
         second.bind(1, number);
         bindCounts(second, 2, counts);
         second.run();
     }
+}
+
+void TrafficTally::writeStretches() {
     Statement stretch = store.prepare("INSERT INTO stretch_part VALUES (?1, ?2)");
     for (const auto& [first, last] : activity.stretches()) {
         stretch.bind(1, first).bind(2, last).run();
@@ -269,7 +242,8 @@ void TrafficTally::spill() {
         }
         conversation.run();
     }
-    writeTimeParts();
+    writeSeconds("second_part");
+    writeStretches();
     store.run("COMMIT");
     endpoints.clear();
     conversations.clear();
@@ -282,51 +256,37 @@ void TrafficTally::spill() {
 void TrafficTally::writeWhole() {
     store.run("BEGIN");
     writeEndpointsAndErrors("endpoint", "icmp_error");
+    writeSeconds("second");
     // The columns of the store's conversation table, each as its adding up derives it from the
     // parts, here from the one part there is.
     Statement conversation = store.prepare(
         "INSERT INTO conversation VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
         "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)");
     for (const auto& [key, c] : conversations) {
-        const ProtocolKind kind = catalog.kind(key.protocol);
-        TcpEnd ends[2]{};
-        for (int end = 0; end < 2; ++end) {
-            ends[end].seen = static_cast<std::uint8_t>(c.seen >> 4 * end & 0xF);
-            ends[end].sent = (end == 0 ? c.aToB : c.bToA).frames > 0;
-            ends[end].synFirst = c.synFirst[end];
-            conversation.bind(12 + end, (ends[end].seen & TcpEnd::Syn) != 0)
-                .bind(14 + end, (ends[end].seen & TcpEnd::SynAck) != 0);
-        }
-        const std::optional<int> client = tcpClient(ends);
+        const ConversationFacts facts = conversationFacts(key, c, catalog.kind(key.protocol));
         bindConversation(conversation, key, c);
-        if (client) {
-            conversation.bind(16, *client);
+        for (int end = 0; end < 2; ++end) {
+            conversation.bind(12 + end, sentSyn(c, end)).bind(14 + end, sentSynAck(c, end));
+        }
+        if (facts.client) {
+            conversation.bind(16, *facts.client);
         } else {
             conversation.bindNull(16);
         }
-        if (kind == ProtocolKind::Tcp || kind == ProtocolKind::Udp) {
-            conversation.bind(
-                17, serverEnd(kind == ProtocolKind::Tcp, c.seen, client, key.portA, key.portB));
+        if (facts.server >= 0) {
+            conversation.bind(17, facts.server);
         } else {
             conversation.bindNull(17);
         }
-        if (kind == ProtocolKind::Tcp) {
-            for (int end = 0; end < 2; ++end) {
-                ends[end].synFirst = unknownTime;
-                ends[end].synAckFirst = c.synAckFirst[end];
-                ends[end].rstFirst = c.rstFirst[end];
-                ends[end].rstLast = c.rstLast[end];
-            }
-            conversation.bindText(18, tcpState(ends, client).code);
+        if (!facts.state.empty()) {
+            conversation.bindText(18, facts.state);
         } else {
             conversation.bindNull(18);
         }
-        bindTime(conversation, 19, client ? handshakeTime(c, *client) : unknownTime);
-        bindTime(conversation, 20, client ? connectTime(c, *client) : unknownTime);
-        if (client) {
-            conversation.bind(21, static_cast<std::int64_t>(c.syns[*client]));
-        } else if (kind == ProtocolKind::Tcp) {
-            conversation.bind(21, 0);
+        bindTime(conversation, 19, facts.handshake);
+        bindTime(conversation, 20, facts.connect);
+        if (facts.syns >= 0) {
+            conversation.bind(21, facts.syns);
         } else {
             conversation.bindNull(21);
         }
@@ -339,9 +299,10 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     if (spilled) {
         spill();
     } else {
-        // The seconds and the stretches are added up as parts either way (they are few).
+        // The stretches are joined as parts either way (they are few); the seconds, whole,
+        // go straight into their table with the rest (writeWhole).
         store.run("BEGIN");
-        writeTimeParts();
+        writeStretches();
         store.run("COMMIT");
     }
     store.run("BEGIN");
@@ -428,6 +389,12 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
         writeWhole();
     }
     return store;
+}
+
+void TrafficTally::deriveSections(std::span<const std::string_view> states) {
+    if (!spilled) {
+        report::deriveSections(store, conversations, catalog, states);
+    }
 }
 
 void TrafficTally::takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths) {

@@ -23,9 +23,10 @@
 // pairs, catalog names, and the timeline's few hundred intervals). finish() writes everything to
 // the store and adds the parts up there, so the report is exact whether or not the maps ever passed
 // their budget. A tally that stayed within it has nothing to add up for its endpoints,
-// conversations and ICMP errors: it writes each count once, at the end, straight into the tables
-// the sections read, with what the adding up would have derived (each conversation's client,
-// server, state, handshake and connect times and SYNs).
+// conversations, ICMP errors and seconds: it writes each count once, at the end, straight into the
+// tables the sections read, with what the adding up would have derived (each conversation's
+// client, server, state, handshake and connect times and SYNs), and works out the sections that
+// group the conversations itself (derived_sections.h).
 //
 // The traffic of a baseline (--baseline) is counted by a tally of its own, apart (in a thread
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
@@ -37,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -152,6 +154,10 @@ class TrafficTally {
     // Writes every count to the store and adds the parts up; the tally is spent. On a dated
     // axis the databases are placed in the order of their first times.
     TallyStore& finish(const TimeAxis& axis);
+    // Works out the sections that group the conversations, of the TCP states `states` only
+    // (all when empty), into the store's tables for them, when the tally stayed within its
+    // budget (derived_sections.h), after finish(); the store's SQL works them out otherwise.
+    void deriveSections(std::span<const std::string_view> states);
     // Copies the endpoints, server ends and active time of a finished tally of the baseline
     // into this tally's store, and the baseline's database paths, after finish().
     void takeBaseline(TrafficTally& baseline, const std::vector<std::string>& paths);
@@ -163,11 +169,13 @@ class TrafficTally {
     std::size_t estimatedSize() const;
     // Writes those maps to the store's parts and empties them.
     void spill();
-    // Writes the three maps, which hold every count whole, straight into the tables the sections
-    // read, after the store has made them.
+    // Writes the three maps and the seconds, which hold every count whole, straight into the
+    // tables the sections read, after the store has made them.
     void writeWhole();
-    // Writes the seconds and the stretches of traffic to their parts in the store.
-    void writeTimeParts();
+    // Writes the seconds into `table` of the store (their parts, or their whole table), and
+    // the stretches of traffic to their parts.
+    void writeSeconds(const char* table);
+    void writeStretches();
     // Writes the endpoints and the ICMP errors into those two tables of the store.
     void writeEndpointsAndErrors(const char* endpointTable, const char* errorTable);
 

@@ -1,7 +1,8 @@
 // IPv6 in every section, from a database made with -x: a SYN scan and an attempt never answered
 // between IPv6 hosts, ICMPv6 errors named from ICMPv6's own texts (its type 3 is a time
 // exceeded, ICMP's a destination unreachable), an IPv6 address that maps an IPv4 one kept apart
-// from that IPv4 address, and IPv6 ends written [address]:port in JSON and CSV.
+// from that IPv4 address, and IPv6 ends written [address]:port in JSON and CSV; and the services
+// of TCP over both families counted as one.
 #include <gtest/gtest.h>
 
 #include "report_test_kit.h"
@@ -95,4 +96,17 @@ TEST(ReportIpv6Sections, EverySectionCoversIpv6) {
     const Outcome text = runReport({dir.path("six.db")}, {"COLUMNS=200"});
     EXPECT_NE(text.out.find("  TCP (IPv6)  "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("  IPv6-ICMP  "), std::string::npos) << text.out;
+
+    // With the IPv4 scan of the samples: the services of TCP of both families are one, and the
+    // sections that group the conversations, worked out in memory, are those SQL works out when
+    // the tally passes its memory budget.
+    makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", dir.path("four.db"));
+    const std::vector<std::string> both = {"--json", "--top", "0", dir.path("six.db"),
+                                           dir.path("four.db")};
+    const Outcome whole = runReport(both);
+    EXPECT_EQ(runReport(both, {"TIDEWRACK_REPORT_MEMORY=1"}).out, whole.out);
+    EXPECT_EQ(jsonQuery(whole.out, "SELECT value ->> 'protocol', value ->> 'servers' "
+                                   "FROM json_each(?1, '$.services_by_traffic') "
+                                   "WHERE value ->> 'port' = 22"),
+              std::vector<std::string>{"TCP|2"});
 }

@@ -4,7 +4,9 @@
 // conversation's client, server, state, handshake and connect times and SYNs itself), for the
 // samples and for traffic whose conversations come back again and again across the moves (their
 // states and handshake times from flags and times met in different parts), for stretches of
-// traffic met out of order, with and without a baseline.
+// traffic met out of order, with and without a baseline. Within memory the sections that group
+// the conversations are worked out in memory, past it by SQL: port scans and handshake times
+// tied with each other compare the two.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -53,6 +55,27 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
         SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
+    // Two scanners probing two targets each, 20 ports from the highest down, each port twice
+    // (from two source ports), the second probe of every third port answered a quarter second
+    // later: scans tied by their ports, open ports met in descending order, and handshake times
+    // tied between the servers.
+    databases.push_back(dir.path("scans.db"));
+    sqlite3_open(databases.back().c_str(), &db);
+    sqlite3_exec(db, tidewrack::sql::createFramesOnly, nullptr, nullptr, nullptr);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 159) "
+                           "INSERT INTO frames SELECT 2 * i, 10, 9, 0, 1 + i / 80, "
+                           "50000 + i / 20 % 2, 10, 1, 0, 1 + i / 40 % 2, 60 - i % 20, 'TCP', "
+                           "'SYN ', printf('13:00:%02d.000000', i % 60), 60 FROM n; "
+                           "INSERT INTO frames SELECT frame + 1, dIP1, dIP2, dIP3, dIP4, dPort, "
+                           "sIP1, sIP2, sIP3, sIP4, sPort, 'TCP', 'SYN ACK ', "
+                           "replace(time, '.000000', '.250000'), 60 FROM frames "
+                           "WHERE dPort % 3 = 0 AND sPort = 50001",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
     // Stretches of traffic days apart, the clock set back between them, and some an hour and
     // a second apart: their active time and the timeline's gaps are joined across the moves.
     std::vector<tracekit::Record> stretches;
@@ -77,6 +100,11 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
         ASSERT_EQ(spilled.status, 0) << spilled.err;
         EXPECT_EQ(spilled.out, within.out) << database;
     }
+    EXPECT_EQ(jsonQuery(runReport({"--json", databases[4]}).out,
+                        "SELECT json_array_length(?1, '$.port_scans'), "
+                        "?1 -> '$.port_scans[0].open_ports', "
+                        "json_array_length(?1, '$.handshake_servers')"),
+              std::vector<std::string>{"4|[42,45,48,51,54,57,60]|2"});
     EXPECT_EQ(jsonQuery(runReport({"--json", databases[3]}).out,
                         "SELECT ?1 ->> '$.summary.conversations', "
                         "json_array_length(?1, '$.port_scans') > 0, "
@@ -94,6 +122,10 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
                                               "--baseline", databases[0], "--baseline",
                                               databases[3], databases[1], databases[3]};
     EXPECT_EQ(runReport(against, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(against).out);
+    // The conversations of some states only, which the sections that group them keep alike.
+    const std::vector<std::string> states = {"--json",         "--top",      "0",         "--state",
+                                             "S0,S1,REJ,RSTO", databases[3], databases[4]};
+    EXPECT_EQ(runReport(states, {"TIDEWRACK_REPORT_MEMORY=1"}).out, runReport(states).out);
     // Days 1, 2, 3 and 5: day 1 twice, its second run 4,201 s after its first began (1 h 00 min
     // 04 s after it ended), so five stretches of 597 s.
     EXPECT_EQ(jsonQuery(runReport({"--json", databases.back()}, {"TIDEWRACK_REPORT_MEMORY=1"}).out,
