@@ -202,7 +202,7 @@ FrameFilter::FrameFilter(const FilterChoice& filter, const TimeAxis& axis, const
     clockTo = extreme(choice.to, false, false);
     pointFrom = place(extreme(choice.from, true, true));
     pointTo = place(extreme(choice.to, true, false));
-    timed = !choice.from.empty() || !choice.to.empty();
+    windowed = !choice.from.empty() || !choice.to.empty();
 }
 
 bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog) {
@@ -251,7 +251,45 @@ bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
     if (!choice.protocols.empty() && !protocolPasses(row.protocol, catalog)) {
         return false;
     }
-    return !timed || timePasses(row.time);
+    return !windowed || timePasses(row.time);
+}
+
+bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog, std::int64_t first,
+                         std::int64_t last) {
+    FrameRow at = row;
+    at.time = first;
+    if (passes(at, catalog)) {
+        return true;
+    }
+    if (!windowed || first == unknownTime) {
+        return false;
+    }
+    // Not at its first frame: in the window from a moment the window opens before its last
+    // frame, when the time of day reaches --from or midnight, or when the point --from comes.
+    const auto opensWithin = [&](std::int64_t time) {
+        at.time = time;
+        return time > first && time <= last && passes(at, catalog);
+    };
+    for (const std::optional<std::int64_t> clock : {clockFrom, std::optional<std::int64_t>(0)}) {
+        if (clock) {
+            std::int64_t time = first - first % microsecondsPerDay + *clock;
+            time += time <= first ? microsecondsPerDay : 0;
+            if (opensWithin(time)) {
+                return true;
+            }
+        }
+    }
+    return pointFrom && opensWithin(*pointFrom);
+}
+
+bool FrameFilter::secondPasses(std::uint16_t protocol, std::int64_t start,
+                               const ProtocolCatalog& catalog) {
+    return (choice.protocols.empty() || protocolPasses(protocol, catalog)) &&
+           (!windowed || timePasses(start));
+}
+
+bool FrameFilter::protocolsOnly() const {
+    return choice.hosts.empty() && choice.ports.empty() && !windowed;
 }
 
 }  // namespace tidewrack::report

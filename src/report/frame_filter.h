@@ -71,6 +71,17 @@ class FrameFilter {
     FrameFilter(const FilterChoice& choice, const TimeAxis& axis, const TimeAxis& zone);
 
     bool passes(const FrameRow& row, const ProtocolCatalog& catalog);
+    // Whether a connection whose frames have the ends, ports and protocol of `row` and fall
+    // from `first` to `last` passes: its ends and protocol as a frame's, and the window when
+    // any moment of that span is in it (the connection was active in the window).
+    bool passes(const FrameRow& row, const ProtocolCatalog& catalog, std::int64_t first,
+                std::int64_t last);
+    // Whether the traffic of `protocol` in the second that starts at `start` passes, by its
+    // protocol and start.
+    bool secondPasses(std::uint16_t protocol, std::int64_t start, const ProtocolCatalog& catalog);
+    // Whether the filter has a window of time; whether it asks for protocols only.
+    bool timed() const { return windowed; }
+    bool protocolsOnly() const;
 
   private:
     bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);
@@ -79,7 +90,7 @@ class FrameFilter {
     const FilterChoice& choice;
     std::vector<std::int8_t> protocolMatch;  // by catalog number: 1 passes, 0 not, -1 not known
     std::optional<std::int64_t> clockFrom, clockTo, pointFrom, pointTo;  // on the axis
-    bool timed = false;
+    bool windowed = false;
 };
 
 }  // namespace tidewrack::report

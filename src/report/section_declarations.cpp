@@ -26,6 +26,7 @@ constexpr Column databaseColumns[] = {
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     {"record", "record", Kind::Text, Fit::Hidden},
+    {"read", "read from", Kind::Text, Fit::Hidden},
     {"time_goes_back", "time goes back", Kind::Count, Fit::Hidden},
     {"read_error", "read error", Kind::Text, Fit::Hidden},  // people read it in the note
 };
@@ -352,11 +353,19 @@ constexpr Column unansweredColumns[] = {
     "the server is the end a SYN went to, else a SYN ACK came from, else the end of the "      \
     "well-known port, else the lower port"
 
+// The ICMP sections need every frame's type and code, which a database of flows only does not
+// hold.
+#define WITHOUT_FRAMES "SELECT count(*) FROM database WHERE NOT holds_frames"
+#define WITHOUT_FRAMES_TEXT                                                                      \
+    "{n} database{s} of flows only (tidewrack -x -m 3) not counted: the frames' types and codes " \
+    "are not kept there"
+
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
      .rows = "SELECT path, mode, frames, bytes, first, last, last - first AS duration, "
              "first AS first_utc, last AS last_utc, iif(dated, 'extended', 'classic') AS record, "
-             "back AS time_goes_back, read_error FROM database",
+             "iif(records, 'connections', 'frames') AS read, back AS time_goes_back, read_error "
+             "FROM database",
      .order = "place", .whole = true, .complete = completeDatabases},
     {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
      .complete = completeSummary},
@@ -516,7 +525,7 @@ constexpr Declaration declarations[] = {
              "family AS message_family, icmp_code_text(family, type, code) AS detail, "
              "family_name(family) AS family, frames, bytes FROM icmp_message",
      .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes",
-     .byColumns = "bytes"},
+     .byColumns = "bytes", .aside = WITHOUT_FRAMES, .asideText = WITHOUT_FRAMES_TEXT},
     {.id = "port_scans",
      .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
      .columns = portScanColumns,
@@ -537,7 +546,7 @@ constexpr Declaration declarations[] = {
              "family_name(f) AS family, frames, bytes "
              "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
      .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes",
-     .byColumns = "bytes"},
+     .byColumns = "bytes", .aside = WITHOUT_FRAMES, .asideText = WITHOUT_FRAMES_TEXT},
     {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
      .columns = unansweredColumns,
      .rows = "WITH attempt (source, destination, port, frames, bytes) AS ("

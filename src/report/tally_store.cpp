@@ -18,7 +18,8 @@ namespace {
 constexpr const char* schema = R"(
 CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, dated INTEGER,
                        frames INTEGER, bytes INTEGER, first INTEGER, last INTEGER, back INTEGER,
-                       delivered INTEGER, place INTEGER, read_error TEXT);
+                       delivered INTEGER, place INTEGER, read_error TEXT, records INTEGER,
+                       holds_frames INTEGER);
 CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, family INTEGER, tcp INTEGER,
                        ports INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER, idle INTEGER);

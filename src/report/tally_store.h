@@ -12,10 +12,12 @@
 // tells the family; times are microseconds on the report's axis, NULL when unknown; a family
 // is 4 or 6):
 //   database(number, path, mode, dated, frames, bytes, first, last, back, delivered, place,
-//            read_error)
+//            read_error, records, holds_frames)
 //       number: in the order given; place: in the order shown; back: the frames whose time
-//       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL;
-//       read_error: the text of the read error its capture ended in, NULL for none
+//       goes back (NULL on an axis without dates, and when read from the connection record,
+//       which does not tell); records: read from its connection record instead of its frames;
+//       holds_frames: it has a row per frame (not a database of flows only); delivered: CAPTURE's
+//       frames, or NULL; read_error: the text of the read error its capture ended in, NULL for none
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
 //   interval(start, frames, bytes, idle): the rows of the timeline (timeline.h), idle the
 //       length of a collapsed idle gap, NULL for an interval; timeline(interval)

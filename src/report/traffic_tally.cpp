@@ -91,11 +91,15 @@ void bindConversation(Statement& statement, const ConversationKey& key, const Co
 
 }  // namespace
 
-void TrafficTally::startDatabase(const std::string& path, int mode, bool dated) {
+void TrafficTally::startDatabase(const std::string& path, int mode, bool dated, bool records,
+                                 bool frames) {
     DatabaseSummary& database = databases.emplace_back();
     database.path = path;
     database.mode = mode;
     database.dated = dated;
+    database.records = records;
+    database.frames = frames;
+    knownTimes.clear();
 }
 
 void TrafficTally::notAnalysed(std::string_view kind, std::int64_t frames, std::int64_t bytes) {
@@ -187,20 +191,21 @@ void TrafficTally::add(const FrameRow& row) {
         break;
     }
     case ProtocolKind::Udp: udpPorts[row.destinationPort].add(row.length); break;
-    case ProtocolKind::Icmp: {
-        const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
-        const bool six = row.source.family == 6;
-        icmpMessages[std::uint32_t{six} << 16 | row.sourcePort].add(row.length);
-        if (six ? isIcmp6Error(type) : isIcmpError(type)) {
-            icmpErrors[{row.source, row.destination, row.sourcePort}].add(row.length);
-        }
-        break;
-    }
+    case ProtocolKind::Icmp: addIcmpFrame(row); break;
     case ProtocolKind::Other: break;
     }
     if (estimatedSize() > budget) {
         spill();
         spilled = true;
+    }
+}
+
+void TrafficTally::addIcmpFrame(const FrameRow& row) {
+    const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
+    const bool six = row.source.family == 6;
+    icmpMessages[std::uint32_t{six} << 16 | row.sourcePort].add(row.length);
+    if (six ? isIcmp6Error(type) : isIcmpError(type)) {
+        icmpErrors[{row.source, row.destination, row.sourcePort}].add(row.length);
     }
 }
 
@@ -359,7 +364,7 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     }
     Statement database =
         store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-                      "?12)");
+                      "?12, ?13, ?14)");
     for (std::size_t place = 0; place < order.size(); ++place) {
         const DatabaseSummary& d = databases[order[place]];
         database.bind(1, static_cast<std::int64_t>(order[place]))
@@ -369,7 +374,8 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
         bindCounts(database, 5, d.counts);
         bindTime(database, 7, d.first);
         bindTime(database, 8, d.last);
-        if (axis.dated) {
+        database.bind(13, d.records).bind(14, d.frames);
+        if (axis.dated && !d.records) {
             database.bind(9, static_cast<std::int64_t>(d.timeGoesBack));
         } else {
             database.bindNull(9);

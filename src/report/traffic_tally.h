@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "report/activity.h"
+#include "report/connection_record.h"
 #include "report/counts.h"
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
@@ -118,7 +119,9 @@ struct KeyHash {
 struct DatabaseSummary {
     std::string path;
     int mode = 0;
-    bool dated = false;  // it records dates: made with tidewrack -x
+    bool dated = false;    // it records dates: made with tidewrack -x
+    bool records = false;  // read from its connection record instead of its frames
+    bool frames = true;    // it holds a row per frame
     Counts counts;
     std::int64_t first = unknownTime;  // the earliest and latest known times, on the axis
     std::int64_t last = unknownTime;
@@ -136,10 +139,24 @@ class TrafficTally {
 
     explicit TrafficTally(std::size_t budget = defaultBudget) : budget(budget) {}
 
-    // The frames added next are those of this database, which records dates or not.
-    void startDatabase(const std::string& path, int mode, bool dated);
+    // The frames added next are those of this database, which records dates or not, read from
+    // its connection record (`records`) or its frames, and which holds frames or not.
+    void startDatabase(const std::string& path, int mode, bool dated, bool records = false,
+                       bool frames = true);
     // Counts one frame of the current database; its protocol is a number of `catalog`.
     void add(const FrameRow& row);
+    // Counts the frames of one connection of the current database, as add() would count them
+    // but for the times, the ICMP messages and the ICMP errors, which addSecond() and
+    // addIcmpFrame() count (record_tally.cpp).
+    // `placed`: the connection's first and last frames place the database's first and last
+    // times, its stretches of traffic and its timeline's gaps (not so under a window of time,
+    // which the connection may cross).
+    void addConnection(const ConnectionRecord& record, bool placed = true);
+    // Counts one second of the current database's traffic on the timeline; `alone`: the second
+    // places the times that the connections do not.
+    void addSecond(const SecondRecord& second, bool alone = false);
+    // Counts an ICMP frame of the current database among the ICMP messages and errors only.
+    void addIcmpFrame(const FrameRow& row);
     // The current database's frames delivered, the read error its capture ended in, a kind of
     // the frames it did not analyse, and a VLAN of its tagged frames.
     void delivered(std::int64_t frames) { databases.back().delivered = frames; }
@@ -185,6 +202,9 @@ class TrafficTally {
     std::int64_t lastSecond = -1;
     Counts* lastSecondCounts = nullptr;
     Activity activity;
+    // Of a database read from its connection record: the earliest and latest of the
+    // connections' first and last times in each second, by second of the axis.
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> knownTimes;
     TallyStore store;
 };
 
