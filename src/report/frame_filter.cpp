@@ -289,7 +289,7 @@ bool FrameFilter::secondPasses(std::uint16_t protocol, std::int64_t start,
 }
 
 bool FrameFilter::protocolsOnly() const {
-    return choice.hosts.empty() && choice.ports.empty() && !windowed;
+    return !asksForEnds() && !windowed;
 }
 
 }  // namespace tidewrack::report

@@ -79,9 +79,11 @@ class FrameFilter {
     // Whether the traffic of `protocol` in the second that starts at `start` passes, by its
     // protocol and start.
     bool secondPasses(std::uint16_t protocol, std::int64_t start, const ProtocolCatalog& catalog);
-    // Whether the filter has a window of time; whether it asks for protocols only.
+    // Whether the filter has a window of time; whether it asks for protocols only (no window).
     bool timed() const { return windowed; }
     bool protocolsOnly() const;
+    // Whether it asks for hosts or ports.
+    bool asksForEnds() const { return !choice.hosts.empty() || !choice.ports.empty(); }
 
   private:
     bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);

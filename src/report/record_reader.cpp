@@ -129,6 +129,7 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
         return time < 0 ? unknownTime : time;
     };
     const bool windowed = filter != nullptr && filter->timed();
+    const bool endsOnly = filter != nullptr && filter->asksForEnds();
     // The protocol of each family and number that the connections name, for the seconds.
     std::unordered_map<int, std::uint16_t> protocolOf;
     const std::unique_ptr<sqlite3_stmt, Close> rows(prepare(
@@ -171,10 +172,16 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
                 continue;
             }
         }
-        tally.addConnection(r, !windowed);
+        tally.addConnection(r, !windowed, endsOnly);
     }
     if (stepped != SQLITE_DONE) {
         fail(std::string("cannot read CONNECTIONS: ") + sqlite3_errmsg(db.get()));
+    }
+    // The seconds tell the family and protocol of their frames, not their ends: under a filter
+    // of hosts or ports they are left out, and the timeline with them.
+    if (endsOnly) {
+        tally.withoutSeconds();
+        return;
     }
     const std::unique_ptr<sqlite3_stmt, Close> secondRows(
         prepare("SELECT second, family, protocol, frames, bytes FROM seconds", "SECONDS"));

@@ -100,7 +100,7 @@ void addTcp(Conversation& c, int client, const ConnectionRecord& r) {
 
 }  // namespace
 
-void TrafficTally::addConnection(const ConnectionRecord& r, bool placed) {
+void TrafficTally::addConnection(const ConnectionRecord& r, bool placed, bool endsOnly) {
     DatabaseSummary& database = databases.back();
     database.counts += r.fromClient;
     database.counts += r.fromServer;
@@ -136,7 +136,9 @@ void TrafficTally::addConnection(const ConnectionRecord& r, bool placed) {
     keepSpanOf(conversation.first, conversation.last, r.first, r.last);
     if (placed && r.first != unknownTime) {
         for (const std::int64_t time : {r.first, r.last}) {
-            timeline.add(time, Counts{}, time, time);
+            if (!endsOnly) {
+                timeline.add(time, Counts{}, time, time);
+            }
             auto [known, added] = knownTimes.try_emplace(time / microsecondsPerSecond, time, time);
             known->second.first = std::min(known->second.first, time);
             known->second.second = std::max(known->second.second, time);
@@ -156,6 +158,13 @@ void TrafficTally::addConnection(const ConnectionRecord& r, bool placed) {
     if (estimatedSize() > budget) {
         spill();
         spilled = true;
+    }
+}
+
+void TrafficTally::withoutSeconds() {
+    for (const auto& [second, times] : knownTimes) {
+        activity.add(times.first);
+        activity.add(times.second);
     }
 }
 

@@ -151,7 +151,11 @@ class TrafficTally {
     // `placed`: the connection's first and last frames place the database's first and last
     // times, its stretches of traffic and its timeline's gaps (not so under a window of time,
     // which the connection may cross).
-    void addConnection(const ConnectionRecord& record, bool placed = true);
+    // `endsOnly`: no seconds follow (a filter of hosts or ports, which they cannot pass), so
+    // that the connections place nothing on the timeline; withoutSeconds() then takes the
+    // stretches of traffic from their first and last frames.
+    void addConnection(const ConnectionRecord& record, bool placed = true, bool endsOnly = false);
+    void withoutSeconds();
     // Counts one second of the current database's traffic on the timeline; `alone`: the second
     // places the times that the connections do not.
     void addSecond(const SecondRecord& second, bool alone = false);

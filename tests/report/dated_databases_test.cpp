@@ -173,8 +173,18 @@ TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
                         "SELECT ?1 ->> '$.summary.classic' LIKE '%/classic.db', "
                         "?1 -> '$.summary.first_utc', ?1 -> '$.summary.time_zone', "
                         "?1 -> '$.databases[0].time_goes_back', ?1 ->> '$.databases[1].record', "
-                        "json_array_length(?1, '$.not_analysed'), ?1 ->> '$.summary.days'"),
-              std::vector<std::string>{"1|null|null|null|classic|0|1"});
+                        "json_array_length(?1, '$.not_analysed'), ?1 ->> '$.summary.days', "
+                        "?1 ->> '$.databases[0].read'"),
+              std::vector<std::string>{"1|null|null|null|classic|0|1|frames"});
+    // A database of flows only has no frames to fall back to: on the classic days it is read
+    // from its record, its local times on a line of days of its own, as a -x database's frames.
+    makeExtendedDatabase(dir.path("back.pcap"), dir.path("flows.db"), "UTC", 3);
+    const std::string flowsSql =
+        "SELECT ?1 ->> '$.databases[0].read', ?1 ->> '$.databases[0].frames', "
+        "?1 ->> '$.databases[0].first', ?1 ->> '$.databases[0].last', ?1 ->> '$.summary.frames'";
+    EXPECT_EQ(jsonQuery(runReport({"--json", dir.path("flows.db"), dir.path("classic.db")}).out,
+                        flowsSql),
+              std::vector<std::string>{"connections|5|00:01:40.000000|00:05:00.000000|18"});
     EXPECT_NE(runReport({dir.path("back.db"), dir.path("classic.db")}, {"COLUMNS=300"})
                   .out.find("\nClassic record (IPv4 only, no dates): " + dir.path("classic.db")),
               std::string::npos);
