@@ -29,6 +29,15 @@ struct ConnectionRecord {
     std::uint32_t syns = 0;
     std::int64_t connect = unknownTime;
     std::int64_t handshake = unknownTime;
+    // Its health, by direction (0 from the client, 1 from the server): retransmissions,
+    // out-of-order segments, duplicate ACKs and zero windows; the bytes the capture missed; and
+    // its Community ID.
+    std::uint64_t retransmissions[2] = {0, 0};
+    std::uint64_t outOfOrder[2] = {0, 0};
+    std::uint64_t duplicateAcks[2] = {0, 0};
+    std::uint64_t zeroWindows[2] = {0, 0};
+    std::uint64_t missedBytes = 0;
+    std::string_view communityId;
 };
 
 struct SecondRecord {

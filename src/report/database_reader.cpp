@@ -374,7 +374,7 @@ bool DatabaseReader::readsRecords(const TimeAxis& axis, const FrameFilter* filte
     const char* frames = std::getenv("TIDEWRACK_REPORT_FRAMES");
     const bool forced = frames != nullptr && *frames != '\0' && std::strcmp(frames, "0") != 0;
     return hasConnections && hasSeconds && hasCapture && axis.dated && !forced &&
-           (filter == nullptr || filter->protocolsOnly());
+           (filter == nullptr || filter->connectionsOnly());
 }
 
 void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t number,

@@ -58,9 +58,9 @@ class DatabaseReader {
 
     // Whether read() takes the database's connection record and traffic by second instead of
     // its frames, on `axis` with `filter`: a database of flows only always; one with frames
-    // besides when the axis is dated and the filter (if any) asks for protocols only, so that
-    // the record gives what the frames would, unless TIDEWRACK_REPORT_FRAMES is set (to
-    // anything but empty or 0).
+    // besides when the axis is dated and the filter (if any) asks for protocols or Community IDs
+    // only, so that the record gives what the frames would, unless TIDEWRACK_REPORT_FRAMES is set
+    // (to anything but empty or 0).
     bool readsRecords(const TimeAxis& axis, const FrameFilter* filter) const;
     // Whether it holds a row per frame.
     bool holdsFrames() const { return hasFrames; }

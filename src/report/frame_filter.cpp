@@ -116,6 +116,15 @@ void FilterChoice::add(const std::string& option, const std::string& value) {
             refuse("a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...)");
         }
         protocols.push_back(value);
+    } else if (option == "id") {
+        // Version 1 of the Community ID: "1:" and the base64 of a SHA-1 hash.
+        constexpr std::string_view base64 =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        if (value.size() != 30 || value.compare(0, 2, "1:") != 0 || value.back() != '=' ||
+            value.find_first_not_of(base64, 2) != 29) {
+            refuse("a Community ID (1: and 28 characters of base64)");
+        }
+        ids.push_back(value);
     } else {
         std::optional<Bound> b = bound(value);
         if (!b) {
@@ -233,6 +242,11 @@ bool FrameFilter::timePasses(std::int64_t time) const {
 }
 
 bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
+    // A frame does not know its connection's Community ID.
+    return choice.ids.empty() && framePasses(row, catalog);
+}
+
+bool FrameFilter::framePasses(const FrameRow& row, const ProtocolCatalog& catalog) {
     if (!choice.hosts.empty() &&
         std::none_of(choice.hosts.begin(), choice.hosts.end(), [&](const IpPrefix& prefix) {
             return prefix.contains(row.source) || prefix.contains(row.destination);
@@ -258,7 +272,7 @@ bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog, st
                          std::int64_t last) {
     FrameRow at = row;
     at.time = first;
-    if (passes(at, catalog)) {
+    if (framePasses(at, catalog)) {
         return true;
     }
     if (!windowed || first == unknownTime) {
@@ -268,7 +282,7 @@ bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog, st
     // frame, when the time of day reaches --from or midnight, or when the point --from comes.
     const auto opensWithin = [&](std::int64_t time) {
         at.time = time;
-        return time > first && time <= last && passes(at, catalog);
+        return time > first && time <= last && framePasses(at, catalog);
     };
     for (const std::optional<std::int64_t> clock : {clockFrom, std::optional<std::int64_t>(0)}) {
         if (clock) {
@@ -288,8 +302,13 @@ bool FrameFilter::secondPasses(std::uint16_t protocol, std::int64_t start,
            (!windowed || timePasses(start));
 }
 
-bool FrameFilter::protocolsOnly() const {
-    return !asksForEnds() && !windowed;
+bool FrameFilter::idPasses(std::string_view id) const {
+    return choice.ids.empty() ||
+           std::find(choice.ids.begin(), choice.ids.end(), id) != choice.ids.end();
+}
+
+bool FrameFilter::connectionsOnly() const {
+    return choice.hosts.empty() && choice.ports.empty() && !windowed;
 }
 
 }  // namespace tidewrack::report

@@ -64,6 +64,11 @@ std::int64_t duration(sqlite3_stmt* row, int column) {
     return seconds >= 0 && seconds < 1e12 ? std::llround(seconds * 1e6) : unknownTime;
 }
 
+// A count the record states; none when NULL or negative.
+std::uint64_t count(sqlite3_stmt* row, int column) {
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(0, sqlite3_column_int64(row, column)));
+}
+
 Counts statedCounts(sqlite3_stmt* row, int frames, int bytes) {
     Counts counts;
     counts.frames =
@@ -135,7 +140,9 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
     const std::unique_ptr<sqlite3_stmt, Close> rows(prepare(
         "SELECT family, protocol, ipproto, client, client_port, server, server_port, first_utc, "
         "last_utc, frames_client, bytes_client, frames_server, bytes_server, state, history, "
-        "syns, connect_time, handshake_time FROM connections",
+        "syns, connect_time, handshake_time, retransmissions_client, retransmissions_server, "
+        "out_of_order_client, out_of_order_server, duplicate_acks_client, duplicate_acks_server, "
+        "zero_windows_client, zero_windows_server, missed_bytes, community_id FROM connections",
         "CONNECTIONS"));
     sqlite3_stmt* const c = rows.get();
     ConnectionRecord r;
@@ -162,6 +169,17 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
             std::clamp<std::int64_t>(sqlite3_column_int64(c, 15), 0, UINT32_MAX));
         r.connect = duration(c, 16);
         r.handshake = duration(c, 17);
+        for (int way = 0; way < 2; ++way) {
+            r.retransmissions[way] = count(c, 18 + way);
+            r.outOfOrder[way] = count(c, 20 + way);
+            r.duplicateAcks[way] = count(c, 22 + way);
+            r.zeroWindows[way] = count(c, 24 + way);
+        }
+        r.missedBytes = count(c, 26);
+        r.communityId = columnText(c, 27);
+        if (filter != nullptr && !filter->idPasses(r.communityId)) {
+            continue;
+        }
         if (filter != nullptr) {
             probe.source = r.client;
             probe.destination = r.server;

@@ -42,6 +42,13 @@ void keepSpanOf(std::int64_t& first, std::int64_t& last, std::int64_t from, std:
     }
 }
 
+template <std::size_t size>
+void copyText(char (&to)[size], std::string_view text) {
+    const std::size_t length = std::min(text.size(), size - 1);
+    text.copy(to, length);
+    to[length] = '\0';
+}
+
 bool holds(std::string_view text, char letter) {
     return text.find(letter) != std::string_view::npos;
 }
@@ -155,10 +162,71 @@ void TrafficTally::addConnection(const ConnectionRecord& r, bool placed, bool en
             udpPorts[r.clientPort] += r.fromServer;
         }
     }
+    ConnectionHealth& health = connectionRows.emplace_back();
+    health.key = key;
+    health.clientIsB = !clientIsA;
+    health.clientPort = r.clientPort;
+    health.serverPort = r.serverPort;
+    copyText(health.state, kind == ProtocolKind::Tcp ? r.state : std::string_view());
+    copyText(health.communityId, r.communityId);
+    health.first = r.first;
+    health.last = r.last;
+    const int ab = clientIsA ? 0 : 1;  // the direction of the client's frames, a>b or b>a
+    for (int way = 0; way < 2; ++way) {
+        const int at = way == 0 ? ab : 1 - ab;
+        health.signs[at] = r.retransmissions[way];
+        health.signs[2 + at] = r.outOfOrder[way];
+        health.signs[4 + at] = r.duplicateAcks[way];
+        health.signs[6 + at] = r.zeroWindows[way];
+    }
+    health.missedBytes = r.missedBytes;
+    if (connectionRows.size() >= 4096) {
+        writeConnections();
+    }
     if (estimatedSize() > budget) {
         spill();
         spilled = true;
     }
+}
+
+void TrafficTally::writeConnections() {
+    if (connectionRows.empty()) {
+        return;
+    }
+    store.run("BEGIN");
+    Statement row =
+        store.prepare("INSERT INTO connection VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, "
+                      "?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)");
+    const auto time = [&](int parameter, std::int64_t value) {
+        if (value == unknownTime) {
+            row.bindNull(parameter);
+        } else {
+            row.bind(parameter, value);
+        }
+    };
+    for (const ConnectionHealth& c : connectionRows) {
+        unsigned char bytes[16];
+        row.bind(1, c.key.protocol);
+        row.bindBlob(2, bytes, static_cast<int>(c.key.a.bytes(bytes)));
+        row.bind(3, c.key.portA);
+        row.bindBlob(4, bytes, static_cast<int>(c.key.b.bytes(bytes)));
+        row.bind(5, c.key.portB).bind(6, c.clientIsB).bind(7, c.clientPort).bind(8, c.serverPort);
+        if (c.state[0] == '\0') {
+            row.bindNull(9);
+        } else {
+            row.bindText(9, c.state);
+        }
+        time(10, c.first);
+        time(11, c.last);
+        for (int i = 0; i < 8; ++i) {
+            row.bind(12 + i,
+                     static_cast<std::int64_t>(std::min<std::uint64_t>(c.signs[i], INT64_MAX)));
+        }
+        row.bind(20, static_cast<std::int64_t>(std::min<std::uint64_t>(c.missedBytes, INT64_MAX)));
+        row.bindText(21, c.communityId).run();
+    }
+    store.run("COMMIT");
+    connectionRows.clear();
 }
 
 void TrafficTally::withoutSeconds() {

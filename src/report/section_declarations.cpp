@@ -143,6 +143,32 @@ constexpr Column conversationColumns[] = {
     {"syns", "SYNs", Kind::Count, Fit::Hidden},
     {"bits_per_second", "rate", Kind::BitRate, Fit::Drop, 5},
     {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
+    // Of the connection record, when every database was read from it.
+    {"retransmissions_a_to_b", "retransmissions a>b", Kind::Count, Fit::Hidden},
+    {"retransmissions_b_to_a", "retransmissions b>a", Kind::Count, Fit::Hidden},
+    {"out_of_order_a_to_b", "out of order a>b", Kind::Count, Fit::Hidden},
+    {"out_of_order_b_to_a", "out of order b>a", Kind::Count, Fit::Hidden},
+    {"duplicate_acks_a_to_b", "duplicate ACKs a>b", Kind::Count, Fit::Hidden},
+    {"duplicate_acks_b_to_a", "duplicate ACKs b>a", Kind::Count, Fit::Hidden},
+    {"zero_windows_a_to_b", "zero windows a>b", Kind::Count, Fit::Hidden},
+    {"zero_windows_b_to_a", "zero windows b>a", Kind::Count, Fit::Hidden},
+    {"missed_bytes", "missed bytes", Kind::Bytes, Fit::Hidden},
+    {"community_id", "Community ID", Kind::Text, Fit::Hidden},
+};
+
+constexpr Column worstHealthColumns[] = {
+    {"protocol", "protocol", Kind::Protocol, Fit::Cut},
+    {"client", "client", Kind::End},
+    {"server", "server", Kind::End},
+    {"state", "state", Kind::Text, Fit::Drop, 6},
+    {"retransmissions", "retransmissions", Kind::Count},
+    {"out_of_order", "out of order", Kind::Count, Fit::Drop, 4},
+    {"duplicate_acks", "duplicate ACKs", Kind::Count, Fit::Drop, 3},
+    {"zero_windows", "zero windows", Kind::Count, Fit::Drop, 2},
+    {"missed_bytes", "missed bytes", Kind::Bytes, Fit::Drop, 5},
+    {"community_id", "Community ID", Kind::Text, Fit::Drop, 1},
+    {"first", "first", Kind::Time, Fit::Drop, 7},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 
 constexpr Column stateColumns[] = {
@@ -285,6 +311,10 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_BYTES "(c.bytes_ab + c.bytes_ba)"
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
+// The frames of a connection with a sign of trouble.
+#define HEALTH_SIGNS                                                                            \
+    "(h.retransmissions_ab + h.retransmissions_ba + h.out_of_order_ab + h.out_of_order_ba + "   \
+    "h.duplicate_acks_ab + h.duplicate_acks_ba + h.zero_windows_ab + h.zero_windows_ba)"
 // The mean rate of `bytes` over the active time from `t`first to `t`last, in bits a second;
 // NULL for what lasted less than the setting's time (or no time at all): too short to have a
 // rate. `t` qualifies the names, which the stretches of the active time have too.
@@ -445,8 +475,28 @@ constexpr Declaration declarations[] = {
              CONVERSATION_BYTES " * 8 AS bits_per_second, "
              ACTIVE_WITHIN("c.first", "c.last") " AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
-             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole "
-             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole, "
+             "h.retransmissions_ab AS retransmissions_a_to_b, "
+             "h.retransmissions_ba AS retransmissions_b_to_a, "
+             "h.out_of_order_ab AS out_of_order_a_to_b, h.out_of_order_ba AS out_of_order_b_to_a, "
+             "h.duplicate_acks_ab AS duplicate_acks_a_to_b, "
+             "h.duplicate_acks_ba AS duplicate_acks_b_to_a, "
+             "h.zero_windows_ab AS zero_windows_a_to_b, h.zero_windows_ba AS zero_windows_b_to_a, "
+             "h.missed_bytes AS missed_bytes, h.community_id AS community_id "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol "
+             // The health of its connections, added up, and the Community ID of the first of
+             // them; none unless every database was read from its connection record.
+             "LEFT JOIN (SELECT protocol, a, port_a, b, port_b, "
+             "sum(retransmissions_ab) AS retransmissions_ab, "
+             "sum(retransmissions_ba) AS retransmissions_ba, "
+             "sum(out_of_order_ab) AS out_of_order_ab, sum(out_of_order_ba) AS out_of_order_ba, "
+             "sum(duplicate_acks_ab) AS duplicate_acks_ab, "
+             "sum(duplicate_acks_ba) AS duplicate_acks_ba, "
+             "sum(zero_windows_ab) AS zero_windows_ab, sum(zero_windows_ba) AS zero_windows_ba, "
+             "sum(missed_bytes) AS missed_bytes, min(first) AS earliest, community_id "
+             "FROM connection WHERE (SELECT min(records) FROM database) "
+             "GROUP BY protocol, a, port_a, b, port_b) AS h ON h.protocol = c.protocol AND "
+             "h.a = c.a AND h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,
@@ -477,6 +527,26 @@ constexpr Declaration declarations[] = {
              "FROM " TCP_CONVERSATIONS " AND state IN ('S0', 'REJ')",
      .order = "syns DESC, first, client, client_port, server, server_port",
      .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
+    {.id = "worst_health", .title = "Connections in worst health",
+     .columns = worstHealthColumns,
+     .rows = "SELECT p.name AS protocol, p.family AS protocol_family, "
+             "iif(h.client, h.b, h.a) AS client, iif(p.ports, h.client_port, NULL) AS client_port, "
+             "iif(h.client, h.a, h.b) AS server, iif(p.ports, h.server_port, NULL) AS server_port, "
+             "h.state AS state, h.retransmissions_ab + h.retransmissions_ba AS retransmissions, "
+             "h.out_of_order_ab + h.out_of_order_ba AS out_of_order, "
+             "h.duplicate_acks_ab + h.duplicate_acks_ba AS duplicate_acks, "
+             "h.zero_windows_ab + h.zero_windows_ba AS zero_windows, "
+             "h.missed_bytes AS missed_bytes, h.community_id AS community_id, h.first AS first, "
+             "h.first AS first_utc FROM connection AS h JOIN protocol AS p ON "
+             "p.number = h.protocol WHERE " HEALTH_SIGNS " + h.missed_bytes > 0",
+     .order = HEALTH_SIGNS " DESC, h.missed_bytes DESC, h.first, h.community_id",
+     .by = "retransmissions, out-of-order segments, duplicate ACKs and zero windows together, "
+           "then missed bytes",
+     .byColumns = "retransmissions",
+     .aside = "SELECT count(*) FROM database WHERE NOT records",
+     .asideText = "{n} database{s} read frame by frame left out (only the connection record "
+                  "tells the health)",
+     .recordsOnly = true},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
      .rows = "SELECT key AS server, count AS handshakes, retried, "

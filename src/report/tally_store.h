@@ -44,6 +44,12 @@
 //   server_end(protocol, tcp, address, port, frames, bytes, accepted, state): a view, a row per
 //       conversation of TCP or UDP, its protocol's name and its server end; accepted: whether
 //       that end sent SYN ACK; state: the TCP state's code
+//   connection(protocol, a, port_a, b, port_b, client, client_port, server_port, state, first,
+//              last, retransmissions_ab, retransmissions_ba, out_of_order_ab, out_of_order_ba,
+//              duplicate_acks_ab, duplicate_acks_ba, zero_windows_ab, zero_windows_ba,
+//              missed_bytes, community_id): every connection of the databases read from their
+//              connection record, keyed by its conversation; client 0 for a, 1 for b; its
+//              ports as the record has them (ICMP's type and code too); state NULL but for TCP
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,

@@ -341,6 +341,7 @@ void TrafficTally::writeWhole() {
 }
 
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
+    writeConnections();
     if (spilled) {
         spill();
     } else {

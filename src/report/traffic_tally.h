@@ -209,6 +209,21 @@ class TrafficTally {
     // Of a database read from its connection record: the earliest and latest of the
     // connections' first and last times in each second, by second of the axis.
     std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> knownTimes;
+    // The connections read from records, on their way to the store's connection table.
+    struct ConnectionHealth {
+        ConversationKey key;
+        bool clientIsB;
+        std::uint16_t clientPort, serverPort;
+        char state[6];
+        char communityId[32];
+        std::int64_t first, last;
+        std::uint64_t signs[8];  // retransmissions, out of order, duplicate ACKs, zero windows:
+                                 // a>b and b>a of each
+        std::uint64_t missedBytes;
+    };
+    std::vector<ConnectionHealth> connectionRows;
+    // Writes connectionRows to the store and empties it.
+    void writeConnections();
     TallyStore store;
 };
 

@@ -6,6 +6,9 @@
 // What differs, by design, is named here with its reason:
 //   - the databases section's mode and path (another database), how it was read (`read`), and
 //     whether its time goes back (`time_goes_back`), which the record does not tell;
+//   - the health that only the record tells: the conversations' health columns and Community
+//     ID, and the connections in worst health, compared between the two databases read from
+//     their records;
 //   - of a database of flows only, the ICMP messages and errors, which need each frame's type
 //     and code;
 //   - where the connection record keys frames otherwise than by their frames table's columns:
@@ -33,16 +36,25 @@ using reportkit::jsonQuery;
 using reportkit::runReport;
 
 // Each section of a JSON report as its JSON text, by id; of the databases section, without the
-// keys named.
-std::map<std::string, std::string> sections(const std::string& json,
-                                            const std::string& databaseKeysLeftOut) {
+// keys named; of the conversations, without those of the connection record's health when
+// `health` is false.
+std::map<std::string, std::string>
+sections(const std::string& json, const std::string& databaseKeysLeftOut, bool health = true) {
+    const std::string healthKeys =
+        "'$.retransmissions_a_to_b', '$.retransmissions_b_to_a', '$.out_of_order_a_to_b', "
+        "'$.out_of_order_b_to_a', '$.duplicate_acks_a_to_b', '$.duplicate_acks_b_to_a', "
+        "'$.zero_windows_a_to_b', '$.zero_windows_b_to_a', '$.missed_bytes', '$.community_id'";
     std::map<std::string, std::string> all;
-    for (const std::string& row :
-         jsonQuery(json, "SELECT key, iif(key = 'databases', (SELECT json_group_array("
-                         "json_remove(d.value, " +
-                             databaseKeysLeftOut +
-                             ")) FROM json_each(j.value) AS d), j.value) FROM json_each(?1) AS j "
-                             "WHERE key NOT IN ('generator', 'top')")) {
+    for (const std::string& row : jsonQuery(
+             json, "SELECT key, CASE key WHEN 'databases' THEN (SELECT json_group_array("
+                   "json_remove(d.value, " +
+                       databaseKeysLeftOut +
+                       ")) FROM json_each(j.value) AS d) WHEN 'conversations' THEN (SELECT "
+                       "json_group_array(" +
+                       (health ? std::string("json(c.value)")
+                               : "json_remove(c.value, " + healthKeys + ")") +
+                       ") FROM json_each(j.value) AS c) ELSE j.value END FROM json_each(?1) AS j "
+                       "WHERE key NOT IN ('generator', 'top')")) {
         const std::size_t bar = row.find('|');
         all[row.substr(0, bar)] = row.substr(bar + 1);
     }
@@ -92,28 +104,29 @@ TEST(ReportRecordAgreement, RecordsGiveWhatTheFramesGiveOnTheCorpus) {
         const bool goesBack =
             jsonQuery(byFrame.out, "SELECT total(value ->> 'time_goes_back') > 0 FROM "
                                    "json_each(?1, '$.databases')") != std::vector<std::string>{"0"};
-        const auto frames = sections(byFrame.out, "'$.read', '$.time_goes_back'");
-        const auto records = sections(byRecord.out, "'$.read', '$.time_goes_back'");
-        const auto flowsOnly =
-            sections(ofFlows.out, "'$.read', '$.time_goes_back', '$.mode', '$.path'");
-        const auto framesOfFull = sections(byFrame.out, "'$.read', '$.time_goes_back', '$.mode', "
-                                                        "'$.path'");
+        const std::string read = "'$.read', '$.time_goes_back'",
+                          another = read + ", '$.mode', '$.path'";
+        const auto frames = sections(byFrame.out, read, false);
+        const auto records = sections(byRecord.out, read, false);
+        const auto recordsWhole = sections(byRecord.out, another);
+        const auto flowsOnly = sections(ofFlows.out, another);
         ASSERT_EQ(frames.size(), records.size());
         ASSERT_EQ(frames.size(), flowsOnly.size());
         for (const auto& [id, text] : frames) {
-            if (differently &&
-                std::find(keyedOtherwise.begin(), keyedOtherwise.end(), id) ==
-                    keyedOtherwise.end() &&
-                id != "databases") {
-                continue;
+            // Read from the record, a database of flows only tells all that a mode-1 one does,
+            // the health included, but for the ICMP messages and errors.
+            if (id != "icmp_messages" && id != "icmp_errors") {
+                EXPECT_EQ(flowsOnly.at(id), recordsWhole.at(id)) << id << " of flows only";
             }
-            if (goesBack && id == "timeline") {
+            if (id == "worst_health" ||
+                (differently &&
+                 std::find(keyedOtherwise.begin(), keyedOtherwise.end(), id) ==
+                     keyedOtherwise.end() &&
+                 id != "databases") ||
+                (goesBack && id == "timeline")) {
                 continue;
             }
             EXPECT_EQ(records.at(id), text) << id << " read from the record of " << full;
-            if (id != "icmp_messages" && id != "icmp_errors") {
-                EXPECT_EQ(flowsOnly.at(id), framesOfFull.at(id)) << id << " of flows only";
-            }
         }
         ++(differently ? otherwise : compared);
     }

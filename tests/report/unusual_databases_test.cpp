@@ -33,17 +33,14 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     const Outcome empty = runReport({"--json", dir.path("empty.db")});
     ASSERT_EQ(empty.status, 0) << empty.err;
     // Every section the program names: the one database listed, every other list empty, the
-    // summary and the timeline objects, and what only -x or a baseline records null.
+    // summary and the timeline objects, and what only -x, its connection record or a baseline
+    // records null.
     const std::set<std::string> objects = {"summary", "timeline"};
-    const std::set<std::string> absent = {"not_analysed",
-                                          "vlans",
-                                          "new_endpoints",
-                                          "new_servers",
-                                          "new_services",
-                                          "gone_endpoints",
-                                          "gone_services",
-                                          "endpoint_changes",
-                                          "endpoint_changes_relative"};
+    const std::set<std::string> absent = {"not_analysed",     "vlans",
+                                          "worst_health",     "new_endpoints",
+                                          "new_servers",      "new_services",
+                                          "gone_endpoints",   "gone_services",
+                                          "endpoint_changes", "endpoint_changes_relative"};
     std::vector<std::string> expected;
     for (const std::string& id : sectionIds()) {
         expected.push_back(id + "=" +
