@@ -385,7 +385,9 @@ void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t n
                         hasFrames);
     if (records) {
         readRecords(tally, axis, filter);
-        if (hasFrames) {
+        // Only when the record has ICMP connections: the scan reads every row.
+        if (hasFrames &&
+            firstValue("SELECT 1 FROM connections WHERE protocol IN (1, 58) LIMIT 1")) {
             // The ICMP messages and errors need each frame's type and code.
             const std::unique_ptr<sqlite3_stmt, Close> icmp(
                 prepare(std::string(selectFrames) + " WHERE ipproto = 'ICMP'", "frames"));

@@ -180,7 +180,21 @@ void TrafficTally::addConnection(const ConnectionRecord& r, bool placed, bool en
         health.signs[6 + at] = r.zeroWindows[way];
     }
     health.missedBytes = r.missedBytes;
-    if (connectionRows.size() >= 4096) {
+    ConversationHealth& sum = conversationHealth[key];
+    std::uint64_t signs = health.missedBytes;
+    for (int i = 0; i < 8; ++i) {
+        sum.signs[i] += health.signs[i];
+        signs += health.signs[i];
+    }
+    sum.missedBytes += health.missedBytes;
+    if (sum.communityId[0] == '\0' ||
+        (r.first != unknownTime && (sum.first == unknownTime || r.first < sum.first))) {
+        sum.first = r.first;
+        copyText(sum.communityId, r.communityId);
+    }
+    if (signs == 0) {
+        connectionRows.pop_back();
+    } else if (connectionRows.size() >= 4096) {
         writeConnections();
     }
     if (estimatedSize() > budget) {
@@ -253,6 +267,32 @@ void TrafficTally::addSecond(const SecondRecord& second, bool alone) {
         DatabaseSummary& database = databases.back();
         keepSpanOf(database.first, database.last, second.start, second.start);
     }
+}
+
+void TrafficTally::writeHealth(const char* table) {
+    Statement row = store.prepare(std::string("INSERT INTO ") + table +
+                                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+                                  "?13, ?14, ?15, ?16)");
+    for (const auto& [key, h] : conversationHealth) {
+        unsigned char bytes[16];
+        row.bind(1, key.protocol);
+        row.bindBlob(2, bytes, static_cast<int>(key.a.bytes(bytes)));
+        row.bind(3, key.portA);
+        row.bindBlob(4, bytes, static_cast<int>(key.b.bytes(bytes)));
+        row.bind(5, key.portB);
+        for (int i = 0; i < 8; ++i) {
+            row.bind(6 + i,
+                     static_cast<std::int64_t>(std::min<std::uint64_t>(h.signs[i], INT64_MAX)));
+        }
+        row.bind(14, static_cast<std::int64_t>(std::min<std::uint64_t>(h.missedBytes, INT64_MAX)));
+        if (h.first == unknownTime) {
+            row.bindNull(15);
+        } else {
+            row.bind(15, h.first);
+        }
+        row.bindText(16, h.communityId).run();
+    }
+    conversationHealth.clear();
 }
 
 }  // namespace tidewrack::report

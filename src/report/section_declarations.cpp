@@ -484,18 +484,9 @@ constexpr Declaration declarations[] = {
              "h.zero_windows_ab AS zero_windows_a_to_b, h.zero_windows_ba AS zero_windows_b_to_a, "
              "h.missed_bytes AS missed_bytes, h.community_id AS community_id "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol "
-             // The health of its connections, added up, and the Community ID of the first of
-             // them; none unless every database was read from its connection record.
-             "LEFT JOIN (SELECT protocol, a, port_a, b, port_b, "
-             "sum(retransmissions_ab) AS retransmissions_ab, "
-             "sum(retransmissions_ba) AS retransmissions_ba, "
-             "sum(out_of_order_ab) AS out_of_order_ab, sum(out_of_order_ba) AS out_of_order_ba, "
-             "sum(duplicate_acks_ab) AS duplicate_acks_ab, "
-             "sum(duplicate_acks_ba) AS duplicate_acks_ba, "
-             "sum(zero_windows_ab) AS zero_windows_ab, sum(zero_windows_ba) AS zero_windows_ba, "
-             "sum(missed_bytes) AS missed_bytes, min(first) AS earliest, community_id "
-             "FROM connection WHERE (SELECT min(records) FROM database) "
-             "GROUP BY protocol, a, port_a, b, port_b) AS h ON h.protocol = c.protocol AND "
+             // The health of its connections (none unless every database was read from its
+             // connection record).
+             "LEFT JOIN conversation_health AS h ON h.protocol = c.protocol AND "
              "h.a = c.a AND h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},

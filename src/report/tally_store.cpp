@@ -47,6 +47,21 @@ CREATE TABLE connection (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB, port_
                          out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
                          duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
                          zero_windows_ba INTEGER, missed_bytes INTEGER, community_id TEXT);
+CREATE TABLE conversation_health_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB,
+                                       port_b INTEGER, retransmissions_ab INTEGER,
+                                       retransmissions_ba INTEGER, out_of_order_ab INTEGER,
+                                       out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
+                                       duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
+                                       zero_windows_ba INTEGER, missed_bytes INTEGER,
+                                       first INTEGER, community_id TEXT);
+CREATE TABLE conversation_health (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB,
+                                  port_b INTEGER, retransmissions_ab INTEGER,
+                                  retransmissions_ba INTEGER, out_of_order_ab INTEGER,
+                                  out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
+                                  duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
+                                  zero_windows_ba INTEGER, missed_bytes INTEGER, first INTEGER,
+                                  community_id TEXT,
+                                  PRIMARY KEY (protocol, a, port_a, b, port_b)) WITHOUT ROWID;
 CREATE TABLE setting (rate_duration INTEGER);
 CREATE TABLE second_part (second INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE stretch_part (start INTEGER, last INTEGER);

@@ -50,6 +50,11 @@
 //              missed_bytes, community_id): every connection of the databases read from their
 //              connection record, keyed by its conversation; client 0 for a, 1 for b; its
 //              ports as the record has them (ICMP's type and code too); state NULL but for TCP
+//       (those with a sign of trouble only: any of the counts not 0)
+//   conversation_health(protocol, a, port_a, b, port_b, retransmissions_ab, ...,
+//                       missed_bytes, first, community_id): of every conversation, when every
+//                       database was read from its record, its connections' counts added up,
+//                       and the first one's time and Community ID
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,

@@ -215,6 +215,7 @@ std::size_t TrafficTally::estimatedSize() const {
         (4 * sizeof(void*) + sizeof(std::pair<std::int64_t, std::int64_t>) + 8 + 15) / 16 * 16;
     return endpoints.size() * entryCost<decltype(endpoints)> +
            conversations.size() * entryCost<decltype(conversations)> +
+           conversationHealth.size() * entryCost<decltype(conversationHealth)> +
            icmpErrors.size() * entryCost<decltype(icmpErrors)> +
            seconds.size() * entryCost<decltype(seconds)> +
            activity.stretches().size() * stretchCost;
@@ -257,6 +258,7 @@ void TrafficTally::writeTimeParts() {
 
 void TrafficTally::spill() {
     store.run("BEGIN");
+    writeHealth("conversation_health_part");
     writeEndpointsAndErrors("endpoint_part", "icmp_error_part");
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
@@ -342,6 +344,24 @@ void TrafficTally::writeWhole() {
 
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     writeConnections();
+    // The conversations' health, when every database tells it.
+    if (std::all_of(databases.begin(), databases.end(),
+                    [](const DatabaseSummary& d) { return d.records; })) {
+        store.run("BEGIN");
+        if (spilled) {
+            writeHealth("conversation_health_part");
+            // The bare Community ID is the one of the row of the earliest first.
+            store.run("INSERT INTO conversation_health SELECT protocol, a, port_a, b, port_b, "
+                      "sum(retransmissions_ab), sum(retransmissions_ba), sum(out_of_order_ab), "
+                      "sum(out_of_order_ba), sum(duplicate_acks_ab), sum(duplicate_acks_ba), "
+                      "sum(zero_windows_ab), sum(zero_windows_ba), sum(missed_bytes), min(first), "
+                      "community_id FROM conversation_health_part "
+                      "GROUP BY protocol, a, port_a, b, port_b");
+        } else {
+            writeHealth("conversation_health");
+        }
+        store.run("COMMIT");
+    }
     if (spilled) {
         spill();
     } else {

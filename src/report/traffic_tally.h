@@ -221,9 +221,20 @@ class TrafficTally {
                                  // a>b and b>a of each
         std::uint64_t missedBytes;
     };
-    std::vector<ConnectionHealth> connectionRows;
+    std::vector<ConnectionHealth> connectionRows;  // those with a sign of trouble
+    // The health of each conversation's connections added up, and the Community ID of its
+    // first connection (the same for all of them).
+    struct ConversationHealth {
+        std::uint64_t signs[8] = {};
+        std::uint64_t missedBytes = 0;
+        std::int64_t first = unknownTime;
+        char communityId[32] = {};
+    };
+    std::unordered_map<ConversationKey, ConversationHealth, KeyHash> conversationHealth;
     // Writes connectionRows to the store and empties it.
     void writeConnections();
+    // Writes conversationHealth to `table` (the part of a spill, or the whole) and empties it.
+    void writeHealth(const char* table);
     TallyStore store;
 };
 
