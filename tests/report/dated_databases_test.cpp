@@ -185,6 +185,21 @@ TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
     EXPECT_EQ(jsonQuery(runReport({"--json", dir.path("flows.db"), dir.path("classic.db")}).out,
                         flowsSql),
               std::vector<std::string>{"connections|5|00:01:40.000000|00:05:00.000000|18"});
+    // A window of time on it keeps the connections active in it, whole, and the seconds in it.
+    // Its UDP flow is three connections (a minute idle ends one): at 00:01:40, from 00:02:30 to
+    // 00:03:20 (a frame whose time goes back joins it), and from 00:04:10 to 00:05:00. No frame
+    // falls from 00:02:40 to 00:02:50, but the second connection runs across it.
+    const std::string windowSql =
+        "SELECT ?1 ->> '$.summary.frames', ?1 ->> '$.summary.conversations', "
+        "json_array_length(?1, '$.timeline.buckets')";
+    const auto window = [&](const std::string& from, const std::string& to) {
+        return jsonQuery(
+            runReport({"--json", "--from", from, "--to", to, dir.path("flows.db")}).out, windowSql);
+    };
+    EXPECT_EQ(window("00:02:40", "00:02:50"), std::vector<std::string>{"2|1|0"});
+    EXPECT_EQ(window("00:02:00", "00:02:40"), std::vector<std::string>{"2|1|1"});
+    EXPECT_EQ(window("00:02:00", "00:02:20"), std::vector<std::string>{"0|0|0"});
+    EXPECT_EQ(window("00:01:00", "00:06:00"), std::vector<std::string>{"5|1|201"});
     EXPECT_NE(runReport({dir.path("back.db"), dir.path("classic.db")}, {"COLUMNS=300"})
                   .out.find("\nClassic record (IPv4 only, no dates): " + dir.path("classic.db")),
               std::string::npos);
