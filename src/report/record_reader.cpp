@@ -55,6 +55,16 @@ std::optional<std::int64_t> utcMicroseconds(std::string_view text) {
     return *day * microsecondsPerDay + clock;
 }
 
+// The UTC microseconds of a second of SECONDS (Unix time), or nothing for one outside the
+// years 0000 to 9999, which no capture has and whose microseconds could overflow.
+std::optional<std::int64_t> secondMicroseconds(std::int64_t second) {
+    constexpr std::int64_t earliest = -62167219200, latest = 253402300799;
+    if (second < earliest || second > latest) {
+        return std::nullopt;
+    }
+    return second * microsecondsPerSecond;
+}
+
 // Seconds to the microsecond as microseconds; unknownTime for NULL or a negative value.
 std::int64_t duration(sqlite3_stmt* row, int column) {
     if (sqlite3_column_type(row, column) == SQLITE_NULL) {
@@ -102,7 +112,7 @@ DatabaseDates DatabaseReader::secondsDates() {
         return dates;
     }
     dates.offsets.push_back(*offset);
-    if (first && !first->empty()) {
+    if (first && secondMicroseconds(std::strtoll(first->c_str(), nullptr, 10))) {
         const std::int64_t local = std::strtoll(first->c_str(), nullptr, 10) + *offset;
         dates.earliestMidnight =
             (floorDivide(local, 86400) * 86400 - *offset) * microsecondsPerSecond;
@@ -122,9 +132,8 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
         const std::int64_t offset = captureOffset().value_or(0) * microsecondsPerSecond;
         const std::optional<std::string> first = firstValue("SELECT min(second) FROM seconds");
         const std::int64_t start =
-            first && !first->empty() ? std::strtoll(first->c_str(), nullptr, 10) : 0;
-        shift = offset - floorDivide(start * microsecondsPerSecond + offset, microsecondsPerDay) *
-                             microsecondsPerDay;
+            first ? secondMicroseconds(std::strtoll(first->c_str(), nullptr, 10)).value_or(0) : 0;
+        shift = offset - floorDivide(start + offset, microsecondsPerDay) * microsecondsPerDay;
     }
     const auto place = [&](std::optional<std::int64_t> utc) -> std::int64_t {
         if (!utc) {
@@ -206,7 +215,7 @@ void DatabaseReader::readRecords(TrafficTally& tally, const TimeAxis& axis, Fram
     sqlite3_stmt* const s = secondRows.get();
     SecondRecord second;
     while ((stepped = sqlite3_step(s)) == SQLITE_ROW) {
-        second.start = place(sqlite3_column_int64(s, 0) * microsecondsPerSecond);
+        second.start = place(secondMicroseconds(sqlite3_column_int64(s, 0)));
         if (second.start == unknownTime) {
             continue;
         }
