@@ -498,7 +498,11 @@ constexpr Declaration declarations[] = {
                   " DESC, " CONVERSATION_KEY, "mean rate", "bits_per_second",
                   "SELECT count(*) FROM conversation AS c WHERE " RATE("c.", "1") " IS NULL",
                   "{n} conversation{s} shorter than {t} ranked after, by bytes"}}},
-     .remark = "a is the lower end, by address then port"},
+     .remark = "a is the lower end, by address then port",
+     // Said only of a mix: a report of databases all read one way has all or none of it.
+     .aside = "SELECT iif(count(*) FILTER (WHERE records) > 0, count(*) FILTER (WHERE NOT "
+              "records), 0) FROM database",
+     .asideText = "no health columns: {n} database{s} read frame by frame"},
     {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
      .rows = "SELECT state, tcp_state_meaning(state) AS meaning, count(*) AS conversations, "
              "sum(frames_ab + frames_ba) AS frames, sum(bytes_ab + bytes_ba) AS bytes "
