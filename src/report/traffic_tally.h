@@ -31,6 +31,11 @@
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
 // compare with from its store: its endpoints, its server ends and its active time.
 //
+// A database read from its connection record goes in by connection and by second instead of
+// frame by frame (addConnection, addSecond; record_tally.cpp), to the same counts, with the
+// health of each conversation's connections besides (written to the store's connection and
+// conversation_health tables).
+//
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
 // address and then by port.
