@@ -146,6 +146,10 @@ DatabaseReader::DatabaseReader(const std::string& databasePath) : path(databaseP
         analysisMode = 3;
         return;
     }
+    // CAPTURE's row is written at the end of the run, after the connections still open: a
+    // database without it (a run that did not end) may hold frames that no row of CONNECTIONS
+    // counts yet.
+    runEnded = hasCapture && firstValue("SELECT 1 FROM capture LIMIT 1").has_value();
     frames.reset(prepare(selectFrames, "frames"));
     if (hasFrames6) {
         frames6.reset(prepare(selectFrames6, "FRAMES6"));
@@ -373,7 +377,7 @@ bool DatabaseReader::readsRecords(const TimeAxis& axis, const FrameFilter* filte
     }
     const char* frames = std::getenv("TIDEWRACK_REPORT_FRAMES");
     const bool forced = frames != nullptr && *frames != '\0' && std::strcmp(frames, "0") != 0;
-    return hasConnections && hasSeconds && hasCapture && axis.dated && !forced &&
+    return hasConnections && hasSeconds && runEnded && axis.dated && !forced &&
            (filter == nullptr || filter->connectionsOnly());
 }
 

@@ -58,9 +58,9 @@ class DatabaseReader {
 
     // Whether read() takes the database's connection record and traffic by second instead of
     // its frames, on `axis` with `filter`: a database of flows only always; one with frames
-    // besides when the axis is dated and the filter (if any) asks for protocols or Community IDs
-    // only, so that the record gives what the frames would, unless TIDEWRACK_REPORT_FRAMES is set
-    // (to anything but empty or 0).
+    // besides when its run ended (CAPTURE has its row), the axis is dated and the filter (if any)
+    // asks for protocols or Community IDs only, so that the record gives what the frames would,
+    // unless TIDEWRACK_REPORT_FRAMES is set (to anything but empty or 0).
     bool readsRecords(const TimeAxis& axis, const FrameFilter* filter) const;
     // Whether it holds a row per frame.
     bool holdsFrames() const { return hasFrames; }
@@ -121,6 +121,7 @@ class DatabaseReader {
     std::int64_t delivered = -1;  // CAPTURE.frames_delivered, -1 when it does not say
     bool hasFrames = false, hasFrames6 = false, hasCapture = false, hasDays = false,
          hasNotAnalysed = false, hasVlans = false, hasConnections = false, hasSeconds = false;
+    bool runEnded = false;  // CAPTURE has its row, written when the run ended
 };
 
 }  // namespace tidewrack::report

@@ -310,4 +310,11 @@ TEST(ReportUnusualDatabases, CraftedCountsOfTheExtendedRecordAreBounded) {
                                      "json_each(?1, '$.conversations')"),
               std::vector<std::string>{"1"});
     EXPECT_EQ(runReport({flows, db}, {"COLUMNS=80"}).status, 0);
+    // Without CAPTURE's row, written when the run ends, the connection record may lack the
+    // connections still open: the frames are read.
+    sqlite3_open(db.c_str(), &handle);
+    ASSERT_EQ(sqlite3_exec(handle, "DELETE FROM CAPTURE", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(handle);
+    EXPECT_EQ(jsonQuery(runReport({"--json", db}).out, "SELECT ?1 ->> '$.databases[0].read'"),
+              std::vector<std::string>{"frames"});
 }
