@@ -46,6 +46,12 @@
 #   --conversations-rev REV  the earlier report the many conversations are measured against
 #                   (default 9bbaf38), built as --baseline-rev is
 #   --conversations-only  measure the many conversations only
+#   --records-only  measure the report of databases read from their connection record only:
+#                   under callgrind on the 200k slice of many conversations, the report of its
+#                   -x database against the report of its classic database (goal <= 0.5), and
+#                   tidewrack -x -m 3 then its report against argus then racluster (goal: no
+#                   more) and nfpcapd then nfdump -a; and one wall time of each pair on the
+#                   1M-packet trace of many conversations
 # Environment: BUILD (default build/release), BENCH_DIR (traces and report, default
 # /tmp/tidewrack-bench; bench/run.sh keeps its traces there too), OUT_DIR (databases and
 # pages, default a directory in /dev/shm: see bench/run.sh on why), TMPDIR (where the report
@@ -65,7 +71,7 @@ if [[ -z $out ]]; then
     [[ -d /dev/shm && -w /dev/shm ]] && out=/dev/shm/tidewrack-report-bench
 fi
 reps=5 rounds5m=1 baseline5m=1 compile=1 baseline_rev=bd70d00 baseline_program=
-conversations_rev=9bbaf38 conversations_only=0
+conversations_rev=9bbaf38 conversations_only=0 records_only=0
 while (($#)); do
     case $1 in
     --reps) reps=$2; shift ;;
@@ -76,6 +82,7 @@ while (($#)); do
     --baseline) baseline_program=$(realpath "$2"); shift ;;
     --conversations-rev) conversations_rev=$2; shift ;;
     --conversations-only) conversations_only=1 ;;
+    --records-only) records_only=1 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -90,7 +97,7 @@ tw=$build/tidewrack report=$build/tidewrack-report bin=$build/bench
 mkdir -p "$work" "$out"
 
 # The earlier report: a release build of the given revision's sources, made once.
-if ((conversations_only)); then
+if ((conversations_only || records_only)); then
     baseline_name=
 elif [[ -z $baseline_program ]]; then
     commit=$(git -C "$repo" rev-parse --short "$baseline_rev^{commit}")
@@ -148,6 +155,81 @@ row() {
 
 rm -rf "$work/report-results" "$work/report-stderr.log"
 mkdir -p "$work/report-results"
+
+# The reports of databases read from their connection record, and flow tools beside them.
+if ((records_only)); then
+    irs() {  # irs COMMAND...: the instructions of COMMAND, its output to /dev/null
+        valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" "$@" \
+            >/dev/null 2>"$work/report-callgrind.log" || {
+            echo "failed under callgrind: $* (see $work/report-callgrind.log)" >&2
+            exit 1
+        }
+        awk '/^(summary|totals):/ {print $2; exit}' "$out/callgrind.out"
+    }
+    g() { awk -v n="$1" 'BEGIN {printf "%.3f G", n / 1e9}'; }
+    slice=$work/trace-200000-connections-9000.pcap full=$work/trace-1000000-connections-45000.pcap
+    for n in "200000 9000 $slice" "1000000 45000 $full"; do
+        set -- $n
+        [[ -s $3 ]] || "$bin/generate_trace" --connections "$2" "$1" "$3" >"$3.info"
+    done
+    rm -rf "$out/records" && mkdir -p "$out/records/nf"
+    r=$out/records
+    "$tw" -r "$slice" -d "$r/classic.db" >/dev/null
+    "$tw" -x -r "$slice" -d "$r/x1.db" >/dev/null
+    echo "  reports under callgrind" >&2
+    classic_ir=$(irs "$report" "$r/classic.db") x1_ir=$(irs "$report" "$r/x1.db")
+    x3_ir=$(irs "$tw" -x -m 3 -r "$slice" -d "$r/x3.db") x3_report_ir=$(irs "$report" "$r/x3.db")
+    have_argus=0 have_nf=0
+    if command -v argus >/dev/null && command -v racluster >/dev/null; then
+        have_argus=1
+        argus_ir=$(irs argus -r "$slice" -w "$r/argus.out") racluster_ir=$(irs racluster -r "$r/argus.out")
+    fi
+    if command -v nfpcapd >/dev/null && command -v nfdump >/dev/null; then
+        have_nf=1
+        nfpcapd_ir=$(irs nfpcapd -r "$slice" -w "$r/nf") nfdump_ir=$(irs nfdump -R "$r/nf" -a)
+    fi
+    : >"$summary"
+    say "# tidewrack-report benchmark, databases read from their connection record, $(date -u '+%Y-%m-%d %H:%M UTC')"
+    say ""
+    say "- CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), $(nproc) cores; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+    say "- trace: $(basename "$slice") (generate_trace --connections 9000 200000)"
+    say ""
+    say "| run (instructions, 200k slice) | instructions | against | ratio | goal |"
+    say "|---|---|---|---|---|"
+    say "| report of the classic database | $(g "$classic_ir") | | | |"
+    say "| report of the -x database (read from its record) | $(g "$x1_ir") | the classic one's | $(ratio "$x1_ir" "$classic_ir") | <= 0.5 |"
+    say "| tidewrack -x -m 3, then its report | $(g "$x3_ir") + $(g "$x3_report_ir") | | | |"
+    if ((have_argus)); then
+        say "| argus, then racluster | $(g "$argus_ir") + $(g "$racluster_ir") | tidewrack -x -m 3 + report | $(ratio $((x3_ir + x3_report_ir)) $((argus_ir + racluster_ir))) | <= 1 |"
+    fi
+    if ((have_nf)); then
+        say "| nfpcapd, then nfdump -a | $(g "$nfpcapd_ir") + $(g "$nfdump_ir") | tidewrack -x -m 3 + report | $(ratio $((x3_ir + x3_report_ir)) $((nfpcapd_ir + nfdump_ir))) | |"
+    fi
+    say ""
+    echo "  wall times, 1M packets" >&2
+    rm -f "$r/x3-1m.db" && rm -rf "$r/nf" && mkdir -p "$r/nf"
+    measure x3 /dev/null "$tw" -x -m 3 -r "$full" -d "$r/x3-1m.db"
+    measure x3_report /dev/null "$report" "$r/x3-1m.db"
+    say "| run, 1M packets | wall s | peak RSS KiB |"
+    say "|---|---|---|"
+    say "| tidewrack -x -m 3 | $(seconds_of x3) | $(kib_of x3) |"
+    say "| its report | $(seconds_of x3_report) | $(kib_of x3_report) |"
+    if ((have_argus)); then
+        measure argus /dev/null argus -r "$full" -w "$r/argus-1m.out"
+        measure racluster /dev/null racluster -r "$r/argus-1m.out"
+        say "| argus | $(seconds_of argus) | $(kib_of argus) |"
+        say "| racluster | $(seconds_of racluster) | $(kib_of racluster) |"
+    fi
+    if ((have_nf)); then
+        measure nfpcapd /dev/null nfpcapd -r "$full" -w "$r/nf"
+        measure nfdump /dev/null nfdump -R "$r/nf" -a
+        say "| nfpcapd | $(seconds_of nfpcapd) | $(kib_of nfpcapd) |"
+        say "| nfdump -a | $(seconds_of nfdump) | $(kib_of nfdump) |"
+    fi
+    rm -rf "$out"
+    echo "report saved in $summary" >&2
+    exit 0
+fi
 
 # The report of many conversations, against the earlier report of $conversations_rev.
 commit=$(git -C "$repo" rev-parse --short "$conversations_rev^{commit}")

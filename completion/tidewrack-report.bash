@@ -19,7 +19,7 @@ _tidewrack_report() {
     COMPREPLY=()
 
     case $prev in
-    -t | --top | -m | --min-duration | -H | --host | -p | --port | -P | --protocol | -f | --from | -T | --to)
+    -t | --top | -m | --min-duration | -H | --host | -p | --port | -P | --protocol | -f | --from | -T | --to | -i | --id)
         return # a number, an address, a name or a time: nothing to offer
         ;;
     -b | --by)
@@ -50,9 +50,9 @@ _tidewrack_report() {
     esac
 
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -m -s -H -p -P -f -T -B -C -h -V --top
+        mapfile -t COMPREPLY < <(compgen -W "-t -o -j -c -b -m -s -H -p -P -f -T -i -B -C -h -V --top
             --output --json --csv --by --min-duration --state --host --port --protocol --from --to
-            --baseline --columns --help --version" \
+            --id --baseline --columns --help --version" \
             -- "$cur")
     else
         compopt -o filenames 2>/dev/null || :

@@ -145,13 +145,13 @@ TEST_F(ExtendedRecord, ClassicTablesAndConsoleStayAsTheyAre) {
             std::erase(added, table);
         }
         EXPECT_EQ(added, (Rows{"CAPTURE", "CONNECTIONS", "DAYS", "FRAMES6", "NAMES", "NOT_ANALYSED",
-                               "VLANS"}));
+                               "SECONDS", "VLANS"}));
     }
 }
 
 // Mode 3 keeps the connection record and no row per frame: the same connections, names and
-// frames not analysed as mode 1, and the traffic of each second, which adds up to the frames
-// mode 1 holds, second by second and protocol by protocol.
+// frames not analysed as mode 1, and the traffic of each second (which mode 1 keeps too), which
+// adds up to the frames mode 1 holds, second by second and protocol by protocol.
 TEST_F(ExtendedRecord, FlowsOnlyKeepsTheConnectionsWithoutARowPerFrame) {
     const std::string sample = std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap";
     const std::string flows = dir.path("flows.db"), full = dir.path("full.db");
@@ -161,7 +161,7 @@ TEST_F(ExtendedRecord, FlowsOnlyKeepsTheConnectionsWithoutARowPerFrame) {
     ASSERT_EQ(runProgram({"-x", "-r", sample, "-d", full}).status, 0);
     EXPECT_EQ(tableNames(flows),
               (Rows{"CAPTURE", "CONNECTIONS", "NAMES", "NOT_ANALYSED", "SECONDS", "VLANS"}));
-    for (const char* table : {"CONNECTIONS", "NAMES", "NOT_ANALYSED", "VLANS"}) {
+    for (const char* table : {"CONNECTIONS", "NAMES", "NOT_ANALYSED", "SECONDS", "VLANS"}) {
         const std::string all = std::string("SELECT * FROM ") + table + " ORDER BY 1, 2, 3";
         EXPECT_EQ(query(flows, all), query(full, all)) << table;
     }

@@ -1,6 +1,6 @@
 // The tables that the extended record (-x, --extended) adds beside the classic ones, as the
 // exact SQL text sent to SQLite. The classic tables are made and filled as without it; mode 3
-// (flows only) has none of them, nor FRAMES6 and DAYS, and has SECONDS instead.
+// (flows only) has none of them, nor FRAMES6 and DAYS.
 //
 //   CAPTURE       one row: where the frames came from (the trace file or adapter as given, its
 //                 link type and snap length, the user's filter or NULL), the analysis mode and
@@ -30,7 +30,7 @@
 //                 the TTL and the name the client asked for when a CNAME chain led to it; for
 //                 TLS and QUIC, whether it is the outer name of an encrypted ClientHello
 //                 (names/name_tracker.h).
-//   SECONDS       mode 3 only, which has no row per frame: the frames and bytes of each second
+//   SECONDS       every mode (mode 3 has no row per frame): the frames and bytes of each second
 //                 of the capture (Unix time, UTC), by family and protocol number; the rows of one
 //                 second and protocol add up when the capture's time goes back to it
 //                 (extended/traffic_seconds.h).

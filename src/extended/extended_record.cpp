@@ -193,12 +193,11 @@ void ExtendedRecord::useTables(TrafficWriter& databaseWriter, int mode) {
 
 void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
     useTables(databaseWriter, mode);
-    if (flowsOnly) {
-        writer->exec(sql::createSeconds);
-    } else {
+    if (!flowsOnly) {
         writer->exec(sql::createFrames6);
         writer->exec(sql::createDays);
     }
+    writer->exec(sql::createSeconds);
     writer->exec(sql::createCapture);
     writer->exec(sql::createNotAnalysed);
     writer->exec(sql::createVlans);
@@ -207,9 +206,8 @@ void ExtendedRecord::createTables(TrafficWriter& databaseWriter, int mode) {
 }
 
 void ExtendedRecord::recordPacket(const PacketView& p) {
-    if (flowsOnly) {
-        trafficBySecond.add(p.header->ts.tv_sec, p.ipv6 ? 6 : 4, p.protocol, p.header->len);
-    } else if (p.ipv6) {
+    trafficBySecond.add(p.header->ts.tv_sec, p.ipv6 ? 6 : 4, p.protocol, p.header->len);
+    if (!flowsOnly && p.ipv6) {
         writer->execFormatted(sql::insertFrame6Format, p.packetCount, p.sourceText, p.sourcePort,
                               p.destinationText, p.destinationPort, p.protocolName, p.tcpFlagsText,
                               p.timeText, static_cast<int>(p.header->ts.tv_usec), p.header->len);
@@ -351,9 +349,7 @@ void ExtendedRecord::writeName(void* record, const NameRow& n) {
 void ExtendedRecord::finish(const PcapEngine& engine, const char* filter, int mode) {
     if (writer != nullptr) {
         connections.finish();
-        if (flowsOnly) {
-            trafficBySecond.finishSecond();
-        }
+        trafficBySecond.finishSecond();
         writeRows(engine, filter, mode);
     }
     printNotAnalysed();

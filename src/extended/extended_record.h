@@ -55,13 +55,13 @@ class ExtendedRecord {
                     const u_char* data, const bpf_program* frameFilter);
 
     // The database: the tables of the analysis mode, then the rows, all through `writer`. Mode
-    // 3 keeps no row per frame (FRAMES6, DAYS), but the traffic of each second instead.
+    // 3 keeps no row per frame (FRAMES6, DAYS); every mode keeps the traffic of each second.
     void createTables(TrafficWriter& writer, int mode);
     // The same database for a record made after its tables were (each input the fuzzer runs).
     void useTables(TrafficWriter& writer, int mode);
     // After the classic rows of an analysed packet: its FRAMES6 row, when it is IPv6, its DAYS
-    // row, when its local date or UTC offset is not the one before (or, in mode 3, its second's
-    // counts), and its connection.
+    // row, when its local date or UTC offset is not the one before (not in mode 3), its
+    // second's counts, and its connection.
     void recordPacket(const PacketView& packet);
     // After the loop and its line of the packets analysed: the connections still open, and the
     // rows of NOT_ANALYSED, VLANS and CAPTURE (with the user's filter or null, and the analysis

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -144,6 +145,14 @@ DatabaseReader::DatabaseReader(const std::string& databasePath) : path(databaseP
     // cannot be read), then its tables.
     firstValue("SELECT 1 FROM sqlite_master LIMIT 1");
     checkTables();
+    if (!hasFrames) {
+        analysisMode = 3;
+        return;
+    }
+    // CAPTURE's row is written at the end of the run, after the connections still open: a
+    // database without it (a run that did not end) may hold frames that no row of CONNECTIONS
+    // counts yet.
+    runEnded = hasCapture && firstValue("SELECT 1 FROM capture LIMIT 1").has_value();
     frames.reset(prepare(selectFrames, "frames"));
     if (hasFrames6) {
         frames6.reset(prepare(selectFrames6, "FRAMES6"));
@@ -203,7 +212,6 @@ void DatabaseReader::checkTables() {
                 "'names', 'connections') "
                 "ORDER BY lower(t.name) = 'frames' DESC",
                 "schema"));
-    bool frames = false, flowsOnly = false;
     int stepped;
     while ((stepped = sqlite3_step(tables.get())) == SQLITE_ROW) {
         const std::string name(text(tables.get(), 0)), type(text(tables.get(), 1));
@@ -216,24 +224,23 @@ void DatabaseReader::checkTables() {
         if (sqlite3_column_int(tables.get(), 2) != 0) {
             fail(name + " has a generated or hidden column" + notTidewracks);
         }
-        frames = frames || name == "frames";
-        flowsOnly = flowsOnly || name == "seconds";
+        hasFrames = hasFrames || name == "frames";
+        hasSeconds = hasSeconds || name == "seconds";
+        hasConnections = hasConnections || name == "connections";
         hasFrames6 = hasFrames6 || name == "frames6";
         hasCapture = hasCapture || name == "capture";
         hasDays = hasDays || name == "days";
         hasNotAnalysed = hasNotAnalysed || name == "not_analysed";
         hasVlans = hasVlans || name == "vlans";
         hasNames = hasNames || name == "names";
-        hasConnections = hasConnections || name == "connections";
     }
     if (stepped != SQLITE_DONE) {
         fail(std::string("cannot read: ") + sqlite3_errmsg(db.get()));
     }
-    if (!frames && flowsOnly) {
-        fail("a database of flows only (tidewrack -x -m 3), which this report does not read yet: "
-             "it reads the frames tables");
+    if (!hasFrames && hasSeconds && hasConnections && hasCapture) {
+        return;  // of flows only
     }
-    if (!frames) {
+    if (!hasFrames) {
         fail(std::string("no frames table") + notTidewracks);
     }
 }
@@ -269,6 +276,9 @@ std::optional<std::string> DatabaseReader::firstValue(const char* sql) {
 }
 
 std::int64_t DatabaseReader::frameEstimate() {
+    if (!hasFrames) {
+        return 0;
+    }
     sqlite3_stmt* statement = nullptr;
     std::int64_t rows = 0;
     if (sqlite3_prepare_v2(db.get(), "SELECT max(rowid) FROM frames", -1, &statement, nullptr) ==
@@ -281,6 +291,9 @@ std::int64_t DatabaseReader::frameEstimate() {
 }
 
 DatabaseDates DatabaseReader::dates() {
+    if (!hasFrames) {
+        return secondsDates();
+    }
     DatabaseDates dates;
     dates.dated = hasCapture && hasDays;
     if (!dates.dated) {
@@ -362,17 +375,53 @@ std::pair<std::int64_t, std::int64_t> statedPart(sqlite3_stmt* row, std::int64_t
 
 }  // namespace
 
+bool DatabaseReader::readsRecords(const TimeAxis& axis, const FrameFilter* filter) const {
+    if (!hasFrames) {
+        return true;
+    }
+    const char* frames = std::getenv("TIDEWRACK_REPORT_FRAMES");
+    const bool forced = frames != nullptr && *frames != '\0' && std::strcmp(frames, "0") != 0;
+    return hasConnections && hasSeconds && runEnded && axis.dated && !forced &&
+           (filter == nullptr || filter->connectionsOnly());
+}
+
 void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t number,
                           std::size_t count, const TimeAxis& axis, FrameFilter* filter) {
-    progress.database(number, count, path, frameEstimate());
-    tally.startDatabase(path, analysisMode, hasCapture && hasDays);
+    const bool records = readsRecords(axis, filter);
+    progress.database(number, count, path, records ? 0 : frameEstimate());
+    tally.startDatabase(path, analysisMode, hasCapture && (hasDays || !hasFrames), records,
+                        hasFrames);
+    if (records) {
+        readRecords(tally, axis, filter);
+        // Only when the record has ICMP connections: the scan reads every row.
+        if (hasFrames &&
+            firstValue("SELECT 1 FROM connections WHERE protocol IN (1, 58) LIMIT 1")) {
+            // The ICMP messages and errors need each frame's type and code.
+            const std::unique_ptr<sqlite3_stmt, Close> icmp(
+                prepare(std::string(selectFrames) + " WHERE ipproto = 'ICMP'", "frames"));
+            const std::unique_ptr<sqlite3_stmt, Close> icmp6(
+                hasFrames6 ? prepare(std::string(selectFrames6) + " WHERE ipproto = 'IPv6-ICMP'",
+                                     "FRAMES6")
+                           : nullptr);
+            readFrames(tally, progress, axis, filter, icmp.get(), icmp6.get(), true);
+        }
+    } else {
+        readFrames(tally, progress, axis, filter, frames.get(), frames6.get(), false);
+    }
+    readCapture(tally);
+    if (filter == nullptr) {
+        readCounts(tally);
+    }
+}
+
+void DatabaseReader::readFrames(TrafficTally& tally, Progress& progress, const TimeAxis& axis,
+                                FrameFilter* filter, sqlite3_stmt* const f, sqlite3_stmt* const f6,
+                                bool icmpOnly) {
     std::unique_ptr<sqlite3_stmt, Close> days;
     if (axis.dated) {
         days.reset(prepare("SELECT frame, date, utc_offset FROM days ORDER BY frame", "DAYS"));
     }
     FrameClock clock(axis, days.get());
-    sqlite3_stmt* const f = frames.get();
-    sqlite3_stmt* const f6 = frames6.get();
     FrameRow row;
     int stepped = sqlite3_step(f);
     int stepped6 = f6 != nullptr ? sqlite3_step(f6) : SQLITE_DONE;
@@ -394,7 +443,11 @@ void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t n
             stepped6 = sqlite3_step(f6);
         }
         if (filter == nullptr || filter->passes(row, tally.catalog)) {
-            tally.add(row);
+            if (icmpOnly) {
+                tally.addIcmpFrame(row);
+            } else {
+                tally.add(row);
+            }
         }
         if ((read & 0xFFFF) == 0) {
             progress.frames(read);
@@ -402,10 +455,6 @@ void DatabaseReader::read(TrafficTally& tally, Progress& progress, std::size_t n
     }
     if (stepped != SQLITE_DONE || stepped6 != SQLITE_DONE || clock.failed()) {
         fail(std::string("cannot read the frames: ") + sqlite3_errmsg(db.get()));
-    }
-    readCapture(tally);
-    if (filter == nullptr) {
-        readCounts(tally);
     }
 }
 

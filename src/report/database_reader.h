@@ -4,10 +4,12 @@
 // Opening checks what the report needs before SQLite is asked for anything: the path names a
 // regular file (so that no file is ever created), SQLite reads it as a database, and it holds
 // tidewrack's frames table with the columns the report reads, and the extended record's tables
-// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS) with theirs where it has them; NAMES and
-// CONNECTIONS, whose names name_reader.cpp reads, are checked to be ordinary tables. Each refusal
-// is a ReportError naming the path. The mode is 1 when the database has the IPPROTO table that a
-// full analysis writes, 2 otherwise. A database with CAPTURE and DAYS records dates (it was
+// (FRAMES6, CAPTURE, DAYS, NOT_ANALYSED, VLANS, CONNECTIONS, SECONDS) with theirs where it has
+// them; NAMES and CONNECTIONS, whose names name_reader.cpp reads, are checked to be ordinary
+// tables too. A database of flows only (tidewrack -x -m 3) has no frames table but CAPTURE,
+// CONNECTIONS and SECONDS. Each refusal is a ReportError naming the path. The mode is 3 for a
+// database of flows only, 1 when the database has the IPPROTO table that a full analysis
+// writes, 2 otherwise. A database with CAPTURE and DAYS records dates (it was
 // made with tidewrack -x); one without is classic: IPv4 only, times of day only.
 //
 // The file may have been made by anyone, so it is opened as SQLite advises for such files, and
@@ -24,6 +26,9 @@
 // goes straight into the tally, its IPv6 addresses read from their text without allocating.
 // The counts the extended record states beside the frames are bounded as a wire length is: a
 // negative one is none, and the frames not analysed, or tagged, are at most those delivered.
+// A database with CONNECTIONS and SECONDS may be read from them instead (readsRecords says
+// when, record_reader.cpp and record_tally.cpp how): its frames are then read for their ICMP
+// messages and errors only.
 // The read error that the capture ended in (CAPTURE.read_error, libpcap's text; NULL when it
 // ended cleanly, and missing from databases made before it) is read whatever the filter.
 #pragma once
@@ -53,6 +58,15 @@ class DatabaseReader {
 
     int mode() const { return analysisMode; }
 
+    // Whether read() takes the database's connection record and traffic by second instead of
+    // its frames, on `axis` with `filter`: a database of flows only always; one with frames
+    // besides when its run ended (CAPTURE has its row), the axis is dated and the filter (if any)
+    // asks for protocols or Community IDs only, so that the record gives what the frames would,
+    // unless TIDEWRACK_REPORT_FRAMES is set (to anything but empty or 0).
+    bool readsRecords(const TimeAxis& axis, const FrameFilter* filter) const;
+    // Whether it holds a row per frame.
+    bool holdsFrames() const { return hasFrames; }
+
     // What the database says of its dates: read before any database's frames, so that the
     // report chooses its time axis first.
     DatabaseDates dates();
@@ -69,6 +83,17 @@ class DatabaseReader {
     void readNames(AddressNames& names);
 
   private:
+    // Reads the frames of FRAMES and FRAMES6 that `f` and `f6` (or null) select, into `tally`:
+    // each one whole, or only its ICMP messages and errors when `icmpOnly`.
+    void readFrames(TrafficTally& tally, Progress& progress, const TimeAxis& axis,
+                    FrameFilter* filter, sqlite3_stmt* f, sqlite3_stmt* f6, bool icmpOnly);
+    // The connections and the seconds, and the ICMP frames when it has frames
+    // (record_reader.cpp).
+    void readRecords(TrafficTally& tally, const TimeAxis& axis, FrameFilter* filter);
+    // The dates of a database without DAYS: of its first second and CAPTURE's UTC offset.
+    DatabaseDates secondsDates();
+    // CAPTURE's UTC offset in seconds, when it states a plausible one.
+    std::optional<std::int64_t> captureOffset();
     // CAPTURE's frames delivered, and the read error its capture ended in, if any, into
     // `tally`: the database's own figures, whatever the filter.
     void readCapture(TrafficTally& tally);
@@ -100,8 +125,10 @@ class DatabaseReader {
     std::unique_ptr<sqlite3_stmt, Close> frames6;  // null without FRAMES6
     int analysisMode = 2;
     std::int64_t delivered = -1;  // CAPTURE.frames_delivered, -1 when it does not say
-    bool hasFrames6 = false, hasCapture = false, hasDays = false, hasNotAnalysed = false,
-         hasVlans = false, hasNames = false, hasConnections = false;
+    bool hasFrames = false, hasFrames6 = false, hasCapture = false, hasDays = false,
+         hasNotAnalysed = false, hasVlans = false, hasConnections = false, hasSeconds = false,
+         hasNames = false;
+    bool runEnded = false;  // CAPTURE has its row, written when the run ended
 };
 
 }  // namespace tidewrack::report

@@ -1,4 +1,5 @@
-// The databases' note: the read errors their captures ended in, and the times that go back.
+// The databases' note: the read errors their captures ended in, the times that go back, and
+// which were read from their connection record.
 #include <string>
 
 #include "report/cell_text.h"
@@ -52,6 +53,15 @@ void completeDatabases(Section& section, TallyStore& store, Report&, const Repor
     }
     if (!errors.empty()) {
         section.note = errors + (section.note.empty() ? "" : "; " + section.note);
+    }
+    const std::int64_t records = store.firstInteger("SELECT count(*) FROM database WHERE records");
+    if (records > 0) {
+        const std::int64_t all = store.firstInteger("SELECT count(*) FROM database");
+        section.note +=
+            (section.note.empty() ? "" : "; ") +
+            std::string(records == all ? "read" : groupDigits(records) + " of them read") +
+            " from the connection record and the traffic by second (CONNECTIONS, "
+            "SECONDS), not frame by frame";
     }
 }
 

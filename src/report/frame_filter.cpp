@@ -131,6 +131,15 @@ void FilterChoice::add(const std::string& option, const std::string& value) {
             refuse("a protocol's name as the frames tables hold it (TCP, UDP, ICMP, ...)");
         }
         protocols.push_back(value);
+    } else if (option == "id") {
+        // Version 1 of the Community ID: "1:" and the base64 of a SHA-1 hash.
+        constexpr std::string_view base64 =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        if (value.size() != 30 || value.compare(0, 2, "1:") != 0 || value.back() != '=' ||
+            value.find_first_not_of(base64, 2) != 29) {
+            refuse("a Community ID (1: and 28 characters of base64)");
+        }
+        ids.push_back(value);
     } else {
         std::optional<Bound> b = bound(value);
         if (!b) {
@@ -217,7 +226,7 @@ FrameFilter::FrameFilter(const FilterChoice& filter, const TimeAxis& axis, const
     clockTo = extreme(choice.to, false, false);
     pointFrom = place(extreme(choice.from, true, true));
     pointTo = place(extreme(choice.to, true, false));
-    timed = !choice.from.empty() || !choice.to.empty();
+    windowed = !choice.from.empty() || !choice.to.empty();
 }
 
 bool FrameFilter::protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog) {
@@ -261,6 +270,11 @@ bool FrameFilter::hostPasses(const FrameRow& row) const {
 }
 
 bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
+    // A frame does not know its connection's Community ID.
+    return choice.ids.empty() && framePasses(row, catalog);
+}
+
+bool FrameFilter::framePasses(const FrameRow& row, const ProtocolCatalog& catalog) {
     if (!hostPasses(row)) {
         return false;
     }
@@ -276,7 +290,50 @@ bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog) {
     if (!choice.protocols.empty() && !protocolPasses(row.protocol, catalog)) {
         return false;
     }
-    return !timed || timePasses(row.time);
+    return !windowed || timePasses(row.time);
+}
+
+bool FrameFilter::passes(const FrameRow& row, const ProtocolCatalog& catalog, std::int64_t first,
+                         std::int64_t last) {
+    FrameRow at = row;
+    at.time = first;
+    if (framePasses(at, catalog)) {
+        return true;
+    }
+    if (!windowed || first == unknownTime) {
+        return false;
+    }
+    // Not at its first frame: in the window from a moment the window opens before its last
+    // frame, when the time of day reaches --from or midnight, or when the point --from comes.
+    const auto opensWithin = [&](std::int64_t time) {
+        at.time = time;
+        return time > first && time <= last && framePasses(at, catalog);
+    };
+    for (const std::optional<std::int64_t> clock : {clockFrom, std::optional<std::int64_t>(0)}) {
+        if (clock) {
+            std::int64_t time = first - first % microsecondsPerDay + *clock;
+            time += time <= first ? microsecondsPerDay : 0;
+            if (opensWithin(time)) {
+                return true;
+            }
+        }
+    }
+    return pointFrom && opensWithin(*pointFrom);
+}
+
+bool FrameFilter::secondPasses(std::uint16_t protocol, std::int64_t start,
+                               const ProtocolCatalog& catalog) {
+    return (choice.protocols.empty() || protocolPasses(protocol, catalog)) &&
+           (!windowed || timePasses(start));
+}
+
+bool FrameFilter::idPasses(std::string_view id) const {
+    return choice.ids.empty() ||
+           std::find(choice.ids.begin(), choice.ids.end(), id) != choice.ids.end();
+}
+
+bool FrameFilter::connectionsOnly() const {
+    return choice.hosts.empty() && choice.names.empty() && choice.ports.empty() && !windowed;
 }
 
 }  // namespace tidewrack::report

@@ -12,6 +12,8 @@
 //                          IPv6-ICMP, OSPF...), letter case aside, of either family; a name
 //                          that is neither tidewrack's nor held by the databases is refused
 //   --from TIME, --to TIME a half-open window: a frame at --from is in, one at --to is out
+//   --id COMMUNITY_ID      the connection of that Community ID, of a database read from its
+//                          connection record: a frame read from a frames table passes none
 // A time is a time of day, HH:MM[:SS[.ffffff]], which applies to every day: on classic
 // databases to the time of day as stored, on dated ones to the time of day the report shows
 // (in the zone its heading names). When --to is earlier in the day than --from, the window
@@ -53,12 +55,13 @@ struct FilterChoice {
     std::vector<std::string> names;  // --host values that are names or *.domain patterns
     std::vector<std::uint16_t> ports;
     std::vector<std::string> protocols;
+    std::vector<std::string> ids;  // Community IDs (--id), of connections in the record
     std::vector<Bound> from;
     std::vector<Bound> to;
     std::string words;  // the options as given: "--host 10.0.0.5 --from 14:02"
 
-    // Adds the value of option `option` ("host", "port", "protocol", "from", "to"); a bad value
-    // is a ReportError naming the option.
+    // Adds the value of option `option` ("host", "port", "protocol", "from", "to", "id"); a bad
+    // value is a ReportError naming the option.
     void add(const std::string& option, const std::string& value);
     // Refuses a window that holds no time at all.
     void check() const;
@@ -82,6 +85,25 @@ class FrameFilter {
     void nameAddresses(const std::set<IpAddress>& addresses);
 
     bool passes(const FrameRow& row, const ProtocolCatalog& catalog);
+    // Whether a connection whose frames have the ends, ports and protocol of `row` and fall
+    // from `first` to `last` passes: its ends and protocol as a frame's, and the window when
+    // any moment of that span is in it (the connection was active in the window).
+    bool passes(const FrameRow& row, const ProtocolCatalog& catalog, std::int64_t first,
+                std::int64_t last);
+    // Whether the traffic of `protocol` in the second that starts at `start` passes, by its
+    // protocol and start.
+    bool secondPasses(std::uint16_t protocol, std::int64_t start, const ProtocolCatalog& catalog);
+    // Whether the filter has a window of time; whether it asks only what a connection of the
+    // record answers for all its frames at once (protocols, Community IDs).
+    bool timed() const { return windowed; }
+    bool connectionsOnly() const;
+    // Whether a connection of Community ID `id` passes --id, if given.
+    bool idPasses(std::string_view id) const;
+    // Whether it asks for hosts, ports or Community IDs, which the traffic by second cannot tell.
+    bool asksForEnds() const {
+        return !choice.hosts.empty() || !choice.names.empty() || !choice.ports.empty() ||
+               !choice.ids.empty();
+    }
 
   private:
     struct AddressHash {
@@ -91,13 +113,15 @@ class FrameFilter {
     };
     bool hostPasses(const FrameRow& row) const;
 
+    // Whether the frame passes every option but --id.
+    bool framePasses(const FrameRow& row, const ProtocolCatalog& catalog);
     bool protocolPasses(std::uint16_t protocol, const ProtocolCatalog& catalog);
     bool timePasses(std::int64_t time) const;
 
     const FilterChoice& choice;
     std::vector<std::int8_t> protocolMatch;  // by catalog number: 1 passes, 0 not, -1 not known
     std::optional<std::int64_t> clockFrom, clockTo, pointFrom, pointTo;  // on the axis
-    bool timed = false;
+    bool windowed = false;
     std::unordered_set<IpAddress, AddressHash> named;
 };
 

@@ -16,7 +16,7 @@ namespace tidewrack::report {
 
 namespace {
 
-constexpr const char* shortOptions = ":t:o:jc:b:m:s:H:p:P:f:T:B:C:hV";
+constexpr const char* shortOptions = ":t:o:jc:b:m:s:H:p:P:f:T:i:B:C:hV";
 
 // One option a line, as the usage text has them.
 // clang-format off
@@ -33,6 +33,7 @@ constexpr option longOptions[] = {
     {"protocol", required_argument, nullptr, 'P'},
     {"from", required_argument, nullptr, 'f'},
     {"to", required_argument, nullptr, 'T'},
+    {"id", required_argument, nullptr, 'i'},
     {"baseline", required_argument, nullptr, 'B'},
     {"columns", required_argument, nullptr, 'C'},
     {"help", no_argument, nullptr, 'h'},
@@ -173,6 +174,8 @@ const char* reportUsage() {
            "  -f, --from <time>      at or after a time: HH:MM[:SS[.ffffff]] of every day, or\n"
            "                         YYYY-MM-DD HH:MM[:SS[.ffffff]] (databases made with -x)\n"
            "  -T, --to <time>        before a time, as --from\n"
+           "  -i, --id <community-id>  the connection of that Community ID (databases read\n"
+           "                         from their connection record, made with -x)\n"
            "\n"
            "  -B, --baseline <db>    a database of earlier traffic: report what is new since\n"
            "                         (repeat it for more)\n"
@@ -221,6 +224,7 @@ ReportOptions parseReportOptions(int argc, char** argv) {
         case 'P': options.filter.add("protocol", optarg); break;
         case 'f': options.filter.add("from", optarg); break;
         case 'T': options.filter.add("to", optarg); break;
+        case 'i': options.filter.add("id", optarg); break;
         case 'B':
             if (*optarg == '\0') {
                 throw ReportError("--baseline needs a database");

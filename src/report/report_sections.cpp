@@ -68,7 +68,8 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
         (d.extendedOnly &&
          (!settings.filter.empty() ||
           store.firstInteger("SELECT count(*) FROM database WHERE dated") == 0)) ||
-        (d.baselineOnly && store.firstInteger("SELECT count(*) FROM baseline_database") == 0);
+        (d.baselineOnly && store.firstInteger("SELECT count(*) FROM baseline_database") == 0) ||
+        (d.recordsOnly && store.firstInteger("SELECT count(*) FROM database WHERE records") == 0);
     const Declaration::Ranked& ranked = d.ranked[static_cast<int>(settings.ranking)];
     const std::string_view order = ranked.order.empty() ? d.order : ranked.order;
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;

@@ -29,6 +29,7 @@ constexpr Column databaseColumns[] = {
     {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
     {"last_utc", "last (UTC)", Kind::UtcTime, Fit::Hidden},
     {"record", "record", Kind::Text, Fit::Hidden},
+    {"read", "read from", Kind::Text, Fit::Hidden},
     {"time_goes_back", "time goes back", Kind::Count, Fit::Hidden},
     {"read_error", "read error", Kind::Text, Fit::Hidden},  // people read it in the note
 };
@@ -148,6 +149,33 @@ constexpr Column conversationColumns[] = {
     {"syns", "SYNs", Kind::Count, Fit::Hidden},
     {"bits_per_second", "rate", Kind::BitRate, Fit::Drop, 5},
     {"frames_per_second", "frames/s", Kind::FrameRate, Fit::Hidden},
+    // Of the connection record, when every database was read from it.
+    {"retransmissions_a_to_b", "retransmissions a>b", Kind::Count, Fit::Hidden},
+    {"retransmissions_b_to_a", "retransmissions b>a", Kind::Count, Fit::Hidden},
+    {"out_of_order_a_to_b", "out of order a>b", Kind::Count, Fit::Hidden},
+    {"out_of_order_b_to_a", "out of order b>a", Kind::Count, Fit::Hidden},
+    {"duplicate_acks_a_to_b", "duplicate ACKs a>b", Kind::Count, Fit::Hidden},
+    {"duplicate_acks_b_to_a", "duplicate ACKs b>a", Kind::Count, Fit::Hidden},
+    {"zero_windows_a_to_b", "zero windows a>b", Kind::Count, Fit::Hidden},
+    {"zero_windows_b_to_a", "zero windows b>a", Kind::Count, Fit::Hidden},
+    {"missed_bytes", "missed bytes", Kind::Bytes, Fit::Hidden},
+    {"community_id", "Community ID", Kind::Text, Fit::Hidden},
+};
+
+constexpr Column worstHealthColumns[] = {
+    {"protocol", "protocol", Kind::Protocol, Fit::Cut},
+    {"client", "client", Kind::End},
+    {"server", "server", Kind::End},
+    NAME_COLUMNS("server", 2),
+    {"state", "state", Kind::Text, Fit::Drop, 7},
+    {"retransmissions", "retransmissions", Kind::Count},
+    {"out_of_order", "out of order", Kind::Count, Fit::Drop, 5},
+    {"duplicate_acks", "duplicate ACKs", Kind::Count, Fit::Drop, 4},
+    {"zero_windows", "zero windows", Kind::Count, Fit::Drop, 3},
+    {"missed_bytes", "missed bytes", Kind::Bytes, Fit::Drop, 6},
+    {"community_id", "Community ID", Kind::Text, Fit::Drop, 1},
+    {"first", "first", Kind::Time, Fit::Drop, 8},
+    {"first_utc", "first (UTC)", Kind::UtcTime, Fit::Hidden},
 };
 
 constexpr Column stateColumns[] = {
@@ -304,6 +332,10 @@ constexpr Column unansweredColumns[] = {
 #define CONVERSATION_BYTES "(c.bytes_ab + c.bytes_ba)"
 #define CONVERSATION_FRAMES "(c.frames_ab + c.frames_ba)"
 #define CONVERSATION_KEY "p.name, p.family, c.a, c.port_a, c.b, c.port_b"
+// The frames of a connection with a sign of trouble.
+#define HEALTH_SIGNS                                                                            \
+    "(h.retransmissions_ab + h.retransmissions_ba + h.out_of_order_ab + h.out_of_order_ba + "   \
+    "h.duplicate_acks_ab + h.duplicate_acks_ba + h.zero_windows_ab + h.zero_windows_ba)"
 // The mean rate of `bytes` over the active time from `t`first to `t`last, in bits a second;
 // NULL for what lasted less than the setting's time (or no time at all): too short to have a
 // rate. `t` qualifies the names, which the stretches of the active time have too.
@@ -378,12 +410,19 @@ constexpr Column unansweredColumns[] = {
     "FROM server_name"
 #define SERVER_NAMES_REMARK                                                                    \
     "the name a connection carried (SNI, Host), else the DNS answer its client had"
+// The ICMP sections need every frame's type and code, which a database of flows only does not
+// hold.
+#define WITHOUT_FRAMES "SELECT count(*) FROM database WHERE NOT holds_frames"
+#define WITHOUT_FRAMES_TEXT                                                                      \
+    "{n} database{s} of flows only (tidewrack -x -m 3) not counted: the frames' types and codes " \
+    "are not kept there"
 
 constexpr Declaration declarations[] = {
     {.id = "databases", .title = "Databases", .columns = databaseColumns,
      .rows = "SELECT path, mode, frames, bytes, first, last, last - first AS duration, "
              "first AS first_utc, last AS last_utc, iif(dated, 'extended', 'classic') AS record, "
-             "back AS time_goes_back, read_error FROM database",
+             "iif(records, 'connections', 'frames') AS read, back AS time_goes_back, read_error "
+             "FROM database",
      .order = "place", .whole = true, .complete = completeDatabases},
     {.id = "summary", .title = "Traffic report", .columns = summaryColumns, .record = true,
      .complete = completeSummary},
@@ -463,8 +502,19 @@ constexpr Declaration declarations[] = {
              CONVERSATION_BYTES " * 8 AS bits_per_second, "
              ACTIVE_WITHIN("c.first", "c.last") " AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
-             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole "
-             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+             ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole, "
+             "h.retransmissions_ab AS retransmissions_a_to_b, "
+             "h.retransmissions_ba AS retransmissions_b_to_a, "
+             "h.out_of_order_ab AS out_of_order_a_to_b, h.out_of_order_ba AS out_of_order_b_to_a, "
+             "h.duplicate_acks_ab AS duplicate_acks_a_to_b, "
+             "h.duplicate_acks_ba AS duplicate_acks_b_to_a, "
+             "h.zero_windows_ab AS zero_windows_a_to_b, h.zero_windows_ba AS zero_windows_b_to_a, "
+             "h.missed_bytes AS missed_bytes, h.community_id AS community_id "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol "
+             // The health of its connections (none unless every database was read from its
+             // connection record).
+             "LEFT JOIN conversation_health AS h ON h.protocol = c.protocol AND "
+             "h.a = c.a AND h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,
@@ -475,7 +525,11 @@ constexpr Declaration declarations[] = {
                   " DESC, " CONVERSATION_KEY, "mean rate", "bits_per_second",
                   "SELECT count(*) FROM conversation AS c WHERE " RATE("c.", "1") " IS NULL",
                   "{n} conversation{s} shorter than {t} ranked after, by bytes"}}},
-     .remark = "a is the lower end, by address then port"},
+     .remark = "a is the lower end, by address then port",
+     // Said only of a mix: a report of databases all read one way has all or none of it.
+     .aside = "SELECT iif(count(*) FILTER (WHERE records) > 0, count(*) FILTER (WHERE NOT "
+              "records), 0) FROM database",
+     .asideText = "no health columns: {n} database{s} read frame by frame"},
     {.id = "tcp_states", .title = "TCP conversations by state", .columns = stateColumns,
      .rows = "SELECT state, tcp_state_meaning(state) AS meaning, count(*) AS conversations, "
              "sum(frames_ab + frames_ba) AS frames, sum(bytes_ab + bytes_ba) AS bytes "
@@ -496,6 +550,26 @@ constexpr Declaration declarations[] = {
              "protocol WHERE tcp)",
      .order = "syns DESC, first, client, client_port, server, server_port",
      .by = "SYNs sent, then the first", .byColumns = "syns", .remark = "S0: never answered; REJ: refused"},
+    {.id = "worst_health", .title = "Connections in worst health",
+     .columns = worstHealthColumns,
+     .rows = "SELECT p.name AS protocol, p.family AS protocol_family, "
+             "iif(h.client, h.b, h.a) AS client, iif(p.ports, h.client_port, NULL) AS client_port, "
+             "iif(h.client, h.a, h.b) AS server, iif(p.ports, h.server_port, NULL) AS server_port, "
+             "h.state AS state, h.retransmissions_ab + h.retransmissions_ba AS retransmissions, "
+             "h.out_of_order_ab + h.out_of_order_ba AS out_of_order, "
+             "h.duplicate_acks_ab + h.duplicate_acks_ba AS duplicate_acks, "
+             "h.zero_windows_ab + h.zero_windows_ba AS zero_windows, "
+             "h.missed_bytes AS missed_bytes, h.community_id AS community_id, h.first AS first, "
+             "h.first AS first_utc FROM connection AS h JOIN protocol AS p ON "
+             "p.number = h.protocol WHERE " HEALTH_SIGNS " + h.missed_bytes > 0",
+     .order = HEALTH_SIGNS " DESC, h.missed_bytes DESC, h.first, h.community_id",
+     .by = "retransmissions, out-of-order segments, duplicate ACKs and zero windows together, "
+           "then missed bytes",
+     .byColumns = "retransmissions",
+     .aside = "SELECT count(*) FROM database WHERE NOT records",
+     .asideText = "{n} database{s} read frame by frame left out (only the connection record "
+                  "tells the health)",
+     .recordsOnly = true},
     {.id = "handshake_servers", .title = "TCP handshake times by server",
      .columns = handshakeServerColumns,
      .rows = "SELECT key AS server, count AS handshakes, retried, "
@@ -547,7 +621,7 @@ constexpr Declaration declarations[] = {
              "family AS message_family, icmp_code_text(family, type, code) AS detail, "
              "family_name(family) AS family, frames, bytes FROM icmp_message",
      .order = "bytes DESC, frames DESC, message_family, type, code", .by = "bytes",
-     .byColumns = "bytes"},
+     .byColumns = "bytes", .aside = WITHOUT_FRAMES, .asideText = WITHOUT_FRAMES_TEXT},
     {.id = "port_scans",
      .title = "Port scans: SYN to " SCAN_PORTS " or more ports of one target",
      .columns = portScanColumns,
@@ -568,7 +642,7 @@ constexpr Declaration declarations[] = {
              "family_name(f) AS family, frames, bytes "
              "FROM (SELECT *, iif(length(reporter) = 16, 6, 4) AS f FROM icmp_error)",
      .order = "bytes DESC, frames DESC, reporter, sent_to, type, code", .by = "bytes",
-     .byColumns = "bytes"},
+     .byColumns = "bytes", .aside = WITHOUT_FRAMES, .asideText = WITHOUT_FRAMES_TEXT},
     {.id = "unanswered_syns", .title = "TCP connection attempts never answered",
      .columns = unansweredColumns,
      .rows = "WITH attempt (source, destination, port, frames, bytes) AS ("

@@ -59,6 +59,7 @@ struct Declaration {
     bool record = false;
     bool extendedOnly = false;  // recorded by databases made with tidewrack -x only
     bool baselineOnly = false;  // of a report with a baseline only
+    bool recordsOnly = false;   // of a report of a database read from its connection record
     // Makes what the rows and the order cannot say: a record's row, facts, a note of its own.
     void (*complete)(Section&, TallyStore&, Report&, const ReportSettings&) = nullptr;
 };

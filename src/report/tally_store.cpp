@@ -18,7 +18,8 @@ namespace {
 constexpr const char* schema = R"(
 CREATE TABLE database (number INTEGER PRIMARY KEY, path TEXT, mode INTEGER, dated INTEGER,
                        frames INTEGER, bytes INTEGER, first INTEGER, last INTEGER, back INTEGER,
-                       delivered INTEGER, place INTEGER, read_error TEXT);
+                       delivered INTEGER, place INTEGER, read_error TEXT, records INTEGER,
+                       holds_frames INTEGER);
 CREATE TABLE protocol (number INTEGER PRIMARY KEY, name TEXT, family INTEGER, tcp INTEGER,
                        ports INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE interval (start INTEGER PRIMARY KEY, frames INTEGER, bytes INTEGER, idle INTEGER);
@@ -39,6 +40,28 @@ CREATE TABLE conversation_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB
                                 rst_first_a INTEGER, rst_first_b INTEGER, rst_last_a INTEGER,
                                 rst_last_b INTEGER, syn_last_a INTEGER, syn_last_b INTEGER,
                                 syns_a INTEGER, syns_b INTEGER);
+CREATE TABLE connection (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB, port_b INTEGER,
+                         client INTEGER, client_port INTEGER, server_port INTEGER, state TEXT,
+                         first INTEGER, last INTEGER, retransmissions_ab INTEGER,
+                         retransmissions_ba INTEGER, out_of_order_ab INTEGER,
+                         out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
+                         duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
+                         zero_windows_ba INTEGER, missed_bytes INTEGER, community_id TEXT);
+CREATE TABLE conversation_health_part (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB,
+                                       port_b INTEGER, retransmissions_ab INTEGER,
+                                       retransmissions_ba INTEGER, out_of_order_ab INTEGER,
+                                       out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
+                                       duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
+                                       zero_windows_ba INTEGER, missed_bytes INTEGER,
+                                       first INTEGER, community_id TEXT);
+CREATE TABLE conversation_health (protocol INTEGER, a BLOB, port_a INTEGER, b BLOB,
+                                  port_b INTEGER, retransmissions_ab INTEGER,
+                                  retransmissions_ba INTEGER, out_of_order_ab INTEGER,
+                                  out_of_order_ba INTEGER, duplicate_acks_ab INTEGER,
+                                  duplicate_acks_ba INTEGER, zero_windows_ab INTEGER,
+                                  zero_windows_ba INTEGER, missed_bytes INTEGER, first INTEGER,
+                                  community_id TEXT,
+                                  PRIMARY KEY (protocol, a, port_a, b, port_b)) WITHOUT ROWID;
 CREATE TABLE setting (rate_duration INTEGER);
 CREATE TABLE second_part (second INTEGER, frames INTEGER, bytes INTEGER);
 CREATE TABLE stretch_part (start INTEGER, last INTEGER);

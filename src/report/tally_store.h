@@ -12,10 +12,12 @@
 // tells the family; times are microseconds on the report's axis, NULL when unknown; a family
 // is 4 or 6):
 //   database(number, path, mode, dated, frames, bytes, first, last, back, delivered, place,
-//            read_error)
+//            read_error, records, holds_frames)
 //       number: in the order given; place: in the order shown; back: the frames whose time
-//       goes back (NULL on an axis without dates); delivered: CAPTURE's frames, or NULL;
-//       read_error: the text of the read error its capture ended in, NULL for none
+//       goes back (NULL on an axis without dates, and when read from the connection record,
+//       which does not tell); records: read from its connection record instead of its frames;
+//       holds_frames: it has a row per frame (not a database of flows only); delivered: CAPTURE's
+//       frames, or NULL; read_error: the text of the read error its capture ended in, NULL for none
 //   protocol(number, name, family, tcp, ports, frames, bytes)   ports: 1 for TCP and UDP
 //   interval(start, frames, bytes, idle): the rows of the timeline (timeline.h), idle the
 //       length of a collapsed idle gap, NULL for an interval; timeline(interval)
@@ -42,6 +44,17 @@
 //   server_end(protocol, tcp, address, port, frames, bytes, accepted, state): a view, a row per
 //       conversation of TCP or UDP, its protocol's name and its server end; accepted: whether
 //       that end sent SYN ACK; state: the TCP state's code
+//   connection(protocol, a, port_a, b, port_b, client, client_port, server_port, state, first,
+//              last, retransmissions_ab, retransmissions_ba, out_of_order_ab, out_of_order_ba,
+//              duplicate_acks_ab, duplicate_acks_ba, zero_windows_ab, zero_windows_ba,
+//              missed_bytes, community_id): every connection of the databases read from their
+//              connection record, keyed by its conversation; client 0 for a, 1 for b; its
+//              ports as the record has them (ICMP's type and code too); state NULL but for TCP
+//       (those with a sign of trouble only: any of the counts not 0)
+//   conversation_health(protocol, a, port_a, b, port_b, retransmissions_ab, ...,
+//                       missed_bytes, first, community_id): of every conversation, when every
+//                       database was read from its record, its connections' counts added up,
+//                       and the first one's time and Community ID
 //   udp_destination(port, frames, bytes), icmp_message(family, type, code, frames, bytes)
 //   icmp_error(reporter, sent_to, type, code, frames, bytes)
 //   not_analysed(kind, frames, bytes), vlan(vlan, frames, bytes): of the extended record,

@@ -49,6 +49,21 @@ void Timeline::add(std::int64_t time, std::uint32_t length) {
     lastCounts->last = std::max(lastCounts->last, time);
 }
 
+void Timeline::add(std::int64_t time, const Counts& added, std::int64_t first, std::int64_t last) {
+    const std::int64_t number = time / interval();
+    if (number != lastNumber) {
+        lastNumber = number;
+        const auto [found, fresh] = counts.try_emplace(number, Held{{}, first, last});
+        lastCounts = &found->second;
+        if (fresh && rows() > maxBuckets) {
+            widen();
+        }
+    }
+    lastCounts->counts += added;
+    lastCounts->first = std::min(lastCounts->first, first);
+    lastCounts->last = std::max(lastCounts->last, last);
+}
+
 std::int64_t Timeline::rows() const {
     std::int64_t rows = 0;
     const Held* before = nullptr;

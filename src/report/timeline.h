@@ -35,6 +35,10 @@ class Timeline {
     };
 
     void add(std::int64_t time, std::uint32_t length);
+    // Adds `counts` to the interval of `time`, with `first` and `last` as candidates for the
+    // earliest and latest frame in it: a second's counts of a database without a row per frame,
+    // or (with no counts) a connection's first or last frame, which is exact.
+    void add(std::int64_t time, const Counts& counts, std::int64_t first, std::int64_t last);
 
     std::int64_t interval() const;  // in microseconds
     // The rows, from the first frame's interval to the last frame's; the interval may widen

@@ -61,11 +61,15 @@ void bindConversation(Statement& statement, const ConversationKey& key, const Co
 
 }  // namespace
 
-void TrafficTally::startDatabase(const std::string& path, int mode, bool dated) {
+void TrafficTally::startDatabase(const std::string& path, int mode, bool dated, bool records,
+                                 bool frames) {
     DatabaseSummary& database = databases.emplace_back();
     database.path = path;
     database.mode = mode;
     database.dated = dated;
+    database.records = records;
+    database.frames = frames;
+    knownTimes.clear();
 }
 
 void TrafficTally::notAnalysed(std::string_view kind, std::int64_t frames, std::int64_t bytes) {
@@ -157,20 +161,21 @@ void TrafficTally::add(const FrameRow& row) {
         break;
     }
     case ProtocolKind::Udp: udpPorts[row.destinationPort].add(row.length); break;
-    case ProtocolKind::Icmp: {
-        const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
-        const bool six = row.source.family == 6;
-        icmpMessages[std::uint32_t{six} << 16 | row.sourcePort].add(row.length);
-        if (six ? isIcmp6Error(type) : isIcmpError(type)) {
-            icmpErrors[{row.source, row.destination, row.sourcePort}].add(row.length);
-        }
-        break;
-    }
+    case ProtocolKind::Icmp: addIcmpFrame(row); break;
     case ProtocolKind::Other: break;
     }
     if (estimatedSize() > budget) {
         spill();
         spilled = true;
+    }
+}
+
+void TrafficTally::addIcmpFrame(const FrameRow& row) {
+    const auto type = static_cast<std::uint8_t>(row.sourcePort >> 8);
+    const bool six = row.source.family == 6;
+    icmpMessages[std::uint32_t{six} << 16 | row.sourcePort].add(row.length);
+    if (six ? isIcmp6Error(type) : isIcmpError(type)) {
+        icmpErrors[{row.source, row.destination, row.sourcePort}].add(row.length);
     }
 }
 
@@ -180,6 +185,7 @@ std::size_t TrafficTally::estimatedSize() const {
         (4 * sizeof(void*) + sizeof(std::pair<std::int64_t, std::int64_t>) + 8 + 15) / 16 * 16;
     return endpoints.size() * entryCost<decltype(endpoints)> +
            conversations.size() * (entryCost<decltype(conversations)> + derivationCost) +
+           conversationHealth.size() * entryCost<decltype(conversationHealth)> +
            icmpErrors.size() * entryCost<decltype(icmpErrors)> +
            seconds.size() * entryCost<decltype(seconds)> +
            activity.stretches().size() * stretchCost;
@@ -225,6 +231,7 @@ void TrafficTally::writeStretches() {
 
 void TrafficTally::spill() {
     store.run("BEGIN");
+    writeHealth("conversation_health_part");
     writeEndpointsAndErrors("endpoint_part", "icmp_error_part");
     Statement conversation = store.prepare(
         "INSERT INTO conversation_part VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
@@ -296,6 +303,25 @@ void TrafficTally::writeWhole() {
 }
 
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
+    writeConnections();
+    // The conversations' health, when every database tells it.
+    if (std::all_of(databases.begin(), databases.end(),
+                    [](const DatabaseSummary& d) { return d.records; })) {
+        store.run("BEGIN");
+        if (spilled) {
+            writeHealth("conversation_health_part");
+            // The bare Community ID is the one of the row of the earliest first.
+            store.run("INSERT INTO conversation_health SELECT protocol, a, port_a, b, port_b, "
+                      "sum(retransmissions_ab), sum(retransmissions_ba), sum(out_of_order_ab), "
+                      "sum(out_of_order_ba), sum(duplicate_acks_ab), sum(duplicate_acks_ba), "
+                      "sum(zero_windows_ab), sum(zero_windows_ba), sum(missed_bytes), min(first), "
+                      "community_id FROM conversation_health_part "
+                      "GROUP BY protocol, a, port_a, b, port_b");
+        } else {
+            writeHealth("conversation_health");
+        }
+        store.run("COMMIT");
+    }
     if (spilled) {
         spill();
     } else {
@@ -320,7 +346,7 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     }
     Statement database =
         store.prepare("INSERT INTO database VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-                      "?12)");
+                      "?12, ?13, ?14)");
     for (std::size_t place = 0; place < order.size(); ++place) {
         const DatabaseSummary& d = databases[order[place]];
         database.bind(1, static_cast<std::int64_t>(order[place]))
@@ -330,7 +356,8 @@ TallyStore& TrafficTally::finish(const TimeAxis& axis) {
         bindCounts(database, 5, d.counts);
         bindTime(database, 7, d.first);
         bindTime(database, 8, d.last);
-        if (axis.dated) {
+        database.bind(13, d.records).bind(14, d.frames);
+        if (axis.dated && !d.records) {
             database.bind(9, static_cast<std::int64_t>(d.timeGoesBack));
         } else {
             database.bindNull(9);

@@ -32,6 +32,11 @@
 // of its own, each tally with half the budget); takeBaseline() then copies what the sections
 // compare with from its store: its endpoints, its server ends and its active time.
 //
+// A database read from its connection record goes in by connection and by second instead of
+// frame by frame (addConnection, addSecond; record_tally.cpp), to the same counts, with the
+// health of each conversation's connections besides (written to the store's connection and
+// conversation_health tables).
+//
 // A conversation of TCP or UDP is the unordered pair of address:port ends; of any other
 // protocol, the unordered pair of addresses. Its end "a" is the lower one in byte order, by
 // address and then by port.
@@ -45,6 +50,7 @@
 #include <vector>
 
 #include "report/activity.h"
+#include "report/connection_record.h"
 #include "report/counts.h"
 #include "report/frame_row.h"
 #include "report/protocol_catalog.h"
@@ -120,7 +126,9 @@ struct KeyHash {
 struct DatabaseSummary {
     std::string path;
     int mode = 0;
-    bool dated = false;  // it records dates: made with tidewrack -x
+    bool dated = false;    // it records dates: made with tidewrack -x
+    bool records = false;  // read from its connection record instead of its frames
+    bool frames = true;    // it holds a row per frame
     Counts counts;
     std::int64_t first = unknownTime;  // the earliest and latest known times, on the axis
     std::int64_t last = unknownTime;
@@ -138,10 +146,28 @@ class TrafficTally {
 
     explicit TrafficTally(std::size_t budget = defaultBudget) : budget(budget) {}
 
-    // The frames added next are those of this database, which records dates or not.
-    void startDatabase(const std::string& path, int mode, bool dated);
+    // The frames added next are those of this database, which records dates or not, read from
+    // its connection record (`records`) or its frames, and which holds frames or not.
+    void startDatabase(const std::string& path, int mode, bool dated, bool records = false,
+                       bool frames = true);
     // Counts one frame of the current database; its protocol is a number of `catalog`.
     void add(const FrameRow& row);
+    // Counts the frames of one connection of the current database, as add() would count them
+    // but for the times, the ICMP messages and the ICMP errors, which addSecond() and
+    // addIcmpFrame() count (record_tally.cpp).
+    // `placed`: the connection's first and last frames place the database's first and last
+    // times, its stretches of traffic and its timeline's gaps (not so under a window of time,
+    // which the connection may cross).
+    // `endsOnly`: no seconds follow (a filter of hosts or ports, which they cannot pass), so
+    // that the connections place nothing on the timeline; withoutSeconds() then takes the
+    // stretches of traffic from their first and last frames.
+    void addConnection(const ConnectionRecord& record, bool placed = true, bool endsOnly = false);
+    void withoutSeconds();
+    // Counts one second of the current database's traffic on the timeline; `alone`: the second
+    // places the times that the connections do not.
+    void addSecond(const SecondRecord& second, bool alone = false);
+    // Counts an ICMP frame of the current database among the ICMP messages and errors only.
+    void addIcmpFrame(const FrameRow& row);
     // The current database's frames delivered, the read error its capture ended in, a kind of
     // the frames it did not analyse, and a VLAN of its tagged frames.
     void delivered(std::int64_t frames) { databases.back().delivered = frames; }
@@ -193,6 +219,35 @@ class TrafficTally {
     std::int64_t lastSecond = -1;
     Counts* lastSecondCounts = nullptr;
     Activity activity;
+    // Of a database read from its connection record: the earliest and latest of the
+    // connections' first and last times in each second, by second of the axis.
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> knownTimes;
+    // The connections read from records, on their way to the store's connection table.
+    struct ConnectionHealth {
+        ConversationKey key;
+        bool clientIsB;
+        std::uint16_t clientPort, serverPort;
+        char state[6];
+        char communityId[32];
+        std::int64_t first, last;
+        std::uint64_t signs[8];  // retransmissions, out of order, duplicate ACKs, zero windows:
+                                 // a>b and b>a of each
+        std::uint64_t missedBytes;
+    };
+    std::vector<ConnectionHealth> connectionRows;  // those with a sign of trouble
+    // The health of each conversation's connections added up, and the Community ID of its
+    // first connection (the same for all of them).
+    struct ConversationHealth {
+        std::uint64_t signs[8] = {};
+        std::uint64_t missedBytes = 0;
+        std::int64_t first = unknownTime;
+        char communityId[32] = {};
+    };
+    std::unordered_map<ConversationKey, ConversationHealth, KeyHash> conversationHealth;
+    // Writes connectionRows to the store and empties it.
+    void writeConnections();
+    // Writes conversationHealth to `table` (the part of a spill, or the whole) and empties it.
+    void writeHealth(const char* table);
     TallyStore store;
 };
 

@@ -69,8 +69,9 @@ TEST(ReportDatedDatabases, ATraceSplitAtMidnightReportsItsTrueSpan) {
     EXPECT_EQ(jsonQuery(json.out, "SELECT substr(value ->> 'path', -9), value ->> 'first_utc', "
                                   "value ->> 'record', value ->> 'time_goes_back' "
                                   "FROM json_each(?1, '$.databases')"),
-              (std::vector<std::string>{"before.db|2024-12-31T23:59:47.000000Z|extended|0",
-                                        "/after.db|2025-01-01T00:00:00.000000Z|extended|0"}));
+              // Read from the connection record, which does not tell whether time goes back.
+              (std::vector<std::string>{"before.db|2024-12-31T23:59:47.000000Z|extended|",
+                                        "/after.db|2025-01-01T00:00:00.000000Z|extended|"}));
     EXPECT_EQ(jsonQuery(json.out,
                         "SELECT value ->> 'day', value ->> 'start', value ->> 'start_utc' "
                         "FROM json_each(?1, '$.timeline.buckets') WHERE key IN (12, 13)"),
@@ -150,11 +151,16 @@ TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
                          {query(1, newYear + 100), query(1, newYear + 200), query(1, newYear + 150),
                           query(1, newYear + 300), query(1, newYear + 250)});
     makeExtendedDatabase(dir.path("back.pcap"), dir.path("back.db"));
-    const Outcome json = runReport({"--json", dir.path("back.db")});
-    EXPECT_EQ(jsonQuery(json.out, "SELECT ?1 ->> '$.databases[0].time_goes_back', "
-                                  "?1 ->> '$.databases[0].duration', ?1 ->> '$.summary.first'"),
+    // Read frame by frame: the connection record does not keep the frames' order, and leaves
+    // it unknown.
+    const std::vector<std::string> byFrame = {"TIDEWRACK_REPORT_FRAMES=1"};
+    const std::string told = "SELECT ?1 ->> '$.databases[0].time_goes_back', "
+                             "?1 ->> '$.databases[0].duration', ?1 ->> '$.summary.first'";
+    EXPECT_EQ(jsonQuery(runReport({"--json", dir.path("back.db")}, byFrame).out, told),
               std::vector<std::string>{"2|200.0|00:01:40.000000"});
-    EXPECT_NE(runReport({dir.path("back.db")}, {"COLUMNS=200"})
+    EXPECT_EQ(jsonQuery(runReport({"--json", dir.path("back.db")}).out, told),
+              std::vector<std::string>{"|200.0|00:01:40.000000"});
+    EXPECT_NE(runReport({dir.path("back.db")}, {"COLUMNS=200", byFrame[0]})
                   .out.find("Databases (time goes back in " + dir.path("back.db") +
                             " (2 times); first and last are the earliest and latest times)"),
               std::string::npos);
@@ -167,8 +173,33 @@ TEST(ReportDatedDatabases, TimeGoingBackIsToldAndAClassicDatabaseIsNamed) {
                         "SELECT ?1 ->> '$.summary.classic' LIKE '%/classic.db', "
                         "?1 -> '$.summary.first_utc', ?1 -> '$.summary.time_zone', "
                         "?1 -> '$.databases[0].time_goes_back', ?1 ->> '$.databases[1].record', "
-                        "json_array_length(?1, '$.not_analysed'), ?1 ->> '$.summary.days'"),
-              std::vector<std::string>{"1|null|null|null|classic|0|1"});
+                        "json_array_length(?1, '$.not_analysed'), ?1 ->> '$.summary.days', "
+                        "?1 ->> '$.databases[0].read'"),
+              std::vector<std::string>{"1|null|null|null|classic|0|1|frames"});
+    // A database of flows only has no frames to fall back to: on the classic days it is read
+    // from its record, its local times on a line of days of its own, as a -x database's frames.
+    makeExtendedDatabase(dir.path("back.pcap"), dir.path("flows.db"), "UTC", 3);
+    const std::string flowsSql =
+        "SELECT ?1 ->> '$.databases[0].read', ?1 ->> '$.databases[0].frames', "
+        "?1 ->> '$.databases[0].first', ?1 ->> '$.databases[0].last', ?1 ->> '$.summary.frames'";
+    EXPECT_EQ(jsonQuery(runReport({"--json", dir.path("flows.db"), dir.path("classic.db")}).out,
+                        flowsSql),
+              std::vector<std::string>{"connections|5|00:01:40.000000|00:05:00.000000|18"});
+    // A window of time on it keeps the connections active in it, whole, and the seconds in it.
+    // Its UDP flow is three connections (a minute idle ends one): at 00:01:40, from 00:02:30 to
+    // 00:03:20 (a frame whose time goes back joins it), and from 00:04:10 to 00:05:00. No frame
+    // falls from 00:02:40 to 00:02:50, but the second connection runs across it.
+    const std::string windowSql =
+        "SELECT ?1 ->> '$.summary.frames', ?1 ->> '$.summary.conversations', "
+        "json_array_length(?1, '$.timeline.buckets')";
+    const auto window = [&](const std::string& from, const std::string& to) {
+        return jsonQuery(
+            runReport({"--json", "--from", from, "--to", to, dir.path("flows.db")}).out, windowSql);
+    };
+    EXPECT_EQ(window("00:02:40", "00:02:50"), std::vector<std::string>{"2|1|0"});
+    EXPECT_EQ(window("00:02:00", "00:02:40"), std::vector<std::string>{"2|1|1"});
+    EXPECT_EQ(window("00:02:00", "00:02:20"), std::vector<std::string>{"0|0|0"});
+    EXPECT_EQ(window("00:01:00", "00:06:00"), std::vector<std::string>{"5|1|201"});
     EXPECT_NE(runReport({dir.path("back.db"), dir.path("classic.db")}, {"COLUMNS=300"})
                   .out.find("\nClassic record (IPv4 only, no dates): " + dir.path("classic.db")),
               std::string::npos);
@@ -195,7 +226,9 @@ TEST(ReportDatedDatabases, ACaptureThatEndedInAReadErrorIsNamed) {
     }
     const std::string told = "the capture of " + cut +
                              " ended in a read error after 25 frames: \"truncated dump file; "
-                             "tried to read 100 captured bytes, only got 40?\"";
+                             "tried to read 100 captured bytes, only got 40?\"; read from the "
+                             "connection record and the traffic by second (CONNECTIONS, "
+                             "SECONDS), not frame by frame";
     const Outcome text = runReport({clean, cut, older}, {"COLUMNS=400"});
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("\nDatabases (" + told + ")\n"), std::string::npos) << text.out;

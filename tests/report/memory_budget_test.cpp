@@ -76,6 +76,10 @@ TEST(ReportMemoryBudget, ATinyBudgetGivesTheSameReport) {
               SQLITE_OK)
         << sqlite3_errmsg(db);
     sqlite3_close(db);
+    // A -x database, read from its connection record, whose conversations carry the health of
+    // their connections (a retransmission among them).
+    databases.push_back(dir.path("office-lan.db"));
+    makeExtendedDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/office-lan.pcap", databases.back());
     // Stretches of traffic days apart, the clock set back between them, and some an hour and
     // a second apart: their active time and the timeline's gaps are joined across the moves.
     std::vector<tracekit::Record> stretches;

@@ -161,10 +161,10 @@ TEST(ReportOutputsAgree, CsvQuotesFieldsAsRfc4180Has) {
     makeDatabase(std::string(TIDEWRACK_SAMPLES_DIR) + "/port-scan.pcap", db);
     const Outcome csv = runReport({"--csv", "databases", db});
     EXPECT_EQ(csv.out,
-              "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,time_goes_back,"
-              "read_error\n\"" +
+              "path,mode,frames,bytes,first,last,duration,first_utc,last_utc,record,read,"
+              "time_goes_back,read_error\n\"" +
                   dir.path("a \"\"quoted\"\", named.db") +
-                  "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,,\n");
+                  "\",1,44,2376,13:00:00.000800,13:00:00.018600,0.017800,,,classic,frames,,\n");
 }
 
 // A text that a spreadsheet would take for a formula (its first character =, +, - or @) is

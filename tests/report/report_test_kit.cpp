@@ -46,11 +46,12 @@ void makeDatabase(const std::string& trace, const std::string& database, int mod
 }
 
 void makeExtendedDatabase(const std::string& trace, const std::string& database,
-                          const std::string& zone) {
+                          const std::string& zone, int mode) {
     const std::string tidewrack =
         std::filesystem::path(TIDEWRACK_REPORT_BINARY).parent_path() / "tidewrack";
-    const testkit::Outcome run = testkit::runBinary(
-        "/usr/bin/env", {"TZ=" + zone, tidewrack, "-x", "-r", trace, "-d", database});
+    const testkit::Outcome run =
+        testkit::runBinary("/usr/bin/env", {"TZ=" + zone, tidewrack, "-x", "-m",
+                                            std::to_string(mode), "-r", trace, "-d", database});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 }
 

@@ -27,10 +27,10 @@ std::vector<std::string> sectionIds();
 // Analyses `trace` into the new database `database` in `mode`; fails the test if it cannot.
 void makeDatabase(const std::string& trace, const std::string& database, int mode = 1);
 
-// Analyses `trace` into `database` with the extended record (-x), in the time zone `zone` (as
-// TZ names it); fails the test if it cannot.
+// Analyses `trace` into `database` with the extended record (-x) in `mode`, in the time zone
+// `zone` (as TZ names it); fails the test if it cannot.
 void makeExtendedDatabase(const std::string& trace, const std::string& database,
-                          const std::string& zone = "UTC");
+                          const std::string& zone = "UTC", int mode = 1);
 
 // The shell commands of the README's block that follows the comment <!-- marker -->; empty
 // when there is none.

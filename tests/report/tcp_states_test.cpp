@@ -37,6 +37,13 @@ class Connection {
     Connection& server(std::uint8_t flags, long gap = 1000, std::size_t payload = 0) {
         return send(false, flags, gap, payload);
     }
+    // The client's last segment again, `gap` microseconds later, with its number: a
+    // retransmission.
+    Connection& resend(long gap, std::size_t payload) {
+        clock += gap;
+        add(true, psh | ack, clientNext - static_cast<std::uint32_t>(payload), serverNext, payload);
+        return *this;
+    }
     // The server's ACK of a stale connection: its number covers nothing the client sent.
     Connection& staleAck(long gap) {
         clock += gap;
@@ -322,4 +329,71 @@ TEST(ReportTcpStates, EachConversationHasItsStateClientServerAndHandshake) {
     EXPECT_EQ(std::exchange(ackRtt[stale], 20000), theirs.connect.at(stale));
     EXPECT_EQ(std::exchange(ackRtt[seven], 96700), 63096700);
     EXPECT_EQ(ackRtt, theirs.fromLastSyn);
+}
+
+// The connection record's health: a connection whose client sent a segment again is the one in
+// worst health, with its Community ID, which --id selects; its conversation carries the
+// record's counts in every output; a database of flows only says the same; and read frame by
+// frame, where there is no record to tell, the health is unknown and --id selects nothing.
+TEST(ReportTcpStates, TheRecordTellsEachConnectionsHealth) {
+    ScratchDir dir;
+    std::vector<tracekit::Record> r;
+    long clock = 0;
+    Connection(r, clock, false, 1, 50001, 80)
+        .client(syn)
+        .server(syn | ack)
+        .client(ack)
+        .client(psh | ack, 500, 100)
+        .resend(200000, 100)
+        .server(ack)
+        .client(fin | ack)
+        .server(fin | ack)
+        .client(ack);
+    Connection(r, clock, false, 1, 50002, 80).client(syn).server(syn | ack).client(ack);
+    tracekit::writeTrace(dir.path("resent.pcap"), r);
+    const std::string full = dir.path("full.db"), flows = dir.path("flows.db");
+    makeExtendedDatabase(dir.path("resent.pcap"), full);
+    makeExtendedDatabase(dir.path("resent.pcap"), flows, "UTC", 3);
+    const std::vector<std::string> id =
+        query(full, "SELECT community_id FROM CONNECTIONS WHERE retransmissions_client = 1");
+    ASSERT_EQ(id.size(), 1u);
+    const std::string worst =
+        "SELECT value ->> 'client', value ->> 'server', value ->> 'state', "
+        "value ->> 'retransmissions', value ->> 'missed_bytes', value ->> 'community_id' FROM "
+        "json_each(?1, '$.worst_health')";
+    const std::string health = "SELECT value ->> 'b', value ->> 'retransmissions_a_to_b', "
+                               "value ->> 'retransmissions_b_to_a', value ->> 'community_id' FROM "
+                               "json_each(?1, '$.conversations') ORDER BY 1";
+    for (const std::string& db : {full, flows}) {
+        SCOPED_TRACE(db);
+        const Outcome json = runReport({"--json", db});
+        ASSERT_EQ(json.status, 0) << json.err;
+        EXPECT_EQ(jsonQuery(json.out, worst),
+                  std::vector<std::string>{"10.1.0.1:50001|10.2.0.1:80|SF|1|0|" + id[0]});
+        const std::vector<std::string> both = jsonQuery(json.out, health);
+        ASSERT_EQ(both.size(), 2u);
+        EXPECT_EQ(both[0], "10.2.0.1:80|1|0|" + id[0]);
+        EXPECT_EQ(both[1].substr(0, 16), "10.2.0.1:80|0|0|");
+        const Outcome one = runReport({"--json", "--id", id[0], db});
+        EXPECT_EQ(jsonQuery(one.out, health), std::vector<std::string>{both[0]});
+        EXPECT_EQ(jsonQuery(one.out, "SELECT ?1 ->> '$.summary.frames'"),
+                  std::vector<std::string>{"9"});
+        EXPECT_NE(runReport({"--csv", "conversations", "--id", id[0], db}).out.find(id[0]),
+                  std::string::npos);
+    }
+    // Frame by frame: no health, and no frame passes --id.
+    const std::vector<std::string> byFrame = {"TIDEWRACK_REPORT_FRAMES=1"};
+    const Outcome frames = runReport({"--json", full}, byFrame);
+    EXPECT_EQ(jsonQuery(frames.out, health),
+              (std::vector<std::string>{"10.2.0.1:80|||", "10.2.0.1:80|||"}));
+    EXPECT_EQ(jsonQuery(frames.out, "SELECT json_type(?1, '$.worst_health')"),
+              std::vector<std::string>{"null"});
+    EXPECT_EQ(jsonQuery(runReport({"--json", "--id", id[0], full}, byFrame).out,
+                        "SELECT ?1 ->> '$.summary.frames'"),
+              std::vector<std::string>{"0"});
+    // A Community ID is "1:" and the base64 of a SHA-1 hash.
+    const Outcome bad = runReport({"--id", "1:abc", full});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "tidewrack-report: --id takes a Community ID (1: and 28 characters of "
+                       "base64), not '1:abc'\n");
 }

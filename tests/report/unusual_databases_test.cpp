@@ -33,11 +33,13 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     const Outcome empty = runReport({"--json", dir.path("empty.db")});
     ASSERT_EQ(empty.status, 0) << empty.err;
     // Every section the program names: the one database listed, every other list empty, the
-    // summary and the timeline objects, and what only -x or a baseline records null.
+    // summary and the timeline objects, and what only -x, its connection record or a baseline
+    // records null.
     const std::set<std::string> objects = {"summary", "timeline"};
     const std::set<std::string> absent = {"not_analysed",
                                           "vlans",
                                           "server_names",
+                                          "worst_health",
                                           "new_endpoints",
                                           "new_servers",
                                           "new_services",
@@ -262,16 +264,27 @@ TEST(ReportUnusualDatabases, TerminalReportFitsTheWidthItIsGiven) {
 // Counts of the extended record that no capture could give, a negative count, a VLAN of more
 // frames than were delivered, more frames delivered than a sum can hold, are bounded as a
 // frame's wire length is: every output is written, no share passes the whole, and no bar
-// passes its width.
+// passes its width; and so are crafted values of the connection record and the seconds.
 TEST(ReportUnusualDatabases, CraftedCountsOfTheExtendedRecordAreBounded) {
     ScratchDir dir;
     const std::string db = dir.path("crafted.db"), huge = dir.path("huge.db");
     makeExtendedDatabase(samples + "/office-lan.pcap", db);
     std::filesystem::copy_file(db, huge);
+    const std::string flows = dir.path("flows.db");
+    makeExtendedDatabase(samples + "/office-lan.pcap", flows, "UTC", 3);
     sqlite3* handle = nullptr;
     for (const auto& [path, sql] :
          {std::pair{db, "INSERT INTO VLANS VALUES (30, -100, 1), (40, 1000000, 1); "
                         "INSERT INTO NOT_ANALYSED VALUES ('crafted', 1000000, -5)"},
+          // The connection record and the seconds it is read from: times no clock has, counts
+          // and durations of any sign, and texts that are no address or time.
+          std::pair{flows, "UPDATE SECONDS SET second = 9223372036854775807 WHERE rowid = 1; "
+                           "UPDATE SECONDS SET second = -9223372036854775807 WHERE rowid = 2; "
+                           "UPDATE CONNECTIONS SET first_utc = 'soon', client = 'x', "
+                           "frames_client = -7, connect_time = -1e300, handshake_time = 1e300, "
+                           "retransmissions_client = -3 WHERE rowid = 1; "
+                           "UPDATE CONNECTIONS SET last_utc = '9999-12-31T23:59:59.999999Z', "
+                           "missed_bytes = 9223372036854775807 WHERE rowid = 2"},
           std::pair{huge, "UPDATE CAPTURE SET frames_delivered = 9000000000000000000; "
                           "INSERT INTO VLANS VALUES (50, 9000000000000000000, 1)"}}) {
         sqlite3_open(path.c_str(), &handle);
@@ -298,4 +311,17 @@ TEST(ReportUnusualDatabases, CraftedCountsOfTheExtendedRecordAreBounded) {
     // Given twice, the frames delivered add up past what an integer holds.
     const Outcome sum = runReport({"--csv", "vlans", huge, huge});
     EXPECT_EQ(sum.status, 0) << sum.err;
+    const Outcome crafted = runReport({"--json", "-o", dir.path("flows.html"), flows});
+    ASSERT_EQ(crafted.status, 0) << crafted.err;
+    EXPECT_EQ(jsonQuery(crafted.out, "SELECT min(value ->> 'frames_a_to_b') >= 0 FROM "
+                                     "json_each(?1, '$.conversations')"),
+              std::vector<std::string>{"1"});
+    EXPECT_EQ(runReport({flows, db}, {"COLUMNS=80"}).status, 0);
+    // Without CAPTURE's row, written when the run ends, the connection record may lack the
+    // connections still open: the frames are read.
+    sqlite3_open(db.c_str(), &handle);
+    ASSERT_EQ(sqlite3_exec(handle, "DELETE FROM CAPTURE", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(handle);
+    EXPECT_EQ(jsonQuery(runReport({"--json", db}).out, "SELECT ?1 ->> '$.databases[0].read'"),
+              std::vector<std::string>{"frames"});
 }
