@@ -36,7 +36,6 @@ std::int64_t parseTimeOfDay(std::string_view text) {
                : ((hours * 60 + minutes) * 60 + seconds) * microsecondsPerSecond + fraction;
 }
 
-
 std::string formatTimeOfDay(std::int64_t time) {
     if (time < 0) {
         return "--:--:--.------";

@@ -36,18 +36,10 @@ TEST(ReportUnusualDatabases, EmptyAndTcpLessDatabasesGiveEmptySections) {
     // summary and the timeline objects, and what only -x, its connection record or a baseline
     // records null.
     const std::set<std::string> objects = {"summary", "timeline"};
-    const std::set<std::string> absent = {"not_analysed",
-                                          "vlans",
-                                          "server_names",
-                                          "worst_health",
-                                          "new_endpoints",
-                                          "new_servers",
-                                          "new_services",
-                                          "new_names",
-                                          "gone_endpoints",
-                                          "gone_services",
-                                          "endpoint_changes",
-                                          "endpoint_changes_relative"};
+    const std::set<std::string> absent = {
+        "not_analysed",   "vlans",         "server_names",     "worst_health",
+        "new_endpoints",  "new_servers",   "new_services",     "new_names",
+        "gone_endpoints", "gone_services", "endpoint_changes", "endpoint_changes_relative"};
     std::vector<std::string> expected;
     for (const std::string& id : sectionIds()) {
         expected.push_back(id + "=" +
