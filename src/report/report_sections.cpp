@@ -64,17 +64,24 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     section.factColumns = d.facts;
     section.rowsKey = d.rowsKey;
     section.names = settings.names != nullptr && settings.names->any() ? settings.names : nullptr;
+    // How many databases were read from their connection record, asked only where it matters.
+    const auto records = [&store] {
+        return store.firstInteger("SELECT count(*) FROM database WHERE records");
+    };
     section.absent =
         (d.extendedOnly &&
          (!settings.filter.empty() ||
           store.firstInteger("SELECT count(*) FROM database WHERE dated") == 0)) ||
         (d.baselineOnly && store.firstInteger("SELECT count(*) FROM baseline_database") == 0) ||
-        (d.recordsOnly && store.firstInteger("SELECT count(*) FROM database WHERE records") == 0);
+        (d.recordsOnly && records() == 0);
     const Declaration::Ranked& ranked = d.ranked[static_cast<int>(settings.ranking)];
     const std::string_view order = ranked.order.empty() ? d.order : ranked.order;
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;
     if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
+        if (const std::size_t at = rows.find("{records}"); at != std::string::npos) {
+            rows.replace(at, std::string_view("{records}").size(), records() > 0 ? "1" : "0");
+        }
         const std::string table = derivedTable(d.id);
         // Made already by a tally that worked its rows out in memory.
         const bool made = d.derived && store.firstInteger("SELECT count(*) FROM sqlite_master "

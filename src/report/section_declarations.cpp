@@ -512,8 +512,9 @@ constexpr Declaration declarations[] = {
              "h.missed_bytes AS missed_bytes, h.community_id AS community_id "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol "
              // The health of its connections (none unless every database was read from its
-             // connection record).
-             "LEFT JOIN conversation_health AS h ON h.protocol = c.protocol AND "
+             // connection record; with none read so, {records} is 0 and SQLite leaves the join
+             // out).
+             "LEFT JOIN conversation_health AS h ON {records} AND h.protocol = c.protocol AND "
              "h.a = c.a AND h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
