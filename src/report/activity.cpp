@@ -12,9 +12,7 @@ void Activity::add(std::int64_t time) {
         if (time <= recent->second) {
             return;
         }
-        const auto next = std::next(recent);
-        if (time - recent->second <= idleGap &&
-            (next == held.end() || next->first - time > idleGap)) {
+        if (time - recent->second <= idleGap && (nextFirst == none || nextFirst - time > idleGap)) {
             recent->second = time;
             return;
         }
@@ -36,6 +34,8 @@ void Activity::add(std::int64_t time) {
     } else {
         recent = held.emplace(time, time).first;
     }
+    const auto next = std::next(recent);
+    nextFirst = next == held.end() ? none : next->first;
 }
 
 }  // namespace tidewrack::report

@@ -40,6 +40,9 @@ class Activity {
   private:
     std::map<std::int64_t, std::int64_t> held;
     std::map<std::int64_t, std::int64_t>::iterator recent = held.end();  // the one met last
+    // The first time of the stretch after `recent`; none when it is the last.
+    static constexpr std::int64_t none = INT64_MIN;
+    std::int64_t nextFirst = none;
 };
 
 }  // namespace tidewrack::report
