@@ -269,6 +269,25 @@ void TrafficTally::addSecond(const SecondRecord& second, bool alone) {
     }
 }
 
+void TrafficTally::bindHealth(Statement& statement, int first, const ConversationHealth* health,
+                              bool communityId) {
+    if (health == nullptr) {
+        for (int i = 0; i < (communityId ? 10 : 9); ++i) {
+            statement.bindNull(first + i);
+        }
+        return;
+    }
+    for (int i = 0; i < 8; ++i) {
+        statement.bind(first + i, static_cast<std::int64_t>(
+                                      std::min<std::uint64_t>(health->signs[i], INT64_MAX)));
+    }
+    statement.bind(first + 8, static_cast<std::int64_t>(
+                                  std::min<std::uint64_t>(health->missedBytes, INT64_MAX)));
+    if (communityId) {
+        statement.bindText(first + 9, health->communityId);
+    }
+}
+
 void TrafficTally::writeHealth(const char* table) {
     Statement row = store.prepare(std::string("INSERT INTO ") + table +
                                   " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
@@ -280,11 +299,7 @@ void TrafficTally::writeHealth(const char* table) {
         row.bind(3, key.portA);
         row.bindBlob(4, bytes, static_cast<int>(key.b.bytes(bytes)));
         row.bind(5, key.portB);
-        for (int i = 0; i < 8; ++i) {
-            row.bind(6 + i,
-                     static_cast<std::int64_t>(std::min<std::uint64_t>(h.signs[i], INT64_MAX)));
-        }
-        row.bind(14, static_cast<std::int64_t>(std::min<std::uint64_t>(h.missedBytes, INT64_MAX)));
+        bindHealth(row, 6, &h, false);
         if (h.first == unknownTime) {
             row.bindNull(15);
         } else {

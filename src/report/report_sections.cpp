@@ -79,9 +79,6 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
     const std::string_view by = ranked.order.empty() ? d.by : ranked.by;
     if (!d.rows.empty() && !section.absent) {
         std::string rows(d.rows);
-        if (const std::size_t at = rows.find("{records}"); at != std::string::npos) {
-            rows.replace(at, std::string_view("{records}").size(), records() > 0 ? "1" : "0");
-        }
         const std::string table = derivedTable(d.id);
         // Made already by a tally that worked its rows out in memory.
         const bool made = d.derived && store.firstInteger("SELECT count(*) FROM sqlite_master "

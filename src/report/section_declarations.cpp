@@ -503,19 +503,16 @@ constexpr Declaration declarations[] = {
              ACTIVE_WITHIN("c.first", "c.last") " AS bits_per_second_whole, "
              "c.frames_ab + c.frames_ba AS frames_per_second, "
              ACTIVE_WITHIN("c.first", "c.last") " AS frames_per_second_whole, "
-             "h.retransmissions_ab AS retransmissions_a_to_b, "
-             "h.retransmissions_ba AS retransmissions_b_to_a, "
-             "h.out_of_order_ab AS out_of_order_a_to_b, h.out_of_order_ba AS out_of_order_b_to_a, "
-             "h.duplicate_acks_ab AS duplicate_acks_a_to_b, "
-             "h.duplicate_acks_ba AS duplicate_acks_b_to_a, "
-             "h.zero_windows_ab AS zero_windows_a_to_b, h.zero_windows_ba AS zero_windows_b_to_a, "
-             "h.missed_bytes AS missed_bytes, h.community_id AS community_id "
-             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol "
-             // The health of its connections (none unless every database was read from its
-             // connection record; with none read so, {records} is 0 and SQLite leaves the join
-             // out).
-             "LEFT JOIN conversation_health AS h ON {records} AND h.protocol = c.protocol AND "
-             "h.a = c.a AND h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b",
+             // The health of its connections: none unless every database was read from its
+             // connection record.
+             "c.retransmissions_ab AS retransmissions_a_to_b, "
+             "c.retransmissions_ba AS retransmissions_b_to_a, "
+             "c.out_of_order_ab AS out_of_order_a_to_b, c.out_of_order_ba AS out_of_order_b_to_a, "
+             "c.duplicate_acks_ab AS duplicate_acks_a_to_b, "
+             "c.duplicate_acks_ba AS duplicate_acks_b_to_a, "
+             "c.zero_windows_ab AS zero_windows_a_to_b, c.zero_windows_ba AS zero_windows_b_to_a, "
+             "c.missed_bytes AS missed_bytes, c.community_id AS community_id "
+             "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,

@@ -83,6 +83,10 @@ SELECT address, sum(frames_sent) AS frames_sent, sum(bytes_sent) AS bytes_sent,
        min(first) AS first, max(last) AS last
   FROM endpoint_part GROUP BY address;
 CREATE TABLE conversation AS
+SELECT c.*, h.retransmissions_ab, h.retransmissions_ba, h.out_of_order_ab, h.out_of_order_ba,
+       h.duplicate_acks_ab, h.duplicate_acks_ba, h.zero_windows_ab, h.zero_windows_ba,
+       h.missed_bytes, h.community_id
+  FROM (
 SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_ba, first, last,
        seen & 1 > 0 AS syn_a, seen & 16 > 0 AS syn_b, seen & 2 > 0 AS syn_ack_a,
        seen & 32 > 0 AS syn_ack_b, client,
@@ -114,7 +118,10 @@ SELECT c.protocol, a, port_a, b, port_b, frames_ab, bytes_ab, frames_ba, bytes_b
                max(rst_last_a) AS rst_last_a, max(rst_last_b) AS rst_last_b,
                sum(syns_a) AS syns_a, sum(syns_b) AS syns_b
           FROM conversation_part GROUP BY protocol, a, port_a, b, port_b) AS c
-  JOIN protocol AS p ON p.number = c.protocol;
+  JOIN protocol AS p ON p.number = c.protocol) AS c
+  -- the health of its connections, when every database tells it
+  LEFT JOIN conversation_health AS h ON h.protocol = c.protocol AND h.a = c.a AND
+                                        h.port_a = c.port_a AND h.b = c.b AND h.port_b = c.port_b;
 CREATE VIEW server_end AS
 SELECT p.name AS protocol, p.tcp AS tcp, iif(c.server, c.b, c.a) AS address,
        iif(c.server, c.port_b, c.port_a) AS port, c.frames_ab + c.frames_ba AS frames,

@@ -268,7 +268,8 @@ void TrafficTally::writeWhole() {
     // parts, here from the one part there is.
     Statement conversation = store.prepare(
         "INSERT INTO conversation VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-        "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21)");
+        "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30, "
+        "?31)");
     for (const auto& [key, c] : conversations) {
         const ConversationFacts facts = conversationFacts(key, c, catalog.kind(key.protocol));
         bindConversation(conversation, key, c);
@@ -297,29 +298,36 @@ void TrafficTally::writeWhole() {
         } else {
             conversation.bindNull(21);
         }
+        // The health of its connections (left NULL, never bound, when not every database
+        // tells it).
+        if (healthTold) {
+            const auto health = conversationHealth.find(key);
+            bindHealth(conversation, 22,
+                       health == conversationHealth.end() ? nullptr : &health->second, true);
+        }
         conversation.run();
     }
     store.run("COMMIT");
+    conversationHealth.clear();
 }
 
 TallyStore& TrafficTally::finish(const TimeAxis& axis) {
     writeConnections();
-    // The conversations' health, when every database tells it.
-    if (std::all_of(databases.begin(), databases.end(),
-                    [](const DatabaseSummary& d) { return d.records; })) {
+    // The conversations' health, when every database tells it: a tally within its budget
+    // writes it with the conversations themselves (writeWhole), one that spilled adds its parts
+    // up here, for the adding up of the conversations to join.
+    healthTold = std::all_of(databases.begin(), databases.end(),
+                             [](const DatabaseSummary& d) { return d.records; });
+    if (healthTold && spilled) {
         store.run("BEGIN");
-        if (spilled) {
-            writeHealth("conversation_health_part");
-            // The bare Community ID is the one of the row of the earliest first.
-            store.run("INSERT INTO conversation_health SELECT protocol, a, port_a, b, port_b, "
-                      "sum(retransmissions_ab), sum(retransmissions_ba), sum(out_of_order_ab), "
-                      "sum(out_of_order_ba), sum(duplicate_acks_ab), sum(duplicate_acks_ba), "
-                      "sum(zero_windows_ab), sum(zero_windows_ba), sum(missed_bytes), min(first), "
-                      "community_id FROM conversation_health_part "
-                      "GROUP BY protocol, a, port_a, b, port_b");
-        } else {
-            writeHealth("conversation_health");
-        }
+        writeHealth("conversation_health_part");
+        // The bare Community ID is the one of the row of the earliest first.
+        store.run("INSERT INTO conversation_health SELECT protocol, a, port_a, b, port_b, "
+                  "sum(retransmissions_ab), sum(retransmissions_ba), sum(out_of_order_ab), "
+                  "sum(out_of_order_ba), sum(duplicate_acks_ab), sum(duplicate_acks_ba), "
+                  "sum(zero_windows_ab), sum(zero_windows_ba), sum(missed_bytes), min(first), "
+                  "community_id FROM conversation_health_part "
+                  "GROUP BY protocol, a, port_a, b, port_b");
         store.run("COMMIT");
     }
     if (spilled) {

@@ -246,8 +246,14 @@ class TrafficTally {
     std::unordered_map<ConversationKey, ConversationHealth, KeyHash> conversationHealth;
     // Writes connectionRows to the store and empties it.
     void writeConnections();
-    // Writes conversationHealth to `table` (the part of a spill, or the whole) and empties it.
+    // Writes conversationHealth to `table` (the part of a spill) and empties it.
     void writeHealth(const char* table);
+    // Binds the counts of `health` (its eight signs, a>b and b>a of each, and its missed bytes)
+    // from parameter `first` on, and with `communityId` its Community ID after them; NULLs for
+    // none.
+    static void bindHealth(Statement& statement, int first, const ConversationHealth* health,
+                           bool communityId);
+    bool healthTold = false;  // every database tells its conversations' health
     TallyStore store;
 };
 
