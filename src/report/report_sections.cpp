@@ -93,8 +93,9 @@ Section makeSection(const Declaration& d, TallyStore& store, Report& report,
             }
             rows = "SELECT * FROM " + table;
         }
-        section.total =
-            static_cast<std::uint64_t>(store.firstInteger("SELECT count(*) FROM (" + rows + ")"));
+        section.total = static_cast<std::uint64_t>(
+            store.firstInteger(d.count.empty() || d.derived ? "SELECT count(*) FROM (" + rows + ")"
+                                                            : std::string(d.count)));
         const bool cut = !d.whole && report.top != 0 && report.top < section.total;
         section.shown = cut ? report.top : section.total;
         const std::string kept = rows + " ORDER BY " + std::string(order) +

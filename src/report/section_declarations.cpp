@@ -513,6 +513,8 @@ constexpr Declaration declarations[] = {
              "c.zero_windows_ab AS zero_windows_a_to_b, c.zero_windows_ba AS zero_windows_b_to_a, "
              "c.missed_bytes AS missed_bytes, c.community_id AS community_id "
              "FROM conversation AS c JOIN protocol AS p ON p.number = c.protocol",
+     // Every conversation's protocol is among the protocols.
+     .count = "SELECT count(*) FROM conversation",
      .ranked = {{{CONVERSATION_BYTES " DESC, " CONVERSATION_FRAMES " DESC, " CONVERSATION_KEY,
                   "bytes", "bytes_a_to_b,bytes_b_to_a", "", ""},
                  {CONVERSATION_FRAMES " DESC, " CONVERSATION_BYTES " DESC, " CONVERSATION_KEY,

@@ -24,6 +24,8 @@ struct Declaration {
     // each named for its column (checkValueNames, cell_text.h), a plain table column by its own
     // name and any other value with AS.
     std::string_view rows{};
+    // The count of those rows, where a query cheaper than counting them is known to give it.
+    std::string_view count{};
     bool derived = false;       // rows of a GROUP BY, worked out once into a table of the store
     std::string_view before{};  // SQL run once before the rows: tables of the store they read
     std::string_view order{};   // SQL ORDER BY for the rows (by the columns' keys when derived)
