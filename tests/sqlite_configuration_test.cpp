@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "db/SQLiteEngine.h"
 #include "db/sqlite_allocator.h"
@@ -36,6 +37,9 @@ namespace {
         sqlite3_open(path.c_str(), &other) == SQLITE_OK && sqlite3_db_mutex(other) != nullptr;
     sqlite3_close(other);
     engine.SQLite_close();
+    // The process ends here, before its scratch directory's destructor could remove it.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ignored);
     std::exit(ran && (used > 0) == expectDefaults && locked == expectDefaults &&
                       ownAllocator != expectDefaults
                   ? 0
