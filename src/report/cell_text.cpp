@@ -7,6 +7,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "report/escaped_text.h"
 #include "report/ip_address.h"
 #include "report/time_of_day.h"
@@ -226,22 +228,24 @@ std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis) {
     }
 }
 
-std::string jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis) {
+nlohmann::ordered_json jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis) {
+    using Json = nlohmann::ordered_json;
+    // A number's raw text is written as JSON writes numbers; the library reads it back.
     if (kind == Kind::Ports) {
-        return '[' + joined(cell.items, ", ") + ']';
+        Json ports = Json::array();
+        for (const std::string& item : cell.items) {
+            ports.push_back(Json::parse(item));
+        }
+        return ports;
     }
     if (kind == Kind::Names) {
-        std::string json;
-        for (const std::string& item : cell.items) {
-            json += (json.empty() ? "" : ", ") + jsonString(item);
-        }
-        return '[' + json + ']';
+        return cell.items;
     }
     if (rawNull(cell, kind, axis)) {
-        return "null";
+        return nullptr;
     }
     const std::string raw = rawText(cell, kind, axis);
-    return quoted(kind) ? jsonString(raw) : raw;
+    return quoted(kind) ? Json(raw) : Json::parse(raw);
 }
 
 std::string csvValue(const Cell& cell, Kind kind, const TimeAxis& axis) {

@@ -3,6 +3,8 @@
 // texts for their medium.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -18,8 +20,8 @@ namespace tidewrack::report {
 // "+1,234", "-50.0 %", "37.3 kbit/s", "16.0" (frames a second).
 std::string peopleText(const Cell& cell, Kind kind, const TimeAxis& axis);
 
-// A JSON value: a number, a string, null or an array.
-std::string jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis);
+// A JSON value: a number, a string, null or an array (of port numbers or of names).
+nlohmann::ordered_json jsonValue(const Cell& cell, Kind kind, const TimeAxis& axis);
 
 // A CSV field before quoting: JSON's value without its quotes, empty for null, a list's items
 // joined by blanks.

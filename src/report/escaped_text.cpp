@@ -1,8 +1,7 @@
-// UTF-8 repair, and escaping for JSON, HTML and the terminal.
+// UTF-8 repair, and escaping for HTML and the terminal.
 #include "report/escaped_text.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace tidewrack::report {
 
@@ -59,35 +58,6 @@ bool isControl(std::string_view c) {
 }
 
 }  // namespace
-
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    eachCharacter(text, [&](std::string_view c) {
-        if (c.size() > 1 && !isControl(c)) {
-            out += c;
-            return;
-        }
-        switch (c.size() == 1 ? c[0] : '\0') {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (isControl(c)) {
-                // The code point: the byte itself, or for C1 the low six bits of the second.
-                const unsigned point = c.size() == 1
-                                           ? static_cast<unsigned char>(c[0])
-                                           : 0x80u | (static_cast<unsigned char>(c[1]) & 0x3Fu);
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", point);
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
-    });
-    return out + '"';
-}
 
 std::string htmlText(std::string_view text) {
     std::string out;

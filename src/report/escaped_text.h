@@ -1,19 +1,16 @@
-// Texts from a database, a command line or SQLite made safe for the JSON and HTML outputs and
-// for a terminal.
+// Texts from a database, a command line or SQLite made safe for the HTML output and for a
+// terminal (the JSON document is serialised by its library, which escapes them itself).
 //
 // Paths and protocol names are bytes that need not be UTF-8; every output is UTF-8, so a byte
 // that does not belong to a well-formed UTF-8 sequence is replaced by U+FFFD, the replacement
-// character, before the text is escaped. No control character is written as it is: JSON
-// escapes them, HTML and the terminal show a stand-in.
+// character, before the text is escaped. No control character is written as it is: HTML and
+// the terminal show a stand-in.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace tidewrack::report {
-
-// A JSON string, quotes included; the controls (C0, DEL and C1) are escaped as \u00XX.
-std::string jsonString(std::string_view text);
 
 // Text for an HTML element or a quoted attribute.
 std::string htmlText(std::string_view text);

@@ -1,23 +1,33 @@
-// Writing the sections as JSON members.
+// Writing the sections as the members of one JSON document. nlohmann/json serialises every key
+// and value; this file lays the document out, a member of it a line and a row of a list a line.
 #include "report/json_report.h"
 
+#include <nlohmann/json.hpp>
+
 #include "report/cell_text.h"
-#include "report/escaped_text.h"
 #include "version.h"
 
 namespace tidewrack::report {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
+// Every byte written is ASCII: the library escapes the control characters (C0, DEL and C1) and
+// each character beyond ASCII as \uXXXX, and writes U+FFFD for a byte that is not UTF-8, so
+// that no text read from a database can act on a terminal that shows the document.
+std::string serialised(const Json& value) {
+    return value.dump(-1, ' ', true, Json::error_handler_t::replace);
+}
+
 // The members of `row` in `order` (places among `columns`).
-std::string object(std::span<const Column> columns, const std::vector<std::size_t>& order,
-                   const Row& row, const TimeAxis& axis) {
-    std::string json = "{";
+Json object(std::span<const Column> columns, const std::vector<std::size_t>& order, const Row& row,
+            const TimeAxis& axis) {
+    Json json = Json::object();
     for (const std::size_t i : order) {
-        json += (json.size() > 1 ? ", " : "") + jsonString(columns[i].key) + ": " +
-                jsonValue(row[i], columns[i].kind, axis);
+        json.emplace(std::string(columns[i].key), jsonValue(row[i], columns[i].kind, axis));
     }
-    return json + "}";
+    return json;
 }
 
 std::vector<std::size_t> every(std::span<const Column> columns) {
@@ -40,7 +50,7 @@ void list(const Section& section, const TimeAxis& axis, TextSink& out) {
     const char* separator = "[\n    ";
     const std::vector<std::size_t> written = section.written();
     section.eachRow([&](const Row& row) {
-        out << separator << object(section.columns, written, row, axis);
+        out << separator << serialised(object(section.columns, written, row, axis));
         separator = ",\n    ";
     });
     out << "\n  ]";
@@ -49,18 +59,20 @@ void list(const Section& section, const TimeAxis& axis, TextSink& out) {
 }  // namespace
 
 void jsonReport(const Report& report, TextSink& out) {
-    out << "{\n  \"generator\": " << jsonString("tidewrack-report " TIDEWRACK_VERSION)
-        << ",\n  \"top\": " << std::to_string(report.top);
+    out << "{\n  \"generator\": " << serialised("tidewrack-report " TIDEWRACK_VERSION)
+        << ",\n  \"top\": " << serialised(report.top);
     for (const Section& section : report.sections) {
-        out << ",\n  " << jsonString(section.id) << ": ";
+        out << ",\n  " << serialised(std::string(section.id)) << ": ";
         if (section.record) {
             section.eachRow([&](const Row& row) {
-                out << object(section.columns, section.written(), row, report.axis);
+                out << serialised(object(section.columns, section.written(), row, report.axis));
             });
         } else if (!section.factColumns.empty()) {
-            const std::string facts =
-                object(section.factColumns, every(section.factColumns), section.facts, report.axis);
-            out << facts.substr(0, facts.size() - 1) << ", " << jsonString(section.rowsKey) << ": ";
+            // The facts' object, left open for the rows' list as its last member.
+            const std::string facts = serialised(object(
+                section.factColumns, every(section.factColumns), section.facts, report.axis));
+            out << facts.substr(0, facts.size() - 1) << ","
+                << serialised(std::string(section.rowsKey)) << ":";
             list(section, report.axis, out);
             out << "}";
         } else {
