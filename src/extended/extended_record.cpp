@@ -328,7 +328,7 @@ void ExtendedRecord::writeSeconds(void* record, const TrafficSeconds::Row* rows,
                                   std::uint32_t rowCount) {
     ExtendedRecord& self = *static_cast<ExtendedRecord*>(record);
     // Several rows to a statement, each about 60 bytes: a statement of 32 fits its buffer.
-    constexpr std::uint32_t rowsPerStatement = 32;
+    constexpr std::uint32_t rowsPerStatement = TrafficSeconds::rowsPerBatch;
     static char statement[4096];
     for (std::uint32_t first = 0; first < rowCount; first += rowsPerStatement) {
         std::size_t length = std::strlen(sql::insertSecondsStart);
@@ -378,7 +378,7 @@ void ExtendedRecord::writeName(void* record, const NameRow& n) {
 void ExtendedRecord::finish(const PcapEngine& engine, const char* filter, int mode) {
     if (writer != nullptr) {
         connections.finish();
-        trafficBySecond.finishSecond();
+        trafficBySecond.finish();
         writeRows(engine, filter, mode);
     }
     printNotAnalysed();

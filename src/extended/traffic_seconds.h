@@ -2,10 +2,12 @@
 // instead of a row per frame, so that a timeline and the protocol mix can still be told exactly.
 //
 // Frames are added as they come, into the counters of the second they were captured in (UTC);
-// when a frame of another second comes, the second before is finished: its counters go out, one
-// row per family and protocol met, and start again. A capture whose time goes back and forth
-// finishes a second each time it leaves it, so one second may give more than one row for a
-// family and protocol; they add up. Adding a frame costs two additions in a fixed array.
+// when a frame of another second comes, the second before is finished: its counters become rows,
+// one per family and protocol met, and start again. The rows are handed on once at least a
+// statement's worth has gathered (rowsPerBatch), and the rest at the end, so that the rows of a
+// quiet capture, a second or two at a time, still go many to a statement. A capture whose time goes
+// back and forth finishes a second each time it leaves it, so one second may give more than one row
+// for a family and protocol; they add up. Adding a frame costs two additions in a fixed array.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +26,7 @@ class TrafficSeconds {
         std::uint8_t protocol;
         FrameCounts counts;
     };
-    // Called with the rows of each second that is finished.
+    // Called with the rows of the seconds finished since the call before, in their order.
     struct Sink {
         void (*rows)(void* context, const Row* rows, std::uint32_t count) = nullptr;
         void* context = nullptr;
@@ -43,18 +45,24 @@ class TrafficSeconds {
         }
         counts[slot].bytes += length;
     }
-    // Finishes the second under way, at the end of the run.
-    void finishSecond();
+    // Finishes the second under way and hands on every row still held, at the end of the run.
+    void finish();
+
+    static constexpr std::uint32_t rowsPerBatch = 32;
 
   private:
     static constexpr std::uint32_t slots = 512;  // two families of 256 protocols
+
+    void finishSecond();
 
     Sink sink;
     std::time_t current = 0;
     FrameCounts counts[slots] = {};
     std::uint16_t touched[slots] = {};
     std::uint32_t touchedCount = 0;
-    Row rows[slots] = {};
+    // Fewer than rowsPerBatch rows are held when a second adds its rows, at most one per slot.
+    Row rows[rowsPerBatch + slots] = {};
+    std::uint32_t rowsHeld = 0;
 };
 
 }  // namespace tidewrack
