@@ -40,7 +40,7 @@ char* digits(char* out, std::uint64_t value, int minimum = 1) {
 
 // "2024-03-10T01:59:59.999999Z": a capture time in UTC, its microseconds within a second;
 // empty when the time has no date. The years 1970 to 9999 are worked out here, by the calendar of
-// <chrono>; any other time goes to the C library, whose conversion costs some ten times as much.
+// <chrono>; any other time goes to the C library, whose conversion costs three times as much.
 using UtcText = char[48];
 void formatUtc(const timeval& time, UtcText& text) {
     constexpr std::time_t lastSecondOf9999 = 253402300799;
