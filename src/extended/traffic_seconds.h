@@ -4,9 +4,9 @@
 // Frames are added as they come, into the counters of the second they were captured in (UTC);
 // when a frame of another second comes, the second before is finished: its counters become rows,
 // one per family and protocol met, and start again. The rows are handed on once at least a
-// statement's worth has gathered (rowsPerBatch), and the rest at the end, so that the rows of a
-// quiet capture, a second or two at a time, still go many to a statement. A capture whose time goes
-// back and forth finishes a second each time it leaves it, so one second may give more than one row
+// statement's worth has gathered (rowsPerBatch), and the rest at the end, so that a capture of
+// a row or two a second still writes many rows to a statement. A capture whose time goes back
+// and forth finishes a second each time it leaves it, so one second may give more than one row
 // for a family and protocol; they add up. Adding a frame costs two additions in a fixed array.
 #pragma once
 
