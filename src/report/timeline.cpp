@@ -34,34 +34,31 @@ std::int64_t Timeline::interval() const {
     return widths[level] * microsecondsPerSecond;
 }
 
-void Timeline::add(std::int64_t time, std::uint32_t length) {
+Timeline::Held& Timeline::heldAt(std::int64_t time, std::int64_t first, std::int64_t last) {
     const std::int64_t number = time / interval();
     if (number != lastNumber) {
         lastNumber = number;
-        const auto [found, added] = counts.try_emplace(number, Held{{}, time, time});
+        const auto [found, added] = counts.try_emplace(number, Held{{}, first, last});
         lastCounts = &found->second;
         if (added && rows() > maxBuckets) {
             widen();
         }
     }
-    lastCounts->counts.add(length);
-    lastCounts->first = std::min(lastCounts->first, time);
-    lastCounts->last = std::max(lastCounts->last, time);
+    return *lastCounts;
+}
+
+void Timeline::add(std::int64_t time, std::uint32_t length) {
+    Held& held = heldAt(time, time, time);
+    held.counts.add(length);
+    held.first = std::min(held.first, time);
+    held.last = std::max(held.last, time);
 }
 
 void Timeline::add(std::int64_t time, const Counts& added, std::int64_t first, std::int64_t last) {
-    const std::int64_t number = time / interval();
-    if (number != lastNumber) {
-        lastNumber = number;
-        const auto [found, fresh] = counts.try_emplace(number, Held{{}, first, last});
-        lastCounts = &found->second;
-        if (fresh && rows() > maxBuckets) {
-            widen();
-        }
-    }
-    lastCounts->counts += added;
-    lastCounts->first = std::min(lastCounts->first, first);
-    lastCounts->last = std::max(lastCounts->last, last);
+    Held& held = heldAt(time, first, last);
+    held.counts += added;
+    held.first = std::min(held.first, first);
+    held.last = std::max(held.last, last);
 }
 
 std::int64_t Timeline::rows() const {

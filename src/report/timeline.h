@@ -50,6 +50,9 @@ class Timeline {
         Counts counts;
         std::int64_t first = 0, last = 0;  // the earliest and latest frame in it
     };
+    // The interval that `time` falls in, made (as from `first` to `last`) when it is new; the
+    // one met last is kept at hand, since frames come mostly in order.
+    Held& heldAt(std::int64_t time, std::int64_t first, std::int64_t last);
     // The rows that the intervals held make.
     std::int64_t rows() const;
     void widen();
